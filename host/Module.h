@@ -1,0 +1,5 @@
+#pragma once
+#include <windows.h>
+
+// The instance handle of ROZERADO.DLL once the module is attached.
+HINSTANCE rozeradoModule();

@@ -1,0 +1,9 @@
+# Shared locations for the project's scripts. Source it, don't run it.
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+CACHE=${ROZERADO_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/rozerado}
+DEPS=$CACHE/deps            # libjpeg, libtiff and GoogleTest built for the target
+BUILD=${ROZERADO_BUILD:-$ROOT/build}
+export WINEPREFIX=${ROZERADO_WINEPREFIX:-$CACHE/wineprefix}
+export WINEARCH=win32
+export WINEDEBUG=-all
+export ROZERADO_DEPS=$DEPS

@@ -1,0 +1,29 @@
+#pragma once
+// Paths in the user's temporary directory for test files, and small file helpers.
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+std::string tempDirectory();
+// A fresh path "<temp>\rzt<pid>_<n><suffix>" that does not exist yet.
+std::string uniqueTempPath(const std::string& suffix);
+std::vector<unsigned char> readWholeFile(const std::string& path);
+bool writeWholeFile(const std::string& path, const void* data, size_t size);
+bool fileExists(const std::string& path);
+// Names of the files in the temporary directory that match a wildcard.
+std::vector<std::string> listTempFiles(const std::string& pattern);
+
+// Deletes the file when the scope ends.
+class ScopedFile {
+public:
+    explicit ScopedFile(std::string path) : path_(std::move(path)) {}
+    ~ScopedFile() { DeleteFileA(path_.c_str()); }
+    ScopedFile(const ScopedFile&) = delete;
+    ScopedFile& operator=(const ScopedFile&) = delete;
+    const std::string& path() const { return path_; }
+    const char* c_str() const { return path_.c_str(); }
+
+private:
+    std::string path_;
+};
