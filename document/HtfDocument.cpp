@@ -1,0 +1,341 @@
+#include "HtfDocument.h"
+
+#include "HotspotList.h"
+#include "HotspotStream.h"
+#include "GlobalMemory.h"
+#include "PrivateTags.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <string>
+
+namespace {
+
+constexpr uint64_t kMaxRasterBytes = 0x7FFFFFFF;
+
+// Errors of the TIFF library as a message box "<module> Error". While a
+// document is being opened only its first error is shown: a damaged image
+// reports every unreadable row, and the user needs one message, not thousands.
+bool openInProgress = false;
+bool errorShownDuringOpen = false;
+
+void showTiffError(const char* module, const char* format, va_list args)
+{
+    if (openInProgress) {
+        if (errorShownDuringOpen)
+            return;
+        errorShownDuringOpen = true;
+    }
+    char text[1024];
+    std::vsnprintf(text, sizeof text, format, args);
+    char caption[300];
+    std::snprintf(caption, sizeof caption, "%s Error", module ? module : "TIFFLIB");
+    MessageBoxA(GetFocus(), text, caption, MB_ICONEXCLAMATION | MB_OK);
+}
+
+class OpenScope {
+public:
+    OpenScope()
+    {
+        TIFFSetErrorHandler(showTiffError);
+        TIFFSetWarningHandler(nullptr);
+        openInProgress = true;
+        errorShownDuringOpen = false;
+    }
+    ~OpenScope() { openInProgress = false; }
+};
+
+// Closes the TIFF handle (and its file) on every path.
+class TiffHandle {
+public:
+    explicit TiffHandle(TIFF* tif) : tif_(tif) {}
+    ~TiffHandle() { HtfTIFFClose(tif_); }
+    TiffHandle(const TiffHandle&) = delete;
+    TiffHandle& operator=(const TiffHandle&) = delete;
+    TIFF* get() const { return tif_; }
+
+private:
+    TIFF* tif_;
+};
+
+// Frees a _TIFFmalloc buffer on every path.
+struct TiffBuffer {
+    explicit TiffBuffer(tmsize_t size) : data(size > 0 ? _TIFFmalloc(size) : nullptr) {}
+    ~TiffBuffer() { if (data) _TIFFfree(data); }
+    TiffBuffer(const TiffBuffer&) = delete;
+    TiffBuffer& operator=(const TiffBuffer&) = delete;
+    void* data;
+};
+
+// Pixels per metre from the X resolution (72 per inch gives 2835).
+int32_t resolutionOf(TIFF* tif)
+{
+    float resolution = 0;
+    uint16_t unit = 0;
+    TIFFGetField(tif, TIFFTAG_XRESOLUTION, &resolution);
+    TIFFGetField(tif, TIFFTAG_RESOLUTIONUNIT, &unit);
+    double value = resolution;
+    if (unit == RESUNIT_INCH)
+        value *= 39.37008;
+    if (!(value >= 0 && value < 2147483647.0))   // NaN, negative or absurd
+        return 0;
+    return int32_t(std::lround(value));
+}
+
+struct Size {
+    uint32_t width = 0;
+    uint32_t height = 0;
+    bool fitsDib() const { return width <= 0x7FFFFFFF && height <= 0x7FFFFFFF; }
+};
+
+Size sizeOf(TIFF* tif)
+{
+    Size size;
+    TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &size.height);
+    TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &size.width);
+    return size;
+}
+
+// Grey, bilevel and palette images keep their depth and indices when they
+// have one sample of 1, 4 or 8 bits; others go through the RGBA conversion.
+bool keepsIndexedForm(TIFF* tif, uint16_t defaultBits)
+{
+    uint16_t bits = defaultBits, samples = 1;
+    TIFFGetField(tif, TIFFTAG_BITSPERSAMPLE, &bits);
+    TIFFGetField(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
+    return samples == 1 && (bits == 1 || bits == 4 || bits == 8);
+}
+
+// Tiled files cannot be read by scanlines: each tile's rows are copied into
+// the DIB rows they cover.
+void readIndexedTiles(TIFF* tif, unsigned char* pixels, uint32_t height, uint32_t stride, tmsize_t scanlineBytes)
+{
+    uint32_t tileWidth = 0, tileLength = 0;
+    TIFFGetField(tif, TIFFTAG_TILEWIDTH, &tileWidth);
+    TIFFGetField(tif, TIFFTAG_TILELENGTH, &tileLength);
+    const tmsize_t tileRowBytes = TIFFTileRowSize(tif);
+    uint32_t width = 0;
+    TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width);
+    if (tileWidth == 0 || tileLength == 0 || tileRowBytes <= 0)
+        return;
+    TiffBuffer tile(TIFFTileSize(tif));
+    if (!tile.data)
+        return;
+    for (uint32_t y = 0; y < height; y += tileLength) {
+        for (uint32_t x = 0; x < width; x += tileWidth) {
+            if (TIFFReadTile(tif, tile.data, x, y, 0, 0) < 0)
+                continue;
+            const uint64_t firstByte = uint64_t(tileRowBytes) * (x / tileWidth);
+            const uint64_t bytes = std::min<uint64_t>(uint64_t(tileRowBytes), uint64_t(scanlineBytes) - firstByte);
+            for (uint32_t ty = 0; ty < tileLength && y + ty < height; ++ty)
+                std::memcpy(pixels + size_t(height - 1 - (y + ty)) * stride + firstByte,
+                            static_cast<unsigned char*>(tile.data) + size_t(ty) * tileRowBytes, size_t(bytes));
+        }
+    }
+}
+
+void readIndexedRows(TIFF* tif, unsigned char* pixels, uint32_t height, uint32_t stride, tmsize_t scanlineBytes)
+{
+    if (TIFFIsTiled(tif)) {
+        readIndexedTiles(tif, pixels, height, stride, scanlineBytes);
+        return;
+    }
+    uint16_t planar = PLANARCONFIG_CONTIG;
+    TIFFGetField(tif, TIFFTAG_PLANARCONFIG, &planar);
+    if (planar == PLANARCONFIG_CONTIG) {
+        for (uint32_t r = 0; r < height; ++r)
+            TIFFReadScanline(tif, pixels + size_t(height - 1 - r) * stride, r, 0);
+    } else if (planar == PLANARCONFIG_SEPARATE) {
+        // One sample per pixel (see keepsIndexedForm): plane 0 is the image.
+        TiffBuffer row(scanlineBytes);
+        if (!row.data)
+            return;
+        for (uint32_t r = 0; r < height; ++r) {
+            if (TIFFReadScanline(tif, row.data, r, 0) == 1)
+                std::memcpy(pixels + size_t(height - 1 - r) * stride, row.data, size_t(scanlineBytes));
+        }
+    }
+}
+
+// Shared by the grey and palette conversions: the DIB with the file's depth
+// and rows; `fillPalette` writes the colour table.
+template <class FillPalette>
+DibHandle convertIndexed(TIFF* tif, uint16_t defaultBits, FillPalette fillPalette)
+{
+    const Size size = sizeOf(tif);
+    uint16_t bits = defaultBits;
+    TIFFGetField(tif, TIFFTAG_BITSPERSAMPLE, &bits);
+    const tmsize_t scanlineBytes = TIFFScanlineSize(tif);
+    if (!size.fitsDib() || scanlineBytes < 0 || uint64_t(scanlineBytes) > 0xFFFFFFFFull)
+        return nullptr;
+    DibHandle dib = createEmptyDib(int32_t(size.width), int32_t(size.height), uint32_t(scanlineBytes), bits,
+                                   resolutionOf(tif));
+    if (!dib)
+        return nullptr;
+    GlobalLockGuard<unsigned char> data(dib);
+    if (!data) {
+        GlobalFree(dib);
+        return nullptr;
+    }
+    fillPalette(reinterpret_cast<RGBQUAD*>(data.get() + sizeof(BITMAPINFOHEADER)), 1u << bits);
+    const uint32_t stride = uint32_t((uint64_t(scanlineBytes) + 3) / 4 * 4);
+    readIndexedRows(tif, dibPixels(data.get()), size.height, stride, scanlineBytes);
+    return dib;
+}
+
+DibHandle convertGrey(TIFF* tif)
+{
+    return convertIndexed(tif, 1, [tif](RGBQUAD* palette, uint32_t n) {
+        uint16_t photometric = PHOTOMETRIC_MINISBLACK;
+        TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric);
+        const uint32_t step = 255 / (n - 1);
+        for (uint32_t i = 0; i < n; ++i) {
+            BYTE v = BYTE(step * i);
+            if (photometric == PHOTOMETRIC_MINISWHITE)
+                v = BYTE(255 - v);
+            palette[i] = RGBQUAD{v, v, v, 0};
+        }
+    });
+}
+
+DibHandle convertPalette(TIFF* tif)
+{
+    return convertIndexed(tif, 8, [tif](RGBQUAD* palette, uint32_t n) {
+        uint16_t *red = nullptr, *green = nullptr, *blue = nullptr;
+        if (!TIFFGetField(tif, TIFFTAG_COLORMAP, &red, &green, &blue) || !red || !green || !blue)
+            return;
+        for (uint32_t i = 0; i < n; ++i)
+            palette[i] = RGBQUAD{BYTE(blue[i] >> 8), BYTE(green[i] >> 8), BYTE(red[i] >> 8), 0};
+    });
+}
+
+DibHandle convertRgba(TIFF* tif)
+{
+    const Size size = sizeOf(tif);
+    if (!size.fitsDib() || uint64_t(size.width) * 3 > 0xFFFFFFFFull)
+        return nullptr;
+    DibHandle dib = createEmptyDib(int32_t(size.width), int32_t(size.height), size.width * 3, 24, resolutionOf(tif));
+    if (!dib)
+        return nullptr;
+    const uint64_t rasterBytes = uint64_t(size.width) * size.height * 4;
+    if (rasterBytes == 0 || rasterBytes > kMaxRasterBytes)
+        return dib;   // all black
+    TiffBuffer raster{tmsize_t(rasterBytes)};
+    if (!raster.data)
+        return dib;
+    if (!TIFFReadRGBAImage(tif, size.width, size.height, static_cast<uint32_t*>(raster.data), 0))
+        return dib;
+
+    GlobalLockGuard<unsigned char> data(dib);
+    if (!data)
+        return dib;
+    unsigned char* pixels = dibPixels(data.get());
+    const size_t stride = (size_t(size.width) * 3 + 3) / 4 * 4;
+    const uint32_t* source = static_cast<const uint32_t*>(raster.data);
+    // The raster's first row is the image's bottom row, as in the DIB.
+    for (uint32_t k = 0; k < size.height; ++k) {
+        unsigned char* out = pixels + k * stride;
+        const uint32_t* in = source + size_t(k) * size.width;
+        for (uint32_t x = 0; x < size.width; ++x) {
+            const uint32_t abgr = in[x];
+            out[3 * x] = BYTE(abgr >> 16);      // blue
+            out[3 * x + 1] = BYTE(abgr >> 8);   // green
+            out[3 * x + 2] = BYTE(abgr);        // red
+        }
+    }
+    return dib;
+}
+
+} // namespace
+
+HtfDocument::~HtfDocument()
+{
+    delete pendingHotspots;
+}
+
+HotspotList* HtfDocument::takeHotspots()
+{
+    HotspotList* list = pendingHotspots;
+    pendingHotspots = nullptr;
+    return list;
+}
+
+DibHandle HtfDocument::open(const char* fileName)
+{
+    delete pendingHotspots;
+    pendingHotspots = nullptr;
+
+    OpenScope scope;
+    HANDLE file = CreateFileA(fileName, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    TIFF* opened = HtfTIFFFdOpen(file, fileName, "ru");
+    if (!opened) {
+        if (file != INVALID_HANDLE_VALUE)
+            CloseHandle(file);
+        return nullptr;
+    }
+    TiffHandle tif(opened);
+
+    uint16_t photometric = PHOTOMETRIC_MINISBLACK;
+    TIFFGetField(tif.get(), TIFFTAG_PHOTOMETRIC, &photometric);
+    DibHandle dib = nullptr;
+    switch (photometric) {
+    case PHOTOMETRIC_MINISWHITE:
+    case PHOTOMETRIC_MINISBLACK:
+        dib = keepsIndexedForm(tif.get(), 1) ? convertGrey(tif.get()) : convertRgba(tif.get());
+        break;
+    case PHOTOMETRIC_PALETTE:
+        dib = keepsIndexedForm(tif.get(), 8) ? convertPalette(tif.get()) : convertRgba(tif.get());
+        break;
+    case PHOTOMETRIC_RGB:
+    case PHOTOMETRIC_MASK:
+    case PHOTOMETRIC_SEPARATED:
+    case PHOTOMETRIC_YCBCR:
+    case PHOTOMETRIC_CIELAB:
+        dib = convertRgba(tif.get());
+        break;
+    default:
+        break;
+    }
+
+    uint32_t count = 0;
+    void* bytes = nullptr;
+    TIFFGetField(tif.get(), TIFFTAG_QELHOTSPOT, &count, &bytes);
+    if (count != 0 && bytes)
+        pendingHotspots = extractHotspots(bytes, count);
+    return dib;
+}
+
+HotspotList* HtfDocument::extractHotspots(const void* bytes, uint32_t count)
+{
+    char directory[1024] = {};
+    GetTempPathA(sizeof directory, directory);
+    std::string path;
+    for (int n = 0;; ++n) {
+        char name[64];
+        std::snprintf(name, sizeof name, "%ld%d.tmp", long(reinterpret_cast<intptr_t>(this)), n);
+        path = std::string(directory) + name;
+        if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES)
+            break;
+    }
+
+    HotspotList* list = nullptr;
+    try {
+        list = new HotspotList;
+        {
+            std::ofstream out(path, std::ios::out | std::ios::binary | std::ios::trunc);
+            out.write(static_cast<const char*>(bytes), std::streamsize(count));
+        }
+        std::ifstream in(path, std::ios::in | std::ios::binary);
+        readHotspotStream(in, *list);
+    } catch (...) {
+        delete list;
+        list = nullptr;
+    }
+    DeleteFileA(path.c_str());
+    return list;
+}
