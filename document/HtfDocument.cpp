@@ -213,21 +213,52 @@ DibHandle convertPalette(TIFF* tif)
     });
 }
 
+// Ends a TIFFRGBAImage on every path.
+struct RgbaImage {
+    TIFFRGBAImage image{};
+    bool begun = false;
+    ~RgbaImage() { if (begun) TIFFRGBAImageEnd(&image); }
+};
+
+// Rows decoded per call: whole strips or tile rows, about 4 MiB of raster.
+uint32_t rgbaBandRows(TIFF* tif, uint32_t width, uint32_t height)
+{
+    uint32_t unit = 0;
+    if (TIFFIsTiled(tif))
+        TIFFGetField(tif, TIFFTAG_TILELENGTH, &unit);
+    else
+        TIFFGetField(tif, TIFFTAG_ROWSPERSTRIP, &unit);
+    unit = std::max<uint32_t>(1, std::min(unit, height));
+    const uint64_t wanted = (4u << 20) / (uint64_t(std::max<uint32_t>(width, 1)) * 4);
+    const uint64_t rows = std::max<uint64_t>(unit, wanted / unit * unit);
+    return uint32_t(std::min<uint64_t>(rows, height));
+}
+
+// Every kind that is not kept indexed goes through libtiff's RGBA interface
+// into a 24-bit DIB. The image is decoded in bands of whole strips (or tile
+// rows) rather than into one raster of the whole image: the same conversion,
+// with a raster of a few MiB instead of 4 bytes per pixel of the image.
 DibHandle convertRgba(TIFF* tif)
 {
     const Size size = sizeOf(tif);
     if (!size.fitsDib() || uint64_t(size.width) * 3 > 0xFFFFFFFFull)
         return nullptr;
     DibHandle dib = createEmptyDib(int32_t(size.width), int32_t(size.height), size.width * 3, 24, resolutionOf(tif));
-    if (!dib)
-        return nullptr;
-    const uint64_t rasterBytes = uint64_t(size.width) * size.height * 4;
-    if (rasterBytes == 0 || rasterBytes > kMaxRasterBytes)
+    if (!dib || size.width == 0 || size.height == 0)
+        return dib;
+
+    char message[1024] = {};
+    RgbaImage rgba;
+    if (!TIFFRGBAImageOK(tif, message) || !(rgba.begun = TIFFRGBAImageBegin(&rgba.image, tif, 0, message))) {
+        TIFFError(TIFFFileName(tif), "%s", message);
         return dib;   // all black
+    }
+    const uint32_t bandRows = rgbaBandRows(tif, size.width, size.height);
+    const uint64_t rasterBytes = uint64_t(size.width) * bandRows * 4;
+    if (rasterBytes > kMaxRasterBytes)
+        return dib;
     TiffBuffer raster{tmsize_t(rasterBytes)};
     if (!raster.data)
-        return dib;
-    if (!TIFFReadRGBAImage(tif, size.width, size.height, static_cast<uint32_t*>(raster.data), 0))
         return dib;
 
     GlobalLockGuard<unsigned char> data(dib);
@@ -235,16 +266,24 @@ DibHandle convertRgba(TIFF* tif)
         return dib;
     unsigned char* pixels = dibPixels(data.get());
     const size_t stride = (size_t(size.width) * 3 + 3) / 4 * 4;
-    const uint32_t* source = static_cast<const uint32_t*>(raster.data);
-    // The raster's first row is the image's bottom row, as in the DIB.
-    for (uint32_t k = 0; k < size.height; ++k) {
-        unsigned char* out = pixels + k * stride;
-        const uint32_t* in = source + size_t(k) * size.width;
-        for (uint32_t x = 0; x < size.width; ++x) {
-            const uint32_t abgr = in[x];
-            out[3 * x] = BYTE(abgr >> 16);      // blue
-            out[3 * x + 1] = BYTE(abgr >> 8);   // green
-            out[3 * x + 2] = BYTE(abgr);        // red
+    for (uint32_t top = 0; top < size.height; top += bandRows) {
+        const uint32_t rows = std::min(bandRows, size.height - top);
+        rgba.image.row_offset = int(top);
+        rgba.image.col_offset = 0;
+        if (!TIFFRGBAImageGet(&rgba.image, static_cast<uint32_t*>(raster.data), size.width, rows)) {
+            std::memset(pixels, 0, stride * size.height);   // a failed decode shows black, not a partial image
+            return dib;
+        }
+        // The band's first raster row is its bottom row; DIB rows run bottom-up.
+        unsigned char* out = pixels + size_t(size.height - top - rows) * stride;
+        const uint32_t* in = static_cast<const uint32_t*>(raster.data);
+        for (uint32_t k = 0; k < rows; ++k, out += stride, in += size.width) {
+            for (uint32_t x = 0; x < size.width; ++x) {
+                const uint32_t abgr = in[x];
+                out[3 * x] = BYTE(abgr >> 16);      // blue
+                out[3 * x + 1] = BYTE(abgr >> 8);   // green
+                out[3 * x + 2] = BYTE(abgr);        // red
+            }
         }
     }
     return dib;

@@ -1,0 +1,160 @@
+// Times HtfDocument::open on large generated documents against libtiff alone
+// decoding the same file in the same process, and prints the process's peak
+// memory. Documents are generated once into the temporary directory. The
+// process's peak cannot be reset: each peak figure covers all that ran before
+// it, and the documents run in order of growing memory.
+//
+//   bench_open [runs]
+#include "BenchTimer.h"
+#include "GlobalMemory.h"
+#include "HtfDocument.h"
+#include "HotspotList.h"
+#include "TiffFixture.h"
+
+#include <tiffio.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::string tempPath(const char* name)
+{
+    char dir[MAX_PATH] = {};
+    GetTempPathA(MAX_PATH, dir);
+    return std::string(dir) + name;
+}
+
+bool exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+// A0 drawing at 400 dpi: a grid, diagonals and blocks of "text" on white.
+TiffFixture a0Drawing()
+{
+    TiffFixture f;
+    f.width = 13000, f.height = 18000, f.bitsPerSample = 1, f.photometric = PHOTOMETRIC_MINISWHITE;
+    f.compression = COMPRESSION_CCITTFAX4, f.rowsPerStrip = 18000, f.xResolution = 400;
+    const uint32_t scan = (f.width + 7) / 8;
+    f.pixels.assign(size_t(scan) * f.height, 0);
+    auto set = [&](uint32_t x, uint32_t y) { f.pixels[size_t(y) * scan + x / 8] |= uint8_t(0x80 >> (x % 8)); };
+    for (uint32_t y = 0; y < f.height; ++y) {
+        for (uint32_t x = 0; x < f.width; x += (y % 500 < 3) ? 1 : 500)
+            set(x, y);                                   // grid
+        for (uint32_t t = 0; t < 3; ++t) {
+            set((y * 13000ull / 18000 + t) % f.width, y);  // diagonal
+        }
+        if (y % 40 < 12 && (y / 2000) % 2 == 0)
+            for (uint32_t x = 600; x < 4000; ++x)
+                if ((x * 7 + y / 40 * 13) % 23 < 9)
+                    set(x, y);                           // text-like runs
+    }
+    return f;
+}
+
+// Photo-like RGB: smooth gradients with fine noise.
+TiffFixture photo()
+{
+    TiffFixture f;
+    f.width = 8000, f.height = 6000, f.photometric = PHOTOMETRIC_RGB, f.samplesPerPixel = 3;
+    f.compression = COMPRESSION_LZW, f.xResolution = 300;
+    f.pixels.resize(size_t(f.width) * f.height * 3);
+    uint32_t seed = 1;
+    size_t i = 0;
+    for (uint32_t y = 0; y < f.height; ++y) {
+        for (uint32_t x = 0; x < f.width; ++x) {
+            seed = seed * 1103515245 + 12345;
+            const int noise = int(seed >> 28) - 8;
+            f.pixels[i++] = uint8_t(std::clamp(int(128 + 100 * std::sin(x / 700.0) + noise), 0, 255));
+            f.pixels[i++] = uint8_t(std::clamp(int(128 + 100 * std::cos(y / 500.0) + noise), 0, 255));
+            f.pixels[i++] = uint8_t(std::clamp(int((x + y) * 255 / 14000) + noise, 0, 255));
+        }
+    }
+    return f;
+}
+
+TiffFixture paletteImage()
+{
+    TiffFixture f;
+    f.width = 6000, f.height = 4000, f.photometric = PHOTOMETRIC_PALETTE;
+    f.compression = COMPRESSION_LZW;
+    f.colorMap.resize(3 * 256);
+    for (int c = 0; c < 256; ++c) {
+        f.colorMap[c] = uint16_t(c * 257);
+        f.colorMap[256 + c] = uint16_t((255 - c) * 257);
+        f.colorMap[512 + c] = uint16_t((c * 7 % 256) * 257);
+    }
+    f.pixels.resize(size_t(f.width) * f.height);
+    for (uint32_t y = 0; y < f.height; ++y)
+        for (uint32_t x = 0; x < f.width; ++x)
+            f.pixels[size_t(y) * f.width + x] = uint8_t((x / 40 + y / 30) % 64 + (x * y % 7));
+    return f;
+}
+
+// libtiff alone: scanlines into one buffer, or the RGBA raster.
+void libtiffDecode(const std::string& path, bool rgba)
+{
+    TIFF* tif = TIFFOpen(path.c_str(), "ru");
+    if (!tif)
+        std::exit(3);
+    uint32_t w = 0, h = 0;
+    TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &w);
+    TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &h);
+    if (rgba) {
+        std::vector<uint32_t>* raster = new std::vector<uint32_t>(size_t(w) * h);
+        TIFFReadRGBAImage(tif, w, h, raster->data(), 0);
+        delete raster;
+    } else {
+        std::vector<uint8_t> image(size_t(TIFFScanlineSize(tif)) * h);
+        for (uint32_t r = 0; r < h; ++r)
+            TIFFReadScanline(tif, &image[size_t(r) * TIFFScanlineSize(tif)], r, 0);
+    }
+    TIFFClose(tif);
+}
+
+void openDocument(const std::string& path)
+{
+    HtfDocument document;
+    DibHandle dib = document.open(path.c_str());
+    if (!dib)
+        std::exit(4);
+    std::unique_ptr<HotspotList> list(document.takeHotspots());
+    GlobalFree(dib);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const int runs = argc > 1 ? std::atoi(argv[1]) : 3;
+    struct Doc {
+        const char* name;
+        const char* file;
+        TiffFixture (*make)();
+        bool rgba;
+    } docs[] = {
+        {"A0 drawing 13000x18000 bilevel G4", "rozerado-bench-a0.tif", a0Drawing, false},
+        {"photo 8000x6000 RGB LZW", "rozerado-bench-photo.tif", photo, true},
+        {"palette 6000x4000 8-bit LZW", "rozerado-bench-palette.tif", paletteImage, false},
+    };
+    TIFFSetWarningHandler(nullptr);
+    std::printf("%-36s %10s %10s %7s %14s %14s\n", "document", "open s", "libtiff s", "ratio",
+                "peak MiB (lib)", "peak MiB (open)");
+    for (const Doc& doc : docs) {
+        const std::string path = tempPath(doc.file);
+        if (!exists(path)) {
+            std::fprintf(stderr, "generating %s ...\n", path.c_str());
+            if (!writeTiffFixture(path, doc.make()))
+                return 2;
+        }
+        const double alone = bestOf(runs, [&] { libtiffDecode(path, doc.rgba); });
+        const double peakAlone = peakMemoryMiB();
+        const double open = bestOf(runs, [&] { openDocument(path); });
+        std::printf("%-36s %10.3f %10.3f %7.3f %14.1f %14.1f\n", doc.name, open, alone, open / alone, peakAlone,
+                    peakMemoryMiB());
+        std::fflush(stdout);
+    }
+    return 0;
+}
