@@ -374,6 +374,27 @@ TEST_F(HtfDocumentTest, UnconvertedPhotometricStillYieldsHotspots)
     EXPECT_TRUE(dialogs.seen().empty());
 }
 
+TEST_F(HtfDocumentTest, UndecodableKindGivesABlackImageAndOneMessage)
+{
+    // A transparency mask passes to the RGBA interface, which cannot show it.
+    ScopedFile file(uniqueTempPath(".htf"));
+    TiffFixture f = rgb(6, 4);
+    ASSERT_TRUE(writeTiffFixture(file.path(), f));
+    ASSERT_TRUE(patchDirectoryEntry(file.path(), TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MASK));
+    Loaded doc = openPath(file.path());
+    ASSERT_TRUE(doc.hasImage());
+    DibView v = doc.view();
+    EXPECT_EQ(v.header.biWidth, 6);
+    EXPECT_EQ(v.header.biHeight, 4);
+    EXPECT_EQ(v.header.biBitCount, 24);
+    for (unsigned char byte : v.pixels)
+        ASSERT_EQ(byte, 0);
+    Sleep(50);
+    auto seen = dialogs.seen();
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].caption, file.path() + " Error");
+}
+
 TEST_F(HtfDocumentTest, ReopeningReplacesThePendingList)
 {
     ScopedFile with(uniqueTempPath(".htf")), without(uniqueTempPath(".htf"));

@@ -18,15 +18,15 @@
 
 namespace {
 
-// The tooltip text as the ANSI code page shows it; characters it lacks become '_'.
-std::string ansiText(const std::u16string& text)
+// The tooltip text in UTF-8, which terminals show whole.
+std::string utf8Text(const std::u16string& text)
 {
     if (text.empty())
         return {};
     const auto* wide = reinterpret_cast<const wchar_t*>(text.data());
-    const int bytes = WideCharToMultiByte(CP_ACP, 0, wide, int(text.size()), nullptr, 0, "_", nullptr);
+    const int bytes = WideCharToMultiByte(CP_UTF8, 0, wide, int(text.size()), nullptr, 0, nullptr, nullptr);
     std::string out(size_t(bytes), '\0');
-    WideCharToMultiByte(CP_ACP, 0, wide, int(text.size()), &out[0], bytes, "_", nullptr);
+    WideCharToMultiByte(CP_UTF8, 0, wide, int(text.size()), &out[0], bytes, nullptr, nullptr);
     return out;
 }
 
@@ -87,7 +87,7 @@ int inspect(const char* path, bool directory)
             }
             std::printf("  %3d  [%ld,%ld - %ld,%ld]  ref \"%s\"  text \"%s\"%s%s%s\n", n++, long(record->left),
                         long(record->top), long(record->right), long(record->bottom), record->reference.c_str(),
-                        ansiText(record->text).c_str(), record->info.empty() ? "" : "  info \"",
+                        utf8Text(record->text).c_str(), record->info.empty() ? "" : "  info \"",
                         record->info.c_str(), record->info.empty() ? "" : "\"");
         }
     }
