@@ -1,6 +1,7 @@
-// Entry point of ROZERADO.DLL: remembers the module handle (resources are
-// loaded from it) when the module is attached to a process.
+// Entry point of ROZERADO.DLL: when the module is attached to a process it
+// remembers its handle (resources are loaded from it) and loads the settings.
 #include "Module.h"
+#include "Settings.h"
 
 #include <windows.h>
 
@@ -18,6 +19,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
     if (reason == DLL_PROCESS_ATTACH) {
         moduleInstance = instance;
         DisableThreadLibraryCalls(instance);
+        loadSettingsOnce(SettingsTrigger::ModuleAttach);
     }
     return TRUE;
 }
