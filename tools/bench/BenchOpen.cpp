@@ -9,6 +9,7 @@
 #include "GlobalMemory.h"
 #include "HtfDocument.h"
 #include "HotspotList.h"
+#include "SyntheticImages.h"
 #include "TiffFixture.h"
 
 #include <tiffio.h>
@@ -54,24 +55,12 @@ TiffFixture a0Drawing()
     return f;
 }
 
-// Photo-like RGB: smooth gradients with fine noise.
 TiffFixture photo()
 {
     TiffFixture f;
     f.width = 8000, f.height = 6000, f.photometric = PHOTOMETRIC_RGB, f.samplesPerPixel = 3;
     f.compression = COMPRESSION_LZW, f.xResolution = 300;
-    f.pixels.resize(size_t(f.width) * f.height * 3);
-    uint32_t seed = 1;
-    size_t i = 0;
-    for (uint32_t y = 0; y < f.height; ++y) {
-        for (uint32_t x = 0; x < f.width; ++x) {
-            seed = seed * 1103515245 + 12345;
-            const int noise = int(seed >> 28) - 8;
-            f.pixels[i++] = uint8_t(std::clamp(int(128 + 100 * std::sin(x / 700.0) + noise), 0, 255));
-            f.pixels[i++] = uint8_t(std::clamp(int(128 + 100 * std::cos(y / 500.0) + noise), 0, 255));
-            f.pixels[i++] = uint8_t(std::clamp(int((x + y) * 255 / 14000) + noise, 0, 255));
-        }
-    }
+    f.pixels = photoLikeRgb(f.width, f.height);
     return f;
 }
 
