@@ -118,7 +118,7 @@ int main(int argc, char** argv)
         }
     }
     if (!path) {
-        std::fprintf(stderr, "usage: htfinspect [--directory] [--make-sample] file.htf\n");
+        std::fprintf(stderr, "usage: htfinfo [--directory] [--make-sample] file.htf\n");
         return 2;
     }
     return inspect(path, directory);
