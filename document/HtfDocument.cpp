@@ -351,19 +351,20 @@ DibHandle HtfDocument::open(const char* fileName)
 
 HotspotList* HtfDocument::extractHotspots(const void* bytes, uint32_t count)
 {
+    // The stream reader reads a file stream, so the bytes pass through a
+    // temporary file named after this loader and a counter.
     char directory[1024] = {};
     GetTempPathA(sizeof directory, directory);
-    std::string path;
-    for (int n = 0;; ++n) {
-        char name[64];
-        std::snprintf(name, sizeof name, "%ld%d.tmp", long(reinterpret_cast<intptr_t>(this)), n);
-        path = std::string(directory) + name;
-        if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES)
-            break;
-    }
-
+    std::string path;   // set once a free name is found: only that file is ours to delete
     HotspotList* list = nullptr;
     try {
+        for (int n = 0; path.empty(); ++n) {
+            char name[64];
+            std::snprintf(name, sizeof name, "%ld%d.tmp", long(reinterpret_cast<intptr_t>(this)), n);
+            std::string candidate = std::string(directory) + name;
+            if (GetFileAttributesA(candidate.c_str()) == INVALID_FILE_ATTRIBUTES)
+                path = std::move(candidate);
+        }
         list = new HotspotList;
         {
             std::ofstream out(path, std::ios::out | std::ios::binary | std::ios::trunc);
@@ -375,6 +376,7 @@ HotspotList* HtfDocument::extractHotspots(const void* bytes, uint32_t count)
         delete list;
         list = nullptr;
     }
-    DeleteFileA(path.c_str());
+    if (!path.empty())
+        DeleteFileA(path.c_str());
     return list;
 }
