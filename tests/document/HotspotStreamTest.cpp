@@ -298,3 +298,33 @@ TEST(StreamClassRegistry, KnowsExactlyGm)
 }
 
 } // namespace
+
+namespace {
+
+// Random bytes after a valid header: the reader must end by itself, never
+// read outside its input, and hold only complete "GM" objects.
+TEST(HotspotStreamHostile, RandomBodiesEndCleanly)
+{
+    uint32_t seed = 12345;
+    auto next = [&] { seed = seed * 1664525 + 1013904223; return seed >> 24; };
+    for (int round = 0; round < 3000; ++round) {
+        StreamBytes bytes;
+        bytes.header(int32_t(next() % 5 == 0 ? 0x7FFFFFFF : next() % 8));
+        const size_t length = next() % 200;
+        std::string body;
+        for (size_t i = 0; i < length; ++i) {
+            // Mostly small values, so that lengths and names are often plausible.
+            const uint32_t r = next();
+            body += char(r < 200 ? r % 8 : r);
+            if (r % 17 == 0)
+                body += std::string("\2\0\0\0GM", 6);
+        }
+        HotspotList list;
+        read(bytes.raw(body), list);
+        for (const auto& object : list)
+            ASSERT_STREQ(object->className(), "GM");
+        ASSERT_LE(list.count(), body.size() / 6 + 1);
+    }
+}
+
+} // namespace

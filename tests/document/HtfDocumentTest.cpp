@@ -503,4 +503,35 @@ TEST_F(HtfDocumentTest, DamagedFilesNeverCrashAndShowOneMessage)
     }
 }
 
+TEST_F(HtfDocumentTest, CorruptedDirectoriesNeverCrash)
+{
+    // Bytes of a valid document overwritten at random places, mostly in the
+    // directory at the end of the file, where offsets and counts live.
+    ScopedFile source(uniqueTempPath(".htf"));
+    TiffFixture f = rgb(30, 20);
+    f.compression = COMPRESSION_LZW;
+    f.rowsPerStrip = 4;
+    f.withHotspotTag = true;
+    f.hotspotBytes = hotspotStreamBytes({{"A", u"a", 0, 0, 5, 5}, {"B", u"b", 5, 5, 9, 9}});
+    ASSERT_TRUE(writeTiffFixture(source.path(), f));
+    const std::vector<unsigned char> original = readWholeFile(source.path());
+    uint32_t seed = 777;
+    auto next = [&] { seed = seed * 1664525 + 1013904223; return seed >> 8; };
+    for (int round = 0; round < 60; ++round) {
+        std::vector<unsigned char> bytes = original;
+        const int edits = 1 + int(next() % 4);
+        for (int e = 0; e < edits; ++e) {
+            const size_t at = next() % 3 ? original.size() - 1 - next() % 300 : next() % original.size();
+            bytes[at] = static_cast<unsigned char>(next());
+        }
+        ScopedFile file(uniqueTempPath(".htf"));
+        ASSERT_TRUE(writeWholeFile(file.path(), bytes.data(), bytes.size()));
+        Loaded doc = openPath(file.path());   // any outcome but a crash or a hang
+        if (doc.hasImage()) {
+            DibView v = doc.view();
+            EXPECT_LE(size_t(v.stride) * size_t(v.header.biHeight), v.blockSize) << round;
+        }
+    }
+}
+
 } // namespace
