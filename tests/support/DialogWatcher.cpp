@@ -1,9 +1,20 @@
 #include "DialogWatcher.h"
 
 #include <algorithm>
+#include <atomic>
+#include <mutex>
+#include <thread>
 
 namespace {
+
 constexpr int kMessageTextId = 0xFFFF;   // the static control holding a message box's text
+
+std::mutex mutex;
+std::vector<DialogWatcher*> scopes;
+std::vector<SeenDialog> unexpectedDialogs;
+std::vector<HWND> dismissed;   // windows already answered, until they are gone
+std::atomic<bool> stopping{false};
+std::thread watcher;
 
 std::string windowText(HWND window)
 {
@@ -11,70 +22,111 @@ std::string windowText(HWND window)
     GetWindowTextA(window, buffer, sizeof buffer);
     return buffer;
 }
-}
 
-DialogWatcher::DialogWatcher() : thread_([this] { run(); }) {}
-
-DialogWatcher::~DialogWatcher()
-{
-    stop_ = true;
-    thread_.join();
-}
-
-std::vector<SeenDialog> DialogWatcher::seen() const
-{
-    std::lock_guard<std::mutex> lock(mutex_);
-    return seen_;
-}
-
-void DialogWatcher::clear()
-{
-    std::lock_guard<std::mutex> lock(mutex_);
-    seen_.clear();
-}
-
-void DialogWatcher::run()
-{
-    while (!stop_) {
-        EnumWindows(&DialogWatcher::visitWindow, reinterpret_cast<LPARAM>(this));
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            dismissed_.erase(std::remove_if(dismissed_.begin(), dismissed_.end(),
-                                            [](HWND w) { return !IsWindow(w); }),
-                             dismissed_.end());
-        }
-        Sleep(5);
-    }
-}
-
-BOOL CALLBACK DialogWatcher::visitWindow(HWND window, LPARAM self)
-{
-    DWORD process = 0;
-    GetWindowThreadProcessId(window, &process);
-    if (process == GetCurrentProcessId())
-        reinterpret_cast<DialogWatcher*>(self)->handle(window);
-    return TRUE;
-}
-
-void DialogWatcher::handle(HWND window)
+void handle(HWND window, std::vector<std::pair<HWND, SeenDialog>>& found)
 {
     char className[64] = {};
     GetClassNameA(window, className, sizeof className);
     if (std::string(className) != "#32770" || !IsWindowVisible(window))
         return;
     {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (std::find(dismissed_.begin(), dismissed_.end(), window) != dismissed_.end())
+        std::lock_guard<std::mutex> lock(mutex);
+        if (std::find(dismissed.begin(), dismissed.end(), window) != dismissed.end())
             return;
-        dismissed_.push_back(window);
+        dismissed.push_back(window);
     }
     SeenDialog dialog;
     dialog.caption = windowText(window);
     if (HWND text = GetDlgItem(window, kMessageTextId))
         dialog.text = windowText(text);
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        seen_.push_back(dialog);
+    found.emplace_back(window, dialog);
+}
+
+BOOL CALLBACK visitWindow(HWND window, LPARAM found)
+{
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    if (process == GetCurrentProcessId())
+        handle(window, *reinterpret_cast<std::vector<std::pair<HWND, SeenDialog>>*>(found));
+    return TRUE;
+}
+
+void run()
+{
+    while (!stopping) {
+        std::vector<std::pair<HWND, SeenDialog>> found;
+        EnumWindows(visitWindow, reinterpret_cast<LPARAM>(&found));
+        for (auto& [window, dialog] : found) {
+            // Recorded before the dialog is answered, so a test that waits
+            // for the call to return sees it.
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                if (scopes.empty())
+                    unexpectedDialogs.push_back(dialog);
+                for (DialogWatcher* scope : scopes)
+                    scope->seenDuringScope(dialog);
+            }
+            PostMessageA(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+        }
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            dismissed.erase(std::remove_if(dismissed.begin(), dismissed.end(), [](HWND w) { return !IsWindow(w); }),
+                            dismissed.end());
+        }
+        Sleep(5);
     }
-    PostMessageA(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+}
+
+} // namespace
+
+DialogWatcher::DialogWatcher()
+{
+    start();
+    std::lock_guard<std::mutex> lock(mutex);
+    scopes.push_back(this);
+}
+
+DialogWatcher::~DialogWatcher()
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    scopes.erase(std::find(scopes.begin(), scopes.end(), this));
+}
+
+std::vector<SeenDialog> DialogWatcher::seen() const
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return seen_;
+}
+
+void DialogWatcher::clear()
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    seen_.clear();
+}
+
+void DialogWatcher::seenDuringScope(const SeenDialog& dialog)
+{
+    seen_.push_back(dialog);   // the caller holds the lock
+}
+
+void DialogWatcher::start()
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    if (!watcher.joinable()) {
+        stopping = false;
+        watcher = std::thread(run);
+    }
+}
+
+void DialogWatcher::stop()
+{
+    stopping = true;
+    if (watcher.joinable())
+        watcher.join();
+}
+
+std::vector<SeenDialog> DialogWatcher::unexpected()
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return unexpectedDialogs;
 }

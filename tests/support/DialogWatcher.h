@@ -2,14 +2,13 @@
 // Watches this process for dialog windows ("#32770", such as message boxes),
 // records their caption and text and dismisses them with OK, so that code
 // under test that shows a real message box neither hangs the test nor goes
-// unchecked. The watcher runs on its own thread; the dialog's modal loop on
-// the tested thread handles the posted command.
+// unchecked. One watcher thread runs for the whole test program (started by
+// the test main); each DialogWatcher object is a scope that collects the
+// dialogs seen while it exists. A dialog that appears while no scope exists is
+// dismissed too and counted as unexpected, which fails the program.
 #include <windows.h>
 
-#include <atomic>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 struct SeenDialog {
@@ -24,19 +23,20 @@ public:
     DialogWatcher(const DialogWatcher&) = delete;
     DialogWatcher& operator=(const DialogWatcher&) = delete;
 
-    // Dialogs seen so far, oldest first.
+    // Dialogs seen during this scope so far, oldest first.
     std::vector<SeenDialog> seen() const;
-    // Forgets what was seen.
+    // Forgets what this scope has seen.
     void clear();
 
-private:
-    static BOOL CALLBACK visitWindow(HWND window, LPARAM self);
-    void run();
-    void handle(HWND window);
+    // The process-wide watcher thread.
+    static void start();
+    static void stop();
+    // Dialogs that appeared while no scope existed.
+    static std::vector<SeenDialog> unexpected();
 
-    std::atomic<bool> stop_{false};
-    mutable std::mutex mutex_;
+    // Called by the watcher thread, under its lock.
+    void seenDuringScope(const SeenDialog& dialog);
+
+private:
     std::vector<SeenDialog> seen_;
-    std::vector<HWND> dismissed_;   // windows already answered, until they are gone
-    std::thread thread_;
 };
