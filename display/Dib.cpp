@@ -6,8 +6,6 @@
 #include <cstring>
 
 namespace {
-constexpr uint64_t kMaxBlockBytes = 0x7FFFFFFF;   // what a 32-bit process can address in one block
-
 bool isCoreHeader(const void* dib)
 {
     return static_cast<const BITMAPINFOHEADER*>(dib)->biSize == sizeof(BITMAPCOREHEADER);
@@ -28,7 +26,7 @@ DibHandle createEmptyDib(int32_t width, int32_t height, uint32_t rowBytes, uint1
     const uint64_t colours = bitCount <= 8 ? (uint64_t(1) << bitCount) : 0;
     const uint64_t imageBytes = stride * uint64_t(height);
     const uint64_t total = sizeof(BITMAPINFOHEADER) + 4 * colours + imageBytes;
-    if (total > kMaxBlockBytes)
+    if (total > kMaxDibBlockBytes)
         return nullptr;
     HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, SIZE_T(total));
     if (!block)

@@ -10,6 +10,10 @@
 
 using DibHandle = HGLOBAL;
 
+// The largest block a 32-bit process can address; larger sizes from file
+// headers are refused rather than allocated short.
+constexpr uint64_t kMaxDibBlockBytes = 0x7FFFFFFF;
+
 // Bytes of one pixel row: ((bitCount * width + 31) / 32) * 4, in 64 bits so
 // that header values from a file cannot wrap.
 uint64_t dibRowBytes(uint32_t bitCount, int64_t width);

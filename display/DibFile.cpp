@@ -8,7 +8,6 @@
 
 namespace {
 constexpr uint32_t kChunk = 0x7FFF;
-constexpr uint64_t kMaxBlockBytes = 0x7FFFFFFF;
 constexpr WORD kBmpType = 'B' | ('M' << 8);
 
 // Closes a file handle when the scope ends.
@@ -104,7 +103,7 @@ DibHandle readDib(HANDLE file)
     if (imageBytes == 0 || (info.biCompression == BI_RGB && imageBytes < rowsBytes))
         imageBytes = rowsBytes;
     const uint64_t total = sizeof info + colours * sizeof(RGBQUAD) + imageBytes;
-    if (total > kMaxBlockBytes)
+    if (total > kMaxDibBlockBytes)
         return nullptr;
     info.biSizeImage = DWORD(imageBytes);
 

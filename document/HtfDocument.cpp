@@ -15,8 +15,6 @@
 
 namespace {
 
-constexpr uint64_t kMaxRasterBytes = 0x7FFFFFFF;
-
 // Errors of the TIFF library as a message box "<module> Error". While a
 // document is being opened only its first error is shown: a damaged image
 // reports every unreadable row, and the user needs one message, not thousands.
@@ -255,7 +253,7 @@ DibHandle convertRgba(TIFF* tif)
     }
     const uint32_t bandRows = rgbaBandRows(tif, size.width, size.height);
     const uint64_t rasterBytes = uint64_t(size.width) * bandRows * 4;
-    if (rasterBytes > kMaxRasterBytes)
+    if (rasterBytes > kMaxDibBlockBytes)
         return dib;
     TiffBuffer raster{tmsize_t(rasterBytes)};
     if (!raster.data)

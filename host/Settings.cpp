@@ -52,11 +52,11 @@ bool parseDebugNav(const char* text)
 
 void loadSettings()
 {
-    current.frameWidth = parseFrameWidth(readKey("Appearance", "FRAMEWIDTH", "1").c_str());
-    current.frameColor = parseFrameColor(readKey("Appearance", "FRAMECOLOR", "0,128,128").c_str());
-    current.relUrl = readKey("NAV", "RELURL", "/servlets/ZevuRedor?ShtmlFile=#HSREF#");
-    current.frame = readKey("NAV", "FRAME", "_self");
-    current.debugNav = parseDebugNav(readKey("NAV", "DEBUGNAV", "0").c_str());
+    current.frameWidth = parseFrameWidth(readKey("Appearance", "FRAMEWIDTH", kDefaultFrameWidth).c_str());
+    current.frameColor = parseFrameColor(readKey("Appearance", "FRAMECOLOR", kDefaultFrameColor).c_str());
+    current.relUrl = readKey("NAV", "RELURL", kDefaultRelUrl);
+    current.frame = readKey("NAV", "FRAME", kDefaultFrame);
+    current.debugNav = parseDebugNav(readKey("NAV", "DEBUGNAV", kDefaultDebugNav).c_str());
 }
 
 void loadSettingsOnce(SettingsTrigger trigger)

@@ -6,11 +6,18 @@
 #include <cstdint>
 #include <string>
 
+// The texts used when the file, section or key is missing.
+constexpr char kDefaultFrameWidth[] = "1";
+constexpr char kDefaultFrameColor[] = "0,128,128";
+constexpr char kDefaultRelUrl[] = "/servlets/ZevuRedor?ShtmlFile=#HSREF#";
+constexpr char kDefaultFrame[] = "_self";
+constexpr char kDefaultDebugNav[] = "0";
+
 struct Settings {
     int32_t frameWidth = 1;                 // 0..10; 0: no outline
     uint32_t frameColor = 0x00808000;       // COLORREF: red 0, green 128, blue 128
-    std::string relUrl = "/servlets/ZevuRedor?ShtmlFile=#HSREF#";
-    std::string frame = "_self";
+    std::string relUrl = kDefaultRelUrl;
+    std::string frame = kDefaultFrame;
     bool debugNav = false;
 };
 
