@@ -108,38 +108,82 @@ bool keepsIndexedForm(TIFF* tif, uint16_t defaultBits)
     return samples == 1 && (bits == 1 || bits == 4 || bits == 8);
 }
 
+// Copies `bitCount` bits from the start of `src` to bit `dstBit` of `dst`
+// (most significant bit first, as TIFF and DIB rows pack 1- and 4-bit pixels).
+// Bits of `dst` outside the run keep their value; no byte outside it is touched.
+void copyBits(unsigned char* dst, uint64_t dstBit, const unsigned char* src, uint64_t bitCount)
+{
+    unsigned char* out = dst + dstBit / 8;
+    const unsigned shift = unsigned(dstBit % 8);
+    const size_t wholeBytes = size_t(bitCount / 8);
+    const unsigned restBits = unsigned(bitCount % 8);
+    if (shift == 0) {
+        std::memcpy(out, src, wholeBytes);
+        if (restBits) {
+            const unsigned char keep = static_cast<unsigned char>(0xFF >> restBits);
+            out[wholeBytes] = static_cast<unsigned char>((out[wholeBytes] & keep) | (src[wholeBytes] & ~keep));
+        }
+        return;
+    }
+    // Each source byte straddles two destination bytes.
+    for (size_t i = 0; i <= wholeBytes; ++i) {
+        const unsigned bits = i < wholeBytes ? 8 : restBits;
+        if (bits == 0)
+            break;
+        const unsigned sourceMask = (0xFF00u >> bits) & 0xFF;
+        const unsigned wide = (src[i] & sourceMask) << (8 - shift);
+        const unsigned wideMask = sourceMask << (8 - shift);
+        out[i] = static_cast<unsigned char>((out[i] & ~(wideMask >> 8)) | (wide >> 8));
+        if (wideMask & 0xFF)
+            out[i + 1] = static_cast<unsigned char>((out[i + 1] & ~wideMask) | (wide & 0xFF));
+    }
+}
+
 // Tiled files cannot be read by scanlines: each tile's rows are copied into
-// the DIB rows they cover.
-void readIndexedTiles(TIFF* tif, unsigned char* pixels, uint32_t height, uint32_t stride, tmsize_t scanlineBytes)
+// the DIB rows they cover. Tile rows are padded to whole bytes, so a tile
+// column starts at bit (column x tile width x bits per sample) of the DIB row,
+// and edge tiles are clipped to the image's width and height.
+void readIndexedTiles(TIFF* tif, unsigned char* pixels, uint32_t width, uint32_t height, uint32_t stride,
+                      uint16_t bitsPerSample)
 {
     uint32_t tileWidth = 0, tileLength = 0;
     TIFFGetField(tif, TIFFTAG_TILEWIDTH, &tileWidth);
     TIFFGetField(tif, TIFFTAG_TILELENGTH, &tileLength);
     const tmsize_t tileRowBytes = TIFFTileRowSize(tif);
-    uint32_t width = 0;
-    TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width);
-    if (tileWidth == 0 || tileLength == 0 || tileRowBytes <= 0)
+    const tmsize_t tileBytes = TIFFTileSize(tif);
+    if (tileWidth == 0 || tileLength == 0 || tileRowBytes <= 0 || tileBytes <= 0)
         return;
-    TiffBuffer tile(TIFFTileSize(tif));
+    // The tile buffer must hold every row that is copied out of it.
+    if (uint64_t(tileRowBytes) * 8 < uint64_t(tileWidth) * bitsPerSample ||
+        uint64_t(tileBytes) < uint64_t(tileRowBytes) * tileLength ||
+        uint64_t(stride) * 8 < uint64_t(width) * bitsPerSample)
+        return;
+    TiffBuffer tile(tileBytes);
     if (!tile.data)
         return;
+    const auto* tileData = static_cast<const unsigned char*>(tile.data);
     for (uint32_t y = 0; y < height; y += tileLength) {
+        const uint32_t rows = std::min(tileLength, height - y);
         for (uint32_t x = 0; x < width; x += tileWidth) {
             if (TIFFReadTile(tif, tile.data, x, y, 0, 0) < 0)
                 continue;
-            const uint64_t firstByte = uint64_t(tileRowBytes) * (x / tileWidth);
-            const uint64_t bytes = std::min<uint64_t>(uint64_t(tileRowBytes), uint64_t(scanlineBytes) - firstByte);
-            for (uint32_t ty = 0; ty < tileLength && y + ty < height; ++ty)
-                std::memcpy(pixels + size_t(height - 1 - (y + ty)) * stride + firstByte,
-                            static_cast<unsigned char*>(tile.data) + size_t(ty) * tileRowBytes, size_t(bytes));
+            const uint64_t columns = std::min(tileWidth, width - x);
+            for (uint32_t ty = 0; ty < rows; ++ty)
+                copyBits(pixels + size_t(height - 1 - (y + ty)) * stride, uint64_t(x) * bitsPerSample,
+                         tileData + size_t(ty) * size_t(tileRowBytes), columns * bitsPerSample);
+            if (width - x <= tileWidth)
+                break;   // x + tileWidth would wrap past the last column
         }
+        if (height - y <= tileLength)
+            break;
     }
 }
 
-void readIndexedRows(TIFF* tif, unsigned char* pixels, uint32_t height, uint32_t stride, tmsize_t scanlineBytes)
+void readIndexedRows(TIFF* tif, unsigned char* pixels, uint32_t width, uint32_t height, uint32_t stride,
+                     tmsize_t scanlineBytes, uint16_t bitsPerSample)
 {
     if (TIFFIsTiled(tif)) {
-        readIndexedTiles(tif, pixels, height, stride, scanlineBytes);
+        readIndexedTiles(tif, pixels, width, height, stride, bitsPerSample);
         return;
     }
     uint16_t planar = PLANARCONFIG_CONTIG;
@@ -181,7 +225,7 @@ DibHandle convertIndexed(TIFF* tif, uint16_t defaultBits, FillPalette fillPalett
     }
     fillPalette(reinterpret_cast<RGBQUAD*>(data.get() + sizeof(BITMAPINFOHEADER)), 1u << bits);
     const uint32_t stride = uint32_t((uint64_t(scanlineBytes) + 3) / 4 * 4);
-    readIndexedRows(tif, dibPixels(data.get()), size.height, stride, scanlineBytes);
+    readIndexedRows(tif, dibPixels(data.get()), size.width, size.height, stride, scanlineBytes, bits);
     return dib;
 }
 

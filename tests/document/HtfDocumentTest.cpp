@@ -238,6 +238,61 @@ TEST_F(HtfDocumentTest, TiledBilevelAndPaletteKeepTheirDepth)
             ASSERT_EQ(v.byteAt(y, x), bits[y * 5 + x]) << y << "," << x;
 }
 
+// Sample x of image row `row` of a 1-, 4- or 8-bit DIB.
+unsigned sampleAt(const DibView& v, int row, unsigned x)
+{
+    const unsigned bits = v.header.biBitCount;
+    const unsigned bit = x * bits;
+    return unsigned(v.byteAt(row, bit / 8)) >> (8 - bits - bit % 8) & ((1u << bits) - 1);
+}
+
+TEST_F(HtfDocumentTest, TilesOfAnyWidthLandOnTheirPixels)
+{
+    // Tile rows are padded to whole bytes, so with 1- and 4-bit samples a tile
+    // column starts at a bit position, not at a multiple of the tile row size.
+    // Every bit of the edge tiles outside the image is set: none may show.
+    struct Case { uint16_t bits; uint16_t photometric; uint32_t width, height, tileWidth, tileLength; };
+    const Case cases[] = {
+        {1, PHOTOMETRIC_MINISBLACK, 32, 1, 1, 1},   // valid file that overran the DIB block
+        {1, PHOTOMETRIC_MINISWHITE, 23, 5, 3, 2},
+        {1, PHOTOMETRIC_MINISBLACK, 23, 5, 7, 4},
+        {1, PHOTOMETRIC_MINISBLACK, 20, 3, 9, 2},
+        {1, PHOTOMETRIC_MINISBLACK, 17, 2, 9, 9},   // one tile wider and taller than the image
+        {4, PHOTOMETRIC_MINISBLACK, 23, 5, 1, 1},
+        {4, PHOTOMETRIC_PALETTE, 23, 5, 3, 2},
+        {4, PHOTOMETRIC_MINISBLACK, 23, 5, 7, 3},
+        {4, PHOTOMETRIC_MINISBLACK, 19, 4, 9, 3},
+        {8, PHOTOMETRIC_PALETTE, 13, 4, 3, 3},
+    };
+    for (const Case& c : cases) {
+        const unsigned mask = (1u << c.bits) - 1;
+        auto expected = [&](unsigned x, unsigned y) { return (x * 7 + y * 13 + (x >> 2)) & mask; };
+        const uint32_t scanline = (c.width * c.bits + 7) / 8;
+        TiffFixture f = grey(c.width, c.height, c.bits, std::vector<uint8_t>(size_t(scanline) * c.height), c.photometric);
+        for (uint32_t y = 0; y < c.height; ++y)
+            for (uint32_t x = 0; x < c.width; ++x)
+                f.pixels[y * scanline + x * c.bits / 8] |= uint8_t(expected(x, y) << (8 - c.bits - x * c.bits % 8));
+        if (c.photometric == PHOTOMETRIC_PALETTE)
+            f.colorMap.assign(3u << c.bits, 0x8000);
+        f.tileWidth = c.tileWidth, f.tileLength = c.tileLength, f.fillTileOverhang = true;
+        const std::string name = std::to_string(c.bits) + "-bit " + std::to_string(c.width) + "x" +
+                                 std::to_string(c.height) + " tiles " + std::to_string(c.tileWidth) + "x" +
+                                 std::to_string(c.tileLength);
+        Loaded doc = load(f);
+        ASSERT_TRUE(doc.hasImage()) << name;
+        DibView v = doc.view();
+        ASSERT_EQ(v.header.biBitCount, c.bits) << name;
+        ASSERT_EQ(v.blockSize, 40u + (4u << c.bits) + v.stride * c.height) << name;
+        for (uint32_t y = 0; y < c.height; ++y) {
+            for (uint32_t x = 0; x < c.width; ++x)
+                ASSERT_EQ(sampleAt(v, int(y), x), expected(x, y)) << name << " at " << x << "," << y;
+            for (uint32_t x = c.width; x < v.stride * 8 / c.bits; ++x)
+                ASSERT_EQ(sampleAt(v, int(y), x), 0u) << name << " padding at " << x << "," << y;
+        }
+    }
+    EXPECT_TRUE(dialogs.seen().empty());
+}
+
 TEST_F(HtfDocumentTest, JpegYcbcrIsCloseToTheSource)
 {
     TiffFixture f = rgb(32, 16);
