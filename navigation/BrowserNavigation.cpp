@@ -63,8 +63,7 @@ private:
     BSTR value_ = nullptr;
 };
 
-}  // namespace
-
+// The texts navigation works with are ANSI; the browser takes UTF-16.
 std::wstring ansiToWide(const std::string& text)
 {
     if (text.empty())
@@ -76,6 +75,8 @@ std::wstring ansiToWide(const std::string& text)
     MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &wide[0], length);
     return wide;
 }
+
+}  // namespace
 
 bool navigateViaBrowser(IUnknown* clientSite, const std::string& relativeUrl,
                         const std::string& frame)

@@ -13,6 +13,3 @@
 // Nothing is shown to the user. Every interface obtained is released.
 bool navigateViaBrowser(IUnknown* clientSite, const std::string& relativeUrl,
                         const std::string& frame);
-
-// The texts navigation works with are ANSI; the browser takes UTF-16.
-std::wstring ansiToWide(const std::string& text);
