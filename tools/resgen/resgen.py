@@ -1,0 +1,102 @@
+#!/usr/bin/env python3
+"""Writes the module's cursors and bitmaps into resources/.
+
+    resgen.py [--out DIR] [--check] [--preview DIR]
+
+--check compares what would be written with the files in place and fails
+if any differs (the committed files must be this script's output).
+--preview also writes enlarged PNG pictures of everything into DIR."""
+
+import argparse
+import os
+import sys
+
+sys.dont_write_bytecode = True   # keep the source folder clean
+
+import pictures as p  # noqa: E402
+from imagefiles import bmp_bytes, cur_bytes, png_bytes  # noqa: E402
+from raster import TRANSPARENT  # noqa: E402
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+DEFAULT_OUT = os.path.normpath(os.path.join(HERE, '..', '..', 'resources'))
+
+# (file name, picture, how it is written). Cursor hot spots are the points
+# the pointer acts at: the lens centre and the index finger's tip.
+CURSORS = [
+    ('magnifier.cur', p.magnifier_cursor, (8, 8)),
+    ('openhand.cur', p.open_hand_cursor, (12, 1)),
+    ('pointhand.cur', p.pointing_hand_cursor, (12, 1)),
+    ('globehand.cur', p.globe_hand_cursor, (13, 3)),
+]
+BITMAPS = [
+    ('lensframe.bmp', p.lens_frame, p.STANDARD, 4),
+    ('lensmask.bmp', p.lens_mask, p.MONO, 1),
+    ('viewmask.bmp', p.view_mask, p.MONO, 1),
+    ('toolbar.bmp', p.toolbar, p.STANDARD, 4),
+    ('toolbox.bmp', p.toolbox, p.STANDARD, 4),
+]
+
+
+def build():
+    """Every output file: name -> (bytes, canvas, palette, hot spot or None)."""
+    files = {}
+    for name, draw, hotspot in CURSORS:
+        canvas = draw()
+        files[name] = (cur_bytes(canvas, p.STANDARD, hotspot), canvas, p.STANDARD, hotspot)
+    for name, draw, palette, bits in BITMAPS:
+        canvas = draw()
+        files[name] = (bmp_bytes(canvas, palette, bits), canvas, palette, None)
+    return files
+
+
+def preview(canvas, palette, hotspot, scale):
+    """An enlarged PNG. Cursors are shown over a light and a dark half with a
+    red dot on the hot spot, so both the picture and its outline show."""
+    def rgb_at(x, y):
+        sx, sy = x // scale, y // scale
+        colour = canvas.get(sx, sy)
+        if hotspot and (sx, sy) == tuple(hotspot) and x % scale in (scale // 2 - 1, scale // 2) \
+                and y % scale in (scale // 2 - 1, scale // 2):
+            return (255, 0, 0)
+        if colour == TRANSPARENT:
+            return (230, 230, 200) if sx < canvas.width // 2 else (40, 60, 90)
+        return palette[colour]
+    return png_bytes(canvas.width * scale, canvas.height * scale, rgb_at)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument('--out', default=DEFAULT_OUT)
+    parser.add_argument('--check', action='store_true')
+    parser.add_argument('--preview')
+    args = parser.parse_args()
+
+    files = build()
+    if not args.check:
+        os.makedirs(args.out, exist_ok=True)
+    stale = []
+    for name, (data, canvas, palette, hotspot) in files.items():
+        path = os.path.join(args.out, name)
+        if args.check:
+            try:
+                with open(path, 'rb') as f:
+                    if f.read() != data:
+                        stale.append(name)
+            except OSError:
+                stale.append(name)
+        else:
+            with open(path, 'wb') as f:
+                f.write(data)
+        if args.preview:
+            os.makedirs(args.preview, exist_ok=True)
+            scale = 8 if canvas.width <= 32 else (2 if canvas.width > 200 and canvas.height > 100 else 4)
+            with open(os.path.join(args.preview, os.path.splitext(name)[0] + '.png'), 'wb') as f:
+                f.write(preview(canvas, palette, hotspot, scale))
+    if stale:
+        print('out of date: ' + ', '.join(stale) + ' (run scripts/resources)', file=sys.stderr)
+        return 1
+    return 0
+
+
+if __name__ == '__main__':
+    sys.exit(main())
