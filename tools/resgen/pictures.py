@@ -187,24 +187,24 @@ ARROW = [
 
 SMALL_HAND = [
     ".......KK.......",
-    "....KK.KWK......",
-    "...KWWKKWK.KK...",
-    "...KWWKKWKKWWK..",
-    "...KWWKKWKKWWK..",
-    "...KWWKKWKKWWK..",
-    "...KWWKKWKKWWK..",
-    "...KWWKKWKKWWK..",
-    ".KKKWWWWWWWWWK..",
-    "KWWKWWWWWWWWWK..",
-    "KWWWKWWWWWWWWK..",
-    ".KWWWWWWWWWWWK..",
-    "..KWWWWWWWWWWK..",
-    "...KWWWWWWWWK...",
-    "....KWWWWWWWK...",
-    "....KKKKKKKKK...",
-    "....KBBBBBBBK...",
-    "....KBBBBBBBK...",
-    "....KKKKKKKKK...",
+    "....KKKWWKKK....",
+    "...KWWKWWKWWK...",
+    "...KWWKWWKWWKK..",
+    "...KWWKWWKWWKWK.",
+    "...KWWKWWKWWKWK.",
+    "...KWWKWWKWWKWK.",
+    "...KWWKWWKWWKWK.",
+    "KK.KWWKWWKWWKWK.",
+    "KWKKWWWWWWWWWWK.",
+    "KWWKWWWWWWWWWWK.",
+    ".KWWWWWWWWWWWWK.",
+    "..KWWWWWWWWWWWK.",
+    "...KWWWWWWWWWK..",
+    "....KWWWWWWWWK..",
+    "....KKKKKKKKKK..",
+    "....KBBBBBBBBK..",
+    "....KBBBBBBBBK..",
+    "....KKKKKKKKKK..",
 ]
 
 ONE = [
@@ -319,7 +319,7 @@ def toolbar():
     _magnifier(c, 1 * CELL, '+')
     _magnifier(c, 2 * CELL, '-')
     _magnifier(c, 3 * CELL)
-    c.stamp(SMALL_HAND, ART, 4 * CELL + 4, 2)
+    c.stamp(SMALL_HAND, ART, 4 * CELL + 5, 2)
     _window(c, 5 * CELL, FOUR_ARROWS)
     _window(c, 6 * CELL, VERTICAL_ARROW)
     _window(c, 7 * CELL, HORIZONTAL_ARROW)
@@ -335,22 +335,22 @@ def toolbar():
 # Toolbox bitmap of the control: a document with a hotspot rectangle
 
 TOOLBOX = [
-    "..KKKKKKKKK.....",
-    "..KWWWWWWWKK....",
-    "..KWDDDDWWKWK...",
-    "..KWWWWWWWKKKK..",
-    "..KWDDDDDDWWWK..",
+    "..KKKKKKKK......",
+    "..KWWWWWWKK.....",
+    "..KWDDDDWKWK....",
+    "..KWWWWWWKWWK...",
+    "..KWDDDDWKKKKK..",
     "..KWWWWWWWWWWK..",
     "..KWrrrrrrrrWK..",
-    "..KWrGGCCCCrWK..",
-    "..KWrGGGCCCrWK..",
+    "..KWrCCCCCCrWK..",
+    "..KWrCGGCCCrWK..",
     "..KWrGGGGGGrWK..",
     "..KWrrrrrrrrWK..",
     "..KWWWWWWWWWWK..",
     "..KWDDDDDDDWWK..",
     "..KWWWWWWWWWWK..",
+    "..KWDDDDDWWWWK..",
     "..KKKKKKKKKKKK..",
-    "................",
 ]
 
 
