@@ -59,14 +59,17 @@ void run()
         for (auto& [window, dialog] : found) {
             // Recorded before the dialog is answered, so a test that waits
             // for the call to return sees it.
+            int button = IDOK;
             {
                 std::lock_guard<std::mutex> lock(mutex);
                 if (scopes.empty())
                     unexpectedDialogs.push_back(dialog);
+                else if (scopes.back()->answer() == DialogWatcher::Answer::Cancel)
+                    button = IDCANCEL;
                 for (DialogWatcher* scope : scopes)
                     scope->seenDuringScope(dialog);
             }
-            PostMessageA(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+            PostMessageA(window, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
         }
         {
             std::lock_guard<std::mutex> lock(mutex);
@@ -79,7 +82,7 @@ void run()
 
 } // namespace
 
-DialogWatcher::DialogWatcher()
+DialogWatcher::DialogWatcher(Answer answer) : answer_(answer)
 {
     start();
     std::lock_guard<std::mutex> lock(mutex);

@@ -1,6 +1,7 @@
 #pragma once
 // Watches this process for dialog windows ("#32770", such as message boxes),
-// records their caption and text and dismisses them with OK, so that code
+// records their caption and text and dismisses them with OK (or Cancel, when
+// the newest open scope asks for it), so that code
 // under test that shows a real message box neither hangs the test nor goes
 // unchecked. One watcher thread runs for the whole test program (started by
 // the test main); each DialogWatcher object is a scope that collects the
@@ -18,7 +19,10 @@ struct SeenDialog {
 
 class DialogWatcher {
 public:
-    DialogWatcher();
+    // The button that answers the dialogs seen while this scope is the newest.
+    enum class Answer { Ok, Cancel };
+
+    explicit DialogWatcher(Answer answer = Answer::Ok);
     ~DialogWatcher();
     DialogWatcher(const DialogWatcher&) = delete;
     DialogWatcher& operator=(const DialogWatcher&) = delete;
@@ -37,6 +41,9 @@ public:
     // Called by the watcher thread, under its lock.
     void seenDuringScope(const SeenDialog& dialog);
 
+    Answer answer() const { return answer_; }
+
 private:
+    Answer answer_;
     std::vector<SeenDialog> seen_;
 };

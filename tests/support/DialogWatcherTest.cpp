@@ -22,4 +22,15 @@ TEST(DialogWatcher, RecordsAndAnswersARealMessageBox)
     EXPECT_TRUE(outer.seen().empty());
 }
 
+TEST(DialogWatcher, NewestScopeChoosesTheAnswer)
+{
+    DialogWatcher okScope;
+    {
+        DialogWatcher cancelScope(DialogWatcher::Answer::Cancel);
+        EXPECT_EQ(MessageBoxA(nullptr, "Body", "Cancel me", MB_OKCANCEL), IDCANCEL);
+        EXPECT_EQ(cancelScope.seen().size(), 1u);
+    }
+    EXPECT_EQ(MessageBoxA(nullptr, "Body", "Accept me", MB_OKCANCEL), IDOK);
+}
+
 } // namespace
