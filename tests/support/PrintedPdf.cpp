@@ -206,3 +206,47 @@ bool closeColour(unsigned a, unsigned b, int tolerance)
             return false;
     return true;
 }
+
+bool takePrintedPage(const std::string& documentName, FILETIME since, int dpi, RenderedPage& page,
+                     std::string& error)
+{
+    const std::string pdf = findPrintedPdf(documentName, since);
+    if (pdf.empty()) {
+        error = "no PDF named after \"" + documentName + "\" appeared in " + printedPdfFolder();
+        return false;
+    }
+    ScopedFile printed(pdf);
+    if (!renderPdfPage(pdf, dpi, page)) {
+        error = "pdftoppm could not render " + pdf;
+        return false;
+    }
+    page.fileName = pdf.substr(pdf.find_last_of('\\') + 1);
+    return true;
+}
+
+std::vector<std::string> probeMismatches(const RenderedPage& page, const std::vector<InkProbe>& probes,
+                                         int tolerance)
+{
+    std::vector<std::string> mismatches;
+    const RECT ink = page.inkBounds();
+    if (ink.right <= ink.left) {
+        mismatches.push_back("the page is blank");
+        return mismatches;
+    }
+    for (const InkProbe& probe : probes) {
+        const int x = ink.left + int(probe.fx * (ink.right - ink.left));
+        const int y = ink.top + int(probe.fy * (ink.bottom - ink.top));
+        if (x < 0 || y < 0 || x >= page.width || y >= page.height) {
+            mismatches.push_back("a probe outside the page");
+            continue;
+        }
+        const unsigned found = page.rgbAt(x, y);
+        if (closeColour(found, probe.rgb, tolerance))
+            continue;
+        char line[128];
+        std::snprintf(line, sizeof line, "at (%.2f, %.2f) of the ink: %06X instead of %06X", probe.fx, probe.fy,
+                      found, probe.rgb);
+        mismatches.push_back(line);
+    }
+    return mismatches;
+}

@@ -32,6 +32,7 @@ std::string findPrintedPdf(const std::string& documentName, FILETIME since, DWOR
 
 // One rendered page; rows top first.
 struct RenderedPage {
+    std::string fileName;   // of the PDF, without the folder (set by takePrintedPage)
     int width = 0;
     int height = 0;
     std::vector<uint8_t> rgb;   // red, green, blue per pixel
@@ -53,3 +54,17 @@ bool renderPdfPage(const std::string& pdfPath, int dpi, RenderedPage& page, DWOR
 
 // Colours within `tolerance` on every channel.
 bool closeColour(unsigned a, unsigned b, int tolerance);
+
+// The newest PDF for the document (as findPrintedPdf), rendered at `dpi`;
+// the PDF is deleted afterwards. On failure `error` says what was missing.
+bool takePrintedPage(const std::string& documentName, FILETIME since, int dpi, RenderedPage& page,
+                     std::string& error);
+
+// A colour expected at a point given as fractions of a page's inkBounds().
+struct InkProbe {
+    double fx, fy;
+    unsigned rgb;
+};
+// One line for each probe whose colour differs by more than `tolerance`.
+std::vector<std::string> probeMismatches(const RenderedPage& page, const std::vector<InkProbe>& probes,
+                                         int tolerance);

@@ -83,17 +83,11 @@ SIZE expectedPrintedSize(int sw, int sh)
     return size;
 }
 
-// A colour expected at a point given as fractions of the printed area.
-struct Probe {
-    double fx, fy;
-    unsigned rgb;
-};
-
-// Prints `source` of the image through the dialog (answered OK), finds the
-// PDF by the document name as it is cut for the job, renders it and checks
+// Prints `source` of the image through the dialog (answered OK), takes the
+// PDF named after the document as the job names it (`namePart`), and checks
 // the printed size and the probes. Returns the PDF's file name.
 std::string printAndCheck(DibHandle image, const RECT& source, const char* documentName, const std::string& namePart,
-                          const std::vector<Probe>& probes)
+                          const std::vector<InkProbe>& probes)
 {
     const FILETIME since = nowFileTime();
     {
@@ -101,29 +95,19 @@ std::string printAndCheck(DibHandle image, const RECT& source, const char* docum
         EXPECT_EQ(printDib(image, source, nullptr, documentName), PRINT_OK);
         EXPECT_EQ(watcher.seen().size(), 1u) << "the print dialog was shown once";
     }
-    const std::string pdf = findPrintedPdf(namePart, since);
-    if (pdf.empty()) {
-        ADD_FAILURE() << "no PDF named after \"" << namePart << "\" appeared in " << printedPdfFolder();
-        return {};
-    }
-    ScopedFile printed(pdf);
     RenderedPage page;
-    if (!renderPdfPage(pdf, kRenderDpi, page)) {
-        ADD_FAILURE() << "pdftoppm could not render " << pdf;
+    std::string error;
+    if (!takePrintedPage(namePart, since, kRenderDpi, page, error)) {
+        ADD_FAILURE() << error;
         return {};
     }
     const RECT ink = page.inkBounds();
     const SIZE expected = expectedPrintedSize(source.right - source.left, source.bottom - source.top);
-    const LONG inkWidth = ink.right - ink.left, inkHeight = ink.bottom - ink.top;
-    EXPECT_NEAR(inkWidth, expected.cx, 2) << "printed across the printable width";
-    EXPECT_NEAR(inkHeight, expected.cy, 2) << "printed with the source's proportions";
-    for (const Probe& probe : probes) {
-        const int x = ink.left + int(probe.fx * inkWidth), y = ink.top + int(probe.fy * inkHeight);
-        EXPECT_TRUE(closeColour(page.rgbAt(x, y), probe.rgb, kColourTolerance))
-            << "at (" << probe.fx << ", " << probe.fy << ") of the print: " << std::hex << page.rgbAt(x, y)
-            << " instead of " << probe.rgb;
-    }
-    return pdf.substr(pdf.find_last_of('\\') + 1);
+    EXPECT_NEAR(ink.right - ink.left, expected.cx, 2) << "printed across the printable width";
+    EXPECT_NEAR(ink.bottom - ink.top, expected.cy, 2) << "printed with the source's proportions";
+    for (const std::string& mismatch : probeMismatches(page, probes, kColourTolerance))
+        ADD_FAILURE() << mismatch;
+    return page.fileName;
 }
 
 TEST(PageRect, FullWidthAndProportionalHeight)
