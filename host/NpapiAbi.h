@@ -1,0 +1,197 @@
+#pragma once
+// The browser plug-in interface (NPAPI) as browsers lay it out on 32-bit
+// Windows: instance handle, window, stream and print descriptions, the two
+// function tables, error codes and modes. Only what this module and its
+// stand-in browser use; the tables end after the last entry either side reads
+// or writes, and their `size` fields tell how much the other side provides.
+// (MinGW's own npapi.h is the network-provider API, hence this file's name.)
+#include <cstddef>
+#include <cstdint>
+
+typedef unsigned char NPBool;
+typedef int16_t NPError;
+typedef int16_t NPReason;
+typedef char* NPMIMEType;
+
+struct _NPP {
+    void* pdata;   // the plug-in's instance data
+    void* ndata;   // the browser's
+};
+typedef _NPP NPP_t;
+typedef _NPP* NPP;
+
+struct NPStream {
+    void* pdata;
+    void* ndata;
+    const char* url;
+    uint32_t end;
+    uint32_t lastmodified;
+    void* notifyData;
+    const char* headers;
+};
+
+struct NPByteRange {
+    int32_t offset;
+    uint32_t length;
+    NPByteRange* next;
+};
+
+struct NPSavedData {
+    int32_t len;
+    void* buf;
+};
+
+struct NPRect {
+    uint16_t top;
+    uint16_t left;
+    uint16_t bottom;
+    uint16_t right;
+};
+
+enum NPWindowType { NPWindowTypeWindow = 1, NPWindowTypeDrawable = 2 };
+
+struct NPWindow {
+    void* window;          // HWND on Windows
+    int32_t x;
+    int32_t y;
+    uint32_t width;
+    uint32_t height;
+    NPRect clipRect;
+    NPWindowType type;
+};
+
+struct NPFullPrint {
+    NPBool pluginPrinted;  // set by the plug-in when it printed the page itself
+    NPBool printOne;
+    void* platformPrint;   // HDC
+};
+
+struct NPEmbedPrint {
+    NPWindow window;
+    void* platformPrint;   // HDC
+};
+
+struct NPPrint {
+    uint16_t mode;         // NP_FULL or NP_EMBED
+    union {
+        NPFullPrint fullPrint;
+        NPEmbedPrint embedPrint;
+    } print;
+};
+
+// Instance modes.
+constexpr uint16_t NP_EMBED = 1;
+constexpr uint16_t NP_FULL = 2;
+
+// Stream types.
+constexpr uint16_t NP_NORMAL = 1;
+constexpr uint16_t NP_SEEK = 2;
+constexpr uint16_t NP_ASFILE = 3;
+constexpr uint16_t NP_ASFILEONLY = 4;
+
+// Error codes.
+constexpr NPError NPERR_NO_ERROR = 0;
+constexpr NPError NPERR_GENERIC_ERROR = 1;
+constexpr NPError NPERR_INVALID_INSTANCE_ERROR = 2;
+constexpr NPError NPERR_INVALID_FUNCTABLE_ERROR = 3;
+constexpr NPError NPERR_MODULE_LOAD_FAILED_ERROR = 4;
+constexpr NPError NPERR_OUT_OF_MEMORY_ERROR = 5;
+constexpr NPError NPERR_INVALID_PLUGIN_ERROR = 6;
+constexpr NPError NPERR_INVALID_PLUGIN_DIR_ERROR = 7;
+constexpr NPError NPERR_INCOMPATIBLE_VERSION_ERROR = 8;
+constexpr NPError NPERR_INVALID_PARAM = 9;
+constexpr NPError NPERR_INVALID_URL = 10;
+constexpr NPError NPERR_FILE_NOT_FOUND = 11;
+constexpr NPError NPERR_NO_DATA = 12;
+constexpr NPError NPERR_STREAM_NOT_SEEKABLE = 13;
+
+// Reasons a stream ends.
+constexpr NPReason NPRES_DONE = 0;
+constexpr NPReason NPRES_NETWORK_ERR = 1;
+constexpr NPReason NPRES_USER_BREAK = 2;
+
+// Plug-in callbacks (C calling convention, as browsers call them).
+typedef NPError (*NPP_NewProcPtr)(NPMIMEType, NPP, uint16_t mode, int16_t argc, char** argn, char** argv,
+                                  NPSavedData*);
+typedef NPError (*NPP_DestroyProcPtr)(NPP, NPSavedData**);
+typedef NPError (*NPP_SetWindowProcPtr)(NPP, NPWindow*);
+typedef NPError (*NPP_NewStreamProcPtr)(NPP, NPMIMEType, NPStream*, NPBool seekable, uint16_t* stype);
+typedef NPError (*NPP_DestroyStreamProcPtr)(NPP, NPStream*, NPReason);
+typedef void (*NPP_StreamAsFileProcPtr)(NPP, NPStream*, const char* fname);
+typedef int32_t (*NPP_WriteReadyProcPtr)(NPP, NPStream*);
+typedef int32_t (*NPP_WriteProcPtr)(NPP, NPStream*, int32_t offset, int32_t len, void* buffer);
+typedef void (*NPP_PrintProcPtr)(NPP, NPPrint*);
+typedef int16_t (*NPP_HandleEventProcPtr)(NPP, void* event);
+typedef void (*NPP_URLNotifyProcPtr)(NPP, const char* url, NPReason, void* notifyData);
+typedef NPError (*NPP_GetValueProcPtr)(NPP, int variable, void* value);
+typedef NPError (*NPP_SetValueProcPtr)(NPP, int variable, void* value);
+
+struct NPPluginFuncs {
+    uint16_t size;
+    uint16_t version;
+    NPP_NewProcPtr newp;
+    NPP_DestroyProcPtr destroy;
+    NPP_SetWindowProcPtr setwindow;
+    NPP_NewStreamProcPtr newstream;
+    NPP_DestroyStreamProcPtr destroystream;
+    NPP_StreamAsFileProcPtr asfile;
+    NPP_WriteReadyProcPtr writeready;
+    NPP_WriteProcPtr write;
+    NPP_PrintProcPtr print;
+    NPP_HandleEventProcPtr event;
+    NPP_URLNotifyProcPtr urlnotify;
+    void* javaClass;
+    NPP_GetValueProcPtr getvalue;
+    NPP_SetValueProcPtr setvalue;
+};
+
+// Browser services.
+typedef NPError (*NPN_GetURLProcPtr)(NPP, const char* url, const char* window);
+typedef NPError (*NPN_PostURLProcPtr)(NPP, const char* url, const char* window, uint32_t len, const char* buf,
+                                      NPBool file);
+typedef NPError (*NPN_RequestReadProcPtr)(NPStream*, NPByteRange*);
+typedef NPError (*NPN_NewStreamProcPtr)(NPP, NPMIMEType, const char* window, NPStream**);
+typedef int32_t (*NPN_WriteProcPtr)(NPP, NPStream*, int32_t len, void* buffer);
+typedef NPError (*NPN_DestroyStreamProcPtr)(NPP, NPStream*, NPReason);
+typedef void (*NPN_StatusProcPtr)(NPP, const char* message);
+typedef const char* (*NPN_UserAgentProcPtr)(NPP);
+typedef void* (*NPN_MemAllocProcPtr)(uint32_t size);
+typedef void (*NPN_MemFreeProcPtr)(void* ptr);
+typedef uint32_t (*NPN_MemFlushProcPtr)(uint32_t size);
+typedef void (*NPN_ReloadPluginsProcPtr)(NPBool reloadPages);
+
+struct NPNetscapeFuncs {
+    uint16_t size;
+    uint16_t version;      // high byte major, low byte minor
+    NPN_GetURLProcPtr geturl;
+    NPN_PostURLProcPtr posturl;
+    NPN_RequestReadProcPtr requestread;
+    NPN_NewStreamProcPtr newstream;
+    NPN_WriteProcPtr write;
+    NPN_DestroyStreamProcPtr destroystream;
+    NPN_StatusProcPtr status;
+    NPN_UserAgentProcPtr uagent;
+    NPN_MemAllocProcPtr memalloc;
+    NPN_MemFreeProcPtr memfree;
+    NPN_MemFlushProcPtr memflush;
+    NPN_ReloadPluginsProcPtr reloadplugins;
+};
+
+// The exported entry points (the platform's calling convention for exports).
+typedef NPError(__stdcall* NP_GetEntryPointsFunc)(NPPluginFuncs*);
+typedef NPError(__stdcall* NP_InitializeFunc)(NPNetscapeFuncs*);
+typedef NPError(__stdcall* NP_ShutdownFunc)();
+
+// Size of a table up to and including `member`, to test against its `size`.
+#define NP_TABLE_COVERS(Type, table, member) \
+    (size_t((table)->size) >= offsetof(Type, member) + sizeof((table)->member))
+
+// The layout browsers expect on 32-bit Windows.
+static_assert(sizeof(void*) != 4 || sizeof(NPWindow) == 32, "NPWindow layout");
+static_assert(sizeof(void*) != 4 || sizeof(NPStream) == 28, "NPStream layout");
+static_assert(sizeof(void*) != 4 || sizeof(NPPrint) == 40, "NPPrint layout");
+static_assert(sizeof(void*) != 4 || offsetof(NPPluginFuncs, newp) == 4, "NPPluginFuncs layout");
+static_assert(sizeof(void*) != 4 || offsetof(NPPluginFuncs, urlnotify) == 44, "NPPluginFuncs layout");
+static_assert(sizeof(void*) != 4 || offsetof(NPPluginFuncs, javaClass) == 48, "NPPluginFuncs layout");
+static_assert(sizeof(void*) != 4 || offsetof(NPNetscapeFuncs, memalloc) == 36, "NPNetscapeFuncs layout");
+static_assert(sizeof(void*) != 4 || offsetof(NPNetscapeFuncs, memfree) == 40, "NPNetscapeFuncs layout");

@@ -1,0 +1,62 @@
+#pragma once
+// The plug-in role: the data of one plug-in instance, the browser's function
+// table and the plug-in callbacks that the browser calls for every document
+// (NPP_*). The exported entry points that hand the callbacks to the browser
+// are in PluginEntry.cpp.
+#include "NpapiAbi.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+
+class ViewerContainer;
+
+// One plug-in instance, kept in the instance's pdata. The memory comes from
+// the browser (NPN_MemAlloc), is zeroed and then constructed in place.
+struct PluginInstance {
+    PluginInstance();
+    ~PluginInstance();
+    PluginInstance(const PluginInstance&) = delete;
+    PluginInstance& operator=(const PluginInstance&) = delete;
+
+    // The identity number in temporary file names.
+    long identity() const { return long(reinterpret_cast<intptr_t>(this)); }
+
+    NPWindow* window = nullptr;          // last description given to NPP_SetWindow; only tested for null
+    HWND windowHandle = nullptr;         // the browser window the container lives in
+    std::unique_ptr<ViewerContainer> container;
+    std::string pendingFile;             // document still to be shown (ANSI path); empty: none
+    FILE* streamFile = nullptr;          // the temporary file the stream is written to
+};
+
+// "%ld%d.tif": the identity directly followed by the counter.
+std::string pluginTempFileName(long identity, int counter);
+
+// The browser's function table, remembered by NP_Initialize (null after
+// NP_Shutdown), and the plug-in's, remembered by NP_GetEntryPoints.
+NPNetscapeFuncs* browserFunctions();
+void setBrowserFunctions(NPNetscapeFuncs* functions);
+NPPluginFuncs* pluginFunctions();
+void setPluginFunctions(NPPluginFuncs* functions);
+
+// Asks the browser to load `url` into `frame` (NPN_GetURL); false when the
+// browser offers no such service.
+bool browserGetUrl(NPP instance, const char* url, const char* frame);
+
+// The plug-in callbacks.
+NPError NPP_New(NPMIMEType type, NPP instance, uint16_t mode, int16_t argc, char** argn, char** argv,
+                NPSavedData* saved);
+NPError NPP_Destroy(NPP instance, NPSavedData** save);
+NPError NPP_SetWindow(NPP instance, NPWindow* window);
+NPError NPP_NewStream(NPP instance, NPMIMEType type, NPStream* stream, NPBool seekable, uint16_t* stype);
+int32_t NPP_WriteReady(NPP instance, NPStream* stream);
+int32_t NPP_Write(NPP instance, NPStream* stream, int32_t offset, int32_t len, void* buffer);
+NPError NPP_DestroyStream(NPP instance, NPStream* stream, NPReason reason);
+void NPP_StreamAsFile(NPP instance, NPStream* stream, const char* fname);
+void NPP_Print(NPP instance, NPPrint* printInfo);
+void NPP_URLNotify(NPP instance, const char* url, NPReason reason, void* notifyData);
+
+// NPP_WriteReady's answer: the plug-in takes any amount.
+constexpr int32_t kPluginWriteReady = 0x0FFFFFFF;

@@ -1,0 +1,212 @@
+#include "ViewerContainer.h"
+
+#include "CommandIds.h"
+#include "HotspotNavigation.h"
+#include "NpapiAbi.h"
+#include "PluginInstance.h"
+#include "ResourceModule.h"
+#include "Settings.h"
+
+#if __has_include("ResourceIds.h")
+#include "ResourceIds.h"
+#endif
+#ifndef IDB_TOOLBAR
+#define IDB_TOOLBAR 201
+#endif
+
+namespace {
+
+constexpr int kButtonImageSize = 24;
+
+// The buttons left to right: picture index and command. Fit height (picture
+// 6) sends ID_FIT_HEIGHT and fit width (picture 7) sends ID_FIT_WIDTH, so the
+// two ids are crossed with respect to the picture order.
+struct ButtonSpec {
+    int image;
+    int command;
+};
+constexpr ButtonSpec kButtons[] = {
+    {0, ID_POINTER},    {1, ID_ZOOM_IN},    {2, ID_ZOOM_OUT}, {3, ID_MAGNIFIER},    {4, ID_PAN},
+    {5, ID_FIT_WINDOW}, {6, ID_FIT_HEIGHT}, {7, ID_FIT_WIDTH}, {8, ID_ACTUAL_SIZE}, {9, ID_PRINT},
+};
+
+void initCommonControls()
+{
+    INITCOMMONCONTROLSEX init = {sizeof(init), ICC_BAR_CLASSES};
+    InitCommonControlsEx(&init);
+}
+
+}  // namespace
+
+ViewerContainer::ViewerContainer() : view_(this) {}
+
+ViewerContainer::~ViewerContainer()
+{
+    if (imageList_)
+        ImageList_Destroy(imageList_);
+    setClientSite(nullptr);
+    // view_ goes after this body, its window already destroyed by destroyWindows.
+}
+
+HWND ViewerContainer::toolbarWindow() const
+{
+    return toolbar_.hwnd();
+}
+
+void ViewerContainer::create(HWND hostWindow)
+{
+    if (!subclassWindow(hostWindow))
+        return;
+    initCommonControls();
+    RECT client = {};
+    GetClientRect(hostWindow, &client);
+    const RECT viewRect = {client.left, client.top + kToolbarHeight, client.right, client.bottom};
+    view_.create(hostWindow, viewRect);
+    createToolbar(client);
+}
+
+void ViewerContainer::createToolbar(const RECT& client)
+{
+    const DWORD style = WS_CHILD | WS_CLIPSIBLINGS | WS_CLIPCHILDREN | TBSTYLE_FLAT | TBSTYLE_WRAPABLE |
+                        CCS_NODIVIDER | CCS_NOPARENTALIGN | CCS_NORESIZE;
+    HWND toolbar = CreateWindowExA(WS_EX_DLGMODALFRAME, TOOLBARCLASSNAMEA, "TIFF Viewer Toolbar", style, 0, 0,
+                                   client.right - client.left, kToolbarHeight - client.top, hwnd(), nullptr,
+                                   viewerResourceModule(), nullptr);
+    if (!toolbar)
+        return;
+    toolbar_.subclassWindow(toolbar);
+    setUpButtons();
+    ShowWindow(toolbar, SW_SHOW);
+}
+
+void ViewerContainer::setUpButtons()
+{
+    HWND toolbar = toolbar_.hwnd();
+    if (!imageList_) {
+        HBITMAP strip = LoadBitmapA(viewerResourceModule(), MAKEINTRESOURCEA(IDB_TOOLBAR));
+        if (strip) {
+            imageList_ = ImageList_Create(kButtonImageSize, kButtonImageSize, ILC_COLOR8, 3, 2);
+            if (imageList_) {
+                ImageList_SetBkColor(imageList_, CLR_NONE);
+                ImageList_Add(imageList_, strip, nullptr);
+            }
+            DeleteObject(strip);
+        }
+    }
+    SendMessageA(toolbar, TB_SETBITMAPSIZE, 0, MAKELPARAM(16, 16));
+    SendMessageA(toolbar, TB_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(imageList_));
+
+    TBBUTTON buttons[std::size(kButtons)] = {};
+    for (size_t i = 0; i < std::size(kButtons); ++i) {
+        buttons[i].iBitmap = kButtons[i].image;
+        buttons[i].idCommand = kButtons[i].command;
+        buttons[i].fsState = TBSTATE_ENABLED;
+        buttons[i].fsStyle = TBSTYLE_BUTTON;
+        buttons[i].dwData = 0;
+        buttons[i].iString = -1;
+    }
+    SendMessageA(toolbar, TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON), 0);
+    SendMessageA(toolbar, TB_ADDBUTTONSA, std::size(buttons), reinterpret_cast<LPARAM>(buttons));
+    SendMessageA(toolbar, TB_AUTOSIZE, 0, 0);
+}
+
+void ViewerContainer::destroyWindows()
+{
+    if (HWND view = view_.hwnd())
+        DestroyWindow(view);
+    if (HWND toolbar = toolbar_.hwnd())
+        DestroyWindow(toolbar);
+    if (hwnd())
+        unsubclassWindow();
+}
+
+void ViewerContainer::setClientSite(IUnknown* site)
+{
+    if (site)
+        site->AddRef();
+    if (clientSite_)
+        clientSite_->Release();
+    clientSite_ = site;
+}
+
+bool ViewerContainer::navigateToHotspot(const ViewHotspot& hotspot)
+{
+    if (!hotspot.hotspot)
+        return false;
+    PluginUrlRequest request;
+    if (NPP instance = pluginInstance) {
+        request = [instance](const char* url, const char* frame) { browserGetUrl(instance, url, frame); };
+    }
+    return navigateHotspot(*hotspot.hotspot, settings(), hwnd(), request, clientSite_);
+}
+
+LRESULT ViewerContainer::handleMessage(UINT message, WPARAM wParam, LPARAM, bool& handled)
+{
+    switch (message) {
+    case WM_SIZE:
+        onSize();
+        return 0;
+    case WM_COMMAND:
+        onCommand(wParam);
+        return 0;
+    default:
+        handled = false;
+        return 0;
+    }
+}
+
+void ViewerContainer::onSize()
+{
+    HWND view = view_.hwnd();
+    if (!view)
+        return;
+    RECT r = {};
+    GetClientRect(hwnd(), &r);
+    MoveWindow(view, r.left, r.top + kToolbarHeight, r.right - r.left, r.bottom - (r.top + kToolbarHeight), FALSE);
+    if (HWND toolbar = toolbar_.hwnd())
+        MoveWindow(toolbar, r.left, r.top, r.right - r.left, kToolbarHeight - r.top, FALSE);
+}
+
+void ViewerContainer::checkButton(int commandId, bool checked)
+{
+    SendMessageA(toolbar_.hwnd(), TB_CHECKBUTTON, WPARAM(commandId), MAKELPARAM(checked ? TRUE : FALSE, 0));
+}
+
+void ViewerContainer::onCommand(WPARAM command)
+{
+    // The marks follow from the mode before the view toggles it: the view
+    // switches a mode off when its button is pressed again.
+    const int32_t mode = view_.mode();
+    switch (command) {
+    case ID_MAGNIFIER:
+        checkButton(ID_MAGNIFIER, mode != TiffView::MagnifierMode);
+        checkButton(ID_PAN, false);
+        break;
+    case ID_PAN:
+        checkButton(ID_PAN, mode != TiffView::PanMode);
+        checkButton(ID_MAGNIFIER, false);
+        break;
+    case ID_POINTER:
+        checkButton(ID_PAN, false);
+        checkButton(ID_MAGNIFIER, false);
+        break;
+    default:
+        break;
+    }
+    if (view_.hwnd())
+        view_.onCommand(int(command));
+}
+
+LRESULT ViewerContainer::ToolbarWindow::handleMessage(UINT message, WPARAM wParam, LPARAM, bool& handled)
+{
+    if (message != WM_ERASEBKGND) {
+        handled = false;
+        return 0;
+    }
+    RECT r = {};
+    GetClientRect(hwnd(), &r);
+    if (r.bottom > kToolbarHeight)
+        r.bottom = kToolbarHeight;
+    FillRect(reinterpret_cast<HDC>(wParam), &r, static_cast<HBRUSH>(GetStockObject(LTGRAY_BRUSH)));
+    return 0;
+}

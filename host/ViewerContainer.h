@@ -1,0 +1,59 @@
+#pragma once
+// Holds one viewer in a window that a host supplies (the browser's plug-in
+// window or the control's own window): takes the window over, puts a
+// 40-pixel toolbar band at its top and the viewer below, turns toolbar clicks
+// into viewer commands with the right check marks, and is the viewer's
+// navigation callback, asking the host browser to load a clicked hotspot's URL.
+#include "NavigationCallback.h"
+#include "TiffView.h"
+#include "WindowWrapper.h"
+
+#include <windows.h>
+#include <commctrl.h>
+#include <unknwn.h>
+
+struct _NPP;   // the browser's plug-in instance (NpapiAbi.h)
+
+class ViewerContainer : public WindowWrapper, public NavigationCallback {
+public:
+    static constexpr int kToolbarHeight = 40;
+
+    ViewerContainer();
+    ~ViewerContainer() override;
+
+    // Takes over `hostWindow` and creates the toolbar and the view in it.
+    void create(HWND hostWindow);
+    // Destroys the view and toolbar windows and gives the host window back.
+    void destroyWindows();
+    // Keeps a counted reference to the control's client site (null releases).
+    void setClientSite(IUnknown* site);
+    IUnknown* clientSite() const { return clientSite_; }
+
+    bool navigateToHotspot(const ViewHotspot& hotspot) override;
+    LRESULT handleMessage(UINT message, WPARAM wParam, LPARAM lParam, bool& handled) override;
+
+    TiffView& view() { return view_; }
+    HWND toolbarWindow() const;
+
+    // Set by the plug-in host right after create; null in the control host.
+    _NPP* pluginInstance = nullptr;
+
+private:
+    // The toolbar's take-over: paints its background light grey, the colour
+    // of the button pictures' background, so they need no mask.
+    class ToolbarWindow : public WindowWrapper {
+    public:
+        LRESULT handleMessage(UINT message, WPARAM wParam, LPARAM lParam, bool& handled) override;
+    };
+
+    void createToolbar(const RECT& client);
+    void setUpButtons();
+    void onSize();
+    void onCommand(WPARAM command);
+    void checkButton(int commandId, bool checked);
+
+    TiffView view_;
+    ToolbarWindow toolbar_;
+    HIMAGELIST imageList_ = nullptr;
+    IUnknown* clientSite_ = nullptr;
+};

@@ -1,0 +1,448 @@
+// The plug-in role through the real module's exports: entry points, instance
+// lifecycle, streams and temporary files, printing and navigation.
+#include "DialogWatcher.h"
+#include "PluginFixture.h"
+
+namespace {
+
+void* const kUntouched = reinterpret_cast<void*>(0x5A5A5A5A);
+
+// After tests that hand the module tables of their own, the program's module
+// gets its own tables back.
+class EntryPointTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(plugin().loaded()); }
+    void TearDown() override { ASSERT_EQ(plugin().start(), NPERR_NO_ERROR); }
+};
+
+TEST_F(EntryPointTest, NullTablesAreRefused)
+{
+    EXPECT_EQ(plugin().getEntryPoints(nullptr), NPERR_INVALID_FUNCTABLE_ERROR);
+    EXPECT_EQ(plugin().initialize(nullptr), NPERR_INVALID_FUNCTABLE_ERROR);
+}
+
+TEST_F(EntryPointTest, GetEntryPointsFillsTheCallbacksAndLeavesTheRest)
+{
+    NPPluginFuncs table;
+    memset(&table, 0x5A, sizeof(table));
+    table.size = sizeof(table);
+    ASSERT_EQ(plugin().getEntryPoints(&table), NPERR_NO_ERROR);
+    EXPECT_EQ(table.size, sizeof(table));
+    EXPECT_EQ(table.version, 11);
+    for (void* entry : {(void*)table.newp, (void*)table.destroy, (void*)table.setwindow, (void*)table.newstream,
+                        (void*)table.destroystream, (void*)table.asfile, (void*)table.writeready,
+                        (void*)table.write, (void*)table.print}) {
+        EXPECT_NE(entry, nullptr);
+        EXPECT_NE(entry, kUntouched);
+    }
+    EXPECT_EQ((void*)table.event, nullptr);
+    EXPECT_EQ((void*)table.urlnotify, kUntouched);
+    EXPECT_EQ(table.javaClass, kUntouched);
+    EXPECT_EQ((void*)table.getvalue, kUntouched);
+}
+
+TEST_F(EntryPointTest, BrowserVersionDecidesNotifyAndJavaEntries)
+{
+    struct Case {
+        uint16_t version;
+        NPError result;
+        bool notifyEntries;
+    } cases[] = {
+        {0x0008, NPERR_NO_ERROR, false},
+        {0x0009, NPERR_NO_ERROR, true},
+        {0x0011, NPERR_NO_ERROR, true},
+        {0x0100, NPERR_INCOMPATIBLE_VERSION_ERROR, false},
+        {0x010B, NPERR_INCOMPATIBLE_VERSION_ERROR, false},
+    };
+    for (const Case& c : cases) {
+        NPPluginFuncs table;
+        memset(&table, 0x5A, sizeof(table));
+        table.size = sizeof(table);
+        ASSERT_EQ(plugin().getEntryPoints(&table), NPERR_NO_ERROR);
+        NPNetscapeFuncs browser = PluginModule::browserTable(c.version);
+        EXPECT_EQ(plugin().initialize(&browser), c.result) << std::hex << c.version;
+        EXPECT_EQ((void*)table.urlnotify != kUntouched, c.notifyEntries) << std::hex << c.version;
+        EXPECT_EQ(table.javaClass, c.notifyEntries ? nullptr : kUntouched) << std::hex << c.version;
+    }
+}
+
+TEST_F(EntryPointTest, TablesTooSmallForTheEntriesAreRefused)
+{
+    NPPluginFuncs table = {};
+    table.size = offsetof(NPPluginFuncs, print);   // ends before print
+    EXPECT_EQ(plugin().getEntryPoints(&table), NPERR_INVALID_FUNCTABLE_ERROR);
+    EXPECT_EQ((void*)table.newp, nullptr);
+
+    // An old table that ends before urlnotify gets nothing written past it.
+    NPPluginFuncs old;
+    memset(&old, 0x5A, sizeof(old));
+    old.size = offsetof(NPPluginFuncs, urlnotify);
+    ASSERT_EQ(plugin().getEntryPoints(&old), NPERR_NO_ERROR);
+    NPNetscapeFuncs browser = PluginModule::browserTable(0x0011);
+    ASSERT_EQ(plugin().initialize(&browser), NPERR_NO_ERROR);
+    EXPECT_EQ((void*)old.urlnotify, kUntouched);
+
+    browser.size = offsetof(NPNetscapeFuncs, memalloc);
+    EXPECT_EQ(plugin().initialize(&browser), NPERR_INVALID_FUNCTABLE_ERROR);
+}
+
+TEST_F(EntryPointTest, AfterShutdownNewInstancesFailCleanly)
+{
+    ASSERT_EQ(plugin().shutdown(), NPERR_NO_ERROR);
+    InstanceDriver instance(plugin());
+    EXPECT_EQ(instance.create(), NPERR_OUT_OF_MEMORY_ERROR);
+}
+
+TEST(PluginCallbacks, NullInstancesAreAnsweredWithoutTouchingAnything)
+{
+    NPPluginFuncs& f = plugin().plugin();
+    NPStream stream = {};
+    NPWindow window = {};
+    uint16_t type = 0;
+    char data[10] = {};
+    NPPrint print = {};
+    EXPECT_EQ(f.newp(nullptr, nullptr, NP_EMBED, 0, nullptr, nullptr, nullptr), NPERR_INVALID_INSTANCE_ERROR);
+    EXPECT_EQ(f.destroy(nullptr, nullptr), NPERR_INVALID_INSTANCE_ERROR);
+    EXPECT_EQ(f.setwindow(nullptr, &window), NPERR_INVALID_INSTANCE_ERROR);
+    EXPECT_EQ(f.newstream(nullptr, nullptr, &stream, 0, &type), NPERR_INVALID_INSTANCE_ERROR);
+    EXPECT_EQ(f.writeready(nullptr, &stream), 268435455);
+    EXPECT_EQ(f.write(nullptr, &stream, 0, 10, data), 10);
+    EXPECT_EQ(f.destroystream(nullptr, &stream, NPRES_DONE), NPERR_INVALID_INSTANCE_ERROR);
+    f.asfile(nullptr, &stream, "x.htf");
+    f.print(nullptr, &print);
+    f.print(nullptr, nullptr);
+}
+
+TEST(PluginCallbacks, WriteBeforeTheStreamTakesNothing)
+{
+    InstanceDriver instance(plugin());
+    ASSERT_EQ(instance.create(), NPERR_NO_ERROR);
+    NPStream stream = {};
+    char data[16] = {};
+    EXPECT_EQ(plugin().plugin().writeready(instance.npp(), &stream), 268435455);
+    EXPECT_EQ(plugin().plugin().write(instance.npp(), &stream, 0, 16, data), 0);
+    uint16_t type = 0;
+    ASSERT_EQ(instance.beginStream(&type), NPERR_NO_ERROR);
+    EXPECT_EQ(type, NP_NORMAL);
+    EXPECT_EQ(plugin().plugin().write(instance.npp(), &stream, 0, 16, data), 16);
+    EXPECT_EQ(instance.endStream(), NPERR_NO_ERROR);
+}
+
+// When the temporary file exists and when the document shows, for both orders
+// in which the browser may deliver window and stream.
+TEST(PluginLifecycle, TemporaryFileLivesUntilDocumentAndWindowMeet)
+{
+    const std::vector<uint8_t> bytes = redBlueDocument();
+    ASSERT_FALSE(bytes.empty());
+    for (const bool windowFirst : {true, false}) {
+        SCOPED_TRACE(windowFirst ? "window first" : "stream first");
+        Shown s;
+        ASSERT_EQ(s.instance.create(), NPERR_NO_ERROR);
+        const std::string temp = tempPathFor(s.instance.npp(), 0);
+        if (windowFirst) {
+            ASSERT_EQ(s.instance.setWindow(s.host()), NPERR_NO_ERROR);
+        }
+        ASSERT_EQ(s.instance.beginStream(), NPERR_NO_ERROR);
+        EXPECT_TRUE(fileExists(temp));
+        s.instance.write(bytes.data(), bytes.size(), 1000);
+        ASSERT_EQ(s.instance.endStream(), NPERR_NO_ERROR);
+        EXPECT_EQ(fileExists(temp), !windowFirst) << "shown and deleted once both exist";
+        if (!windowFirst) {
+            ASSERT_EQ(s.instance.setWindow(s.host()), NPERR_NO_ERROR);
+            EXPECT_FALSE(fileExists(temp));
+        }
+        pumpMessages();
+        const Capture c = captureClient(s.host());
+        EXPECT_GT(countColour(c, {0, 40, 400, 340}, kRed), 10000);
+        EXPECT_GT(countColour(c, {0, 40, 400, 340}, kBlue), 10000);
+        EXPECT_EQ(s.instance.destroy(), NPERR_NO_ERROR);
+        EXPECT_EQ(s.instance.npp()->pdata, nullptr);
+    }
+    EXPECT_EQ(PluginModule::liveAllocations(), 0);
+}
+
+TEST(PluginLifecycle, SameWindowKeepsTheContainerNewWindowGetsAnEmptyOne)
+{
+    Shown s;
+    const LONG_PTR hostProcedure = GetWindowLongPtrA(s.host(), GWLP_WNDPROC);
+    s.showDocument(redBlueDocument());
+    const HWND toolbar = toolbarIn(s.host());
+    ASSERT_NE(toolbar, nullptr);
+
+    // A resize: same handle, same container, still showing the document.
+    SetWindowPos(s.host(), nullptr, 0, 0, 500, 300, SWP_NOMOVE | SWP_NOZORDER);
+    ASSERT_EQ(s.instance.setWindow(s.host()), NPERR_NO_ERROR);
+    pumpMessages();
+    EXPECT_EQ(toolbarIn(s.host()), toolbar);
+    EXPECT_GT(countColour(captureClient(s.host()), {0, 40, 500, 300}, kRed), 1000);
+
+    // Another window: the old one is given back untouched, the new one has an
+    // empty viewer.
+    TestHostWindow other(400, 340);
+    const LONG_PTR otherProcedure = GetWindowLongPtrA(other.hwnd(), GWLP_WNDPROC);
+    ASSERT_EQ(s.instance.setWindow(other.hwnd()), NPERR_NO_ERROR);
+    pumpMessages();
+    EXPECT_EQ(toolbarIn(s.host()), nullptr);
+    EXPECT_EQ(viewIn(s.host()), nullptr);
+    EXPECT_EQ(GetWindowLongPtrA(s.host(), GWLP_WNDPROC), hostProcedure);
+    ASSERT_NE(toolbarIn(other.hwnd()), nullptr);
+    EXPECT_EQ(countColour(captureClient(other.hwnd()), {0, 40, 400, 340}, kRed), 0);
+
+    // The null window gives the new one back too.
+    ASSERT_EQ(s.instance.setNullWindow(), NPERR_NO_ERROR);
+    EXPECT_EQ(toolbarIn(other.hwnd()), nullptr);
+    EXPECT_EQ(GetWindowLongPtrA(other.hwnd(), GWLP_WNDPROC), otherProcedure);
+}
+
+TEST(PluginLifecycle, NullWindowKeepsTheDocumentForTheNextWindow)
+{
+    Shown s;
+    ASSERT_EQ(s.instance.create(), NPERR_NO_ERROR);
+    ASSERT_EQ(s.instance.setNullWindow(), NPERR_NO_ERROR);
+    ASSERT_EQ(s.instance.stream(redBlueDocument()), NPERR_NO_ERROR);
+    const std::string temp = tempPathFor(s.instance.npp(), 0);
+    EXPECT_TRUE(fileExists(temp));
+    ASSERT_EQ(s.instance.setWindow(s.host()), NPERR_NO_ERROR);
+    pumpMessages();
+    EXPECT_FALSE(fileExists(temp));
+    EXPECT_GT(countColour(captureClient(s.host()), {0, 40, 400, 340}, kRed), 10000);
+}
+
+TEST(PluginLifecycle, ConcurrentStreamsUseDistinctNamesAndNeverOverwrite)
+{
+    InstanceDriver a(plugin()), b(plugin());
+    ASSERT_EQ(a.create(), NPERR_NO_ERROR);
+    ASSERT_EQ(b.create(), NPERR_NO_ERROR);
+    // Someone else's file holds b's first name: b moves on to counter 1 and
+    // leaves that file alone.
+    ScopedFile foreign(tempPathFor(b.npp(), 0));
+    ASSERT_TRUE(writeWholeFile(foreign.path(), "keep", 4));
+    ASSERT_EQ(a.beginStream(), NPERR_NO_ERROR);
+    ASSERT_EQ(b.beginStream(), NPERR_NO_ERROR);
+    const uint8_t bytesA[] = "aaaa", bytesB[] = "bbbbbb";
+    a.write(bytesA, 4);
+    b.write(bytesB, 6);
+    EXPECT_NE(tempNameFor(a.npp(), 0), tempNameFor(b.npp(), 1));
+    EXPECT_TRUE(fileExists(tempPathFor(a.npp(), 0)));
+    EXPECT_TRUE(fileExists(tempPathFor(b.npp(), 1)));
+    ASSERT_EQ(a.endStream(), NPERR_NO_ERROR);
+    ASSERT_EQ(b.endStream(), NPERR_NO_ERROR);
+    EXPECT_EQ(readWholeFile(tempPathFor(a.npp(), 0)).size(), 4u);
+    EXPECT_EQ(readWholeFile(tempPathFor(b.npp(), 1)).size(), 6u);
+    EXPECT_EQ(readWholeFile(foreign.path()), std::vector<unsigned char>({'k', 'e', 'e', 'p'}));
+
+    // Unshown documents are the instance's own files: they go with it.
+    const std::string leftA = tempPathFor(a.npp(), 0), leftB = tempPathFor(b.npp(), 1);
+    a.destroy();
+    b.destroy();
+    EXPECT_FALSE(fileExists(leftA));
+    EXPECT_FALSE(fileExists(leftB));
+    EXPECT_TRUE(fileExists(foreign.path()));
+}
+
+TEST(PluginLifecycle, SecondStreamReplacesAnUnshownDocument)
+{
+    InstanceDriver instance(plugin());
+    ASSERT_EQ(instance.create(), NPERR_NO_ERROR);
+    ASSERT_EQ(instance.stream(redBlueDocument()), NPERR_NO_ERROR);
+    const std::string first = tempPathFor(instance.npp(), 0);
+    ASSERT_TRUE(fileExists(first));
+    ASSERT_EQ(instance.beginStream(), NPERR_NO_ERROR);
+    // The first copy is gone; the new stream took the freed name.
+    EXPECT_EQ(readWholeFile(first).size(), 0u);
+    ASSERT_EQ(instance.endStream(), NPERR_NO_ERROR);
+    instance.destroy();
+    EXPECT_FALSE(fileExists(first));
+}
+
+// A stream that ends with an error shows what arrived: all of it shows the
+// document, a cut one is a damaged document (the reader's message box, then
+// an empty viewer). Either way the temporary file goes.
+TEST(PluginLifecycle, StreamEndingWithAnErrorShowsWhatArrived)
+{
+    const std::vector<uint8_t> bytes = redBlueDocument();
+    struct Case {
+        size_t length;
+        bool shown;
+    } cases[] = {{bytes.size(), true}, {bytes.size() / 2, false}, {100, false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.length);
+        Shown s;
+        ASSERT_EQ(s.instance.create(), NPERR_NO_ERROR);
+        ASSERT_EQ(s.instance.setWindow(s.host()), NPERR_NO_ERROR);
+        DialogWatcher watcher;
+        ASSERT_EQ(s.instance.beginStream(), NPERR_NO_ERROR);
+        s.instance.write(bytes.data(), c.length);
+        const std::string temp = tempPathFor(s.instance.npp(), 0);
+        ASSERT_EQ(s.instance.endStream(NPRES_NETWORK_ERR), NPERR_NO_ERROR);
+        pumpMessages();
+        Sleep(300);   // let the watcher see a box that was already answered
+        EXPECT_FALSE(fileExists(temp));
+        const Capture capture = captureClient(s.host());
+        EXPECT_EQ(countColour(capture, {0, 40, 400, 340}, kRed) > 10000, c.shown);
+        const auto seen = watcher.seen();
+        if (c.shown) {
+            EXPECT_TRUE(seen.empty());
+        } else {
+            ASSERT_FALSE(seen.empty());
+            EXPECT_NE(seen[0].caption.find("Error"), std::string::npos) << seen[0].caption;
+        }
+    }
+}
+
+TEST(PluginPrinting, FullPageEmbeddedAndWithoutDeviceContext)
+{
+    Shown s;
+    s.showDocument(redBlueDocument());
+
+    Canvas page(850, 1100);
+    EXPECT_TRUE(s.instance.printFullPage(page.dc()));
+    // A 2:1 document fitted to the page width, centred vertically.
+    EXPECT_EQ(page.pixel(100, 550), kRed);
+    EXPECT_EQ(page.pixel(750, 550), kBlue);
+    EXPECT_EQ(page.pixel(425, 50), 0xFFFFFFu);
+
+    Canvas embedded(400, 300);
+    s.instance.printEmbedded(embedded.dc(), {100, 100, 300, 200});
+    EXPECT_EQ(embedded.pixel(150, 150), kRed);
+    EXPECT_EQ(embedded.pixel(250, 150), kBlue);
+    EXPECT_EQ(embedded.pixel(50, 150), 0xFFFFFFu);
+    EXPECT_EQ(embedded.pixel(350, 150), 0xFFFFFFu);
+
+    // No device context: nothing printed, and the browser is told so rather
+    // than being stalled by a print dialog.
+    EXPECT_FALSE(s.instance.printFullPage(nullptr));
+}
+
+TEST(PluginNavigation, HotspotClickAsksTheBrowserToLoadItsUrl)
+{
+    Shown s;
+    s.showDocument(redBlueDocument());
+    PluginModule::urlRequests().clear();
+    // The left half of the image (red) is hotspot 815.
+    const Capture c = captureClient(s.host());
+    POINT red = {-1, -1};
+    for (int x = 0; x < c.width && red.x < 0; ++x)
+        if (c.at(x, 190) == kRed)
+            red = {x + 20, 190};
+    ASSERT_GE(red.x, 0);
+    pointerMove(s.host(), red);
+    pointerClick(s.host(), red);
+    pumpMessagesFor(50);
+    ASSERT_EQ(PluginModule::urlRequests().size(), 1u);
+    EXPECT_EQ(PluginModule::urlRequests()[0].url, "/servlets/ZevuRedor?ShtmlFile=815");
+    EXPECT_EQ(PluginModule::urlRequests()[0].target, "_self");
+    EXPECT_EQ(PluginModule::urlRequests()[0].instance, s.instance.npp());
+
+    // The blue half has no hotspot.
+    pointerClick(s.host(), {c.width - 60, 190});
+    pumpMessagesFor(50);
+    EXPECT_EQ(PluginModule::urlRequests().size(), 1u);
+}
+
+// Live GDI objects of the process. Where GetGuiResources is not implemented
+// (Wine), the handle table is walked instead: handles with a zero upper word
+// name table slots.
+DWORD gdiObjects()
+{
+    if (DWORD n = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS))
+        return n;
+    DWORD n = 0;
+    for (uintptr_t slot = 1; slot < 0x10000; ++slot)
+        n += GetObjectType(reinterpret_cast<HGDIOBJ>(slot)) != 0;
+    return n;
+}
+
+BOOL CALLBACK countWindow(HWND, LPARAM count)
+{
+    ++*reinterpret_cast<DWORD*>(count);
+    return TRUE;
+}
+
+BOOL CALLBACK countWindowAndDescendants(HWND window, LPARAM count)
+{
+    ++*reinterpret_cast<DWORD*>(count);
+    EnumChildWindows(window, countWindow, count);
+    return TRUE;
+}
+
+// Windows of this thread, top-level ones and all their descendants.
+DWORD userWindows()
+{
+    DWORD n = 0;
+    EnumThreadWindows(GetCurrentThreadId(), countWindowAndDescendants, reinterpret_cast<LPARAM>(&n));
+    return n;
+}
+
+TEST(PluginResources, ObjectCountersSeeOneObject)
+{
+    TestHostWindow first(10, 10);   // the thread's first window brings a helper window of its own
+    const DWORD gdi = gdiObjects(), windows = userWindows();
+    HBRUSH brush = CreateSolidBrush(RGB(1, 2, 3));
+    EXPECT_EQ(gdiObjects(), gdi + 1);
+    DeleteObject(brush);
+    EXPECT_EQ(gdiObjects(), gdi);
+    {
+        TestHostWindow window(10, 10);
+        EXPECT_EQ(userWindows(), windows + 1);
+    }
+    EXPECT_EQ(userWindows(), windows);
+}
+
+// Many documents and many instances leave nothing behind: no GDI or USER
+// objects, no temporary files, no windows, no browser memory.
+TEST(PluginResources, ManyDocumentsAndInstancesLeaveNothingBehind)
+{
+    const std::vector<uint8_t> bytes = redBlueDocument();
+    TestHostWindow host(400, 340);
+    auto children = [&] {
+        int n = 0;
+        for (HWND w = GetWindow(host.hwnd(), GW_CHILD); w; w = GetWindow(w, GW_HWNDNEXT))
+            ++n;
+        return n;
+    };
+    auto tempFiles = [] { return listTempFiles("*.tif").size(); };
+    // Warm up once: classes, cursors and the common controls are created on
+    // first use and live for the process.
+    {
+        InstanceDriver warm(plugin());
+        ASSERT_EQ(warm.create(), NPERR_NO_ERROR);
+        ASSERT_EQ(warm.setWindow(host.hwnd()), NPERR_NO_ERROR);
+        ASSERT_EQ(warm.stream(bytes), NPERR_NO_ERROR);
+        pumpMessages();
+    }
+    pumpMessages();
+    const DWORD gdi = gdiObjects();
+    const DWORD user = userWindows();
+    const size_t files = tempFiles();
+    ASSERT_EQ(children(), 0);
+
+    {
+        InstanceDriver instance(plugin());
+        ASSERT_EQ(instance.create(), NPERR_NO_ERROR);
+        ASSERT_EQ(instance.setWindow(host.hwnd()), NPERR_NO_ERROR);
+        for (int i = 0; i < 200; ++i) {
+            ASSERT_EQ(instance.stream(bytes), NPERR_NO_ERROR);
+            if (i % 20 == 0)
+                pumpMessages();
+        }
+        EXPECT_EQ(tempFiles(), files);
+    }
+    for (int i = 0; i < 50; ++i) {
+        InstanceDriver instance(plugin());
+        ASSERT_EQ(instance.create(), NPERR_NO_ERROR);
+        if (i % 2) {
+            ASSERT_EQ(instance.stream(bytes), NPERR_NO_ERROR);
+        }
+        ASSERT_EQ(instance.setWindow(host.hwnd()), NPERR_NO_ERROR);
+        pumpMessages();
+    }
+    pumpMessages();
+    EXPECT_EQ(gdiObjects(), gdi);
+    EXPECT_EQ(userWindows(), user);
+    EXPECT_EQ(tempFiles(), files);
+    EXPECT_EQ(children(), 0);
+    EXPECT_EQ(PluginModule::liveAllocations(), 0);
+}
+
+}  // namespace

@@ -1,0 +1,241 @@
+// npbrowser: plays the web browser for the plug-in. Loads the plug-in
+// module, shows one document in a window of its own, prints every URL the
+// plug-in asks to load, and can run a short pointer script, take
+// screenshots and print into bitmap files, so that it runs without a person.
+#include "StandInBrowser.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+const char kUsage[] =
+    "usage: npbrowser [options] DOCUMENT|URL\n"
+    "  --plugin PATH          plug-in module (default: ROZERADO.DLL beside this program)\n"
+    "  --size WxH             client size of the plug-in window (default 640x480)\n"
+    "  --stream-first         stream the document before the window exists (default: window first)\n"
+    "  --chunk N              bytes per NPP_Write (default 4096)\n"
+    "  --page URL             page location: requested URLs are also shown resolved against it\n"
+    "  --full-print FILE.bmp  print the document as a full page into an 850x1100 bitmap\n"
+    "  --embed-print FILE.bmp print it embedded into a bitmap of the window's size\n"
+    "script, run in order once the document is shown:\n"
+    "  --move X,Y             move the pointer to X,Y of the plug-in window\n"
+    "  --click X,Y            click there\n"
+    "  --wait MS              let the window work for MS milliseconds\n"
+    "  --screenshot FILE.bmp  save what the screen shows of the window\n"
+    "  --quit                 end after the script (dialogs are then answered and reported)\n";
+
+struct Step {
+    enum Kind { Move, Click, Wait, Screenshot } kind;
+    POINT point;
+    DWORD milliseconds;
+    std::string path;
+};
+
+struct Options {
+    std::string plugin;
+    std::string document;
+    int width = 640, height = 480;
+    bool streamFirst = false;
+    size_t chunk = 4096;
+    std::string page;
+    std::string fullPrint;
+    std::string embedPrint;
+    std::vector<Step> script;
+    bool quit = false;
+};
+
+bool parsePair(const char* text, char separator, long& a, long& b)
+{
+    char* end = nullptr;
+    a = std::strtol(text, &end, 10);
+    if (end == text || *end != separator)
+        return false;
+    const char* second = end + 1;
+    b = std::strtol(second, &end, 10);
+    return end != second && *end == '\0';
+}
+
+bool parseOptions(int argc, char** argv, Options& o)
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const bool hasValue = i + 1 < argc;
+        const char* value = hasValue ? argv[i + 1] : "";
+        long a = 0, b = 0;
+        if (arg == "--stream-first") {
+            o.streamFirst = true;
+        } else if (arg == "--quit") {
+            o.quit = true;
+        } else if (arg == "-h" || arg == "--help") {
+            return false;
+        } else if (arg.rfind("--", 0) == 0 && !hasValue) {
+            std::fprintf(stderr, "npbrowser: %s needs a value\n", arg.c_str());
+            return false;
+        } else if (arg == "--plugin") {
+            o.plugin = value, ++i;
+        } else if (arg == "--size") {
+            if (!parsePair(value, 'x', a, b) || a < 1 || b < 1 || a > 8192 || b > 8192)
+                return std::fprintf(stderr, "npbrowser: bad size %s\n", value), false;
+            o.width = int(a), o.height = int(b), ++i;
+        } else if (arg == "--chunk") {
+            a = std::strtol(value, nullptr, 10);
+            if (a < 1)
+                return std::fprintf(stderr, "npbrowser: bad chunk %s\n", value), false;
+            o.chunk = size_t(a), ++i;
+        } else if (arg == "--page") {
+            o.page = value, ++i;
+        } else if (arg == "--full-print") {
+            o.fullPrint = value, ++i;
+        } else if (arg == "--embed-print") {
+            o.embedPrint = value, ++i;
+        } else if (arg == "--move" || arg == "--click") {
+            if (!parsePair(value, ',', a, b))
+                return std::fprintf(stderr, "npbrowser: bad point %s\n", value), false;
+            o.script.push_back({arg == "--move" ? Step::Move : Step::Click, {a, b}, 0, {}});
+            ++i;
+        } else if (arg == "--wait") {
+            o.script.push_back({Step::Wait, {}, DWORD(std::strtoul(value, nullptr, 10)), {}});
+            ++i;
+        } else if (arg == "--screenshot") {
+            o.script.push_back({Step::Screenshot, {}, 0, value});
+            ++i;
+        } else if (arg.rfind("--", 0) == 0) {
+            std::fprintf(stderr, "npbrowser: unknown option %s\n", arg.c_str());
+            return false;
+        } else {
+            o.document = arg;
+        }
+    }
+    if (o.document.empty())
+        return false;
+    if (o.plugin.empty())
+        o.plugin = pluginPathBesideProgram();
+    return true;
+}
+
+void printRequest(const UrlRequest& request, const std::string& page)
+{
+    std::printf("NPN_GetURL: %s target %s\n", request.url.c_str(), request.target.c_str());
+    if (!page.empty())
+        std::printf("  resolved: %s\n", resolveUrl(page, request.url).c_str());
+    std::fflush(stdout);
+}
+
+void runScript(const Options& o, HWND window)
+{
+    for (const Step& step : o.script) {
+        switch (step.kind) {
+        case Step::Move:
+            pointerMove(window, step.point);
+            pumpMessagesFor(50);
+            break;
+        case Step::Click:
+            pointerClick(window, step.point);
+            pumpMessagesFor(50);
+            break;
+        case Step::Wait:
+            pumpMessagesFor(step.milliseconds);
+            break;
+        case Step::Screenshot:
+            pumpMessagesFor(50);
+            if (saveScreenshot(window, step.path))
+                std::printf("screenshot: %s\n", step.path.c_str());
+            else
+                std::fprintf(stderr, "npbrowser: cannot save %s\n", step.path.c_str());
+            break;
+        }
+        std::fflush(stdout);
+    }
+}
+
+void printInto(const Options& o, InstanceDriver& instance)
+{
+    if (!o.fullPrint.empty()) {
+        Canvas page(850, 1100);
+        const bool printed = instance.printFullPage(page.dc());
+        std::printf("full-page print: plug-in %s the page\n", printed ? "printed" : "did not print");
+        if (!page.saveBmp(o.fullPrint))
+            std::fprintf(stderr, "npbrowser: cannot save %s\n", o.fullPrint.c_str());
+    }
+    if (!o.embedPrint.empty()) {
+        Canvas page(o.width, o.height);
+        instance.printEmbedded(page.dc(), {0, 0, o.width, o.height});
+        std::printf("embedded print: %s\n", o.embedPrint.c_str());
+        if (!page.saveBmp(o.embedPrint))
+            std::fprintf(stderr, "npbrowser: cannot save %s\n", o.embedPrint.c_str());
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    Options o;
+    if (!parseOptions(argc, argv, o)) {
+        std::fputs(kUsage, stderr);
+        return 2;
+    }
+    std::vector<uint8_t> bytes;
+    std::string error;
+    if (!fetchDocument(o.document, bytes, error)) {
+        std::fprintf(stderr, "npbrowser: %s\n", error.c_str());
+        return 1;
+    }
+
+    // Without a person nobody could answer a message box.
+    std::unique_ptr<DialogDismisser> dismisser;
+    if (o.quit) {
+        dismisser.reset(new DialogDismisser([](const std::string& caption, const std::string& text) {
+            std::printf("dialog \"%s\": %s (dismissed)\n", caption.c_str(), text.c_str());
+            std::fflush(stdout);
+        }));
+    }
+
+    PluginModule module(o.plugin);
+    if (!module.loaded()) {
+        std::fprintf(stderr, "npbrowser: cannot load the plug-in %s\n", o.plugin.c_str());
+        return 1;
+    }
+    if (NPError e = module.start()) {
+        std::fprintf(stderr, "npbrowser: the plug-in refused to initialise (error %d)\n", e);
+        return 1;
+    }
+    const std::string page = o.page;
+    PluginModule::setUrlListener([page](const UrlRequest& request) { printRequest(request, page); });
+
+    int status = 0;
+    {
+        BrowserWindow window(o.width, o.height, ("npbrowser - " + o.document).c_str());
+        InstanceDriver instance(module, o.fullPrint.empty() ? NP_EMBED : NP_FULL);
+        if (NPError e = instance.create()) {
+            std::fprintf(stderr, "npbrowser: NPP_New failed (error %d)\n", e);
+            return 1;
+        }
+        if (o.streamFirst) {
+            instance.stream(bytes, o.chunk);
+            instance.setWindow(window.hwnd());
+        } else {
+            instance.setWindow(window.hwnd());
+            instance.stream(bytes, o.chunk);
+        }
+        pumpMessagesFor(100);
+        runScript(o, window.hwnd());
+        printInto(o, instance);
+
+        if (!o.quit) {
+            MSG msg;
+            while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+                TranslateMessage(&msg);
+                DispatchMessageA(&msg);
+            }
+        }
+        instance.destroy();
+    }
+    PluginModule::setUrlListener(nullptr);
+    return status;
+}
