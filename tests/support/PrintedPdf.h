@@ -10,6 +10,17 @@
 // waitable handle for it, so the shell renders to a temporary name and then
 // renames it, and the caller polls for the final file (the rename is atomic).
 // pdftoppm writes PPM, which needs no image library to read.
+//
+// Typical use, after GTEST_SKIP when !printerAvailable():
+//     const FILETIME since = nowFileTime();
+//     ... print through the dialog inside a DialogWatcher scope ...
+//     RenderedPage page;
+//     std::string error;
+//     ASSERT_TRUE(takePrintedPage("QEL Tiff Hotspot Viewer", since, 72, page, error)) << error;
+//     page.inkBounds() is the printed area; probeMismatches(page, {{0.25, 0.5, 0xFF0000}}, 16)
+//     checks colours at fractions of it.
+// Test programs that print find their PDF by document name, so CTest must run
+// them one at a time: set_tests_properties(<test> PROPERTIES RESOURCE_LOCK printer).
 #include <windows.h>
 
 #include <cstdint>
