@@ -1,5 +1,6 @@
 // Messages of the DIB error codes.
 #include "Dib.h"
+#include "UserMessage.h"
 
 const char* dibErrorMessage(int code)
 {
@@ -34,5 +35,5 @@ const char* dibErrorMessage(int code)
 
 void showDibError(int code)
 {
-    MessageBoxA(nullptr, dibErrorMessage(code), nullptr, MB_ICONSTOP | MB_OK);
+    showUserMessage(nullptr, dibErrorMessage(code), nullptr, MB_ICONSTOP | MB_OK);
 }

@@ -4,6 +4,7 @@
 #include "HotspotStream.h"
 #include "GlobalMemory.h"
 #include "PrivateTags.h"
+#include "UserMessage.h"
 
 #include <algorithm>
 #include <cmath>
@@ -32,7 +33,7 @@ void showTiffError(const char* module, const char* format, va_list args)
     std::vsnprintf(text, sizeof text, format, args);
     char caption[300];
     std::snprintf(caption, sizeof caption, "%s Error", module ? module : "TIFFLIB");
-    MessageBoxA(GetFocus(), text, caption, MB_ICONEXCLAMATION | MB_OK);
+    showUserMessage(GetFocus(), text, caption, MB_ICONEXCLAMATION | MB_OK);
 }
 
 class OpenScope {

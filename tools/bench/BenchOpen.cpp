@@ -13,6 +13,7 @@
 #include "HotspotList.h"
 #include "SyntheticImages.h"
 #include "TiffFixture.h"
+#include "UserMessage.h"
 
 #include <tiffio.h>
 
@@ -119,6 +120,7 @@ void openDocument(const std::string& path)
 
 int main(int argc, char** argv)
 {
+    printUserMessagesToStderr();   // a terminal program: nobody could answer a message box
     const int runs = argc > 1 ? std::atoi(argv[1]) : 3;
     const std::string only = argc > 2 ? argv[2] : "";
     struct Doc {

@@ -7,6 +7,7 @@
 #include "BenchTimer.h"
 #include "BmpFileQuantizer.h"
 #include "SyntheticImages.h"
+#include "UserMessage.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -45,6 +46,7 @@ bool writePhotoBmp(const char* path, int32_t width, int32_t height)
 
 int main(int argc, char** argv)
 {
+    printUserMessagesToStderr();   // a terminal program: nobody could answer a message box
     if (argc < 3) {
         std::fprintf(stderr, "usage: bench_quantize IN.bmp OUT.bmp [maxColors] [runs]\n");
         return 2;

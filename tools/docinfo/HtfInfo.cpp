@@ -3,6 +3,10 @@
 // list. With --directory also libtiff's listing of the first directory
 // (including the private tags). With --make-sample PATH it first writes a
 // small sample document there.
+//
+// Messages that the reader would show in a message box are printed to stderr
+// as "caption: text", and the tool goes on. It exits with 1 when no image was
+// read, 2 on a usage error.
 #include "Dib.h"
 #include "GlobalMemory.h"
 #include "HotspotList.h"
@@ -10,6 +14,7 @@
 #include "HtfDocument.h"
 #include "PrivateTags.h"
 #include "SampleDocument.h"
+#include "UserMessage.h"
 
 #include <cstdio>
 #include <cstring>
@@ -102,6 +107,7 @@ int inspect(const char* path, bool directory)
 
 int main(int argc, char** argv)
 {
+    printUserMessagesToStderr();
     bool directory = false;
     const char* path = nullptr;
     for (int i = 1; i < argc; ++i) {

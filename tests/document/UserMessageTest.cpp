@@ -1,0 +1,65 @@
+#include "DialogWatcher.h"
+#include "Dib.h"
+#include "HtfDocument.h"
+#include "TempDir.h"
+#include "UserMessage.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Message {
+    HWND owner;
+    std::string text;
+    bool captioned;
+    std::string caption;
+    UINT type;
+};
+std::vector<Message> captured;
+
+int capture(HWND owner, const char* text, const char* caption, UINT type)
+{
+    captured.push_back({owner, text ? text : "", caption != nullptr, caption ? caption : "", type});
+    return IDOK;
+}
+
+// Restores the message box even when an assertion ends the test early.
+struct SinkScope {
+    explicit SinkScope(UserMessageSink sink) { captured.clear(), setUserMessageSink(sink); }
+    ~SinkScope() { setUserMessageSink(nullptr); }
+};
+
+TEST(UserMessage, ReaderAndDibMessagesGoThroughTheSinkUnchanged)
+{
+    DialogWatcher dialogs;
+    {
+        SinkScope scope(capture);
+        ScopedFile text(uniqueTempPath(".htf"));
+        ASSERT_TRUE(writeWholeFile(text.path(), "plain words, no TIFF header", 27));
+        HtfDocument document;
+        EXPECT_EQ(document.open(text.c_str()), nullptr);
+        const std::string missing = tempDirectory() + "no-such-bitmap.bmp";
+        EXPECT_EQ(loadDibFile(missing.c_str()), nullptr);
+
+        ASSERT_EQ(captured.size(), 2u);
+        EXPECT_EQ(captured[0].owner, GetFocus());
+        EXPECT_EQ(captured[0].caption, text.path() + " Error");
+        EXPECT_NE(captured[0].text.find("magic"), std::string::npos) << captured[0].text;
+        EXPECT_EQ(captured[0].type, UINT(MB_ICONEXCLAMATION | MB_OK));
+        EXPECT_EQ(captured[1].owner, nullptr);
+        EXPECT_FALSE(captured[1].captioned);
+        EXPECT_EQ(captured[1].text, "File Not Found!");
+        EXPECT_EQ(captured[1].type, UINT(MB_ICONSTOP | MB_OK));
+    }
+    EXPECT_TRUE(dialogs.seen().empty());
+
+    showDibError(DIB_ERR_INVALIDHANDLE);   // the sink is reset: a real box again
+    auto seen = dialogs.seen();
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].text, "Invalid Handle");
+}
+
+} // namespace
