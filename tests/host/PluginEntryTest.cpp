@@ -194,6 +194,21 @@ TEST(PluginLifecycle, SameWindowKeepsTheContainerNewWindowGetsAnEmptyOne)
     EXPECT_EQ(GetWindowLongPtrA(other.hwnd(), GWLP_WNDPROC), otherProcedure);
 }
 
+TEST(PluginLifecycle, BrowserWindowDestroyedUnderTheContainer)
+{
+    auto window = std::make_unique<TestHostWindow>(400, 340);
+    InstanceDriver instance(plugin());
+    ASSERT_EQ(instance.create(), NPERR_NO_ERROR);
+    ASSERT_EQ(instance.setWindow(window->hwnd()), NPERR_NO_ERROR);
+    ASSERT_EQ(instance.stream(redBlueDocument()), NPERR_NO_ERROR);
+    window.reset();   // the browser destroys its window first
+    EXPECT_EQ(instance.destroy(), NPERR_NO_ERROR);
+    // A new window with a new instance works as usual.
+    Shown s;
+    s.showDocument(redBlueDocument());
+    EXPECT_GT(countColour(captureClient(s.host()), {0, 40, 400, 340}, kRed), 10000);
+}
+
 TEST(PluginLifecycle, NullWindowKeepsTheDocumentForTheNextWindow)
 {
     Shown s;

@@ -27,10 +27,12 @@ const char kUsage[] =
     "  --click X,Y            click there\n"
     "  --wait MS              let the window work for MS milliseconds\n"
     "  --screenshot FILE.bmp  save what the screen shows of the window\n"
+    "  --mark FILE            create FILE (tells a script that this point is reached)\n"
+    "  --wait-file FILE       let the window work until FILE exists (at most 60 s)\n"
     "  --quit                 end after the script (dialogs are then answered and reported)\n";
 
 struct Step {
-    enum Kind { Move, Click, Wait, Screenshot } kind;
+    enum Kind { Move, Click, Wait, Screenshot, Mark, WaitFile } kind;
     POINT point;
     DWORD milliseconds;
     std::string path;
@@ -101,8 +103,11 @@ bool parseOptions(int argc, char** argv, Options& o)
         } else if (arg == "--wait") {
             o.script.push_back({Step::Wait, {}, DWORD(std::strtoul(value, nullptr, 10)), {}});
             ++i;
-        } else if (arg == "--screenshot") {
-            o.script.push_back({Step::Screenshot, {}, 0, value});
+        } else if (arg == "--screenshot" || arg == "--mark" || arg == "--wait-file") {
+            const Step::Kind kind = arg == "--screenshot" ? Step::Screenshot
+                                    : arg == "--mark"     ? Step::Mark
+                                                          : Step::WaitFile;
+            o.script.push_back({kind, {}, 0, value});
             ++i;
         } else if (arg.rfind("--", 0) == 0) {
             std::fprintf(stderr, "npbrowser: unknown option %s\n", arg.c_str());
@@ -147,6 +152,15 @@ void runScript(const Options& o, HWND window)
                 std::printf("screenshot: %s\n", step.path.c_str());
             else
                 std::fprintf(stderr, "npbrowser: cannot save %s\n", step.path.c_str());
+            break;
+        case Step::Mark:
+            pumpMessagesFor(50);
+            if (FILE* mark = std::fopen(step.path.c_str(), "wb"))
+                std::fclose(mark);
+            break;
+        case Step::WaitFile:
+            for (int i = 0; i < 600 && GetFileAttributesA(step.path.c_str()) == INVALID_FILE_ATTRIBUTES; ++i)
+                pumpMessagesFor(100);
             break;
         }
         std::fflush(stdout);
