@@ -75,7 +75,10 @@ bool parseOptions(int argc, char** argv, Options& o)
             o.quit = true;
         } else if (arg == "-h" || arg == "--help") {
             return false;
-        } else if (arg.rfind("--", 0) == 0 && !hasValue) {
+        } else if (!hasValue && (arg == "--plugin" || arg == "--size" || arg == "--chunk" || arg == "--page" ||
+                                 arg == "--full-print" || arg == "--embed-print" || arg == "--move" ||
+                                 arg == "--click" || arg == "--wait" || arg == "--screenshot" || arg == "--mark" ||
+                                 arg == "--wait-file")) {
             std::fprintf(stderr, "npbrowser: %s needs a value\n", arg.c_str());
             return false;
         } else if (arg == "--plugin") {
