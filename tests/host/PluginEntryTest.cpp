@@ -341,7 +341,12 @@ TEST(PluginNavigation, HotspotClickAsksTheBrowserToLoadItsUrl)
         if (c.at(x, 190) == kRed)
             red = {x + 20, 190};
     ASSERT_GE(red.x, 0);
+    // Pointing at it outlines it in the default frame colour (0, 128, 128).
+    const RECT viewArea = {0, 40, c.width, c.height};
+    EXPECT_EQ(countColour(c, viewArea, 0x008080), 0);
     pointerMove(s.host(), red);
+    pumpMessagesFor(50);
+    EXPECT_GT(countColour(captureClient(s.host()), viewArea, 0x008080), 100);
     pointerClick(s.host(), red);
     pumpMessagesFor(50);
     ASSERT_EQ(PluginModule::urlRequests().size(), 1u);
