@@ -3,6 +3,7 @@
 #include "HotspotRecord.h"
 #include "Settings.h"
 #include "UrlTemplate.h"
+#include "UserMessage.h"
 
 #include <string>
 
@@ -17,7 +18,7 @@ bool navigateHotspot(const HotspotRecord& record, const Settings& settings, HWND
     const std::string frame = targetFrameName(settings.frame);
 
     if (settings.debugNav)
-        MessageBoxA(owner, navigationDebugText(frame, url).c_str(), kNavigationDebugCaption, MB_OK);
+        showUserMessage(owner, navigationDebugText(frame, url).c_str(), kNavigationDebugCaption, MB_OK);
 
     if (pluginRequest) {
         // The browser resolves a relative URL itself; its answer is not examined.
