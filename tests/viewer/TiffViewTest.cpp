@@ -1,0 +1,316 @@
+#include "CommandIds.h"
+#include "DibView.h"
+#include "HotspotRecord.h"
+#include "ViewerTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include <commctrl.h>
+
+namespace {
+
+constexpr unsigned kRed = 0xFF0000;
+
+TEST(TiffViewWindow, EmptyViewIsLightGrey)
+{
+    ViewInWindow v(120, 80);
+    Capture c = v.capture();
+    ASSERT_EQ(c.width, 120);
+    ASSERT_EQ(c.height, 80);
+    EXPECT_EQ(c.differences(Capture{c.width, c.height, std::vector<unsigned>(c.pixels.size(), kLightGrey)},
+                            {0, 0, 120, 80}),
+              0);
+}
+
+TEST(TiffViewWindow, InitialFitCentresTheImageWithoutScrollBars)
+{
+    struct Case { int w, h; int fw, fh; RECT image; } cases[] = {
+        {1000, 500, 400, 200, {0, 100, 400, 300}},
+        {500, 1000, 200, 400, {100, 0, 300, 400}},
+    };
+    for (const Case& k : cases) {
+        ScopedFile doc(writeRgbDocument(k.w, k.h));
+        ViewInWindow v(400, 400);
+        v.show(doc.path());
+        EXPECT_EQ(v.view->scaledWidth(), k.fw);
+        EXPECT_EQ(v.view->scaledHeight(), k.fh);
+        EXPECT_DOUBLE_EQ(v.view->scale(), 0.4);
+        EXPECT_DOUBLE_EQ(v.view->minScale(), 100.0 / k.w);
+        EXPECT_DOUBLE_EQ(v.view->maxScale(), 3.0);
+        EXPECT_FALSE(GetWindowLongA(v.view->hwnd(), GWL_STYLE) & (WS_VSCROLL | WS_HSCROLL));
+        Capture c = v.capture();
+        const RECT& r = k.image;
+        EXPECT_EQ(c.at(r.left == 0 ? 200 : r.left - 1, r.top == 0 ? 200 : r.top - 1), kLightGrey);
+        EXPECT_NE(c.at(r.left, r.top), kLightGrey);
+        EXPECT_NE(c.at(r.right - 1, r.bottom - 1), kLightGrey);
+        EXPECT_EQ(c.at(r.right == 400 ? 200 : r.right, r.bottom == 400 ? 200 : r.bottom), kLightGrey);
+    }
+}
+
+TEST(TiffViewWindow, ActualSizeDrawsExactPixelsBetweenGreyMargins)
+{
+    ScopedFile doc(writeRgbDocument(200, 100));
+    ViewInWindow v(400, 300);
+    v.show(doc.path());
+    v.command(ID_ACTUAL_SIZE);
+    Capture c = v.capture();
+    int wrong = 0;
+    for (int y = 0; y < 300; ++y)
+        for (int x = 0; x < 400; ++x) {
+            const bool inside = x >= 100 && x < 300 && y >= 100 && y < 200;
+            wrong += c.at(x, y) != (inside ? rgbPattern(x - 100, y - 100) : kLightGrey);
+        }
+    EXPECT_EQ(wrong, 0);
+}
+
+TEST(TiffViewWindow, ZoomCommandsStepAndStopAtTheLimits)
+{
+    ScopedFile doc(writeRgbDocument(200, 100));
+    ViewInWindow v(400, 300);
+    v.show(doc.path());
+    v.command(ID_ACTUAL_SIZE);
+    for (double expected : {1.05, 1.15, 1.25}) {
+        v.command(ID_ZOOM_IN);
+        EXPECT_NEAR(v.view->scale(), expected, 1e-9);
+    }
+    EXPECT_EQ(v.view->scaledWidth(), 250);
+    for (int i = 0; i < 40; ++i)
+        v.command(ID_ZOOM_IN);
+    EXPECT_DOUBLE_EQ(v.view->scale(), 3.0);
+    EXPECT_EQ(v.view->scaledWidth(), 600);
+    for (int i = 0; i < 40; ++i)
+        v.command(ID_ZOOM_OUT);
+    EXPECT_DOUBLE_EQ(v.view->scale(), 0.5);   // minScale: 100 pixels of width
+
+    ScopedFile narrow(writeRgbDocument(50, 40));
+    ViewInWindow n(400, 300);
+    n.show(narrow.path());
+    EXPECT_DOUBLE_EQ(n.view->minScale(), 2.0);
+}
+
+struct BarState {
+    bool visible;
+    int max;
+    unsigned page;
+};
+BarState bar(HWND window, int which)
+{
+    SCROLLINFO info = {sizeof info, SIF_ALL};
+    GetScrollInfo(window, which, &info);
+    const LONG style = GetWindowLongA(window, GWL_STYLE);
+    return {(style & (which == SB_VERT ? WS_VSCROLL : WS_HSCROLL)) != 0, info.nMax, info.nPage};
+}
+
+TEST(TiffViewWindow, FitsAndActualSizeSetScaleAndScrollBars)
+{
+    {
+        ScopedFile doc(writeRgbDocument(1000, 2000));
+        ViewInWindow v(500, 400);
+        v.show(doc.path());
+        v.command(ID_FIT_WIDTH);
+        EXPECT_DOUBLE_EQ(v.view->scale(), 0.48);
+        EXPECT_EQ(v.view->scaledWidth(), 480);
+        EXPECT_EQ(v.view->scaledHeight(), 960);
+        EXPECT_DOUBLE_EQ(v.view->maxScale(), 3.0);
+        BarState b = bar(v.view->hwnd(), SB_VERT);
+        EXPECT_TRUE(b.visible);
+        EXPECT_EQ(b.max, 960);
+        EXPECT_EQ(b.page, 400u);
+        EXPECT_FALSE(bar(v.view->hwnd(), SB_HORZ).visible);
+    }
+    {
+        ScopedFile doc(writeRgbDocument(100, 50));
+        ViewInWindow v(900, 400);
+        v.show(doc.path());
+        v.command(ID_FIT_HEIGHT);
+        EXPECT_DOUBLE_EQ(v.view->scale(), 8.0);
+        EXPECT_DOUBLE_EQ(v.view->maxScale(), 8.0);
+        v.command(ID_ZOOM_IN);
+        EXPECT_DOUBLE_EQ(v.view->scale(), 8.0);
+        v.command(ID_ZOOM_OUT);
+        EXPECT_NEAR(v.view->scale(), 7.9, 1e-9);
+        ViewInWindow narrow(600, 400);
+        narrow.show(doc.path());
+        narrow.command(ID_FIT_HEIGHT);
+        EXPECT_DOUBLE_EQ(narrow.view->scale(), 7.6);
+        EXPECT_EQ(narrow.view->scaledWidth(), 760);
+        EXPECT_EQ(narrow.view->scaledHeight(), 380);
+    }
+    {
+        ScopedFile doc(writeRgbDocument(2000, 1500));
+        ViewInWindow v(500, 400);
+        v.show(doc.path());
+        v.command(ID_ACTUAL_SIZE);
+        BarState h = bar(v.view->hwnd(), SB_HORZ), b = bar(v.view->hwnd(), SB_VERT);
+        EXPECT_TRUE(h.visible);
+        EXPECT_TRUE(b.visible);
+        EXPECT_EQ(h.max, 2000);
+        EXPECT_EQ(b.max, 1500);
+        // Resizing keeps the scale; scrolling by a line moves 5 pixels, and so
+        // does the request to go to the bottom.
+        SendMessageA(v.view->hwnd(), WM_VSCROLL, SB_LINEDOWN, 0);
+        SendMessageA(v.view->hwnd(), WM_VSCROLL, SB_BOTTOM, 0);
+        EXPECT_EQ(GetScrollPos(v.view->hwnd(), SB_VERT), 10);
+        SendMessageA(v.view->hwnd(), WM_HSCROLL, MAKEWPARAM(SB_THUMBPOSITION, 700), 0);
+        EXPECT_EQ(GetScrollPos(v.view->hwnd(), SB_HORZ), 700);
+        Capture c = v.capture();
+        EXPECT_EQ(c.at(0, 0), rgbPattern(700, 10));
+        EXPECT_EQ(c.at(100, 50), rgbPattern(800, 60));
+    }
+}
+
+TEST(TiffViewWindow, HotspotsKeepStreamOrderSkipEmptyReferencesAndConvertTips)
+{
+    std::vector<FixtureHotspot> spots = {
+        {"b", u"second \u4E2D", 100, 0, 200, 100},
+        {"", u"no reference", 0, 0, 10, 10},
+        {"a", u"", 50, 25, 150, 75},
+        {"c", u"outside", -20, 0, 220, 100},
+    };
+    ScopedFile doc(writeRgbDocument(200, 100, spots));
+    ViewInWindow v(400, 300);
+    v.show(doc.path());
+    const auto& shown = v.view->hotspots();
+    ASSERT_EQ(shown.size(), 3u);
+    EXPECT_EQ(shown[0]->hotspot->reference, "b");
+    EXPECT_EQ(shown[1]->hotspot->reference, "a");
+    EXPECT_EQ(shown[2]->hotspot->reference, "c");
+    EXPECT_DOUBLE_EQ(shown[1]->leftFraction, 0.25);
+    EXPECT_DOUBLE_EQ(shown[1]->rightFraction, 0.75);
+    EXPECT_DOUBLE_EQ(shown[2]->leftFraction, -0.1);
+    EXPECT_DOUBLE_EQ(shown[2]->rightFraction, 1.1);
+    EXPECT_EQ(shown[0]->tipText, "second _");
+    // Initial fit 400 x 200 at rows 50..249: the pixel rectangle follows.
+    EXPECT_EQ(shown[1]->pixelLeft, 100);
+    EXPECT_EQ(shown[1]->pixelRight, 300);
+    EXPECT_EQ(shown[1]->pixelTop, 100);
+    // Tools only for non-empty tips.
+    EXPECT_EQ(SendMessageA(v.view->tooltipWindow(), TTM_GETTOOLCOUNT, 0, 0), 2);
+
+    // A second document is fitted afresh and its tools registered anew.
+    ScopedFile other(writeRgbDocument(100, 100, {{"x", u"tip", 0, 0, 50, 50}}));
+    v.show(other.path());
+    EXPECT_EQ(v.view->scaledWidth(), 300);
+    EXPECT_EQ(SendMessageA(v.view->tooltipWindow(), TTM_GETTOOLCOUNT, 0, 0), 1);
+}
+
+TEST(TiffViewWindow, OutlineFollowsThePointerOnlyInPointerMode)
+{
+    ScopedSettings ini("[Appearance]\r\nFRAMEWIDTH=3\r\nFRAMECOLOR=255,0,0\r\n");
+    ScopedFile doc(writeRgbDocument(200, 100, {{"a", u"tip", 20, 20, 80, 60}}));
+    ViewInWindow v(400, 300);
+    v.show(doc.path());
+    v.command(ID_ACTUAL_SIZE);
+    Capture before = v.capture();
+    v.pointerAt(150, 140);   // image (50, 40): inside the hotspot
+    ASSERT_NE(v.view->currentHotspot(), nullptr);
+    Capture outlined = v.capture();
+    // The rectangle (120, 120)-(180, 160), pen 3 centred on its edges.
+    EXPECT_EQ(outlined.at(120, 140), kRed);
+    EXPECT_EQ(outlined.at(150, 120), kRed);
+    EXPECT_EQ(outlined.at(178, 140), kRed);
+    EXPECT_EQ(outlined.at(150, 140), rgbPattern(50, 40));   // inside stays the image
+    EXPECT_EQ(outlined.differences(before, {0, 0, 400, 300}) > 0, true);
+    EXPECT_EQ(outlined.differences(before, {0, 0, 110, 300}), 0);   // nothing changed away from it
+
+    v.pointerAt(250, 180);   // out again: a normal paint removes the outline
+    EXPECT_EQ(v.view->currentHotspot(), nullptr);
+    EXPECT_EQ(v.capture().differences(before, {0, 0, 400, 300}), 0);
+
+    v.command(ID_MAGNIFIER);
+    v.pointerAt(150, 140);
+    EXPECT_NE(v.view->currentHotspot(), nullptr);
+    EXPECT_EQ(v.capture().differences(before, {0, 0, 400, 300}), 0);
+}
+
+TEST(TiffViewWindow, NoOutlineWhenTheFrameWidthIsZero)
+{
+    ScopedSettings ini("[Appearance]\r\nFRAMEWIDTH=0\r\nFRAMECOLOR=255,0,0\r\n");
+    ScopedFile doc(writeRgbDocument(200, 100, {{"a", u"tip", 20, 20, 80, 60}}));
+    ViewInWindow v(400, 300);
+    v.show(doc.path());
+    v.command(ID_ACTUAL_SIZE);
+    Capture before = v.capture();
+    v.pointerAt(150, 140);
+    EXPECT_NE(v.view->currentHotspot(), nullptr);
+    EXPECT_EQ(v.capture().differences(before, {0, 0, 400, 300}), 0);
+}
+
+TEST(TiffViewWindow, PaletteScreensGetAtMost224ColoursAndKeepSmallDepths)
+{
+    ScopedFile doc(writeRgbDocument(64, 48));
+    ViewInWindow v(200, 150);
+    v.view->setDisplayBitsPerPixel(8);
+    v.show(doc.path());
+    DibView reduced(v.view->image());
+    EXPECT_EQ(reduced.header.biBitCount, 8);
+    std::set<unsigned> used;
+    for (int y = 0; y < 48; ++y)
+        for (int x = 0; x < 64; ++x)
+            used.insert(reduced.paletteRgb(reduced.byteAt(y, size_t(x))));
+    EXPECT_LE(used.size(), 224u);
+    EXPECT_GT(used.size(), 50u);
+    EXPECT_NE(v.view->palette(), nullptr);
+    EXPECT_TRUE(listTempFiles("*.tif").empty() && listTempFiles("*.tif1").empty());
+
+    ScopedFile bilevel(writeBilevelDocument(64, 48, [](int x, int) { return x % 2 == 0; }));
+    v.show(bilevel.path());
+    EXPECT_EQ(DibView(v.view->image()).header.biBitCount, 1);
+    EXPECT_NE(v.view->palette(), nullptr);
+
+    ViewInWindow trueColour(200, 150);
+    trueColour.view->setDisplayBitsPerPixel(32);
+    trueColour.show(doc.path());
+    EXPECT_EQ(DibView(trueColour.view->image()).header.biBitCount, 24);
+    EXPECT_EQ(trueColour.view->palette(), nullptr);
+}
+
+bool gridLines(int x, int y) { return x % 400 < 3 || y % 400 < 3; }
+
+TEST(TiffViewWindow, HugeBilevelDrawingShowsItsLinesAtFitWindow)
+{
+    // A0 at 400 dpi with lines 3 pixels wide every 400 pixels.
+    ScopedFile doc(writeBilevelDocument(13245, 18720, gridLines));
+    ViewInWindow v(600, 848);
+    v.show(doc.path());
+    Capture c = v.capture();
+    std::set<unsigned> colours(c.pixels.begin(), c.pixels.end());
+    EXPECT_TRUE(colours.count(0x000000)) << "no black line survived";
+    EXPECT_TRUE(colours.count(0xFFFFFF));
+    // Every grid column line crosses the middle row.
+    int blackInRow = 0;
+    for (int x = 0; x < c.width; ++x)
+        blackInRow += c.at(x, c.height / 2 + 7) == 0;
+    EXPECT_GE(blackInRow, 30);
+}
+
+TEST(TiffViewWindow, ZeroSizedClientAreaDrawsNothingAndFitsLater)
+{
+    ScopedFile doc(writeRgbDocument(100, 50));
+    ViewInWindow v(0, 0);
+    v.show(doc.path());
+    EXPECT_EQ(v.view->scaledWidth(), 0);
+    SetWindowPos(v.view->hwnd(), nullptr, 0, 0, 202, 102, SWP_NOZORDER);
+    v.capture();
+    EXPECT_EQ(v.view->scaledWidth(), 200);
+}
+
+TEST(TiffViewWindow, TwoHundredDocumentsLeaveNoHandlesOrFilesBehind)
+{
+    ScopedFile doc(writeRgbDocument(120, 90, {{"a", u"tip", 1, 1, 50, 50}}));
+    ViewInWindow v(200, 150);
+    v.view->setDisplayBitsPerPixel(8);   // the temporary-file path too
+    v.show(doc.path());
+    const DWORD gdi = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
+    const DWORD user = GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS);
+    for (int i = 0; i < 200; ++i)
+        v.show(doc.path());
+    EXPECT_EQ(GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS), gdi);
+    EXPECT_EQ(GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS), user);
+    EXPECT_TRUE(listTempFiles("*.tif").empty());
+    EXPECT_TRUE(listTempFiles("*.tif1").empty());
+}
+
+} // namespace

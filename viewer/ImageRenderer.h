@@ -1,0 +1,49 @@
+#pragma once
+// Draws a DIB at any scale at a cost that follows the destination, not the
+// image: the image is resampled into tiles of document space (the image at
+// the current scale) once per scale and kept in a bounded cache; each paint
+// copies the visible tiles unscaled. Sampling picks the source pixel under
+// each destination pixel (as COLORONCOLOR does), except that a bilevel image
+// shrunk below scale 1 keeps its dark pixels, so thin lines of drawings stay
+// visible at every zoom.
+#include "Dib.h"
+
+#include <windows.h>
+
+#include <cstdint>
+#include <list>
+#include <memory>
+#include <vector>
+
+class ImageRenderer {
+public:
+    ImageRenderer();
+    ~ImageRenderer();
+    ImageRenderer(const ImageRenderer&) = delete;
+    ImageRenderer& operator=(const ImageRenderer&) = delete;
+
+    // Forgets every tile (a new image, or the image's memory changed).
+    void reset();
+
+    // Draws document-space rectangle `doc` (the image scaled to
+    // scaledWidth x scaledHeight) of `image` at (x, y) of `dc`. False when
+    // nothing could be drawn.
+    bool draw(HDC dc, int x, int y, const RECT& doc, DibHandle image, int32_t scaledWidth, int32_t scaledHeight);
+
+    // Draws image-space rectangle `source` stretched into `dest` of `dc`
+    // (small destinations: the lens), rendered directly without the cache.
+    bool drawStretched(HDC dc, const RECT& dest, DibHandle image, const RECT& source);
+
+    // Tile cache statistics, for benchmarks.
+    size_t cachedTiles() const { return tiles_.size(); }
+
+private:
+    struct Tile;
+    Tile* tile(DibHandle image, int32_t scaledWidth, int32_t scaledHeight, int column, int row);
+
+    std::list<std::unique_ptr<Tile>> tiles_;   // most recently used first
+    size_t cachedBytes_ = 0;
+    DibHandle cachedImage_ = nullptr;
+    int32_t cachedWidth_ = 0;
+    int32_t cachedHeight_ = 0;
+};

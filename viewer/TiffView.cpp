@@ -1,0 +1,162 @@
+// TiffView: life cycle, message table and commands.
+#include "TiffView.h"
+
+#include "CommandIds.h"
+#include "HotspotList.h"
+#include "ResourceModule.h"
+#include "Settings.h"
+
+#include <commctrl.h>
+
+namespace {
+constexpr char kClassName[] = "TiffViewClass";
+constexpr UINT kCursorMagnifier = 155;
+constexpr UINT kCursorOpenHand = 156;
+constexpr UINT kCursorPointingHand = 157;
+constexpr UINT kCursorGlobeHand = 158;
+constexpr UINT kTipDelayMs = 500;
+
+void registerViewClass(HINSTANCE instance)
+{
+    WNDCLASSA existing;
+    if (GetClassInfoA(instance, kClassName, &existing))
+        return;
+    WNDCLASSA wc = {};
+    wc.style = CS_VREDRAW | CS_HREDRAW | CS_DBLCLKS;
+    wc.lpfnWndProc = &WindowWrapper::entry;
+    wc.hInstance = instance;
+    wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+    wc.lpszClassName = kClassName;
+    RegisterClassA(&wc);
+}
+} // namespace
+
+HINSTANCE viewerResourceModule()
+{
+    HMODULE module = nullptr;
+    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                       reinterpret_cast<LPCSTR>(&viewerResourceModule), &module);
+    return module;
+}
+
+TiffView::TiffView(NavigationCallback* navigation) : navigation_(navigation)
+{
+    HDC screen = GetDC(nullptr);
+    displayBitsPerPixel_ = GetDeviceCaps(screen, BITSPIXEL);
+    ReleaseDC(nullptr, screen);
+}
+
+TiffView::~TiffView()
+{
+    // The container destroys the window first; a view destroyed on its own
+    // takes its window with it rather than leave it pointing at nothing.
+    if (window_ && IsWindow(window_))
+        DestroyWindow(window_);
+    if (tooltip_ && IsWindow(tooltip_))
+        DestroyWindow(tooltip_);
+    tooltip_ = nullptr;
+    if (palette_)
+        DeleteObject(palette_);
+    palette_ = nullptr;
+    if (tipFont_)
+        DeleteObject(tipFont_);
+    tipFont_ = nullptr;
+    if (framePen_)
+        DeleteObject(framePen_);
+    framePen_ = nullptr;
+    hotspots_.clear();
+    hotspotList_.reset();
+    if (image_)
+        GlobalFree(image_);
+    image_ = nullptr;
+    releaseOffscreen();
+    lens_.release();
+    while (cursorHidden_ > 0) {
+        ShowCursor(TRUE);
+        --cursorHidden_;
+    }
+    // Module cursors are shared resources and need no destruction.
+}
+
+void TiffView::create(HWND parent, const RECT& rect)
+{
+    HINSTANCE module = viewerResourceModule();
+    registerViewClass(module);
+    createWindow(0, kClassName, nullptr, WS_CHILD | WS_VISIBLE | WS_BORDER, rect.left, rect.top,
+                 rect.right - rect.left, rect.bottom - rect.top, parent, nullptr, module);
+
+    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_WIN95_CLASSES};
+    InitCommonControlsEx(&controls);
+    tooltip_ = CreateWindowExA(WS_EX_TOOLWINDOW, TOOLTIPS_CLASSA, nullptr, WS_POPUP | TTS_ALWAYSTIP, CW_USEDEFAULT,
+                               CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, window_, nullptr, module, nullptr);
+    SendMessageA(tooltip_, TTM_SETDELAYTIME, TTDT_INITIAL, MAKELPARAM(kTipDelayMs, 0));
+
+    LOGFONTA font = {};
+    font.lfHeight = 16;
+    font.lfWeight = FW_NORMAL;
+    lstrcpynA(font.lfFaceName, "Arial", LF_FACESIZE);
+    tipFont_ = CreateFontIndirectA(&font);
+    SendMessageA(tooltip_, WM_SETFONT, reinterpret_cast<WPARAM>(tipFont_), FALSE);
+
+    lens_.setUp(module);
+
+    arrowCursor_ = LoadCursor(nullptr, IDC_ARROW);
+    magnifierCursor_ = LoadCursorA(module, MAKEINTRESOURCEA(kCursorMagnifier));
+    openHandCursor_ = LoadCursorA(module, MAKEINTRESOURCEA(kCursorOpenHand));
+    pointingHandCursor_ = LoadCursorA(module, MAKEINTRESOURCEA(kCursorPointingHand));
+    globeHandCursor_ = LoadCursorA(module, MAKEINTRESOURCEA(kCursorGlobeHand));
+
+    if (!framePen_ && settings().frameWidth != 0)
+        framePen_ = CreatePen(PS_SOLID, settings().frameWidth, settings().frameColor);
+}
+
+LRESULT TiffView::handleMessage(UINT message, WPARAM wParam, LPARAM, bool& handled)
+{
+    switch (message) {
+    case WM_PAINT: onPaint(); return 0;
+    case WM_ERASEBKGND: return 1;
+    case WM_SIZE: onSize(); return 0;
+    case WM_HSCROLL: onScroll(SB_HORZ, wParam); return 0;
+    case WM_VSCROLL: onScroll(SB_VERT, wParam); return 0;
+    case WM_MOUSEMOVE: onMouseMove(wParam); return 0;
+    case WM_LBUTTONDOWN: onButtonDown(); return 0;
+    case WM_LBUTTONUP: onButtonUp(); return 0;
+    case WM_LBUTTONDBLCLK: onDoubleClick(); return 0;
+    case WM_CAPTURECHANGED: onCaptureLost(); return 0;
+    case WM_SETCURSOR: return 0;
+    case WM_NCMOUSEMOVE: SetCursor(arrowCursor_); return 0;
+    default: handled = false; return 0;
+    }
+}
+
+void TiffView::onCommand(int commandId)
+{
+    if (!image_)
+        return;
+    SendMessageA(tooltip_, TTM_ACTIVATE, FALSE, 0);
+    switch (commandId) {
+    case ID_ZOOM_IN: zoomTo(zoomInScale(scale_, maxScale_), true); break;
+    case ID_ZOOM_OUT: zoomTo(zoomOutScale(scale_, minScale_), true); break;
+    case ID_MAGNIFIER: toggleMode(MagnifierMode); break;
+    case ID_PAN: toggleMode(PanMode); break;
+    case ID_FIT_WINDOW: fitWindow(); break;
+    case ID_FIT_WIDTH: fitWidth(); break;
+    case ID_FIT_HEIGHT: fitHeight(); break;
+    case ID_ACTUAL_SIZE: actualSize(); break;
+    case ID_PRINT: {
+        RECT none = {0, 0, 0, 0};
+        drawVisible(nullptr, none);
+        break;
+    }
+    case ID_POINTER: pointerMode(); break;
+    default: break;
+    }
+    SendMessageA(tooltip_, TTM_ACTIVATE, TRUE, 0);
+}
+
+void TiffView::redrawNow()
+{
+    if (window_)
+        RedrawWindow(window_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+}

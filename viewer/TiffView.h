@@ -1,0 +1,147 @@
+#pragma once
+// The image viewer window: shows the first image of a hotspotted document at
+// any zoom with scroll bars, outlines the hotspot under the pointer, shows its
+// tooltip, reports clicks to its navigation callback, shows a magnifier lens
+// and pans. Its member functions are spread over files by concern:
+// TiffView.cpp (life cycle, messages, commands), TiffViewGeometry.cpp,
+// TiffViewImage.cpp (setImageFile), TiffViewPaint.cpp, TiffViewPointer.cpp and
+// TiffViewPrint.cpp.
+#include "Dib.h"
+#include "ImageRenderer.h"
+#include "MagnifierLens.h"
+#include "ViewGeometry.h"
+#include "ViewHotspot.h"
+#include "WindowWrapper.h"
+
+#include <windows.h>
+
+#include <memory>
+#include <vector>
+
+class HotspotList;
+class NavigationCallback;
+
+class TiffView : public WindowWrapper {
+public:
+    enum Mode : int32_t { PointerMode = 0, MagnifierMode = 1, PanMode = 2 };
+
+    explicit TiffView(NavigationCallback* navigation);
+    ~TiffView() override;
+
+    // Creates the view window (a child of `parent` at `rect`), its tooltip
+    // control and the drawing resources.
+    void create(HWND parent, const RECT& rect);
+    // Shows the document at `fileName` (UTF-16; null empties the view).
+    void setImageFile(const wchar_t* fileName);
+    // A toolbar command (CommandIds.h); ignored while no image is set.
+    void onCommand(int commandId);
+    // Draws the visible part fitted into `rect` of `dc`; without a device
+    // context prints it through the print dialog.
+    void drawVisible(HDC dc, const RECT& rect);
+
+    LRESULT handleMessage(UINT message, WPARAM wParam, LPARAM lParam, bool& handled) override;
+
+    // Geometry (TiffViewGeometry.cpp).
+    RECT centreImageRect(const RECT& client) const;
+    void initialFit();
+    void updateScrollBars();
+    void updateHotspotRects();
+    void updateTipRects();
+    RECT visibleSource(int dw, int dh) const;
+    POINT documentPoint(POINT client) const;
+
+    // Read access for the container, the hosts and the tests.
+    int32_t mode() const { return mode_; }
+    double scale() const { return scale_; }
+    double minScale() const { return minScale_; }
+    double maxScale() const { return maxScale_; }
+    int32_t scaledWidth() const { return scaledWidth_; }
+    int32_t scaledHeight() const { return scaledHeight_; }
+    int32_t imageWidth() const { return W_; }
+    int32_t imageHeight() const { return H_; }
+    DibHandle image() const { return image_; }
+    HPALETTE palette() const { return palette_; }
+    HWND tooltipWindow() const { return tooltip_; }
+    const std::vector<std::unique_ptr<ViewHotspot>>& hotspots() const { return hotspots_; }
+    const ViewHotspot* currentHotspot() const { return currentHotspot_; }
+    bool lensActive() const { return lensActive_; }
+    bool panning() const { return panning_; }
+    int32_t displayBitsPerPixel() const { return displayBitsPerPixel_; }
+    // The screen depth decides the palette reduction; tests set 8 to take
+    // the palette-screen path on a true-colour screen.
+    void setDisplayBitsPerPixel(int32_t bits) { displayBitsPerPixel_ = bits; }
+
+private:
+    // Messages.
+    void onPaint();
+    void onSize();
+    void onScroll(int bar, WPARAM wParam);
+    void onMouseMove(WPARAM keys);
+    void onButtonDown();
+    void onButtonUp();
+    void onDoubleClick();
+    void onCaptureLost();
+    void relayToTooltip();
+    void panStep();
+    void redrawNow();
+
+    // Commands.
+    void zoomTo(double newScale, bool suspendRedraw);
+    void fitWindow();
+    void fitWidth();
+    void fitHeight();
+    void actualSize();
+    void toggleMode(Mode mode);
+    void pointerMode();
+
+    // Painting helpers.
+    bool drawImage(HDC target, const RECT& imageRect, int hpos, int vpos);
+    void drawFrame(HDC target, int hpos, int vpos);
+    void ensureOffscreen(HDC paintDc, int width, int height);
+    void releaseOffscreen();
+    void releaseImage();
+    void registerTipTools();
+    void removeTipTools();
+    int scrollPos(int bar) const;
+
+    int32_t offscreenWidth_ = 0;
+    int32_t offscreenHeight_ = 0;
+    DibHandle image_ = nullptr;
+    HPALETTE palette_ = nullptr;
+    int32_t W_ = 0;
+    int32_t H_ = 0;
+    MagnifierLens lens_;
+    bool lensActive_ = false;
+    bool panning_ = false;
+    POINT panOrigin_ = {};
+    HDC offscreenDc_ = nullptr;
+    HBITMAP offscreenBitmap_ = nullptr;
+    HGDIOBJ offscreenPrevious_ = nullptr;
+    bool useOffscreen_ = false;
+    int32_t scaledWidth_ = 0;
+    int32_t scaledHeight_ = 0;
+    double scale_ = 1.0;
+    double minScale_ = 1.0;
+    double maxScale_ = 1.0;
+    int32_t mode_ = PointerMode;
+    HCURSOR arrowCursor_ = nullptr;
+    HCURSOR magnifierCursor_ = nullptr;
+    HCURSOR openHandCursor_ = nullptr;
+    HCURSOR pointingHandCursor_ = nullptr;
+    HCURSOR globeHandCursor_ = nullptr;
+    HPEN framePen_ = nullptr;
+    std::unique_ptr<HotspotList> hotspotList_;
+    std::vector<std::unique_ptr<ViewHotspot>> hotspots_;
+    bool frameOnly_ = false;
+    const ViewHotspot* currentHotspot_ = nullptr;
+    HWND tooltip_ = nullptr;
+    HFONT tipFont_ = nullptr;
+    NavigationCallback* navigation_ = nullptr;
+    int32_t displayBitsPerPixel_ = 24;
+    bool layoutBusy_ = false;
+
+    // Draws the image at the current scale from a cache of scaled tiles, so
+    // that a paint costs what the window costs, not what the image costs.
+    ImageRenderer renderer_;
+    int cursorHidden_ = 0;   // ShowCursor(FALSE) calls not yet undone
+};

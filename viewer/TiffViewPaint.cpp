@@ -1,0 +1,179 @@
+// TiffView: painting the image, its margins, the hotspot outline and the lens.
+#include "TiffView.h"
+
+#include <algorithm>
+
+namespace {
+HBRUSH lightGrey() { return static_cast<HBRUSH>(GetStockObject(LTGRAY_BRUSH)); }
+
+void fill(HDC dc, LONG left, LONG top, LONG right, LONG bottom)
+{
+    RECT r = {left, top, right, bottom};
+    if (r.left < r.right && r.top < r.bottom)
+        FillRect(dc, &r, lightGrey());
+}
+} // namespace
+
+void TiffView::releaseOffscreen()
+{
+    if (offscreenDc_ && offscreenPrevious_)
+        SelectObject(offscreenDc_, offscreenPrevious_);
+    if (offscreenBitmap_)
+        DeleteObject(offscreenBitmap_);
+    if (offscreenDc_)
+        DeleteDC(offscreenDc_);
+    offscreenDc_ = nullptr;
+    offscreenBitmap_ = nullptr;
+    offscreenPrevious_ = nullptr;
+    offscreenWidth_ = offscreenHeight_ = 0;
+}
+
+void TiffView::ensureOffscreen(HDC paintDc, int width, int height)
+{
+    if (offscreenDc_ && offscreenWidth_ >= width && offscreenHeight_ >= height)
+        return;
+    // 50 pixels of slack spare a new bitmap for small growths of the window.
+    offscreenWidth_ = width + 50;
+    offscreenHeight_ = height + 50;
+    if (!offscreenDc_)
+        offscreenDc_ = CreateCompatibleDC(paintDc);
+    if (offscreenBitmap_) {
+        SelectObject(offscreenDc_, offscreenPrevious_);
+        DeleteObject(offscreenBitmap_);
+    }
+    offscreenBitmap_ = CreateCompatibleBitmap(paintDc, offscreenWidth_, offscreenHeight_);
+    offscreenPrevious_ = SelectObject(offscreenDc_, offscreenBitmap_);
+    SetMapMode(offscreenDc_, MM_TEXT);
+}
+
+bool TiffView::drawImage(HDC target, const RECT& r, int hp, int vp)
+{
+    const RECT s = visibleSource(r.right - r.left, r.bottom - r.top);
+    if (s.top >= H_ || s.left >= W_ || s.right <= s.left || s.bottom <= s.top)
+        return false;
+    // The picture at the current scale comes from the tile cache; the part
+    // of the image rectangle that the scaled image does not reach stays grey.
+    const RECT doc = {hp, vp, hp + (r.right - r.left), vp + (r.bottom - r.top)};
+    if (renderer_.draw(target, r.left, r.top, doc, image_, scaledWidth_, scaledHeight_)) {
+        fill(target, r.left + std::max(0, scaledWidth_ - hp), r.top, r.right, r.bottom);
+        fill(target, r.left, r.top + std::max(0, scaledHeight_ - vp), r.right, r.bottom);
+        return true;
+    }
+    // Without memory for the cache: one stretched drawing of the visible part.
+    RECT source = s;
+    if (r.right - r.left != s.right - s.left || r.bottom - r.top != s.bottom - s.top) {
+        source.top = H_ - s.bottom;
+        source.bottom = H_ - s.top;
+    }
+    return paintDibRect(target, r, image_, source, nullptr) > 0;
+}
+
+void TiffView::drawFrame(HDC target, int hp, int vp)
+{
+    if (!currentHotspot_ || mode_ != PointerMode || !framePen_)
+        return;
+    const ViewHotspot& h = *currentHotspot_;
+    HGDIOBJ oldPen = SelectObject(target, framePen_);
+    HGDIOBJ oldBrush = SelectObject(target, GetStockObject(NULL_BRUSH));
+    Rectangle(target, h.pixelLeft - hp, h.pixelTop - vp, h.pixelRight - hp, h.pixelBottom - vp);
+    SelectObject(target, oldBrush);
+    SelectObject(target, oldPen);
+}
+
+void TiffView::onPaint()
+{
+    PAINTSTRUCT ps;
+    if (!image_) {
+        HDC dc = BeginPaint(window_, &ps);
+        RECT client;
+        GetClientRect(window_, &client);
+        FillRect(dc, &client, lightGrey());
+        EndPaint(window_, &ps);
+        frameOnly_ = useOffscreen_ = false;
+        return;
+    }
+
+    RECT c;
+    GetClientRect(window_, &c);
+    RECT r = c;
+    if (scaledWidth_ == 0)
+        initialFit();
+
+    HDC paintDc = BeginPaint(window_, &ps);
+    if (scaledWidth_ == 0) {
+        // No room to fit the image yet.
+        FillRect(paintDc, &c, lightGrey());
+        EndPaint(window_, &ps);
+        frameOnly_ = useOffscreen_ = false;
+        return;
+    }
+    HPALETTE previousPaintPalette = nullptr, previousOffscreenPalette = nullptr;
+    if (palette_) {
+        previousPaintPalette = SelectPalette(paintDc, palette_, TRUE);
+        RealizePalette(paintDc);
+    }
+    HDC target = paintDc;
+    if (useOffscreen_) {
+        ensureOffscreen(paintDc, c.right - c.left, c.bottom - c.top);
+        if (palette_) {
+            previousOffscreenPalette = SelectPalette(offscreenDc_, palette_, TRUE);
+            RealizePalette(offscreenDc_);
+        }
+        target = offscreenDc_;
+    }
+
+    const int hp = GetScrollPos(window_, SB_HORZ), vp = GetScrollPos(window_, SB_VERT);
+    const bool drawAll = (!frameOnly_ && !useOffscreen_) || (useOffscreen_ && !lens_.hasSaved);
+    if (scaledWidth_ < c.right - c.left) {
+        const int m = (r.right - scaledWidth_ - r.left) / 2;
+        fill(target, 0, 0, m, c.bottom);
+        fill(target, m + scaledWidth_, 0, c.right, c.bottom);
+        r.left = m;
+        r.right = m + scaledWidth_;
+    }
+    if (scaledHeight_ < c.bottom - c.top) {
+        const int m = (r.bottom - scaledHeight_ - r.top) / 2;
+        fill(target, 0, 0, c.right, m);
+        fill(target, 0, m + scaledHeight_, c.right, c.bottom);
+        r.top = m;
+        r.bottom = m + scaledHeight_;
+    }
+
+    if (drawAll)
+        drawImage(target, r, hp, vp);
+
+    RECT dirty = {};
+    if (lensActive_) {
+        POINT p;
+        GetCursorPos(&p);
+        ScreenToClient(window_, &p);
+        const int x = p.x - MagnifierLens::kHotX, y = p.y - MagnifierLens::kHotY;
+        if (useOffscreen_)
+            dirty = lens_.dirtyRect(x, y);
+        MagnifierLens::ViewState state;
+        state.hpos = hp;
+        state.vpos = vp;
+        state.imageRect = r;
+        state.image = image_;
+        state.palette = palette_;
+        state.W = W_;
+        state.H = H_;
+        state.scale = scale_;
+        state.renderer = &renderer_;
+        lens_.draw(target, x, y, state);
+    }
+
+    drawFrame(target, hp, vp);
+
+    if (target == offscreenDc_)
+        BitBlt(paintDc, dirty.left, dirty.top, dirty.right - dirty.left, dirty.bottom - dirty.top, offscreenDc_,
+               dirty.left, dirty.top, SRCCOPY);
+
+    useOffscreen_ = false;
+    frameOnly_ = false;
+    if (previousPaintPalette)
+        SelectPalette(paintDc, previousPaintPalette, FALSE);
+    if (previousOffscreenPalette)
+        SelectPalette(offscreenDc_, previousOffscreenPalette, FALSE);
+    EndPaint(window_, &ps);
+}

@@ -1,0 +1,41 @@
+// TiffView: printing and drawing what the view shows.
+#include "TiffView.h"
+
+#include "PrintJob.h"
+
+void TiffView::drawVisible(HDC dc, const RECT& b)
+{
+    if (!image_)
+        return;
+    const int bw = b.right - b.left, bh = b.bottom - b.top;
+    RECT s;
+    SizeI f;
+    if (window_ && IsWindow(window_)) {
+        RECT client;
+        GetClientRect(window_, &client);
+        s = visibleSource(client.right - client.left, client.bottom - client.top);
+        f = fitSize(bw, bh, s.right - s.left, s.bottom - s.top);
+    } else {
+        s = {0, 0, W_, H_};
+        f = fitSize(bw, bh, W_, H_);
+    }
+    if (!dc) {
+        printDib(image_, s, window_, "QEL Tiff Hotspot Viewer");
+        return;
+    }
+    RECT d = b;
+    if (f.width < bw) {
+        d.left = b.left + (bw - f.width) / 2;
+        d.right = d.left + f.width;
+    }
+    if (f.height < bh) {
+        d.top = b.top + (bh - f.height) / 2;
+        d.bottom = d.top + f.height;
+    }
+    RECT source = s;
+    if (d.right - d.left != s.right - s.left || d.bottom - d.top != s.bottom - s.top) {
+        source.top = H_ - s.bottom;
+        source.bottom = H_ - s.top;
+    }
+    paintDibRect(dc, d, image_, source, nullptr);
+}

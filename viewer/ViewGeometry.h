@@ -1,0 +1,49 @@
+#pragma once
+// The viewer's geometry as plain functions: fitting, centring, zoom steps and
+// the mapping from the scroll position to the visible part of the image. All
+// conversions from floating point truncate toward zero.
+#include <cstdint>
+
+struct SizeI {
+    int32_t width = 0;
+    int32_t height = 0;
+};
+
+struct RectI {
+    int32_t left = 0;
+    int32_t top = 0;
+    int32_t right = 0;
+    int32_t bottom = 0;
+    int32_t width() const { return right - left; }
+    int32_t height() const { return bottom - top; }
+};
+
+// The largest size with the image's aspect ratio that fits (aw, ah).
+SizeI fitSize(int32_t aw, int32_t ah, int32_t w, int32_t h);
+
+// The image rectangle in a client rectangle when both scroll positions are
+// 0: centred in a direction where the image is smaller than the client.
+RectI centreImageRect(RectI client, int32_t scaledWidth, int32_t scaledHeight);
+
+// One zoom step; the step is 0.1 above scale 1, else 0.05. The result is
+// clamped to the limit; a scale already at or beyond the limit is returned
+// unchanged (the caller then does nothing).
+double zoomInScale(double scale, double maxScale);
+double zoomOutScale(double scale, double minScale);
+
+// The part of the image (image space) that a client rectangle of dw x dh
+// shows at the given scroll positions. Empty when the scale is not positive.
+RectI visibleSource(int32_t hpos, int32_t vpos, double scale, int32_t dw, int32_t dh, int32_t W, int32_t H);
+
+// A scaled-image size at a scale: trunc(W * scale) x trunc(H * scale),
+// saturated at INT32_MAX.
+SizeI scaledSize(int32_t W, int32_t H, double scale);
+
+// Fit width of a W x H image into a cw x ch client area: scale cw / W, or
+// (cw - 20) / W when the height would then need a vertical scroll bar.
+double fitWidthScale(int32_t cw, int32_t ch, int32_t W, int32_t H);
+double fitHeightScale(int32_t cw, int32_t ch, int32_t W, int32_t H);
+
+// The distance of one scroll bar request (the low word of the message's
+// wParam); `thumb` is the request's 32-bit track position.
+int32_t scrollDistance(int request, int32_t page, int32_t position, int32_t thumb);
