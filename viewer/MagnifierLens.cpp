@@ -1,14 +1,11 @@
 #include "MagnifierLens.h"
 
 #include "ImageRenderer.h"
+#include "ResourceIds.h"
 
 #include <algorithm>
 
 namespace {
-constexpr UINT kFramePictureId = 203;
-constexpr UINT kLensMaskId = 204;
-constexpr UINT kViewMaskId = 205;
-
 // Selects a palette as a background palette and realizes it; puts the
 // previous one back when the scope ends.
 class PaletteSelection {
@@ -58,16 +55,16 @@ void releaseSurface(HDC& dc, HBITMAP& bitmap, HGDIOBJ& previous)
 void MagnifierLens::setUp(HINSTANCE module)
 {
     if (!framePicture_)
-        framePicture_ = loadBitmapResourceWithPalette(module, kFramePictureId, framePalette_);
+        framePicture_ = loadBitmapResourceWithPalette(module, IDB_LENS_FRAME, framePalette_);
     HPALETTE unused = nullptr;
     if (!lensMask_) {
-        lensMask_ = loadBitmapResourceWithPalette(module, kLensMaskId, unused);
+        lensMask_ = loadBitmapResourceWithPalette(module, IDB_LENS_MASK, unused);
         if (unused)
             DeleteObject(unused);
     }
     unused = nullptr;
     if (!viewMask_) {
-        viewMask_ = loadBitmapResourceWithPalette(module, kViewMaskId, unused);
+        viewMask_ = loadBitmapResourceWithPalette(module, IDB_VIEW_MASK, unused);
         if (unused)
             DeleteObject(unused);
     }

@@ -3,6 +3,7 @@
 
 #include "CommandIds.h"
 #include "HotspotList.h"
+#include "ResourceIds.h"
 #include "ResourceModule.h"
 #include "Settings.h"
 
@@ -10,10 +11,6 @@
 
 namespace {
 constexpr char kClassName[] = "TiffViewClass";
-constexpr UINT kCursorMagnifier = 155;
-constexpr UINT kCursorOpenHand = 156;
-constexpr UINT kCursorPointingHand = 157;
-constexpr UINT kCursorGlobeHand = 158;
 constexpr UINT kTipDelayMs = 500;
 
 void registerViewClass(HINSTANCE instance)
@@ -102,10 +99,10 @@ void TiffView::create(HWND parent, const RECT& rect)
     lens_.setUp(module);
 
     arrowCursor_ = LoadCursor(nullptr, IDC_ARROW);
-    magnifierCursor_ = LoadCursorA(module, MAKEINTRESOURCEA(kCursorMagnifier));
-    openHandCursor_ = LoadCursorA(module, MAKEINTRESOURCEA(kCursorOpenHand));
-    pointingHandCursor_ = LoadCursorA(module, MAKEINTRESOURCEA(kCursorPointingHand));
-    globeHandCursor_ = LoadCursorA(module, MAKEINTRESOURCEA(kCursorGlobeHand));
+    magnifierCursor_ = LoadCursorA(module, MAKEINTRESOURCEA(IDC_MAGNIFIER));
+    openHandCursor_ = LoadCursorA(module, MAKEINTRESOURCEA(IDC_OPEN_HAND));
+    pointingHandCursor_ = LoadCursorA(module, MAKEINTRESOURCEA(IDC_POINTING_HAND));
+    globeHandCursor_ = LoadCursorA(module, MAKEINTRESOURCEA(IDC_GLOBE_HAND));
 
     if (!framePen_ && settings().frameWidth != 0)
         framePen_ = CreatePen(PS_SOLID, settings().frameWidth, settings().frameColor);

@@ -10,7 +10,8 @@ unsigned rgbPattern(int x, int y)
     return unsigned((x * 7) & 255) << 16 | unsigned((y * 5) & 255) << 8 | unsigned((x + y) & 255);
 }
 
-std::string writeRgbDocument(int width, int height, const std::vector<FixtureHotspot>& hotspots)
+std::string writeRgbDocument(int width, int height, const std::vector<FixtureHotspot>& hotspots,
+                             unsigned (*colour)(int x, int y))
 {
     TiffFixture f;
     f.width = uint32_t(width), f.height = uint32_t(height), f.photometric = PHOTOMETRIC_RGB;
@@ -19,7 +20,7 @@ std::string writeRgbDocument(int width, int height, const std::vector<FixtureHot
     f.pixels.resize(size_t(width) * height * 3);
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x) {
-            const unsigned c = rgbPattern(x, y);
+            const unsigned c = colour(x, y);
             uint8_t* p = &f.pixels[(size_t(y) * width + x) * 3];
             p[0] = uint8_t(c >> 16), p[1] = uint8_t(c >> 8), p[2] = uint8_t(c);
         }

@@ -13,7 +13,8 @@
 
 // An RGB document whose pixel (x, y) is rgbPattern(x, y).
 unsigned rgbPattern(int x, int y);
-std::string writeRgbDocument(int width, int height, const std::vector<FixtureHotspot>& hotspots = {});
+std::string writeRgbDocument(int width, int height, const std::vector<FixtureHotspot>& hotspots = {},
+                             unsigned (*colour)(int x, int y) = rgbPattern);
 // A bilevel document (white, with black where `black` says).
 std::string writeBilevelDocument(int width, int height, bool (*black)(int x, int y),
                                  const std::vector<FixtureHotspot>& hotspots = {});
