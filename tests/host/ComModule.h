@@ -1,0 +1,40 @@
+#pragma once
+// The built ROZERADO.DLL loaded into the test process, with its COM server
+// exports, and registry helpers for the registration tests.
+#include <windows.h>
+#include <objbase.h>
+
+#include <string>
+#include <vector>
+
+struct ComModule {
+    using GetClassObjectFn = HRESULT(WINAPI*)(REFCLSID, REFIID, void**);
+    using NoArgumentFn = HRESULT(WINAPI*)();
+
+    ComModule();
+    ~ComModule();
+    ComModule(const ComModule&) = delete;
+    ComModule& operator=(const ComModule&) = delete;
+
+    static std::wstring path();   // beside the test program
+
+    HMODULE module = nullptr;
+    GetClassObjectFn getClassObject = nullptr;
+    NoArgumentFn canUnloadNow = nullptr;
+    NoArgumentFn registerServer = nullptr;
+    NoArgumentFn unregisterServer = nullptr;
+};
+
+// A new control from the module's class object (asked for IUnknown).
+IUnknown* createControl(ComModule& com);
+
+// Registry under HKEY_CLASSES_ROOT. A missing value reads as "<missing>".
+bool classesKeyExists(const std::wstring& key);
+std::wstring classesValue(const std::wstring& key, const wchar_t* name = nullptr);
+// Number of values and subkeys of a key (-1 when the key is missing).
+int classesValueCount(const std::wstring& key);
+int classesSubkeyCount(const std::wstring& key);
+
+// Runs a program with a command line and waits; its exit code, or -1.
+// Standard output goes to `output` when given.
+int runProgram(const std::wstring& commandLine, std::string* output = nullptr, DWORD timeoutMs = 60000);
