@@ -2,6 +2,7 @@
 // lifecycle, streams and temporary files, printing and navigation.
 #include "DialogWatcher.h"
 #include "PluginFixture.h"
+#include "ResourceCounters.h"
 
 namespace {
 
@@ -358,40 +359,6 @@ TEST(PluginNavigation, HotspotClickAsksTheBrowserToLoadItsUrl)
     pointerClick(s.host(), {c.width - 60, 190});
     pumpMessagesFor(50);
     EXPECT_EQ(PluginModule::urlRequests().size(), 1u);
-}
-
-// Live GDI objects of the process. Where GetGuiResources is not implemented
-// (Wine), the handle table is walked instead: handles with a zero upper word
-// name table slots.
-DWORD gdiObjects()
-{
-    if (DWORD n = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS))
-        return n;
-    DWORD n = 0;
-    for (uintptr_t slot = 1; slot < 0x10000; ++slot)
-        n += GetObjectType(reinterpret_cast<HGDIOBJ>(slot)) != 0;
-    return n;
-}
-
-BOOL CALLBACK countWindow(HWND, LPARAM count)
-{
-    ++*reinterpret_cast<DWORD*>(count);
-    return TRUE;
-}
-
-BOOL CALLBACK countWindowAndDescendants(HWND window, LPARAM count)
-{
-    ++*reinterpret_cast<DWORD*>(count);
-    EnumChildWindows(window, countWindow, count);
-    return TRUE;
-}
-
-// Windows of this thread, top-level ones and all their descendants.
-DWORD userWindows()
-{
-    DWORD n = 0;
-    EnumThreadWindows(GetCurrentThreadId(), countWindowAndDescendants, reinterpret_cast<LPARAM>(&n));
-    return n;
 }
 
 TEST(PluginResources, ObjectCountersSeeOneObject)

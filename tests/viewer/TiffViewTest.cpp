@@ -1,6 +1,7 @@
 #include "CommandIds.h"
 #include "DibView.h"
 #include "HotspotRecord.h"
+#include "ResourceCounters.h"
 #include "ViewerTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -303,12 +304,23 @@ TEST(TiffViewWindow, TwoHundredDocumentsLeaveNoHandlesOrFilesBehind)
     ViewInWindow v(200, 150);
     v.view->setDisplayBitsPerPixel(8);   // the temporary-file path too
     v.show(doc.path());
-    const DWORD gdi = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
-    const DWORD user = GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS);
+    const DWORD gdi = gdiObjects(), windows = userWindows();
+    ASSERT_GT(gdi, 0u);
     for (int i = 0; i < 200; ++i)
         v.show(doc.path());
-    EXPECT_EQ(GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS), gdi);
-    EXPECT_EQ(GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS), user);
+    EXPECT_EQ(gdiObjects(), gdi);
+    EXPECT_EQ(userWindows(), windows);
+    // Whole views too: lens surfaces, font, pen, offscreen surface, tooltip.
+    for (int i = 0; i < 30; ++i) {
+        ViewInWindow other(200, 150);
+        other.show(doc.path());
+        other.command(ID_MAGNIFIER);
+        other.pointerAt(50, 50, WM_LBUTTONDOWN, MK_LBUTTON);
+        other.pointerAt(60, 60, WM_MOUSEMOVE, MK_LBUTTON);
+        other.pointerAt(60, 60, WM_LBUTTONUP);
+    }
+    EXPECT_EQ(gdiObjects(), gdi);
+    EXPECT_EQ(userWindows(), windows);
     EXPECT_TRUE(listTempFiles("*.tif").empty());
     EXPECT_TRUE(listTempFiles("*.tif1").empty());
 }
