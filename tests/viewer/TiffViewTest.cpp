@@ -270,7 +270,7 @@ TEST(TiffViewWindow, PaletteScreensGetAtMost224ColoursAndKeepSmallDepths)
 
 bool gridLines(int x, int y) { return x % 400 < 3 || y % 400 < 3; }
 
-TEST(TiffViewWindow, HugeBilevelDrawingShowsItsLinesAtFitWindow)
+TEST(TiffViewWindow, HugeBilevelDrawingShowsItsLinesAtEveryZoom)
 {
     // A0 at 400 dpi with lines 3 pixels wide every 400 pixels.
     ScopedFile doc(writeBilevelDocument(13245, 18720, gridLines));
@@ -285,6 +285,19 @@ TEST(TiffViewWindow, HugeBilevelDrawingShowsItsLinesAtFitWindow)
     for (int x = 0; x < c.width; ++x)
         blackInRow += c.at(x, c.height / 2 + 7) == 0;
     EXPECT_GE(blackInRow, 30);
+
+    // At 1:1 and at the largest zoom the lines keep their width.
+    v.command(ID_ACTUAL_SIZE);
+    Capture one = v.capture();
+    EXPECT_EQ(one.at(2, 100), 0u);
+    EXPECT_EQ(one.at(3, 100), 0xFFFFFFu);
+    EXPECT_EQ(one.at(100, 401), 0u);
+    for (int i = 0; i < 30; ++i)
+        v.command(ID_ZOOM_IN);
+    ASSERT_DOUBLE_EQ(v.view->scale(), 3.0);
+    Capture zoomed = v.capture();
+    EXPECT_EQ(zoomed.at(8, 100), 0u);
+    EXPECT_EQ(zoomed.at(9, 100), 0xFFFFFFu);
 }
 
 TEST(TiffViewWindow, ZeroSizedClientAreaDrawsNothingAndFitsLater)
