@@ -4,15 +4,9 @@
 #include "HotspotNavigation.h"
 #include "NpapiAbi.h"
 #include "PluginInstance.h"
+#include "ResourceIds.h"
 #include "ResourceModule.h"
 #include "Settings.h"
-
-#if __has_include("ResourceIds.h")
-#include "ResourceIds.h"
-#endif
-#ifndef IDB_TOOLBAR
-#define IDB_TOOLBAR 201
-#endif
 
 namespace {
 
