@@ -1,11 +1,13 @@
 #!/usr/bin/env python3
 """Draws the demo document's picture, a small town plan, and its hotspot list.
 
-Writes town.bmp (8-bit palette BMP, 560 x 360) and town-hotspots.txt (one
-hotspot a line: reference, left, top, right, bottom, tooltip; tab-separated,
-UTF-8) next to this script. htfmake turns the two into town.htf.
+Writes town.bmp (8-bit palette BMP, 560 x 360) and town-hotspots.csv (the
+hotspot CSV that htfmake reads: UTF-8, header row
+left,top,right,bottom,reference,tooltip) next to this script. htfmake turns
+the two into town.htf.
 Run it again after changing the plan; both outputs are committed.
 """
+import csv
 import os
 import struct
 
@@ -129,9 +131,11 @@ def write_bmp(path, p):
 def main():
     here = os.path.dirname(os.path.abspath(__file__))
     write_bmp(os.path.join(here, "town.bmp"), draw())
-    with open(os.path.join(here, "town-hotspots.txt"), "w", encoding="utf-8", newline="\n") as f:
+    with open(os.path.join(here, "town-hotspots.csv"), "w", encoding="utf-8", newline="") as f:
+        out = csv.writer(f, lineterminator="\n")
+        out.writerow(["left", "top", "right", "bottom", "reference", "tooltip"])
         for ref, l, t, r, b, _, _, tip in BUILDINGS:
-            f.write(f"{ref}\t{l}\t{t}\t{r}\t{b}\t{tip}\n")
+            out.writerow([l, t, r, b, ref, tip])
 
 
 if __name__ == "__main__":

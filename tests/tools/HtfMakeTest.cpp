@@ -1,0 +1,334 @@
+// htfmake on documents of every kind the reader shows: the image and every
+// other tag stay as they were, the hotspots are the given ones, --list gives
+// the CSV back exactly; BMP pictures become LZW images with the same pixels;
+// errors name the line and leave nothing written.
+#include "DialogWatcher.h"
+#include "DibView.h"
+#include "HotspotList.h"
+#include "HotspotRecord.h"
+#include "HtfDocument.h"
+#include "HtfMaker.h"
+#include "PrivateTags.h"
+#include "TempDir.h"
+#include "TiffFixture.h"
+
+#include <gtest/gtest.h>
+#include <tiffio.h>
+
+#include <functional>
+#include <map>
+#include <memory>
+
+namespace {
+
+const std::string kCsv =
+    "left,top,right,bottom,reference,tooltip\n"
+    "0,0,16,8,815,\"Town hall, open \"\"daily\"\"\"\n"
+    "4,2,40,24,816,\"Library \xE2\x80\x93 two\nlines\"\n";
+
+std::string textOf(const std::string& path)
+{
+    const auto bytes = readWholeFile(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+struct Loaded {
+    std::unique_ptr<DibOwner> image;
+    std::unique_ptr<HotspotList> hotspots;
+};
+
+Loaded openDocument(const std::string& path)
+{
+    HtfDocument document;
+    Loaded loaded;
+    loaded.image = std::make_unique<DibOwner>(document.open(path.c_str()));
+    loaded.hotspots.reset(document.takeHotspots());
+    return loaded;
+}
+
+// The entries of the first directory, raw, by tag (classic or BigTIFF).
+std::map<uint16_t, std::string> firstDirectory(const std::string& f)
+{
+    const bool little = f[0] == 'I', big = f[2] == 43 || f[3] == 43;
+    auto get = [&](size_t at, int n) {
+        uint64_t v = 0;
+        for (int i = 0; i < n; ++i)
+            v |= uint64_t(uint8_t(f[at + size_t(i)])) << (8 * (little ? i : n - 1 - i));
+        return v;
+    };
+    const size_t ifd = size_t(get(big ? 8 : 4, big ? 8 : 4));
+    const size_t count = size_t(get(ifd, big ? 8 : 2)), size = big ? 20 : 12;
+    std::map<uint16_t, std::string> entries;
+    for (size_t e = 0; e < count; ++e) {
+        const size_t at = ifd + (big ? 8 : 2) + e * size;
+        entries[uint16_t(get(at, 2))] = f.substr(at, size);
+    }
+    return entries;
+}
+
+// A small RGB image written by libtiff with any open mode ("wb": big-endian,
+// "w8": BigTIFF), with a text tag to keep.
+bool writeWithMode(const std::string& path, const char* mode)
+{
+    TIFF* tif = TIFFOpen(path.c_str(), mode);
+    if (!tif)
+        return false;
+    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, 40);
+    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, 24);
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
+    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 3);
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+    TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_LZW);
+    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, 5);
+    TIFFSetField(tif, TIFFTAG_ARTIST, "kept as it is");
+    bool ok = true;
+    for (uint32_t y = 0; y < 24; ++y) {
+        uint8_t row[120];
+        for (int x = 0; x < 120; ++x)
+            row[x] = uint8_t(x * 2 + y * 7);
+        ok = ok && TIFFWriteScanline(tif, row, y, 0) >= 0;
+    }
+    TIFFClose(tif);
+    return ok;
+}
+
+// Images like libtiff's own test images, 40 x 24, the hotspots' width and height.
+TiffFixture image(uint16_t photometric, uint16_t bits, uint16_t samples, uint16_t compression)
+{
+    TiffFixture f;
+    f.width = 40, f.height = 24, f.photometric = photometric, f.bitsPerSample = bits;
+    f.samplesPerPixel = samples, f.compression = compression, f.xResolution = 150;
+    f.pixels.resize(size_t(fixtureScanlineBytes(f)) * f.height);
+    for (size_t i = 0; i < f.pixels.size(); ++i)
+        f.pixels[i] = uint8_t(i * 37 + i / 17);
+    if (photometric == PHOTOMETRIC_PALETTE) {
+        const size_t n = size_t(1) << bits;
+        for (size_t c = 0; c < 3 * n; ++c)
+            f.colorMap.push_back(uint16_t(c * 4099));
+    }
+    return f;
+}
+
+TEST(HtfMake, TiffImagesKeepEveryByteAndTagAndGainTheHotspots)
+{
+    DialogWatcher dialogs;
+    TiffFixture tiled = image(PHOTOMETRIC_YCBCR, 8, 3, COMPRESSION_JPEG);
+    tiled.tileSize = 16;
+    TiffFixture tiledPalette = image(PHOTOMETRIC_PALETTE, 8, 1, COMPRESSION_DEFLATE);
+    tiledPalette.tileSize = 16;
+    TiffFixture separate = image(PHOTOMETRIC_RGB, 8, 3, COMPRESSION_PACKBITS);
+    separate.planar = PLANARCONFIG_SEPARATE;
+    separate.pixels.resize(separate.pixels.size() * 3, 9);
+    TiffFixture tagged = image(PHOTOMETRIC_MINISBLACK, 8, 1, COMPRESSION_LZW);   // hotspots to replace
+    tagged.withClipPathTag = true, tagged.clipPathBytes = "a clip path";
+    tagged.withHotspotTag = true, tagged.hotspotBytes = "QELHTF and old bytes that go";
+    const struct {
+        const char* name;
+        std::function<bool(const std::string&)> write;
+    } cases[] = {
+        {"miniswhite-1c-1b, G4", [](const std::string& p) { return writeTiffFixture(p, image(0, 1, 1, COMPRESSION_CCITTFAX4)); }},
+        {"minisblack-1c-8b", [](const std::string& p) { return writeTiffFixture(p, image(1, 8, 1, COMPRESSION_NONE)); }},
+        {"palette-1c-1b", [](const std::string& p) { return writeTiffFixture(p, image(3, 1, 1, COMPRESSION_PACKBITS)); }},
+        {"palette-1c-4b", [](const std::string& p) { return writeTiffFixture(p, image(3, 4, 1, COMPRESSION_LZW)); }},
+        {"palette-1c-8b", [](const std::string& p) { return writeTiffFixture(p, image(3, 8, 1, COMPRESSION_LZW)); }},
+        {"rgb-3c-8b, LZW (quad-lzw)", [](const std::string& p) { return writeTiffFixture(p, image(2, 8, 3, COMPRESSION_LZW)); }},
+        {"rgb-3c-16b", [](const std::string& p) { return writeTiffFixture(p, image(2, 16, 3, COMPRESSION_DEFLATE)); }},
+        {"YCbCr JPEG strips", [](const std::string& p) { return writeTiffFixture(p, image(6, 8, 3, COMPRESSION_JPEG)); }},
+        {"tiled JPEG (quad-tile.jpg)", [&](const std::string& p) { return writeTiffFixture(p, tiled); }},
+        {"tiled palette", [&](const std::string& p) { return writeTiffFixture(p, tiledPalette); }},
+        {"separate planes", [&](const std::string& p) { return writeTiffFixture(p, separate); }},
+        {"hotspots and clip path already there", [&](const std::string& p) { return writeTiffFixture(p, tagged); }},
+        {"big-endian", [](const std::string& p) { return writeWithMode(p, "wb"); }},
+        {"BigTIFF", [](const std::string& p) { return writeWithMode(p, "w8"); }},
+    };
+    ScopedFile csv(uniqueTempPath(".csv"));
+    ASSERT_TRUE(writeWholeFile(csv.path(), kCsv.data(), kCsv.size()));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScopedFile in(uniqueTempPath(".tif")), out(uniqueTempPath(".htf"));
+        ASSERT_TRUE(c.write(in.path()));
+        MadeDocument made;
+        std::string error;
+        ASSERT_TRUE(makeDocument(in.path(), csv.path(), out.path(), made, error)) << error;
+        EXPECT_EQ(made.hotspots, 2u);
+
+        // The input's bytes are all still there; only the header's pointer to
+        // the first directory differs.
+        const std::string before = textOf(in.path()), after = textOf(out.path());
+        const size_t pointerAt = before[2] == 43 || before[3] == 43 ? 8 : 4, width = pointerAt;
+        ASSERT_GT(after.size(), before.size());
+        EXPECT_EQ(after.compare(0, pointerAt, before, 0, pointerAt), 0);
+        EXPECT_EQ(after.compare(pointerAt + width, before.size() - pointerAt - width, before, pointerAt + width,
+                                before.size() - pointerAt - width), 0);
+        std::map<uint16_t, std::string> entriesBefore = firstDirectory(before), entriesAfter = firstDirectory(after);
+        ASSERT_EQ(entriesAfter.count(TIFFTAG_QELHOTSPOT), 1u);
+        entriesBefore.erase(TIFFTAG_QELHOTSPOT), entriesAfter.erase(TIFFTAG_QELHOTSPOT);
+        EXPECT_EQ(entriesAfter, entriesBefore);
+
+        // The reader shows the same image with the new hotspots.
+        Loaded original = openDocument(in.path()), made1 = openDocument(out.path());
+        const DibView a(original.image->dib), b(made1.image->dib);
+        ASSERT_FALSE(a.pixels.empty());
+        EXPECT_EQ(memcmp(&a.header, &b.header, sizeof a.header), 0);
+        EXPECT_TRUE(a.pixels == b.pixels);
+        EXPECT_EQ(a.palette.size(), b.palette.size());
+        ASSERT_TRUE(made1.hotspots);
+        ASSERT_EQ(made1.hotspots->count(), 2u);
+        const auto& second = static_cast<const HotspotRecord&>(**std::next(made1.hotspots->begin()));
+        EXPECT_EQ(second.reference, "816");
+        EXPECT_EQ(second.text, u"Library \u2013 two\nlines");
+        EXPECT_EQ(second.right, 40);
+
+        std::string listed;
+        ASSERT_TRUE(listDocument(out.path(), listed, error)) << error;
+        EXPECT_EQ(listed, kCsv);
+    }
+}
+
+// A BMP file of the given depth whose pixel (x, y) has the byte value f(x, y, channel).
+std::string bmpPicture(int w, int h, int bits, bool topDown)
+{
+    const int stride = (w * bits / 8 + 3) & ~3, colours = bits == 8 ? 256 : 0;
+    BITMAPFILEHEADER file{};
+    BITMAPINFOHEADER info{};
+    info.biSize = sizeof info, info.biWidth = w, info.biHeight = topDown ? -h : h, info.biPlanes = 1;
+    info.biBitCount = WORD(bits), info.biXPelsPerMeter = info.biYPelsPerMeter = 3780;
+    file.bfType = 0x4D42;
+    file.bfOffBits = DWORD(sizeof file + sizeof info + 4 * colours);
+    std::string bytes(file.bfOffBits + size_t(stride) * h, '\0');
+    file.bfSize = DWORD(bytes.size());
+    memcpy(&bytes[0], &file, sizeof file);
+    memcpy(&bytes[sizeof file], &info, sizeof info);
+    for (int i = 0; i < 4 * colours; ++i)
+        bytes[sizeof file + sizeof info + size_t(i)] = char(i % 4 == 3 ? 0 : i * 7);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w * bits / 8; ++x)
+            bytes[file.bfOffBits + size_t(y) * stride + size_t(x)] = char(x * 5 + y * 11);
+    return bytes;
+}
+
+TEST(HtfMake, BmpPicturesBecomeLzwImagesWithTheSamePixels)
+{
+    DialogWatcher dialogs;
+    for (int bits : {8, 24}) {
+        for (bool topDown : {false, true}) {
+            SCOPED_TRACE(std::to_string(bits) + (topDown ? " bits, top-down" : " bits, bottom-up"));
+            const std::string bmp = bmpPicture(41, 24, bits, topDown);
+            ScopedFile picture(uniqueTempPath(".bmp")), csv(uniqueTempPath(".csv")), out(uniqueTempPath(".htf"));
+            ASSERT_TRUE(writeWholeFile(picture.path(), bmp.data(), bmp.size()));
+            ASSERT_TRUE(writeWholeFile(csv.path(), kCsv.data(), kCsv.size()));
+            MadeDocument made;
+            std::string error, listed;
+            ASSERT_TRUE(makeDocument(picture.path(), csv.path(), out.path(), made, error)) << error;
+
+            TIFF* tif = TIFFOpen(out.path().c_str(), "r");
+            ASSERT_TRUE(tif);
+            uint16_t compression = 0;
+            TIFFGetField(tif, TIFFTAG_COMPRESSION, &compression);
+            TIFFClose(tif);
+            EXPECT_EQ(compression, COMPRESSION_LZW);
+
+            Loaded doc = openDocument(out.path());
+            const DibView v(doc.image->dib);
+            ASSERT_EQ(v.header.biBitCount, bits);
+            EXPECT_EQ(v.header.biXPelsPerMeter, 3780);
+            const auto* header = reinterpret_cast<const BITMAPINFOHEADER*>(&bmp[sizeof(BITMAPFILEHEADER)]);
+            const size_t pixelsAt = reinterpret_cast<const BITMAPFILEHEADER*>(bmp.data())->bfOffBits;
+            for (int row = 0; row < 24; ++row) {
+                const int stored = topDown ? row : 23 - row;
+                EXPECT_EQ(memcmp(&v.pixels[(23 - row) * v.stride], &bmp[pixelsAt + size_t(stored) * v.stride],
+                                 size_t(41 * bits / 8)), 0) << "row " << row;
+            }
+            if (bits == 8) {
+                EXPECT_EQ(memcmp(v.palette.data(), &bmp[sizeof(BITMAPFILEHEADER) + header->biSize], 1024), 0);
+            }
+            ASSERT_TRUE(listDocument(out.path(), listed, error));
+            EXPECT_EQ(listed, kCsv);
+        }
+    }
+}
+
+struct ChildRun {
+    DWORD exitCode = 0;
+    std::string err;
+};
+
+HANDLE inheritableFile(const std::string& path)
+{
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    return CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, CREATE_ALWAYS,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+// Runs htfmake.exe (built beside this program) and waits for it, at most 60 s.
+ChildRun runHtfMake(const std::string& arguments)
+{
+    char self[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, self, MAX_PATH);
+    std::string exe = self;
+    exe = exe.substr(0, exe.find_last_of("\\/") + 1) + "htfmake.exe";
+    ScopedFile errFile(uniqueTempPath(".err"));
+    HANDLE err = inheritableFile(errFile.path());
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdError = err;
+    startup.hStdOutput = err;
+    PROCESS_INFORMATION process{};
+    std::string commandLine = "\"" + exe + "\" " + arguments;
+    ChildRun run;
+    const BOOL started = CreateProcessA(exe.c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                                        &startup, &process);
+    CloseHandle(err);
+    if (!started) {
+        ADD_FAILURE() << "cannot start " << exe;
+        return run;
+    }
+    if (WaitForSingleObject(process.hProcess, 60000) != WAIT_OBJECT_0) {
+        ADD_FAILURE() << "htfmake still runs after 60 s";
+        TerminateProcess(process.hProcess, 99);
+    }
+    GetExitCodeProcess(process.hProcess, &run.exitCode);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    run.err = textOf(errFile.path());
+    return run;
+}
+
+TEST(HtfMake, ErrorsNameTheFileAndLineAndWriteNothing)
+{
+    DialogWatcher dialogs;
+    ScopedFile picture(uniqueTempPath(".bmp")), csv(uniqueTempPath(".csv")), out(uniqueTempPath(".htf"));
+    ScopedFile part(out.path() + ".part");
+    const std::string bmp = bmpPicture(41, 24, 24, false);
+    ASSERT_TRUE(writeWholeFile(picture.path(), bmp.data(), bmp.size()));
+    const struct {
+        std::string csv;
+        std::string arguments;
+        DWORD exitCode;
+        std::string message;
+    } cases[] = {
+        {kCsv + "1,2,3\n", "", 1, csv.path() + ":5: 6 fields expected, found 3"},
+        {kCsv + "1,2,42,3,r,t\n", "", 1, csv.path() + ":5: the rectangle 1,2,42,3 lies outside the 41 x 24 image"},
+        {kCsv + "0,0,1,1," + std::string(101, 'x') + ",t\n", "", 1, csv.path() + ":5: the reference is 101 bytes"},
+        {kCsv, "\"" + csv.path() + "\" \"" + csv.path() + "\" \"" + out.path() + "\"", 1,
+         csv.path() + ": neither a TIFF file nor a BMP picture"},
+        {kCsv, "\"" + picture.path() + "\" \"" + csv.path() + "\"", 2, "usage: htfmake"},
+    };
+    const std::string kept = "the earlier document";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.message);
+        ASSERT_TRUE(writeWholeFile(csv.path(), c.csv.data(), c.csv.size()));
+        ASSERT_TRUE(writeWholeFile(out.path(), kept.data(), kept.size()));
+        const ChildRun run = runHtfMake(c.arguments.empty()
+                                       ? "\"" + picture.path() + "\" \"" + csv.path() + "\" \"" + out.path() + "\""
+                                       : c.arguments);
+        EXPECT_EQ(run.exitCode, c.exitCode);
+        EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+        EXPECT_EQ(textOf(out.path()), kept);
+        EXPECT_FALSE(fileExists(part.path()));
+    }
+}
+
+}  // namespace

@@ -1,0 +1,23 @@
+#pragma once
+// What htfmake does, callable without a command line: write a hotspotted
+// document from an image and a hotspot CSV file, and list a document's
+// hotspots as that CSV.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct MadeDocument {
+    uint32_t width = 0, height = 0;
+    size_t hotspots = 0;
+    std::vector<std::string> warnings;   // "FILE:LINE: warning: ..."
+};
+
+// The image is a TIFF file the viewer shows (kept byte for byte, tag 33577
+// added or replaced) or an 8-bit or 24-bit BMP picture (written LZW
+// compressed). Errors read "FILE:LINE: what is wrong" (or "FILE: ..."), and
+// then nothing is written. The output may be the input image itself.
+bool makeDocument(const std::string& imagePath, const std::string& csvPath, const std::string& outPath,
+                  MadeDocument& made, std::string& error);
+
+// The hotspots of a document as the CSV that makeDocument reads.
+bool listDocument(const std::string& documentPath, std::string& csv, std::string& error);
