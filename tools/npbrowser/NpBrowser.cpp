@@ -4,6 +4,8 @@
 // screenshots and print into bitmap files, so that it runs without a person.
 #include "StandInBrowser.h"
 
+#include <commctrl.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -25,6 +27,11 @@ const char kUsage[] =
     "script, run in order once the document is shown:\n"
     "  --move X,Y             move the pointer to X,Y of the plug-in window\n"
     "  --click X,Y            click there\n"
+    "  --press X,Y            move there and press the left button (a drag: --move steps, then --release)\n"
+    "  --release X,Y          move there with the button down and release it\n"
+    "  --command ID           send toolbar command ID to the plug-in's window as a button click does\n"
+    "                         (123 zoom in, 124 zoom out, 125 magnifier, 126 pan, 127 fit window,\n"
+    "                         128 fit width, 129 fit height, 130 actual size, 132 pointer)\n"
     "  --wait MS              let the window work for MS milliseconds\n"
     "  --screenshot FILE.bmp  save what the screen shows of the window\n"
     "  --mark FILE            create FILE (tells a script that this point is reached)\n"
@@ -32,10 +39,11 @@ const char kUsage[] =
     "  --quit                 end after the script (dialogs are then answered and reported)\n";
 
 struct Step {
-    enum Kind { Move, Click, Wait, Screenshot, Mark, WaitFile } kind;
+    enum Kind { Move, Click, Press, Release, Command, Wait, Screenshot, Mark, WaitFile } kind;
     POINT point;
     DWORD milliseconds;
     std::string path;
+    int command = 0;
 };
 
 struct Options {
@@ -78,7 +86,8 @@ bool parseOptions(int argc, char** argv, Options& o)
         } else if (!hasValue && (arg == "--plugin" || arg == "--size" || arg == "--chunk" || arg == "--page" ||
                                  arg == "--full-print" || arg == "--embed-print" || arg == "--move" ||
                                  arg == "--click" || arg == "--wait" || arg == "--screenshot" || arg == "--mark" ||
-                                 arg == "--wait-file")) {
+                                 arg == "--wait-file" || arg == "--press" || arg == "--release" ||
+                                 arg == "--command")) {
             std::fprintf(stderr, "npbrowser: %s needs a value\n", arg.c_str());
             return false;
         } else if (arg == "--plugin") {
@@ -98,10 +107,21 @@ bool parseOptions(int argc, char** argv, Options& o)
             o.fullPrint = value, ++i;
         } else if (arg == "--embed-print") {
             o.embedPrint = value, ++i;
-        } else if (arg == "--move" || arg == "--click") {
+        } else if (arg == "--move" || arg == "--click" || arg == "--press" || arg == "--release") {
             if (!parsePair(value, ',', a, b))
                 return std::fprintf(stderr, "npbrowser: bad point %s\n", value), false;
-            o.script.push_back({arg == "--move" ? Step::Move : Step::Click, {a, b}, 0, {}});
+            const Step::Kind kind = arg == "--move"    ? Step::Move
+                                    : arg == "--click" ? Step::Click
+                                    : arg == "--press" ? Step::Press
+                                                       : Step::Release;
+            o.script.push_back({kind, {a, b}, 0, {}});
+            ++i;
+        } else if (arg == "--command") {
+            char* end = nullptr;
+            const long id = std::strtol(value, &end, 10);
+            if (end == value || *end != '\0' || id < 1 || id > 0xFFFF)
+                return std::fprintf(stderr, "npbrowser: bad command id %s\n", value), false;
+            o.script.push_back({Step::Command, {}, 0, {}, int(id)});
             ++i;
         } else if (arg == "--wait") {
             o.script.push_back({Step::Wait, {}, DWORD(std::strtoul(value, nullptr, 10)), {}});
@@ -134,12 +154,72 @@ void printRequest(const UrlRequest& request, const std::string& page)
     std::fflush(stdout);
 }
 
+// The deepest visible child of `window` at a client point, and the point in
+// that child's client coordinates.
+HWND childAt(HWND window, POINT& point)
+{
+    for (;;) {
+        HWND child = ChildWindowFromPointEx(window, point, CWP_SKIPINVISIBLE | CWP_SKIPDISABLED);
+        if (!child || child == window)
+            return window;
+        MapWindowPoints(window, child, &point, 1);
+        window = child;
+    }
+}
+
+// A pointer message with the given keys at a client point of `window`, as
+// the system delivers it: the cursor moves there and the window under it, or
+// the window holding the capture, gets the message.
+void pointerWithKeys(HWND window, POINT client, UINT message, WPARAM keys)
+{
+    POINT screen = client;
+    ClientToScreen(window, &screen);
+    SetCursorPos(screen.x, screen.y);
+    POINT local = client;
+    HWND target = childAt(window, local);
+    if (HWND captured = GetCapture()) {
+        local = screen;
+        ScreenToClient(captured, &local);
+        target = captured;
+    }
+    PostMessageA(target, message, keys, MAKELPARAM(local.x, local.y));
+    pumpMessagesFor(0);
+}
+
+// A toolbar button click: WM_COMMAND from the plug-in's toolbar to the
+// window that holds it (the plug-in's window).
+void toolbarCommand(HWND window, int id)
+{
+    HWND toolbar = FindWindowExA(window, nullptr, TOOLBARCLASSNAMEA, nullptr);
+    SendMessageA(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(toolbar));
+}
+
 void runScript(const Options& o, HWND window)
 {
+    bool buttonDown = false;   // between --press and --release
     for (const Step& step : o.script) {
         switch (step.kind) {
         case Step::Move:
-            pointerMove(window, step.point);
+            if (buttonDown)
+                pointerWithKeys(window, step.point, WM_MOUSEMOVE, MK_LBUTTON);
+            else
+                pointerMove(window, step.point);
+            pumpMessagesFor(50);
+            break;
+        case Step::Press:
+            pointerWithKeys(window, step.point, WM_MOUSEMOVE, buttonDown ? MK_LBUTTON : 0);
+            pointerWithKeys(window, step.point, WM_LBUTTONDOWN, MK_LBUTTON);
+            buttonDown = true;
+            pumpMessagesFor(50);
+            break;
+        case Step::Release:
+            pointerWithKeys(window, step.point, WM_MOUSEMOVE, MK_LBUTTON);
+            pointerWithKeys(window, step.point, WM_LBUTTONUP, 0);
+            buttonDown = false;
+            pumpMessagesFor(50);
+            break;
+        case Step::Command:
+            toolbarCommand(window, step.command);
             pumpMessagesFor(50);
             break;
         case Step::Click:
