@@ -487,10 +487,10 @@ const char* verdict(double ratio) { return ratio <= kTarget ? "ok" : "MISS"; }
 void printRows(const ViewBench& bench)
 {
     const double unit = bench.unit().setDIBits;
-    std::printf("  %-44s %9s %7s %4s  %9s %7s %4s %9s\n", "", "first ms", "x blit", "", "median ms", "x blit", "",
+    std::printf("  %-50s %9s %7s %4s  %9s %7s %4s %9s\n", "", "first ms", "x blit", "", "median ms", "x blit", "",
                 "max ms");
     for (const Row& row : bench.rows()) {
-        std::printf("  %-44s %9.2f %7.2f %-4s", row.what.c_str(), row.first * 1e3, row.first / unit,
+        std::printf("  %-50s %9.2f %7.2f %-4s", row.what.c_str(), row.first * 1e3, row.first / unit,
                     verdict(row.first / unit));
         if (!row.rest.empty()) {
             const double m = median(row.rest);
@@ -582,8 +582,9 @@ int main(int argc, char** argv)
             std::fprintf(stderr, "bench_view: cannot show %s\n", path.c_str());
             return 3;
         }
-        std::printf("\n%s, %zu hotspots: opened and first painted in %.2f s\n", doc.name,
-                    bench.view().hotspots().size(), bench.openSeconds());
+        std::printf("\n%s, %zu hotspots: opened and first painted in %.2f s, fitted to %dx%d (scale %.4g)\n",
+                    doc.name, bench.view().hotspots().size(), bench.openSeconds(), bench.view().scaledWidth(),
+                    bench.view().scaledHeight(), bench.view().scale());
         std::printf("  blit unit: SetDIBitsToDevice %.3f ms (BitBlt from a memory bitmap %.3f ms)\n",
                     bench.unit().setDIBits * 1e3, bench.unit().bitBlt * 1e3);
         bench.run();
