@@ -75,6 +75,10 @@ RAVOVavIrezCtrl::~RAVOVavIrezCtrl()
     // that its destruction takes down the viewer and deletes the download.
     if (HWND own = window(); own && IsWindow(own))
         DestroyWindow(own);
+    // A control that never had a window (a script's, say) leaves no download
+    // behind either: nobody can open a file named after a gone object.
+    if (!downloadPath_.empty())
+        DeleteFileA(downloadPath_.c_str());
     SysFreeString(source_);
     ComServer::unlock();
 }

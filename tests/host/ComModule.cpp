@@ -1,5 +1,6 @@
 #include "ComModule.h"
 
+#include "TempDir.h"
 #include "rozerado_h.h"
 
 ComModule::ComModule()
@@ -132,4 +133,15 @@ int runProgram(const std::wstring& commandLine, std::string* output, DWORD timeo
     CloseHandle(process.hProcess);
     CloseHandle(process.hThread);
     return int(exitCode);
+}
+
+size_t controlDownloads()
+{
+    size_t count = 0;
+    for (const std::string& name : listTempFiles("*.htf")) {
+        const std::string stem = name.substr(0, name.size() - 4);
+        const size_t start = !stem.empty() && stem[0] == '-' ? 1 : 0;
+        count += stem.size() > start && stem.find_first_not_of("0123456789", start) == std::string::npos;
+    }
+    return count;
 }

@@ -391,10 +391,12 @@ TEST(ControlScripting, WindowsScriptHostCreatesAndDrivesTheControl)
     ScopedFile js(uniqueTempPath(".js"));
     ASSERT_TRUE(writeWholeFile(js.path(), script.data(), script.size()));
 
+    const size_t downloads = controlDownloads();
     std::string output;
     EXPECT_EQ(runProgram(L"cscript.exe //nologo \"" + wide(js.path()) + L"\"", &output), 0) << output;
     const std::string expected = "before=[]\r\nsrc=" + url + "\r\nafter=" + url + "\r\nversioned=[]\r\n";
     EXPECT_EQ(output, expected);
+    EXPECT_EQ(controlDownloads(), downloads);   // the script's control took its download along
 }
 
 } // namespace
