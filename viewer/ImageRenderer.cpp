@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 
 namespace {
 
@@ -66,7 +67,8 @@ struct SourceImage {
 };
 
 // A bottom-up DIB in ordinary memory: 8-bit with the source's colour table
-// for palette images, 24-bit for true colour.
+// for palette images, 32-bit for true colour (copied to the screen without
+// conversion).
 struct PixelBlock {
     struct Info {
         BITMAPINFOHEADER header;
@@ -80,7 +82,7 @@ struct PixelBlock {
     {
         width = w;
         height = h;
-        const int depth = src.bits == 24 ? 24 : 8;
+        const int depth = src.bits == 24 ? 32 : 8;
         stride = size_t((w * depth + 31) / 32) * 4;
         try {
             bits.assign(stride * size_t(h), 0);
@@ -103,6 +105,56 @@ struct PixelBlock {
     const BITMAPINFO* bitmapInfo() const { return reinterpret_cast<const BITMAPINFO*>(&info); }
 };
 
+
+// One bit a pixel, rows reached through a function; `dark` is the bit value
+// that reads dark.
+struct BitPlane {
+    std::function<const unsigned char*(int32_t)> row;
+    unsigned dark;
+    int32_t width;
+};
+
+// Output cell (i, j) is dark when any pixel of its source cell is dark. The
+// cell's rows are combined byte by byte first (OR when dark is 1, AND when it
+// is 0), so each row of the source is read once.
+void sampleKeepingDark(const BitPlane& plane, const std::vector<int32_t>& cols, const std::vector<int32_t>& rows,
+                       PixelBlock& out, unsigned darkIndex)
+{
+    const int w = out.width, h = out.height;
+    const int32_t x0 = cols[0], x1 = std::max(cols[w], x0 + 1);
+    const int32_t firstByte = x0 >> 3, lastByte = (x1 - 1) >> 3;
+    std::vector<unsigned char> acc(size_t(lastByte - firstByte + 1));
+    const unsigned char lightByte = plane.dark ? 0x00 : 0xFF;
+    for (int j = 0; j < h; ++j) {
+        const int32_t r0 = rows[j], r1 = std::max(rows[j + 1], r0 + 1);
+        std::memcpy(acc.data(), plane.row(r0) + firstByte, acc.size());
+        for (int32_t r = r0 + 1; r < r1; ++r) {
+            const unsigned char* line = plane.row(r) + firstByte;
+            if (plane.dark)
+                for (size_t k = 0; k < acc.size(); ++k) acc[k] |= line[k];
+            else
+                for (size_t k = 0; k < acc.size(); ++k) acc[k] &= line[k];
+        }
+        unsigned char* o = out.row(j);
+        for (int i = 0; i < w; ++i) {
+            const int32_t c0 = cols[i] - (firstByte << 3);
+            const int32_t c1 = std::max(cols[i + 1], cols[i] + 1) - (firstByte << 3);
+            bool isDark = false;
+            for (int32_t c = c0; c < c1 && !isDark;) {
+                const unsigned char byte = acc[size_t(c >> 3)];
+                if ((c & 7) == 0 && c + 8 <= c1) {   // a whole byte at once
+                    isDark = byte != lightByte;
+                    c += 8;
+                } else {
+                    isDark = ((byte >> (7 - (c & 7))) & 1) == plane.dark;
+                    ++c;
+                }
+            }
+            o[i] = static_cast<unsigned char>(isDark ? darkIndex : darkIndex ^ 1u);
+        }
+    }
+}
+
 // Fills `out` by sampling `src`: output column i takes source columns
 // [cols[i], cols[i + 1]) and output row j source rows [rows[j], rows[j + 1]).
 // The first pixel of each cell is used, except for bilevel images whose cells
@@ -111,46 +163,22 @@ void resample(const SourceImage& src, const std::vector<int32_t>& cols, const st
               PixelBlock& out)
 {
     const int w = out.width, h = out.height;
-    const bool keepDark = src.bits == 1 && (cols[w] - cols[0] > w || rows[h] - rows[0] > h);
-    if (keepDark) {
+    if (src.bits == 1 && (cols[w] - cols[0] > w || rows[h] - rows[0] > h)) {
         const unsigned dark = src.darkIndex();
-        const int32_t x0 = cols[0], x1 = cols[w];
-        const int32_t firstByte = x0 >> 3, lastByte = (x1 - 1) >> 3;
-        std::vector<unsigned char> acc(size_t(lastByte - firstByte + 1));
-        for (int j = 0; j < h; ++j) {
-            // Combine the cell's source rows so that a dark bit in any of them
-            // survives: OR when dark is 1, AND when dark is 0.
-            const int32_t r0 = rows[j], r1 = std::max(rows[j + 1], r0 + 1);
-            std::memcpy(acc.data(), src.row(r0) + firstByte, acc.size());
-            for (int32_t r = r0 + 1; r < r1; ++r) {
-                const unsigned char* line = src.row(r) + firstByte;
-                if (dark)
-                    for (size_t k = 0; k < acc.size(); ++k) acc[k] |= line[k];
-                else
-                    for (size_t k = 0; k < acc.size(); ++k) acc[k] &= line[k];
-            }
-            unsigned char* o = out.row(j);
-            for (int i = 0; i < w; ++i) {
-                const int32_t c0 = cols[i], c1 = std::max(cols[i + 1], c0 + 1);
-                unsigned value = dark ^ 1u;
-                for (int32_t c = c0; c < c1; ++c) {
-                    const int32_t b = c - (firstByte << 3);
-                    if (((acc[size_t(b >> 3)] >> (7 - (b & 7))) & 1) == dark) {
-                        value = dark;
-                        break;
-                    }
-                }
-                o[i] = static_cast<unsigned char>(value);
-            }
-        }
+        BitPlane plane = {[&src](int32_t y) { return src.row(y); }, dark, src.width};
+        sampleKeepingDark(plane, cols, rows, out, dark);
         return;
     }
     for (int j = 0; j < h; ++j) {
         const unsigned char* line = src.row(rows[j]);
         unsigned char* o = out.row(j);
         if (src.bits == 24) {
-            for (int i = 0; i < w; ++i)
-                std::memcpy(o + 3 * i, line + 3 * size_t(cols[i]), 3);
+            for (int i = 0; i < w; ++i) {
+                const unsigned char* p = line + 3 * size_t(cols[i]);
+                o[4 * i] = p[0];
+                o[4 * i + 1] = p[1];
+                o[4 * i + 2] = p[2];
+            }
         } else if (src.bits == 8) {
             for (int i = 0; i < w; ++i)
                 o[i] = line[cols[i]];
@@ -190,6 +218,7 @@ ImageRenderer::~ImageRenderer() = default;
 
 void ImageRenderer::reset()
 {
+    reduced_ = ReducedPlane();
     tiles_.clear();
     cachedBytes_ = 0;
     cachedImage_ = nullptr;
@@ -200,7 +229,11 @@ ImageRenderer::Tile* ImageRenderer::tile(DibHandle image, int32_t scaledWidth, i
                                          int row)
 {
     if (image != cachedImage_ || scaledWidth != cachedWidth_ || scaledHeight != cachedHeight_) {
-        reset();
+        // A new scale: the tiles go, the reduced plane of the same image stays.
+        if (image != cachedImage_)
+            reduced_ = ReducedPlane();
+        tiles_.clear();
+        cachedBytes_ = 0;
         cachedImage_ = image;
         cachedWidth_ = scaledWidth;
         cachedHeight_ = scaledHeight;
@@ -212,6 +245,56 @@ ImageRenderer::Tile* ImageRenderer::tile(DibHandle image, int32_t scaledWidth, i
         }
     }
     return nullptr;
+}
+
+void ImageRenderer::prepare(DibHandle image)
+{
+    GlobalLockGuard<unsigned char> data(image);
+    SourceImage src;
+    if (!data || !src.open(data.get()) || src.bits != 1)
+        return;
+    if (src.width > 4096 || src.height > 4096)
+        reducedPlane(image, data.get());
+}
+
+const ImageRenderer::ReducedPlane* ImageRenderer::reducedPlane(DibHandle image, const void* lockedDib)
+{
+    if (reduced_.image == image)
+        return &reduced_;
+    SourceImage src;
+    if (!src.open(lockedDib) || src.bits != 1)
+        return nullptr;
+    ReducedPlane plane;
+    plane.width = (src.width + 7) / 8;
+    plane.height = (src.height + 7) / 8;
+    plane.stride = size_t(plane.width + 7) / 8;
+    const size_t rowBytes = size_t(src.width + 7) / 8;
+    std::vector<unsigned char> acc(rowBytes);
+    try {
+        plane.bits.assign(plane.stride * size_t(plane.height), 0);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+    const bool darkIsOne = src.darkIndex() == 1;
+    for (int32_t r = 0; r < plane.height; ++r) {
+        // Combine the block's rows so that a set bit means "dark somewhere".
+        std::fill(acc.begin(), acc.end(), 0);
+        for (int32_t y = 8 * r; y < std::min(8 * r + 8, src.height); ++y) {
+            const unsigned char* line = src.row(y);
+            for (size_t k = 0; k < rowBytes; ++k)
+                acc[k] |= darkIsOne ? line[k] : static_cast<unsigned char>(~line[k]);
+        }
+        // Pad bits past the last pixel are not part of the picture.
+        if (src.width % 8)
+            acc[rowBytes - 1] &= static_cast<unsigned char>(0xFF << (8 - src.width % 8));
+        unsigned char* out = plane.bits.data() + plane.stride * size_t(r);
+        for (int32_t c = 0; c < plane.width; ++c)
+            if (acc[size_t(c)])
+                out[c >> 3] |= static_cast<unsigned char>(0x80 >> (c & 7));
+    }
+    plane.image = image;
+    reduced_ = std::move(plane);
+    return &reduced_;
 }
 
 bool ImageRenderer::draw(HDC dc, int x, int y, const RECT& doc, DibHandle image, int32_t scaledWidth,
@@ -243,8 +326,25 @@ bool ImageRenderer::draw(HDC dc, int x, int y, const RECT& doc, DibHandle image,
                     drewAll = false;
                     continue;
                 }
-                resample(src, cellStarts(tx, tw, scaledWidth, 0, src.width, src.width),
-                         cellStarts(ty, th, scaledHeight, 0, src.height, src.height), made->block);
+                std::vector<int32_t> cols = cellStarts(tx, tw, scaledWidth, 0, src.width, src.width);
+                std::vector<int32_t> rows = cellStarts(ty, th, scaledHeight, 0, src.height, src.height);
+                const ReducedPlane* plane = nullptr;
+                if (src.bits == 1 && int64_t(scaledWidth) * 8 <= src.width && int64_t(scaledHeight) * 8 <= src.height)
+                    plane = reducedPlane(image, data.get());
+                if (plane) {
+                    // Cells of 8 pixels or more: sample the reduced plane.
+                    for (int32_t& c : cols)
+                        c = std::min(c >> 3, plane->width - 1);
+                    for (int32_t& r : rows)
+                        r = std::min(r >> 3, plane->height - 1);
+                    cols.back() = std::max(cols.back(), std::min(cols[size_t(tw) - 1] + 1, plane->width));
+                    rows.back() = std::max(rows.back(), std::min(rows[size_t(th) - 1] + 1, plane->height));
+                    BitPlane bits = {[plane](int32_t y) { return plane->bits.data() + plane->stride * size_t(y); },
+                                     1u, plane->width};
+                    sampleKeepingDark(bits, cols, rows, made->block, src.darkIndex());
+                } else {
+                    resample(src, cols, rows, made->block);
+                }
                 cachedBytes_ += made->block.bits.size();
                 tiles_.push_front(std::move(made));
                 t = tiles_.front().get();

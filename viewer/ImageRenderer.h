@@ -24,6 +24,9 @@ public:
 
     // Forgets every tile (a new image, or the image's memory changed).
     void reset();
+    // Work that depends only on the image, done when it is set rather than
+    // at its first paint: the reduced plane of a large bilevel image.
+    void prepare(DibHandle image);
 
     // Draws document-space rectangle `doc` (the image scaled to
     // scaledWidth x scaledHeight) of `image` at (x, y) of `dc`. False when
@@ -40,6 +43,18 @@ public:
 private:
     struct Tile;
     Tile* tile(DibHandle image, int32_t scaledWidth, int32_t scaledHeight, int column, int row);
+
+    // A bilevel image reduced 8 times in each direction, dark where any of
+    // its 8 x 8 pixels is dark: shrinking by 8 or more samples this instead
+    // of the whole image. Made once per image.
+    struct ReducedPlane {
+        DibHandle image = nullptr;
+        int32_t width = 0, height = 0;
+        size_t stride = 0;
+        std::vector<unsigned char> bits;
+    };
+    const ReducedPlane* reducedPlane(DibHandle image, const void* lockedDib);
+    ReducedPlane reduced_;
 
     std::list<std::unique_ptr<Tile>> tiles_;   // most recently used first
     size_t cachedBytes_ = 0;

@@ -103,6 +103,7 @@ private:
     void registerTipTools();
     void removeTipTools();
     int scrollPos(int bar) const;
+    SIZE clientSizeWithoutBars();
 
     int32_t offscreenWidth_ = 0;
     int32_t offscreenHeight_ = 0;

@@ -30,6 +30,20 @@ POINT TiffView::documentPoint(POINT client) const
     return {client.x + scrollPos(SB_HORZ), client.y + scrollPos(SB_VERT)};
 }
 
+SIZE TiffView::clientSizeWithoutBars()
+{
+    // The fits measure the client area without scroll bars: the bars that an
+    // earlier zoom needed must not make the fitted image smaller than the
+    // window, nor stay when the fitted image no longer needs them.
+    // updateScrollBars shows again what the new scale needs.
+    layoutBusy_ = true;
+    ShowScrollBar(window_, SB_BOTH, FALSE);
+    layoutBusy_ = false;
+    RECT client = {};
+    GetClientRect(window_, &client);
+    return {client.right, client.bottom};
+}
+
 void TiffView::initialFit()
 {
     RECT client = {};
@@ -57,16 +71,19 @@ void TiffView::zoomTo(double newScale, bool suspendRedraw)
     if (suspendRedraw)
         SendMessageA(window_, WM_SETREDRAW, FALSE, 0);
     updateScrollBars();
-    if (suspendRedraw)
+    if (suspendRedraw) {
         SendMessageA(window_, WM_SETREDRAW, TRUE, 0);
+        // Redrawing was off while the scroll bars changed: paint them too.
+        RedrawWindow(window_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_UPDATENOW);
+        return;
+    }
     redrawNow();
 }
 
 void TiffView::fitWindow()
 {
-    RECT client = {};
-    GetClientRect(window_, &client);
-    const SizeI fitted = fitSize(client.right, client.bottom, W_, H_);
+    const SIZE client = clientSizeWithoutBars();
+    const SizeI fitted = fitSize(client.cx, client.cy, W_, H_);
     scaledWidth_ = fitted.width;
     scaledHeight_ = fitted.height;
     scale_ = double(scaledWidth_) / W_;
@@ -76,9 +93,8 @@ void TiffView::fitWindow()
 
 void TiffView::fitWidth()
 {
-    RECT client = {};
-    GetClientRect(window_, &client);
-    scale_ = fitWidthScale(client.right, client.bottom, W_, H_);
+    const SIZE client = clientSizeWithoutBars();
+    scale_ = fitWidthScale(client.cx, client.cy, W_, H_);
     const SizeI size = scaledSize(W_, H_, scale_);
     scaledWidth_ = size.width;
     scaledHeight_ = size.height;
@@ -89,9 +105,8 @@ void TiffView::fitWidth()
 
 void TiffView::fitHeight()
 {
-    RECT client = {};
-    GetClientRect(window_, &client);
-    scale_ = fitHeightScale(client.right, client.bottom, W_, H_);
+    const SIZE client = clientSizeWithoutBars();
+    scale_ = fitHeightScale(client.cx, client.cy, W_, H_);
     const SizeI size = scaledSize(W_, H_, scale_);
     scaledWidth_ = size.width;
     scaledHeight_ = size.height;

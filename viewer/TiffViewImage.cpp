@@ -145,5 +145,6 @@ void TiffView::setImageFile(const wchar_t* fileName)
         palette_ = makeDibPalette(image_);
     }
 
+    renderer_.prepare(image_);
     redrawNow();
 }

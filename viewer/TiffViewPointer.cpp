@@ -101,8 +101,11 @@ void TiffView::panStep()
         panOrigin_ = c;
         return;
     }
-    SetScrollPos(window_, SB_HORZ, newH, TRUE);
-    SetScrollPos(window_, SB_VERT, newV, TRUE);
+    // Only a bar whose position changed is set (and redrawn).
+    if (newH != h.nPos)
+        SetScrollPos(window_, SB_HORZ, newH, TRUE);
+    if (newV != v.nPos)
+        SetScrollPos(window_, SB_VERT, newV, TRUE);
     redrawNow();
     panOrigin_ = c;
     updateTipRects();

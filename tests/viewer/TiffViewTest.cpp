@@ -98,7 +98,9 @@ struct BarState {
 };
 BarState bar(HWND window, int which)
 {
-    SCROLLINFO info = {sizeof info, SIF_ALL};
+    SCROLLINFO info = {};
+    info.cbSize = sizeof info;
+    info.fMask = SIF_ALL;
     GetScrollInfo(window, which, &info);
     const LONG style = GetWindowLongA(window, GWL_STYLE);
     return {(style & (which == SB_VERT ? WS_VSCROLL : WS_HSCROLL)) != 0, info.nMax, info.nPage};
@@ -159,6 +161,11 @@ TEST(TiffViewWindow, FitsAndActualSizeSetScaleAndScrollBars)
         Capture c = v.capture();
         EXPECT_EQ(c.at(0, 0), rgbPattern(700, 10));
         EXPECT_EQ(c.at(100, 50), rgbPattern(800, 60));
+        // Fit window after 1:1 fills the window as if no bars had been shown.
+        v.command(ID_FIT_WINDOW);
+        EXPECT_EQ(v.view->scaledWidth(), 500);
+        EXPECT_EQ(v.view->scaledHeight(), 375);
+        EXPECT_FALSE(bar(v.view->hwnd(), SB_HORZ).visible);
     }
 }
 
@@ -298,6 +305,26 @@ TEST(TiffViewWindow, HugeBilevelDrawingShowsItsLinesAtEveryZoom)
     Capture zoomed = v.capture();
     EXPECT_EQ(zoomed.at(8, 100), 0u);
     EXPECT_EQ(zoomed.at(9, 100), 0xFFFFFFu);
+}
+
+bool lineAt405(int x, int) { return x == 405; }
+
+TEST(TiffViewWindow, ThinLinesSurviveShrinkingWhereTheyAre)
+{
+    // One black column of an 800 x 800 drawing, shrunk 8 and 2 times.
+    ScopedFile doc(writeBilevelDocument(800, 800, lineAt405));
+    struct Case { int size, column; } cases[] = {{100, 50}, {400, 202}};
+    for (const Case& k : cases) {
+        ViewInWindow v(k.size, k.size);
+        v.show(doc.path());
+        Capture c = v.capture();
+        std::vector<int> black;
+        for (int x = 0; x < k.size; ++x)
+            if (c.at(x, k.size / 2) == 0)
+                black.push_back(x);
+        ASSERT_EQ(black.size(), 1u) << k.size;
+        EXPECT_NEAR(black[0], k.column, 1) << k.size;
+    }
 }
 
 TEST(TiffViewWindow, ZeroSizedClientAreaDrawsNothingAndFitsLater)
