@@ -249,6 +249,25 @@ TEST(HtfMake, BmpPicturesBecomeLzwImagesWithTheSamePixels)
     }
 }
 
+// The committed example document is what htfmake makes of the committed
+// picture and hotspot list next to it.
+TEST(HtfMake, TheExampleDocumentComesFromItsPictureAndList)
+{
+    DialogWatcher dialogs;
+    const std::string dir = ROZERADO_SOURCE_DIR "/examples/";
+    ScopedFile remade(uniqueTempPath(".htf"));
+    MadeDocument made;
+    std::string error, listed;
+    ASSERT_TRUE(makeDocument(dir + "floorplan.bmp", dir + "floorplan.csv", remade.path(), made, error)) << error;
+    ASSERT_TRUE(listDocument(dir + "floorplan.htf", listed, error)) << error;
+    EXPECT_EQ(listed, textOf(dir + "floorplan.csv"));
+    Loaded committed = openDocument(dir + "floorplan.htf"), fresh = openDocument(remade.path());
+    const DibView a(committed.image->dib), b(fresh.image->dib);
+    ASSERT_FALSE(a.pixels.empty());
+    EXPECT_TRUE(a.pixels == b.pixels);
+    EXPECT_EQ(memcmp(a.palette.data(), b.palette.data(), a.palette.size() * sizeof(RGBQUAD)), 0);
+}
+
 struct ChildRun {
     DWORD exitCode = 0;
     std::string err;
