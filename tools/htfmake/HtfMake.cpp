@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <new>
 
 namespace {
 
@@ -47,9 +48,7 @@ int list(const char* document, const char* outPath)
     return 0;
 }
 
-}  // namespace
-
-int main(int argc, char** argv)
+int run(int argc, char** argv)
 {
     // Library messages go to the terminal; nobody is there to press OK.
     printUserMessagesToStderr();
@@ -69,4 +68,18 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "htfmake: %s\n", w.c_str());
     std::printf("htfmake: %s, %u x %u, %zu hotspots\n", argv[3], made.width, made.height, made.hotspots);
     return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    // Images and documents are held in memory while they are copied; one too
+    // large for this 32-bit process is an error like any other.
+    try {
+        return run(argc, argv);
+    } catch (const std::bad_alloc&) {
+        std::fputs("htfmake: not enough memory for this image; nothing was written\n", stderr);
+        return 1;
+    }
 }
