@@ -6,6 +6,7 @@
 #include "HotspotRows.h"
 
 #include <gtest/gtest.h>
+#include <windows.h>
 
 namespace {
 
@@ -121,10 +122,11 @@ TEST(HotspotRows, RowsThatDoNotFitTheImageOrTheFormatAreRefused)
         {row(0, 0, 10, 51, "r", "t"), "lies outside"},
         {row(10, 0, 10, 10, "r", "t"), "empty or inverted"},
         {row(0, 20, 10, 10, "r", "t"), "empty or inverted"},
-        {row(0, 0, 10, 10, "\xE4\xB8\xAD", "t"), "ANSI code page"},   // a Chinese character
+        {row(0, 0, 10, 10, "\xE4\xB8\xAD", "t"), "ANSI code page"},   // a Chinese character, not in code page 1252
         {row(0, 0, 10, 10, std::string("a\0b", 3), "t"), "reference holds a zero character"},
         {row(0, 0, 10, 10, "r", std::string("a\0b", 3)), "tooltip holds a zero character"},
     };
+    ASSERT_EQ(GetACP(), 1252u) << "the cases assume the Western European ANSI code page";
     for (const auto& c : cases) {
         HotspotList list;
         CsvProblem problem;

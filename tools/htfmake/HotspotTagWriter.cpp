@@ -78,6 +78,8 @@ bool withHotspotTag(const std::string& tiff, const std::string& hotspotBytes, st
         if (file.read(firstEntry + size_t(e) * entrySize, 2) != kHotspotTag)
             kept.push_back(entry);
     }
+    if (!big && kept.size() + 1 > UINT16_MAX)
+        return error = "the first directory has no room for another entry", false;
     const std::string nextDirectory = tiff.substr(firstEntry + size_t(entries) * entrySize, size_t(offsetWidth));
 
     // The stream's bytes: in the entry itself when they fit, else before the directory.
