@@ -1,6 +1,6 @@
 #include "HotspotTagWriter.h"
 
-#include <cstdint>
+#include <fstream>
 #include <vector>
 
 namespace {
@@ -8,117 +8,128 @@ namespace {
 constexpr uint16_t kHotspotTag = 33577;
 constexpr uint16_t kTypeUndefined = 7;
 
-class TiffBytes {
-public:
-    TiffBytes(std::string& bytes, bool littleEndian) : bytes_(bytes), little_(littleEndian) {}
+uint64_t decode(const std::string& bytes, size_t at, int width, bool little)
+{
+    uint64_t v = 0;
+    for (int i = 0; i < width; ++i) {
+        const uint64_t b = static_cast<unsigned char>(bytes[at + size_t(i)]);
+        v |= little ? b << (8 * i) : b << (8 * (width - 1 - i));
+    }
+    return v;
+}
 
-    uint64_t read(size_t at, int width) const
-    {
-        uint64_t v = 0;
-        for (int i = 0; i < width; ++i) {
-            const uint64_t b = static_cast<unsigned char>(bytes_[at + size_t(i)]);
-            v |= little_ ? b << (8 * i) : b << (8 * (width - 1 - i));
-        }
-        return v;
-    }
-    void write(size_t at, uint64_t v, int width)
-    {
-        for (int i = 0; i < width; ++i)
-            bytes_[at + size_t(i)] = char(little_ ? v >> (8 * i) : v >> (8 * (width - 1 - i)));
-    }
-    void append(uint64_t v, int width)
-    {
-        bytes_.append(size_t(width), '\0');
-        write(bytes_.size() - size_t(width), v, width);
-    }
-    void align(size_t multiple)
-    {
-        while (bytes_.size() % multiple)
-            bytes_ += '\0';
-    }
-
-private:
-    std::string& bytes_;
-    bool little_;
-};
+std::string encode(uint64_t v, int width, bool little)
+{
+    std::string bytes(size_t(width), '\0');
+    for (int i = 0; i < width; ++i)
+        bytes[size_t(i)] = char(little ? v >> (8 * i) : v >> (8 * (width - 1 - i)));
+    return bytes;
+}
 
 }  // namespace
 
-bool withHotspotTag(const std::string& tiff, const std::string& hotspotBytes, std::string& out, std::string& error)
+bool planHotspotDirectory(const TiffReader& read, uint64_t fileSize, const std::string& hotspotBytes,
+                          HotspotDirectoryEdit& edit, std::string& error)
 {
-    out.clear();
-    if (tiff.size() < 8 || !(tiff.compare(0, 2, "II") == 0 || tiff.compare(0, 2, "MM") == 0))
+    std::string header;
+    if (!read(0, 8, header) || !(header.compare(0, 2, "II") == 0 || header.compare(0, 2, "MM") == 0))
         return error = "not a TIFF file", false;
-    std::string result = tiff;
-    TiffBytes file(result, tiff[0] == 'I');
-    const uint64_t version = file.read(2, 2);
+    const bool little = header[0] == 'I';
+    const uint64_t version = decode(header, 2, 2, little);
     const bool big = version == 43;
-    if (version != 42 && !(big && tiff.size() >= 16 && file.read(4, 2) == 8 && file.read(6, 2) == 0))
+    if (big && !(read(0, 16, header) && decode(header, 4, 2, little) == 8 && decode(header, 6, 2, little) == 0))
+        return error = "not a TIFF file", false;
+    if (version != 42 && !big)
         return error = "not a TIFF file", false;
     // Classic TIFF: 2-byte entry count, 12-byte entries, 4-byte offsets and
     // counts. BigTIFF: 8-byte entry count, 20-byte entries, 8-byte offsets.
-    const int offsetWidth = big ? 8 : 4;
-    const int countWidth = big ? 8 : 2;
+    const int offsetWidth = big ? 8 : 4, countWidth = big ? 8 : 2;
     const size_t entrySize = big ? 20 : 12;
-    const size_t headerPointerAt = big ? 8 : 4;
+    const uint64_t pointerAt = big ? 8 : 4;
 
-    const uint64_t ifd = file.read(headerPointerAt, offsetWidth);
-    if (ifd < headerPointerAt + size_t(offsetWidth) || ifd > tiff.size() || tiff.size() - ifd < size_t(countWidth))
+    const uint64_t ifd = decode(header, size_t(pointerAt), offsetWidth, little);
+    std::string countBytes;
+    if (ifd < pointerAt + uint64_t(offsetWidth) || ifd >= fileSize || !read(ifd, size_t(countWidth), countBytes))
         return error = "the first directory lies outside the file", false;
-    const uint64_t entries = file.read(size_t(ifd), countWidth);
+    const uint64_t entries = decode(countBytes, 0, countWidth, little);
+    std::string directory;
     if (entries == 0 || entries > 1000000 ||
-        (tiff.size() - ifd - size_t(countWidth)) / entrySize < entries ||
-        tiff.size() - ifd - size_t(countWidth) - entries * entrySize < size_t(offsetWidth))
+        !read(ifd + uint64_t(countWidth), size_t(entries) * entrySize + size_t(offsetWidth), directory))
         return error = "the first directory is damaged or cut short", false;
 
-    const size_t firstEntry = size_t(ifd) + size_t(countWidth);
     std::vector<std::string> kept;
-    for (uint64_t e = 0; e < entries; ++e) {
-        const std::string entry = tiff.substr(firstEntry + size_t(e) * entrySize, entrySize);
-        if (file.read(firstEntry + size_t(e) * entrySize, 2) != kHotspotTag)
-            kept.push_back(entry);
+    for (size_t e = 0; e < entries; ++e) {
+        if (decode(directory, e * entrySize, 2, little) != kHotspotTag)
+            kept.push_back(directory.substr(e * entrySize, entrySize));
     }
     if (!big && kept.size() + 1 > UINT16_MAX)
         return error = "the first directory has no room for another entry", false;
-    const std::string nextDirectory = tiff.substr(firstEntry + size_t(entries) * entrySize, size_t(offsetWidth));
+    const std::string nextDirectory = directory.substr(size_t(entries) * entrySize, size_t(offsetWidth));
 
-    // The stream's bytes: in the entry itself when they fit, else before the directory.
-    file.align(big ? 8 : 2);
-    std::string valueField(size_t(offsetWidth), '\0');
+    // What goes after the file's last byte, aligned as TIFF wants it: the
+    // stream's bytes when they do not fit the entry, then the directory.
+    std::string& out = edit.appended;
+    out.clear();
+    const size_t alignment = big ? 8 : 2;
+    auto align = [&] {
+        while ((fileSize + out.size()) % alignment)
+            out += '\0';
+    };
+    align();
+    std::string value(size_t(offsetWidth), '\0');
     if (hotspotBytes.size() <= size_t(offsetWidth)) {
-        valueField.replace(0, hotspotBytes.size(), hotspotBytes);
+        value.replace(0, hotspotBytes.size(), hotspotBytes);
     } else {
-        std::string offset;
-        TiffBytes(offset, tiff[0] == 'I').append(result.size(), offsetWidth);
-        valueField = offset;
-        result += hotspotBytes;
-        file.align(big ? 8 : 2);
+        value = encode(fileSize + out.size(), offsetWidth, little);
+        out += hotspotBytes;
+        align();
     }
-    std::string hotspotEntry;
-    TiffBytes entry(hotspotEntry, tiff[0] == 'I');
-    entry.append(kHotspotTag, 2);
-    entry.append(kTypeUndefined, 2);
-    entry.append(hotspotBytes.size(), big ? 8 : 4);
-    hotspotEntry += valueField;
+    const std::string hotspotEntry = encode(kHotspotTag, 2, little) + encode(kTypeUndefined, 2, little) +
+                                     encode(hotspotBytes.size(), big ? 8 : 4, little) + value;
 
-    // Entries stay in their order; the new one goes before the first greater tag.
-    const uint64_t newIfd = result.size();
-    file.append(kept.size() + 1, countWidth);
+    // The entries keep their order; the new one goes before the first greater tag.
+    const uint64_t newIfd = fileSize + out.size();
+    out += encode(kept.size() + 1, countWidth, little);
     bool placed = false;
     for (const std::string& e : kept) {
-        const std::string tagBytes = e.substr(0, 2);
-        std::string probe = tagBytes;
-        const uint64_t tag = TiffBytes(probe, tiff[0] == 'I').read(0, 2);
-        if (!placed && tag > kHotspotTag)
-            result += hotspotEntry, placed = true;
-        result += e;
+        if (!placed && decode(e, 0, 2, little) > kHotspotTag)
+            out += hotspotEntry, placed = true;
+        out += e;
     }
     if (!placed)
-        result += hotspotEntry;
-    result += nextDirectory;
-    if (!big && (result.size() > UINT32_MAX || hotspotBytes.size() > UINT32_MAX))
+        out += hotspotEntry;
+    out += nextDirectory;
+    if (!big && (fileSize + out.size() > UINT32_MAX || hotspotBytes.size() > UINT32_MAX))
         return error = "the document would exceed the 4 GiB a classic TIFF file can hold", false;
-    file.write(headerPointerAt, newIfd, offsetWidth);
-    out.swap(result);
+    edit.pointerAt = pointerAt;
+    edit.pointer = encode(newIfd, offsetWidth, little);
+    return true;
+}
+
+bool addHotspotDirectory(const std::string& path, const std::string& hotspotBytes, std::string& error)
+{
+    std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+    if (!file)
+        return error = "cannot open the copy of the image", false;
+    file.seekg(0, std::ios::end);
+    const uint64_t size = uint64_t(file.tellg());
+    const TiffReader read = [&](uint64_t offset, size_t length, std::string& bytes) {
+        if (offset > size || size - offset < length)
+            return false;
+        bytes.assign(length, '\0');
+        file.seekg(std::streamoff(offset));
+        file.read(&bytes[0], std::streamsize(length));
+        return bool(file);
+    };
+    HotspotDirectoryEdit edit;
+    if (!planHotspotDirectory(read, size, hotspotBytes, edit, error))
+        return false;
+    file.seekp(0, std::ios::end);
+    file.write(edit.appended.data(), std::streamsize(edit.appended.size()));
+    file.seekp(std::streamoff(edit.pointerAt));
+    file.write(edit.pointer.data(), std::streamsize(edit.pointer.size()));
+    file.close();
+    if (!file)
+        return error = "cannot write the document", false;
     return true;
 }

@@ -19,12 +19,19 @@
 
 namespace {
 
-bool readFile(const std::string& path, std::string& bytes)
+// The whole file, or at most its first `limit` bytes.
+bool readFile(const std::string& path, std::string& bytes, size_t limit = std::string::npos)
 {
     std::ifstream in(path, std::ios::binary);
     if (!in)
         return false;
-    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    if (limit == std::string::npos) {
+        bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    } else {
+        bytes.assign(limit, '\0');
+        in.read(&bytes[0], std::streamsize(limit));
+        bytes.resize(size_t(in.gcount()));
+    }
     return !in.bad();
 }
 
@@ -50,14 +57,6 @@ private:
     std::string target_, path_;
     bool committed_ = false;
 };
-
-bool writeBytes(const std::string& path, const std::string& bytes)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), std::streamsize(bytes.size()));
-    out.close();
-    return bool(out);
-}
 
 std::string at(const std::string& path, int line)
 {
@@ -92,9 +91,11 @@ bool makeDocument(const std::string& imagePath, const std::string& csvPath, cons
     if (!parseHotspotCsv(csvText, rows, problem))
         return error = at(csvPath, problem.line) + problem.message, false;
 
-    if (!readFile(imagePath, image))
+    if (!readFile(imagePath, image, 16))
         return error = at(imagePath, 0) + "cannot read the file", false;
     const bool bmp = image.compare(0, 2, "BM") == 0;
+    if (bmp && !readFile(imagePath, image))
+        return error = at(imagePath, 0) + "cannot read the file", false;
     const bool tiff = image.compare(0, 2, "II") == 0 || image.compare(0, 2, "MM") == 0;
     TiffFixture picture;
     std::string why;
@@ -125,11 +126,11 @@ bool makeDocument(const std::string& imagePath, const std::string& csvPath, cons
         if (!writeTiffFixture(part.path(), picture))
             return error = at(outPath, 0) + "cannot write the file", false;
     } else {
-        std::string document;
-        if (!withHotspotTag(image, stream.str(), document, why))
-            return error = at(imagePath, 0) + why, false;
-        if (!writeBytes(part.path(), document))
+        // A copy of the image file, then the new directory appended to it.
+        if (!CopyFileA(imagePath.c_str(), part.path().c_str(), FALSE))
             return error = at(outPath, 0) + "cannot write the file", false;
+        if (!addHotspotDirectory(part.path(), stream.str(), why))
+            return error = at(imagePath, 0) + why, false;
     }
     if (!part.commit())
         return error = at(outPath, 0) + "cannot replace the file", false;
