@@ -4,6 +4,8 @@
 #include "PluginFixture.h"
 #include "ResourceCounters.h"
 
+#include <cstdio>
+
 namespace {
 
 void* const kUntouched = reinterpret_cast<void*>(0x5A5A5A5A);
@@ -374,11 +376,16 @@ TEST(PluginResources, ObjectCountersSeeOneObject)
         EXPECT_EQ(userWindows(), windows + 1);
     }
     EXPECT_EQ(userWindows(), windows);
+    const DWORD handles = processHandles();
+    HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    EXPECT_EQ(processHandles(), handles + 1);
+    CloseHandle(event);
+    EXPECT_EQ(processHandles(), handles);
 }
 
-// Many documents and many instances leave nothing behind: no GDI or USER
+// 1000 documents in one instance and 200 instances leave nothing behind: no GDI or USER
 // objects, no temporary files, no windows, no browser memory.
-TEST(PluginResources, ManyDocumentsAndInstancesLeaveNothingBehind)
+TEST(PluginResources, ThousandDocumentsAndTwoHundredInstancesLeaveNothingBehind)
 {
     const std::vector<uint8_t> bytes = redBlueDocument();
     TestHostWindow host(400, 340);
@@ -401,6 +408,8 @@ TEST(PluginResources, ManyDocumentsAndInstancesLeaveNothingBehind)
     pumpMessages();
     const DWORD gdi = gdiObjects();
     const DWORD user = userWindows();
+    const DWORD handles = processHandles();
+    const size_t workingSet = workingSetBytes();
     const size_t files = tempFiles();
     ASSERT_EQ(children(), 0);
 
@@ -408,14 +417,14 @@ TEST(PluginResources, ManyDocumentsAndInstancesLeaveNothingBehind)
         InstanceDriver instance(plugin());
         ASSERT_EQ(instance.create(), NPERR_NO_ERROR);
         ASSERT_EQ(instance.setWindow(host.hwnd()), NPERR_NO_ERROR);
-        for (int i = 0; i < 200; ++i) {
+        for (int i = 0; i < 1000; ++i) {
             ASSERT_EQ(instance.stream(bytes), NPERR_NO_ERROR);
             if (i % 20 == 0)
                 pumpMessages();
         }
         EXPECT_EQ(tempFiles(), files);
     }
-    for (int i = 0; i < 50; ++i) {
+    for (int i = 0; i < 200; ++i) {
         InstanceDriver instance(plugin());
         ASSERT_EQ(instance.create(), NPERR_NO_ERROR);
         if (i % 2) {
@@ -425,8 +434,15 @@ TEST(PluginResources, ManyDocumentsAndInstancesLeaveNothingBehind)
         pumpMessages();
     }
     pumpMessages();
+    std::printf("soak: GDI objects %lu -> %lu, windows %lu -> %lu, handles %lu -> %lu, working set %zu -> %zu KiB\n",
+                gdi, gdiObjects(), user, userWindows(), handles, processHandles(), workingSet >> 10,
+                workingSetBytes() >> 10);
     EXPECT_EQ(gdiObjects(), gdi);
     EXPECT_EQ(userWindows(), user);
+    EXPECT_LE(processHandles(), handles);
+    // The heap may keep some pages; a leak of one image per document or
+    // instance (20 KB and more) would add tens of megabytes.
+    EXPECT_LT(workingSetBytes(), workingSet + (4u << 20)) << workingSet;
     EXPECT_EQ(tempFiles(), files);
     EXPECT_EQ(children(), 0);
     EXPECT_EQ(PluginModule::liveAllocations(), 0);

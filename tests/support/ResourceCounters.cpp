@@ -1,5 +1,7 @@
 #include "ResourceCounters.h"
 
+#include <psapi.h>
+
 #include <cstdint>
 
 DWORD gdiObjects()
@@ -32,4 +34,26 @@ DWORD userWindows()
     DWORD n = 0;
     EnumThreadWindows(GetCurrentThreadId(), countWindowAndDescendants, reinterpret_cast<LPARAM>(&n));
     return n;
+}
+
+DWORD processHandles()
+{
+    DWORD n = 0;
+    if (GetProcessHandleCount(GetCurrentProcess(), &n) && n)
+        return n;
+    // Where the count is not kept (Wine answers 0), probe the handle values:
+    // kernel handles are multiples of 4.
+    n = 0;
+    DWORD flags = 0;
+    for (uintptr_t value = 4; value < 0x20000; value += 4)
+        n += GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags) != 0;
+    return n;
+}
+
+size_t workingSetBytes()
+{
+    PROCESS_MEMORY_COUNTERS counters = {};
+    counters.cb = sizeof counters;
+    GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
+    return counters.WorkingSetSize;
 }

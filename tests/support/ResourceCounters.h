@@ -8,3 +8,8 @@
 DWORD gdiObjects();
 // Windows of this thread, top-level ones and all their descendants.
 DWORD userWindows();
+// Kernel handles of the process (files, events, threads, ...); where the
+// system keeps no count, the valid handle values are counted.
+DWORD processHandles();
+// The process's working set in bytes.
+size_t workingSetBytes();
