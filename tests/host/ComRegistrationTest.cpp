@@ -145,6 +145,35 @@ TEST_F(ComRegistration, RegsvrWritesAModulePathWithASingleQuote)
     RemoveDirectoryW(directory.c_str());
 }
 
+TEST(VersionBlock, CarriesThePlugInTypeListAndTheSelfRegisteringMark)
+{
+    const std::wstring module = ComModule::path();
+    DWORD handle = 0;
+    const DWORD size = GetFileVersionInfoSizeW(module.c_str(), &handle);
+    ASSERT_GT(size, 0u);
+    std::vector<char> block(size);
+    ASSERT_TRUE(GetFileVersionInfoW(module.c_str(), 0, size, block.data()));
+    struct Key { const wchar_t* name; const wchar_t* value; } keys[] = {
+        {L"MIMEType", L"application/x-RAVO-VavIrez"}, {L"FileExtents", L"htf"},
+        {L"FileOpenName", L"Hotspotted Tiff Files (*.htf)"}, {L"FileVersion", L"1, 0, 0, 1"},
+        {L"ProductVersion", L"1, 0, 0, 1"}, {L"InternalName", L"ROZERADO"},
+        {L"OriginalFilename", L"ROZERADO.DLL"}, {L"OLESelfRegister", L""}, {L"Comments", L""},
+    };
+    for (const Key& key : keys) {
+        void* value = nullptr;
+        UINT length = 0;
+        const std::wstring path = std::wstring(L"\\StringFileInfo\\040904e4\\") + key.name;
+        ASSERT_TRUE(VerQueryValueW(block.data(), path.c_str(), &value, &length)) << std::string(path.begin(), path.end());
+        EXPECT_EQ(std::wstring(static_cast<const wchar_t*>(value)), key.value);
+    }
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
+    EXPECT_EQ(fixed->dwFileVersionMS, 0x00010000u);
+    EXPECT_EQ(fixed->dwFileVersionLS, 0x00000001u);
+    EXPECT_EQ(fixed->dwFileType, DWORD(VFT_DLL));
+}
+
 TEST(RegistrationPaths, DerivedFromTheModulePath)
 {
     EXPECT_EQ(doubleSingleQuotes(L"C:\\it's\\a'b.dll"), L"C:\\it''s\\a''b.dll");
