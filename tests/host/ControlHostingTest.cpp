@@ -311,7 +311,7 @@ std::string unixPath(const std::string& path)
 
 TEST_F(ControlHosting, DownloadsOverHttpAndAnErrorPageEmptiesTheViewer)
 {
-    // A local web server for 60 seconds, serving a fresh directory.
+    // A local web server for 20 seconds, serving a fresh directory.
     const std::string directory = tempDirectory() + "rzhttp" + std::to_string(GetCurrentProcessId());
     CreateDirectoryA(directory.c_str(), nullptr);
     const std::string served = directory + "\\plan.htf";
@@ -322,7 +322,7 @@ TEST_F(ControlHosting, DownloadsOverHttpAndAnErrorPageEmptiesTheViewer)
     const std::wstring base = L"http://127.0.0.1:" + std::to_wstring(port) + L"/";
     // Detached from this program's standard handles, so that whoever reads
     // the test's output is not kept waiting for the server.
-    const std::string server = "exec /usr/bin/timeout 60 /usr/bin/python3 -m http.server " + std::to_string(port) +
+    const std::string server = "exec /usr/bin/timeout 20 /usr/bin/python3 -m http.server " + std::to_string(port) +
                                " --bind 127.0.0.1 --directory '" + unixDirectory + "' </dev/null >/dev/null 2>&1";
     ASSERT_EQ(runProgram(L"start.exe /unix /bin/sh -c \"" + std::wstring(server.begin(), server.end()) + L"\""), 0);
     bool up = false;
