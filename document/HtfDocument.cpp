@@ -180,6 +180,40 @@ void readIndexedTiles(TIFF* tif, unsigned char* pixels, uint32_t width, uint32_t
     }
 }
 
+// Reading goes on with the next row after a row that cannot be read (that
+// row stays zero). After two failed rows in a row the rest of the strip is
+// given up as well: a strip that cannot be loaded fails again for each of its
+// rows, and a small damaged file that declares millions of rows in one strip
+// would keep the reader busy for minutes. A codec that resynchronises after a
+// damaged row still delivers the rows that follow it.
+class RowCursor {
+public:
+    RowCursor(uint32_t height, uint32_t rowsPerStrip)
+        : height_(height), rowsPerStrip_(rowsPerStrip == 0 || rowsPerStrip > height ? std::max<uint32_t>(height, 1)
+                                                                                     : rowsPerStrip)
+    {
+    }
+    bool more() const { return row_ < height_; }
+    uint32_t row() const { return row_; }
+    void advance(bool read)
+    {
+        if (read || !lastFailed_) {
+            lastFailed_ = !read;
+            ++row_;
+            return;
+        }
+        lastFailed_ = false;
+        const uint64_t next = (uint64_t(row_) / rowsPerStrip_ + 1) * rowsPerStrip_;
+        row_ = uint32_t(std::min<uint64_t>(next, height_));
+    }
+
+private:
+    uint32_t height_;
+    uint32_t rowsPerStrip_;
+    uint32_t row_ = 0;
+    bool lastFailed_ = false;
+};
+
 void readIndexedRows(TIFF* tif, unsigned char* pixels, uint32_t width, uint32_t height, uint32_t stride,
                      tmsize_t scanlineBytes, uint16_t bitsPerSample)
 {
@@ -187,19 +221,27 @@ void readIndexedRows(TIFF* tif, unsigned char* pixels, uint32_t width, uint32_t 
         readIndexedTiles(tif, pixels, width, height, stride, bitsPerSample);
         return;
     }
+    uint32_t rowsPerStrip = 0;
+    TIFFGetField(tif, TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
+    RowCursor rows(height, rowsPerStrip);
     uint16_t planar = PLANARCONFIG_CONTIG;
     TIFFGetField(tif, TIFFTAG_PLANARCONFIG, &planar);
     if (planar == PLANARCONFIG_CONTIG) {
-        for (uint32_t r = 0; r < height; ++r)
-            TIFFReadScanline(tif, pixels + size_t(height - 1 - r) * stride, r, 0);
+        while (rows.more()) {
+            const uint32_t r = rows.row();
+            rows.advance(TIFFReadScanline(tif, pixels + size_t(height - 1 - r) * stride, r, 0) == 1);
+        }
     } else if (planar == PLANARCONFIG_SEPARATE) {
         // One sample per pixel (see keepsIndexedForm): plane 0 is the image.
         TiffBuffer row(scanlineBytes);
         if (!row.data)
             return;
-        for (uint32_t r = 0; r < height; ++r) {
-            if (TIFFReadScanline(tif, row.data, r, 0) == 1)
+        while (rows.more()) {
+            const uint32_t r = rows.row();
+            const bool read = TIFFReadScanline(tif, row.data, r, 0) == 1;
+            if (read)
                 std::memcpy(pixels + size_t(height - 1 - r) * stride, row.data, size_t(scanlineBytes));
+            rows.advance(read);
         }
     }
 }

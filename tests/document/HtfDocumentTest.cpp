@@ -558,6 +558,51 @@ TEST_F(HtfDocumentTest, DamagedFilesNeverCrashAndShowOneMessage)
     }
 }
 
+// Sets value `index` of a multi-valued LONG entry of the first directory.
+bool patchArrayValue(const std::string& path, uint16_t tag, uint32_t index, uint32_t value)
+{
+    std::vector<unsigned char> b = readWholeFile(path);
+    auto u = [&](size_t at, int n) { uint32_t v = 0; while (n--) v = v << 8 | b.at(at + n); return v; };
+    const uint32_t ifd = u(4, 4);
+    for (uint32_t i = 0, n = u(ifd, 2); i < n; ++i) {
+        const size_t entry = ifd + 2 + 12 * i;
+        if (u(entry, 2) != tag || u(entry + 2, 2) != TIFF_LONG || index >= u(entry + 4, 4) || u(entry + 4, 4) < 2)
+            continue;
+        const size_t at = u(entry + 8, 4) + 4 * index;
+        for (int k = 0; k < 4; ++k)
+            b.at(at + k) = static_cast<unsigned char>(value >> (8 * k));
+        return writeWholeFile(path, b.data(), b.size());
+    }
+    return false;
+}
+
+TEST_F(HtfDocumentTest, UnreadableStripsStayBlackAndTheOthersAreRead)
+{
+    // Strips of 4 rows; the damaged strip's rows stay zero, every other row
+    // is read, and only the first error is shown.
+    std::vector<uint8_t> pixels(10 * 16);
+    for (size_t i = 0; i < pixels.size(); ++i)
+        pixels[i] = uint8_t(1 + i % 250);
+    for (uint16_t planar : {PLANARCONFIG_CONTIG, PLANARCONFIG_SEPARATE}) {
+        for (uint32_t damaged : {0u, 1u, 3u}) {
+            ScopedFile file(uniqueTempPath(".htf"));
+            TiffFixture f = grey(10, 16, 8, pixels);
+            f.rowsPerStrip = 4, f.planar = planar;
+            ASSERT_TRUE(writeTiffFixture(file.path(), f));
+            ASSERT_TRUE(patchArrayValue(file.path(), TIFFTAG_STRIPOFFSETS, damaged, 0x7FFFFF00));
+            dialogs.clear();
+            DibView v = openPath(file.path()).view();
+            ASSERT_EQ(v.header.biHeight, 16);
+            for (int y = 0; y < 16; ++y)
+                for (int x = 0; x < 10; ++x)
+                    ASSERT_EQ(v.byteAt(y, x), uint32_t(y) / 4 == damaged ? 0 : pixels[y * 10 + x])
+                        << "strip " << damaged << " row " << y << " planar " << planar;
+            Sleep(50);
+            EXPECT_EQ(dialogs.seen().size(), 1u);
+        }
+    }
+}
+
 TEST_F(HtfDocumentTest, CorruptedDirectoriesNeverCrash)
 {
     // Bytes of a valid document overwritten at random places, mostly in the

@@ -187,13 +187,25 @@ void hugeSize(std::vector<uint8_t>& b, MutationRandom& r, std::string& log)
 {
     const Directory d = findDirectory(b);
     static const uint16_t tags[] = {256, 257, 258, 277, 278, 279, 322, 323, 325};
+    static const uint32_t sizes[] = {0, 0xFFFF, 0x10000, 46341, 65536 * 2, 100000, 0x7FFFFFFF, 0x80000000,
+                                     0xFFFFFFFF, 13000 * 18000u, 50000000};
+    const uint32_t value = sizes[r.below(sizeof sizes / sizeof sizes[0])];
+    if (d.found && r.chance(25)) {
+        // Millions of rows in one strip of a few bytes.
+        for (uint16_t rowsTag : {uint16_t(257), uint16_t(278)}) {
+            const int e = findEntry(b, d, rowsTag);
+            if (e >= 0 && readLe(b, d.entryAt(uint32_t(e)) + 4, 4) == 1) {
+                writeLe(b, d.entryAt(uint32_t(e)) + 2, 4, 2);
+                writeLe(b, d.entryAt(uint32_t(e)) + 8, value, 4);
+            }
+        }
+        log += "image length and rows per strip to " + std::to_string(value) + "; ";
+        return;
+    }
     const uint16_t tag = tags[r.below(sizeof tags / sizeof tags[0])];
     const int i = d.found ? findEntry(b, d, tag) : -1;
     if (i < 0)
         return damageEntry(b, r, log);
-    static const uint32_t sizes[] = {0, 0xFFFF, 0x10000, 46341, 65536 * 2, 100000, 0x7FFFFFFF, 0x80000000,
-                                     0xFFFFFFFF, 13000 * 18000u};
-    const uint32_t value = sizes[r.below(sizeof sizes / sizeof sizes[0])];
     const size_t at = d.entryAt(uint32_t(i));
     if (readLe(b, at + 4, 4) == 1) {
         writeLe(b, at + 2, 4, 2);   // LONG, so that the whole value fits

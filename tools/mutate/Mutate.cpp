@@ -91,7 +91,8 @@ const char* nameOf(Outcome o)
 
 struct Result {
     Outcome outcome = Outcome::Ok;
-    unsigned long peak = 0;
+    unsigned long peak = 0;         // peak private bytes (page file usage)
+    unsigned long workingSet = 0;   // peak working set
     std::string detail;
 };
 
@@ -137,6 +138,9 @@ public:
         const char* peak = std::strstr(text.c_str(), " peak ");
         if (peak)
             result.peak = std::strtoul(peak + 6, nullptr, 10);
+        const char* workingSet = std::strstr(text.c_str(), " working-set ");
+        if (workingSet)
+            result.workingSet = std::strtoul(workingSet + 13, nullptr, 10);
         if (result.outcome == Outcome::Ok) {
             switch (code) {
             case 0: break;
@@ -219,13 +223,15 @@ int main(int argc, char** argv)
     ChildRunner runner(exe, work, timeoutMs);
 
     std::map<Outcome, unsigned long> totals;
-    unsigned long peak = 0, runs = 0;
-    std::string peakDocument;
+    unsigned long peak = 0, workingSet = 0, runs = 0;
+    std::string peakDocument, workingSetDocument;
     auto record = [&](const std::string& label, const Result& r, const std::vector<uint8_t>* bytes) {
         ++runs;
         ++totals[r.outcome];
         if (r.peak > peak)
             peak = r.peak, peakDocument = label;
+        if (r.workingSet > workingSet)
+            workingSet = r.workingSet, workingSetDocument = label;
         if (r.outcome == Outcome::Ok)
             return;
         std::printf("%-9s %s: %s\n", nameOf(r.outcome), label.c_str(), r.detail.c_str());
@@ -269,6 +275,7 @@ int main(int argc, char** argv)
                 "temporary files left %lu  not started %lu\n",
                 runs, totals[Outcome::Ok], totals[Outcome::Crash], totals[Outcome::Hang], totals[Outcome::HeapDamaged],
                 totals[Outcome::BadDib], totals[Outcome::Leak], totals[Outcome::TempLeft], totals[Outcome::NotStarted]);
-    std::printf("peak memory of one child %lu KiB (%s)\n", peak / 1024, peakDocument.c_str());
+    std::printf("peak private memory of one child %lu KiB (%s)\n", peak / 1024, peakDocument.c_str());
+    std::printf("peak working set of one child %lu KiB (%s)\n", workingSet / 1024, workingSetDocument.c_str());
     return failed ? 1 : 0;
 }
