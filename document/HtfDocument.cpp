@@ -356,7 +356,10 @@ DibHandle convertRgba(TIFF* tif)
         rgba.image.row_offset = int(top);
         rgba.image.col_offset = 0;
         if (!TIFFRGBAImageGet(&rgba.image, static_cast<uint32_t*>(raster.data), size.width, rows)) {
-            std::memset(pixels, 0, stride * size.height);   // a failed decode shows black, not a partial image
+            // A failed decode shows black, not a partial image: clear the
+            // rows of the bands already copied (the rest was never written,
+            // and touching it would commit the whole block).
+            std::memset(pixels + size_t(size.height - top) * stride, 0, stride * top);
             return dib;
         }
         // The band's first raster row is its bottom row; DIB rows run bottom-up.

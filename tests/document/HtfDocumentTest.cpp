@@ -603,6 +603,25 @@ TEST_F(HtfDocumentTest, UnreadableStripsStayBlackAndTheOthersAreRead)
     }
 }
 
+TEST_F(HtfDocumentTest, RgbThatFailsInALaterBandIsAllBlack)
+{
+    // 1024 x 1100 pixels decode in two bands; the damaged strip is in the
+    // second (its first strip, whose failure the library reports), so the
+    // first band was already copied when decoding fails.
+    ScopedFile file(uniqueTempPath(".htf"));
+    TiffFixture f = rgb(1024, 1100);
+    f.rowsPerStrip = 64;
+    ASSERT_TRUE(writeTiffFixture(file.path(), f));
+    ASSERT_TRUE(patchArrayValue(file.path(), TIFFTAG_STRIPOFFSETS, 16, 0x7FFFFF00));
+    Loaded doc = openPath(file.path());
+    ASSERT_TRUE(doc.hasImage());
+    DibView v = doc.view();
+    ASSERT_EQ(v.header.biHeight, 1100);
+    EXPECT_EQ(std::count(v.pixels.begin(), v.pixels.end(), 0), std::ptrdiff_t(v.pixels.size()));
+    Sleep(50);
+    EXPECT_EQ(dialogs.seen().size(), 1u);
+}
+
 TEST_F(HtfDocumentTest, CorruptedDirectoriesNeverCrash)
 {
     // Bytes of a valid document overwritten at random places, mostly in the
