@@ -10,7 +10,19 @@
 namespace {
 class DialogEnvironment : public ::testing::Environment {
 public:
-    void SetUp() override { DialogWatcher::start(); }
+    void SetUp() override
+    {
+        // The system libraries that ROZERADO.DLL imports are loaded before
+        // the watcher thread starts. Loaded later, by the module's own load,
+        // their entry points run under the loader lock and call into USER
+        // (comctl32 loads cursors), while the watcher, busy enumerating
+        // windows, can hold USER's lock and wait for the loader lock: on
+        // Wine the two threads then deadlock now and then.
+        for (const char* library : {"comctl32.dll", "comdlg32.dll", "ole32.dll", "oleaut32.dll", "urlmon.dll",
+                                    "wininet.dll", "winspool.drv"})
+            LoadLibraryA(library);
+        DialogWatcher::start();
+    }
     void TearDown() override
     {
         Sleep(50);   // let a late dialog be seen
