@@ -53,20 +53,13 @@ TiffView::~TiffView()
     if (tooltip_ && IsWindow(tooltip_))
         DestroyWindow(tooltip_);
     tooltip_ = nullptr;
-    if (palette_)
-        DeleteObject(palette_);
-    palette_ = nullptr;
+    releaseImage();
     if (tipFont_)
         DeleteObject(tipFont_);
     tipFont_ = nullptr;
     if (framePen_)
         DeleteObject(framePen_);
     framePen_ = nullptr;
-    hotspots_.clear();
-    hotspotList_.reset();
-    if (image_)
-        GlobalFree(image_);
-    image_ = nullptr;
     releaseOffscreen();
     lens_.release();
     while (cursorHidden_ > 0) {
@@ -138,8 +131,8 @@ void TiffView::onCommand(int commandId)
     case ID_MAGNIFIER: toggleMode(MagnifierMode); break;
     case ID_PAN: toggleMode(PanMode); break;
     case ID_FIT_WINDOW: fitWindow(); break;
-    case ID_FIT_WIDTH: fitWidth(); break;
-    case ID_FIT_HEIGHT: fitHeight(); break;
+    case ID_FIT_WIDTH: fitAxis(true); break;
+    case ID_FIT_HEIGHT: fitAxis(false); break;
     case ID_ACTUAL_SIZE: actualSize(); break;
     case ID_PRINT: {
         RECT none = {0, 0, 0, 0};

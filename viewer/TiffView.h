@@ -88,8 +88,7 @@ private:
     // Commands.
     void zoomTo(double newScale, bool suspendRedraw);
     void fitWindow();
-    void fitWidth();
-    void fitHeight();
+    void fitAxis(bool width);   // fit width (true) or fit height
     void actualSize();
     void toggleMode(Mode mode);
     void pointerMode();

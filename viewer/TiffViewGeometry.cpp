@@ -91,25 +91,14 @@ void TiffView::fitWindow()
     redrawNow();
 }
 
-void TiffView::fitWidth()
+void TiffView::fitAxis(bool width)
 {
     const SIZE client = clientSizeWithoutBars();
-    scale_ = fitWidthScale(client.cx, client.cy, W_, H_);
+    scale_ = width ? fitWidthScale(client.cx, client.cy, W_, H_) : fitHeightScale(client.cx, client.cy, W_, H_);
     const SizeI size = scaledSize(W_, H_, scale_);
     scaledWidth_ = size.width;
     scaledHeight_ = size.height;
-    maxScale_ = std::max(maxScale_, scale_);
-    updateScrollBars();
-    redrawNow();
-}
-
-void TiffView::fitHeight()
-{
-    const SIZE client = clientSizeWithoutBars();
-    scale_ = fitHeightScale(client.cx, client.cy, W_, H_);
-    const SizeI size = scaledSize(W_, H_, scale_);
-    scaledWidth_ = size.width;
-    scaledHeight_ = size.height;
+    // A fit may go beyond the zoom limit; zooming in then starts from there.
     maxScale_ = std::max(maxScale_, scale_);
     updateScrollBars();
     redrawNow();

@@ -83,24 +83,29 @@ SizeI scaledSize(int32_t W, int32_t H, double scale)
     return {truncate(W * scale), truncate(H * scale)};
 }
 
+namespace {
+// Fits `along` (the client's and image's size along the fitted axis) and
+// checks the other axis: when it would then need a scroll bar, 20 pixels
+// are left for the bar.
+double fitAlong(int32_t along, int32_t imageAlong, int32_t across, int32_t imageAcross)
+{
+    if (imageAlong <= 0)
+        return 0;
+    double scale = double(along) / imageAlong;
+    if (truncate(imageAcross * scale) > across)
+        scale = double(along - 20) / imageAlong;
+    return scale;
+}
+} // namespace
+
 double fitWidthScale(int32_t cw, int32_t ch, int32_t W, int32_t H)
 {
-    if (W <= 0)
-        return 0;
-    double scale = double(cw) / W;
-    if (truncate(H * scale) > ch)
-        scale = double(cw - 20) / W;
-    return scale;
+    return fitAlong(cw, W, ch, H);
 }
 
 double fitHeightScale(int32_t cw, int32_t ch, int32_t W, int32_t H)
 {
-    if (H <= 0)
-        return 0;
-    double scale = double(ch) / H;
-    if (truncate(W * scale) > cw)
-        scale = double(ch - 20) / H;
-    return scale;
+    return fitAlong(ch, H, cw, W);
 }
 
 int32_t scrollDistance(int request, int32_t page, int32_t position, int32_t thumb)
