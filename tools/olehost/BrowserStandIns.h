@@ -3,8 +3,9 @@
 // provider that hands out one other object for one service (the client site
 // and the top-level browser's provider), and a web browser that reports a
 // location and records what it is asked to load. Each counts its references,
-// starting at 1 for the test that owns it, so tests can check that nothing
-// was kept.
+// starting at 1 for the test or host that owns it (never deleting itself), so
+// tests can check that nothing was kept. The navigation tests and olehost use
+// them.
 #include <windows.h>
 #include <exdisp.h>
 #include <servprov.h>

@@ -1,0 +1,64 @@
+#pragma once
+// A minimal OLE container that plays the web browser around one ActiveX
+// control: a top-level window whose client area the control fills, the
+// client and in-place site, the page's parameters as a property bag, and a
+// top-level browser (IWebBrowser2) that reports the page's location and
+// records every Navigate2. Used by the olehost program and by the tests.
+#include "BrowserStandIns.h"
+#include "ContainerSite.h"
+#include "PropertyBag.h"
+
+#include <windows.h>
+#include <ole2.h>
+
+#include <string>
+
+class Canvas;
+
+class OleHost {
+public:
+    // The window: client area width x height at the screen's top-left corner.
+    OleHost(int width, int height, const std::string& title = "olehost");
+    ~OleHost();   // closes the control, destroys the window, unloads a module it loaded
+    OleHost(const OleHost&) = delete;
+    OleHost& operator=(const OleHost&) = delete;
+
+    HWND hwnd() const { return window_; }
+    ContainerSite& site() { return site_; }
+    PropertyBag& parameters() { return parameters_; }
+    StandInBrowser& browser() { return browser_; }
+    // The location the browser reports (get_LocationURL).
+    void setPage(const std::wstring& location);
+
+    // Creates the control from a module's class object, without registration.
+    // The module stays loaded while the host lives.
+    HRESULT createFromModule(const std::string& path, REFCLSID clsid);
+    // Creates the control through the registration: a ProgID or a CLSID in braces.
+    HRESULT createRegistered(const std::wstring& name);
+    // As a browser embeds a control: the client site (first, when the control
+    // asks for that), the parameters through IPersistPropertyBag::Load, then
+    // in-place activation into the window.
+    HRESULT embed();
+    // Takes the control back: IOleObject::Close, no site, released.
+    void close();
+
+    IUnknown* control() const { return control_; }
+    HWND controlWindow() const;
+    // The control window's child that is not its toolbar (the viewer).
+    HWND viewerWindow() const;
+    // IViewObject::Draw of the content into the whole canvas.
+    HRESULT drawInto(Canvas& canvas) const;
+
+private:
+    static LRESULT CALLBACK windowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    void onSize();
+
+    HWND window_ = nullptr;
+    std::wstring page_;
+    StandInBrowser browser_;
+    StandInServiceProvider topLevel_;
+    ContainerSite site_;
+    PropertyBag parameters_;
+    HMODULE module_ = nullptr;
+    IUnknown* control_ = nullptr;
+};

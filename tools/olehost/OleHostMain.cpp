@@ -1,0 +1,259 @@
+// olehost: plays the web browser for the ActiveX control. Creates the
+// control (registered, or from a module without registration), gives it the
+// page's "src" parameter and a browser that reports a page location, shows it
+// in place in a window of its own and prints every Navigate2 it receives. A
+// short pointer script, screenshots and a drawing into a bitmap let it run
+// without a person.
+#include "OleHost.h"
+#include "StandInBrowser.h"
+#include "rozerado_h.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+const char kUsage[] =
+    "usage: olehost [options]\n"
+    "  --module PATH          create the control from PATH's DllGetClassObject (no registration needed)\n"
+    "  --progid NAME          create the registered control NAME, a ProgID or a CLSID in braces\n"
+    "                         (default ROZERADO.RAVOVavIrezCtrl; needs regsvr32 ROZERADO.DLL)\n"
+    "  --src URL              the page's <param name=\"src\">, loaded through IPersistPropertyBag\n"
+    "  --page URL             the page location the browser reports (get_LocationURL)\n"
+    "  --size WxH             client size of the window the control fills (default 640x480)\n"
+    "  --draw-bmp FILE.bmp    after the script, IViewObject::Draw the control into a 24-bit bitmap\n"
+    "                         of its size and save it\n"
+    "script, run in order once the control is in place:\n"
+    "  --move X,Y             move the pointer to X,Y of the window\n"
+    "  --click X,Y            click there\n"
+    "  --wait MS              let the window work for MS milliseconds\n"
+    "  --screenshot FILE.bmp  save what the screen shows of the window\n"
+    "  --quit                 end after the script (dialogs are then answered and reported)\n"
+    "Every Navigate2 is printed as \"Navigate2: URL target FRAME\".\n";
+
+struct Step {
+    enum Kind { Move, Click, Wait, Screenshot } kind;
+    POINT point;
+    DWORD milliseconds;
+    std::string path;
+};
+
+struct Options {
+    std::string module;
+    std::wstring progId = L"ROZERADO.RAVOVavIrezCtrl";
+    std::wstring src;
+    bool hasSrc = false;
+    std::wstring page;
+    int width = 640, height = 480;
+    std::string drawBmp;
+    std::vector<Step> script;
+    bool quit = false;
+};
+
+std::wstring widen(const std::string& text)
+{
+    if (text.empty())
+        return std::wstring();
+    const int length = MultiByteToWideChar(CP_ACP, 0, text.data(), int(text.size()), nullptr, 0);
+    std::wstring wide(size_t(length > 0 ? length : 0), L'\0');
+    if (length > 0)
+        MultiByteToWideChar(CP_ACP, 0, text.data(), int(text.size()), &wide[0], length);
+    return wide;
+}
+
+std::string narrow(const std::wstring& text)
+{
+    if (text.empty())
+        return std::string();
+    const int length = WideCharToMultiByte(CP_ACP, 0, text.data(), int(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string bytes(size_t(length > 0 ? length : 0), '\0');
+    if (length > 0)
+        WideCharToMultiByte(CP_ACP, 0, text.data(), int(text.size()), &bytes[0], length, nullptr, nullptr);
+    return bytes;
+}
+
+bool parsePair(const char* text, char separator, long& a, long& b)
+{
+    char* end = nullptr;
+    a = std::strtol(text, &end, 10);
+    if (end == text || *end != separator)
+        return false;
+    const char* second = end + 1;
+    b = std::strtol(second, &end, 10);
+    return end != second && *end == '\0';
+}
+
+bool parseOptions(int argc, char** argv, Options& o)
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--quit") {
+            o.quit = true;
+            continue;
+        }
+        if (arg == "-h" || arg == "--help")
+            return false;
+        const bool known = arg == "--module" || arg == "--progid" || arg == "--src" || arg == "--page" ||
+                           arg == "--size" || arg == "--draw-bmp" || arg == "--move" || arg == "--click" ||
+                           arg == "--wait" || arg == "--screenshot";
+        if (!known) {
+            std::fprintf(stderr, "olehost: unknown argument %s\n", arg.c_str());
+            return false;
+        }
+        if (i + 1 >= argc) {
+            std::fprintf(stderr, "olehost: %s needs a value\n", arg.c_str());
+            return false;
+        }
+        const char* value = argv[++i];
+        long a = 0, b = 0;
+        if (arg == "--module") {
+            o.module = value;
+        } else if (arg == "--progid") {
+            o.progId = widen(value);
+        } else if (arg == "--src") {
+            o.src = widen(value), o.hasSrc = true;
+        } else if (arg == "--page") {
+            o.page = widen(value);
+        } else if (arg == "--size") {
+            if (!parsePair(value, 'x', a, b) || a < 1 || b < 1 || a > 4096 || b > 4096)
+                return std::fprintf(stderr, "olehost: bad size %s\n", value), false;
+            o.width = int(a), o.height = int(b);
+        } else if (arg == "--draw-bmp") {
+            o.drawBmp = value;
+        } else if (arg == "--move" || arg == "--click") {
+            if (!parsePair(value, ',', a, b))
+                return std::fprintf(stderr, "olehost: bad point %s\n", value), false;
+            o.script.push_back({arg == "--move" ? Step::Move : Step::Click, {a, b}, 0, {}});
+        } else if (arg == "--wait") {
+            char* end = nullptr;
+            const unsigned long ms = std::strtoul(value, &end, 10);
+            if (end == value || *end != '\0' || ms > 600000)
+                return std::fprintf(stderr, "olehost: bad wait %s\n", value), false;
+            o.script.push_back({Step::Wait, {}, DWORD(ms), {}});
+        } else {
+            o.script.push_back({Step::Screenshot, {}, 0, value});
+        }
+    }
+    return true;
+}
+
+void runScript(const Options& o, HWND window)
+{
+    for (const Step& step : o.script) {
+        switch (step.kind) {
+        case Step::Move:
+            pointerMove(window, step.point);
+            pumpMessagesFor(50);
+            break;
+        case Step::Click:
+            pointerClick(window, step.point);
+            pumpMessagesFor(50);
+            break;
+        case Step::Wait:
+            pumpMessagesFor(step.milliseconds);
+            break;
+        case Step::Screenshot:
+            pumpMessagesFor(50);
+            if (saveScreenshot(window, step.path))
+                std::printf("screenshot: %s\n", step.path.c_str());
+            else
+                std::fprintf(stderr, "olehost: cannot save %s\n", step.path.c_str());
+            break;
+        }
+        std::fflush(stdout);
+    }
+}
+
+// The control's drawing of itself, at the size of its window.
+void drawToBitmap(OleHost& host, const std::string& path)
+{
+    RECT size = {};
+    if (!GetClientRect(host.controlWindow(), &size) || size.right < 1 || size.bottom < 1)
+        GetClientRect(host.hwnd(), &size);
+    if (size.right < 1 || size.bottom < 1) {
+        std::fprintf(stderr, "olehost: no size to draw %s\n", path.c_str());
+        return;
+    }
+    Canvas canvas(size.right, size.bottom);
+    const HRESULT hr = host.drawInto(canvas);
+    std::printf("draw: 0x%08lX %s\n", static_cast<unsigned long>(hr), path.c_str());
+    if (!canvas.saveBmp(path))
+        std::fprintf(stderr, "olehost: cannot save %s\n", path.c_str());
+}
+
+int run(const Options& o)
+{
+    // Without a person nobody could answer a message box.
+    std::unique_ptr<DialogDismisser> dismisser;
+    if (o.quit) {
+        dismisser.reset(new DialogDismisser([](const std::string& caption, const std::string& text) {
+            std::printf("dialog \"%s\": %s (dismissed)\n", caption.c_str(), text.c_str());
+            std::fflush(stdout);
+        }));
+    }
+
+    OleHost host(o.width, o.height, "olehost");
+    if (!host.hwnd()) {
+        std::fprintf(stderr, "olehost: cannot create the window\n");
+        return 1;
+    }
+    host.setPage(o.page);
+    if (o.hasSrc)
+        host.parameters().set(L"src", o.src);
+    StandInBrowser& browser = host.browser();
+    browser.onNavigate = [&browser] {
+        const RecordedNavigation& n = browser.navigations.back();
+        std::printf("Navigate2: %s target %s\n", narrow(n.url).c_str(), narrow(n.frame).c_str());
+        std::fflush(stdout);
+    };
+
+    const HRESULT created = o.module.empty() ? host.createRegistered(o.progId)
+                                             : host.createFromModule(o.module, CLSID_RAVOVavIrezCtrl);
+    if (FAILED(created)) {
+        std::fprintf(stderr, "olehost: cannot create the control (0x%08lX)%s\n", static_cast<unsigned long>(created),
+                     o.module.empty() ? "; is it registered (regsvr32 ROZERADO.DLL), or give --module?" : "");
+        return 1;
+    }
+    const HRESULT embedded = host.embed();
+    if (FAILED(embedded)) {
+        std::fprintf(stderr, "olehost: the control refused to be embedded (0x%08lX)\n",
+                     static_cast<unsigned long>(embedded));
+        return 1;
+    }
+    pumpMessagesFor(100);
+    runScript(o, host.hwnd());
+    if (!o.drawBmp.empty())
+        drawToBitmap(host, o.drawBmp);
+
+    if (!o.quit) {
+        MSG msg;
+        while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+    }
+    host.close();
+    browser.onNavigate = nullptr;
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    Options o;
+    if (!parseOptions(argc, argv, o)) {
+        std::fputs(kUsage, stderr);
+        return 2;
+    }
+    if (FAILED(OleInitialize(nullptr))) {
+        std::fprintf(stderr, "olehost: OLE cannot start\n");
+        return 1;
+    }
+    const int status = run(o);
+    OleUninitialize();
+    return status;
+}
