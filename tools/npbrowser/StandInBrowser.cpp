@@ -446,6 +446,8 @@ Canvas::~Canvas()
 
 unsigned Canvas::pixel(int x, int y) const
 {
+    if (!bits_ || x < 0 || y < 0 || x >= width_ || y >= height_)
+        return 0;   // no surface (too large to allocate) or outside it
     GdiFlush();
     const size_t stride = (size_t(width_) * 3 + 3) & ~size_t(3);
     const uint8_t* p = bits_ + size_t(y) * stride + size_t(x) * 3;
@@ -454,6 +456,8 @@ unsigned Canvas::pixel(int x, int y) const
 
 bool Canvas::saveBmp(const std::string& path) const
 {
+    if (!bits_)
+        return false;
     GdiFlush();
     const size_t stride = (size_t(width_) * 3 + 3) & ~size_t(3);
     BITMAPFILEHEADER file = {};

@@ -140,7 +140,9 @@ public:
     HDC dc() const { return dc_; }
     int width() const { return width_; }
     int height() const { return height_; }
-    // 0xRRGGBB at (x, y), y from the top.
+    // False when the surface could not be made (too large).
+    bool valid() const { return bits_ != nullptr; }
+    // 0xRRGGBB at (x, y), y from the top; 0 outside or without a surface.
     unsigned pixel(int x, int y) const;
     bool saveBmp(const std::string& path) const;
 
