@@ -6,9 +6,11 @@
 // the campaign's seed and its number, for the regression test to replay.
 //
 //   mutate [--documents N] [--seed S] [--timeout-ms T] [--keep DIR] [--replay DIR]
+//          [--write N PATH]
 //
-// --replay runs the documents of a directory instead of mutants. Exits with 1
-// when any document failed.
+// --replay runs the documents of a directory instead of mutants; --write only
+// writes mutant N of the campaign to PATH (to look at a document the report
+// names). Exits with 1 when any document failed.
 #include "DocumentMutator.h"
 #include "SeedDocuments.h"
 #include "UserMessage.h"
@@ -195,9 +197,16 @@ int main(int argc, char** argv)
     unsigned long documents = 300;
     unsigned long long seed = GetTickCount();
     DWORD timeoutMs = 20000;
-    std::string keep, replay;
+    std::string keep, replay, writePath;
+    unsigned long writeIndex = 0;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string option = argv[i];
+        if (option == "--write" && i + 2 < argc) {
+            writeIndex = std::strtoul(argv[i + 1], nullptr, 10);
+            writePath = argv[++i + 1];
+            documents = writeIndex + 1;
+            continue;
+        }
         if (option == "--documents")
             documents = std::strtoul(argv[i + 1], nullptr, 10);
         else if (option == "--seed")
@@ -259,6 +268,11 @@ int main(int argc, char** argv)
             const SeedDocument& from = seeds[random.below(uint32_t(seeds.size()))];
             std::string description;
             const std::vector<uint8_t> bytes = mutateDocument(from.bytes, random, description);
+            if (!writePath.empty()) {
+                if (n == writeIndex)
+                    std::printf("#%lu %s: %s\n", n, from.name.c_str(), description.c_str()), writeFile(writePath, bytes);
+                continue;
+            }
             writeFile(document, bytes);
             record("#" + std::to_string(n) + " " + from.name + ": " + description, runner.open(document), &bytes);
         }
