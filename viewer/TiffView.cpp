@@ -82,11 +82,15 @@ void TiffView::create(HWND parent, const RECT& rect)
                                CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, window_, nullptr, module, nullptr);
     SendMessageA(tooltip_, TTM_SETDELAYTIME, TTDT_INITIAL, MAKELPARAM(kTipDelayMs, 0));
 
-    LOGFONTA font = {};
-    font.lfHeight = 16;
-    font.lfWeight = FW_NORMAL;
-    lstrcpynA(font.lfFaceName, "Arial", LF_FACESIZE);
-    tipFont_ = CreateFontIndirectA(&font);
+    // A view created again (the control's window can be made anew) keeps
+    // its font, pen and lens surfaces.
+    if (!tipFont_) {
+        LOGFONTA font = {};
+        font.lfHeight = 16;
+        font.lfWeight = FW_NORMAL;
+        lstrcpynA(font.lfFaceName, "Arial", LF_FACESIZE);
+        tipFont_ = CreateFontIndirectA(&font);
+    }
     SendMessageA(tooltip_, WM_SETFONT, reinterpret_cast<WPARAM>(tipFont_), FALSE);
 
     lens_.setUp(module);
@@ -99,6 +103,11 @@ void TiffView::create(HWND parent, const RECT& rect)
 
     if (!framePen_ && settings().frameWidth != 0)
         framePen_ = CreatePen(PS_SOLID, settings().frameWidth, settings().frameColor);
+
+    // A document shown before the window was made anew gets its tooltip
+    // tools in the new tooltip control.
+    if (image_ && scaledWidth_ != 0)
+        updateScrollBars();
 }
 
 LRESULT TiffView::handleMessage(UINT message, WPARAM wParam, LPARAM, bool& handled)
@@ -115,6 +124,14 @@ LRESULT TiffView::handleMessage(UINT message, WPARAM wParam, LPARAM, bool& handl
     case WM_LBUTTONDBLCLK: onDoubleClick(); return 0;
     case WM_CAPTURECHANGED: onCaptureLost(); return 0;
     case WM_SETCURSOR: return 0;
+    case WM_DESTROY:
+        // The tooltip control belongs to the top-level window, not to this
+        // child window, so it goes with the view's window explicitly.
+        if (tooltip_ && IsWindow(tooltip_))
+            DestroyWindow(tooltip_);
+        tooltip_ = nullptr;
+        handled = false;
+        return 0;
     case WM_NCMOUSEMOVE: SetCursor(arrowCursor_); return 0;
     default: handled = false; return 0;
     }

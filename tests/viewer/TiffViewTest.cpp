@@ -307,6 +307,28 @@ TEST(TiffViewWindow, HugeBilevelDrawingShowsItsLinesAtEveryZoom)
     EXPECT_EQ(zoomed.at(9, 100), 0xFFFFFFu);
 }
 
+TEST(TiffViewWindow, AViewCreatedAgainInANewWindowLeaksNothing)
+{
+    // The control destroys its window and later creates the same view again.
+    ScopedFile doc(writeRgbDocument(120, 90, {{"a", u"tip", 1, 1, 50, 50}}));
+    ViewInWindow v(200, 150);
+    v.show(doc.path());
+    auto recreate = [&] {
+        DestroyWindow(v.view->hwnd());
+        RECT r = {0, 0, 202, 152};
+        v.view->create(v.host->hwnd(), r);
+        v.capture();
+    };
+    recreate();
+    const DWORD gdi = gdiObjects(), windows = userWindows();
+    for (int i = 0; i < 20; ++i)
+        recreate();
+    EXPECT_EQ(gdiObjects(), gdi);
+    EXPECT_EQ(userWindows(), windows);
+    // The new tooltip control has the document's tool again.
+    EXPECT_EQ(SendMessageA(v.view->tooltipWindow(), TTM_GETTOOLCOUNT, 0, 0), 1);
+}
+
 bool lineAt405(int x, int) { return x == 405; }
 
 TEST(TiffViewWindow, ThinLinesSurviveShrinkingWhereTheyAre)
