@@ -2,9 +2,8 @@
 // module, shows one document in a window of its own, prints every URL the
 // plug-in asks to load, and can run a short pointer script, take
 // screenshots and print into bitmap files, so that it runs without a person.
+#include "PointerScript.h"
 #include "StandInBrowser.h"
-
-#include <commctrl.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -38,14 +37,6 @@ const char kUsage[] =
     "  --wait-file FILE       let the window work until FILE exists (at most 60 s)\n"
     "  --quit                 end after the script (dialogs are then answered and reported)\n";
 
-struct Step {
-    enum Kind { Move, Click, Press, Release, Command, Wait, Screenshot, Mark, WaitFile } kind;
-    POINT point;
-    DWORD milliseconds;
-    std::string path;
-    int command = 0;
-};
-
 struct Options {
     std::string plugin;
     std::string document;
@@ -55,20 +46,9 @@ struct Options {
     std::string page;
     std::string fullPrint;
     std::string embedPrint;
-    std::vector<Step> script;
+    PointerScript script{"npbrowser", true, false};
     bool quit = false;
 };
-
-bool parsePair(const char* text, char separator, long& a, long& b)
-{
-    char* end = nullptr;
-    a = std::strtol(text, &end, 10);
-    if (end == text || *end != separator)
-        return false;
-    const char* second = end + 1;
-    b = std::strtol(second, &end, 10);
-    return end != second && *end == '\0';
-}
 
 bool parseOptions(int argc, char** argv, Options& o)
 {
@@ -84,16 +64,13 @@ bool parseOptions(int argc, char** argv, Options& o)
         } else if (arg == "-h" || arg == "--help") {
             return false;
         } else if (!hasValue && (arg == "--plugin" || arg == "--size" || arg == "--chunk" || arg == "--page" ||
-                                 arg == "--full-print" || arg == "--embed-print" || arg == "--move" ||
-                                 arg == "--click" || arg == "--wait" || arg == "--screenshot" || arg == "--mark" ||
-                                 arg == "--wait-file" || arg == "--press" || arg == "--release" ||
-                                 arg == "--command")) {
+                                 arg == "--full-print" || arg == "--embed-print" || o.script.takes(arg))) {
             std::fprintf(stderr, "npbrowser: %s needs a value\n", arg.c_str());
             return false;
         } else if (arg == "--plugin") {
             o.plugin = value, ++i;
         } else if (arg == "--size") {
-            if (!parsePair(value, 'x', a, b) || a < 1 || b < 1 || a > 8192 || b > 8192)
+            if (!parseNumberPair(value, 'x', a, b) || a < 1 || b < 1 || a > 8192 || b > 8192)
                 return std::fprintf(stderr, "npbrowser: bad size %s\n", value), false;
             o.width = int(a), o.height = int(b), ++i;
         } else if (arg == "--chunk") {
@@ -107,30 +84,9 @@ bool parseOptions(int argc, char** argv, Options& o)
             o.fullPrint = value, ++i;
         } else if (arg == "--embed-print") {
             o.embedPrint = value, ++i;
-        } else if (arg == "--move" || arg == "--click" || arg == "--press" || arg == "--release") {
-            if (!parsePair(value, ',', a, b))
-                return std::fprintf(stderr, "npbrowser: bad point %s\n", value), false;
-            const Step::Kind kind = arg == "--move"    ? Step::Move
-                                    : arg == "--click" ? Step::Click
-                                    : arg == "--press" ? Step::Press
-                                                       : Step::Release;
-            o.script.push_back({kind, {a, b}, 0, {}});
-            ++i;
-        } else if (arg == "--command") {
-            char* end = nullptr;
-            const long id = std::strtol(value, &end, 10);
-            if (end == value || *end != '\0' || id < 1 || id > 0xFFFF)
-                return std::fprintf(stderr, "npbrowser: bad command id %s\n", value), false;
-            o.script.push_back({Step::Command, {}, 0, {}, int(id)});
-            ++i;
-        } else if (arg == "--wait") {
-            o.script.push_back({Step::Wait, {}, DWORD(std::strtoul(value, nullptr, 10)), {}});
-            ++i;
-        } else if (arg == "--screenshot" || arg == "--mark" || arg == "--wait-file") {
-            const Step::Kind kind = arg == "--screenshot" ? Step::Screenshot
-                                    : arg == "--mark"     ? Step::Mark
-                                                          : Step::WaitFile;
-            o.script.push_back({kind, {}, 0, value});
+        } else if (o.script.takes(arg)) {
+            if (!o.script.add(arg, value))
+                return false;
             ++i;
         } else if (arg.rfind("--", 0) == 0) {
             std::fprintf(stderr, "npbrowser: unknown option %s\n", arg.c_str());
@@ -152,102 +108,6 @@ void printRequest(const UrlRequest& request, const std::string& page)
     if (!page.empty())
         std::printf("  resolved: %s\n", resolveUrl(page, request.url).c_str());
     std::fflush(stdout);
-}
-
-// The deepest visible child of `window` at a client point, and the point in
-// that child's client coordinates.
-HWND childAt(HWND window, POINT& point)
-{
-    for (;;) {
-        HWND child = ChildWindowFromPointEx(window, point, CWP_SKIPINVISIBLE | CWP_SKIPDISABLED);
-        if (!child || child == window)
-            return window;
-        MapWindowPoints(window, child, &point, 1);
-        window = child;
-    }
-}
-
-// A pointer message with the given keys at a client point of `window`, as
-// the system delivers it: the cursor moves there and the window under it, or
-// the window holding the capture, gets the message.
-void pointerWithKeys(HWND window, POINT client, UINT message, WPARAM keys)
-{
-    POINT screen = client;
-    ClientToScreen(window, &screen);
-    SetCursorPos(screen.x, screen.y);
-    POINT local = client;
-    HWND target = childAt(window, local);
-    if (HWND captured = GetCapture()) {
-        local = screen;
-        ScreenToClient(captured, &local);
-        target = captured;
-    }
-    PostMessageA(target, message, keys, MAKELPARAM(local.x, local.y));
-    pumpMessagesFor(0);
-}
-
-// A toolbar button click: WM_COMMAND from the plug-in's toolbar to the
-// window that holds it (the plug-in's window).
-void toolbarCommand(HWND window, int id)
-{
-    HWND toolbar = FindWindowExA(window, nullptr, TOOLBARCLASSNAMEA, nullptr);
-    SendMessageA(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(toolbar));
-}
-
-void runScript(const Options& o, HWND window)
-{
-    bool buttonDown = false;   // between --press and --release
-    for (const Step& step : o.script) {
-        switch (step.kind) {
-        case Step::Move:
-            if (buttonDown)
-                pointerWithKeys(window, step.point, WM_MOUSEMOVE, MK_LBUTTON);
-            else
-                pointerMove(window, step.point);
-            pumpMessagesFor(50);
-            break;
-        case Step::Press:
-            pointerWithKeys(window, step.point, WM_MOUSEMOVE, buttonDown ? MK_LBUTTON : 0);
-            pointerWithKeys(window, step.point, WM_LBUTTONDOWN, MK_LBUTTON);
-            buttonDown = true;
-            pumpMessagesFor(50);
-            break;
-        case Step::Release:
-            pointerWithKeys(window, step.point, WM_MOUSEMOVE, MK_LBUTTON);
-            pointerWithKeys(window, step.point, WM_LBUTTONUP, 0);
-            buttonDown = false;
-            pumpMessagesFor(50);
-            break;
-        case Step::Command:
-            toolbarCommand(window, step.command);
-            pumpMessagesFor(50);
-            break;
-        case Step::Click:
-            pointerClick(window, step.point);
-            pumpMessagesFor(50);
-            break;
-        case Step::Wait:
-            pumpMessagesFor(step.milliseconds);
-            break;
-        case Step::Screenshot:
-            pumpMessagesFor(50);
-            if (saveScreenshot(window, step.path))
-                std::printf("screenshot: %s\n", step.path.c_str());
-            else
-                std::fprintf(stderr, "npbrowser: cannot save %s\n", step.path.c_str());
-            break;
-        case Step::Mark:
-            pumpMessagesFor(50);
-            if (FILE* mark = std::fopen(step.path.c_str(), "wb"))
-                std::fclose(mark);
-            break;
-        case Step::WaitFile:
-            for (int i = 0; i < 600 && GetFileAttributesA(step.path.c_str()) == INVALID_FILE_ATTRIBUTES; ++i)
-                pumpMessagesFor(100);
-            break;
-        }
-        std::fflush(stdout);
-    }
 }
 
 void printInto(const Options& o, InstanceDriver& instance)
@@ -321,7 +181,7 @@ int main(int argc, char** argv)
             instance.stream(bytes, o.chunk);
         }
         pumpMessagesFor(100);
-        runScript(o, window.hwnd());
+        o.script.run(window.hwnd());
         printInto(o, instance);
 
         if (!o.quit) {

@@ -74,18 +74,8 @@ HWND windowAt(HWND window, POINT& point)
 
 void postPointer(HWND window, POINT client, UINT message, WPARAM keys)
 {
-    POINT screen = client;
-    ClientToScreen(window, &screen);
-    SetCursorPos(screen.x, screen.y);
-    POINT local = client;
-    HWND target = windowAt(window, local);
-    HWND captured = GetCapture();
-    if (captured) {
-        // A window holding the capture gets the message wherever the pointer is.
-        local = screen;
-        ScreenToClient(captured, &local);
-        target = captured;
-    }
+    POINT local;
+    HWND target = pointerTarget(window, client, local);
     PostMessageA(target, WM_SETCURSOR, WPARAM(target), MAKELPARAM(HTCLIENT, message));
     PostMessageA(target, message, keys, MAKELPARAM(local.x, local.y));
 }
@@ -381,6 +371,22 @@ std::string resolveUrl(const std::string& page, const std::string& url)
     if (FAILED(UrlCombineA(page.c_str(), url.c_str(), resolved, &length, 0)))
         return url;
     return resolved;
+}
+
+HWND pointerTarget(HWND window, POINT client, POINT& local)
+{
+    POINT screen = client;
+    ClientToScreen(window, &screen);
+    SetCursorPos(screen.x, screen.y);
+    local = client;
+    HWND target = windowAt(window, local);
+    if (HWND captured = GetCapture()) {
+        // A window holding the capture gets the message wherever the pointer is.
+        local = screen;
+        ScreenToClient(captured, &local);
+        target = captured;
+    }
+    return target;
 }
 
 void pointerMove(HWND window, POINT client)

@@ -122,6 +122,11 @@ bool fetchDocument(const std::string& source, std::vector<uint8_t>& bytes, std::
 // `url` resolved against `page` (unchanged when page is empty or url absolute).
 std::string resolveUrl(const std::string& page, const std::string& url);
 
+// Moves the cursor to a point in `window`'s client coordinates and returns
+// the window that gets pointer messages there: the deepest visible child
+// under it, or the window holding the capture; `local` is the point in that
+// window's client coordinates.
+HWND pointerTarget(HWND window, POINT client, POINT& local);
 // Pointer input as a user would give it, at a point in `window`'s client
 // coordinates: the cursor moves there and the window under it gets the
 // mouse messages.

@@ -5,14 +5,13 @@
 // short pointer script, screenshots and a drawing into a bitmap let it run
 // without a person.
 #include "OleHost.h"
+#include "PointerScript.h"
 #include "StandInBrowser.h"
 #include "rozerado_h.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <memory>
 #include <string>
-#include <vector>
 
 namespace {
 
@@ -34,13 +33,6 @@ const char kUsage[] =
     "  --quit                 end after the script (dialogs are then answered and reported)\n"
     "Every Navigate2 is printed as \"Navigate2: URL target FRAME\".\n";
 
-struct Step {
-    enum Kind { Move, Click, Wait, Screenshot } kind;
-    POINT point;
-    DWORD milliseconds;
-    std::string path;
-};
-
 struct Options {
     std::string module;
     std::wstring progId = L"ROZERADO.RAVOVavIrezCtrl";
@@ -49,7 +41,7 @@ struct Options {
     std::wstring page;
     int width = 640, height = 480;
     std::string drawBmp;
-    std::vector<Step> script;
+    PointerScript script{"olehost", false, true};
     bool quit = false;
 };
 
@@ -75,17 +67,6 @@ std::string narrow(const std::wstring& text)
     return bytes;
 }
 
-bool parsePair(const char* text, char separator, long& a, long& b)
-{
-    char* end = nullptr;
-    a = std::strtol(text, &end, 10);
-    if (end == text || *end != separator)
-        return false;
-    const char* second = end + 1;
-    b = std::strtol(second, &end, 10);
-    return end != second && *end == '\0';
-}
-
 bool parseOptions(int argc, char** argv, Options& o)
 {
     for (int i = 1; i < argc; ++i) {
@@ -97,8 +78,7 @@ bool parseOptions(int argc, char** argv, Options& o)
         if (arg == "-h" || arg == "--help")
             return false;
         const bool known = arg == "--module" || arg == "--progid" || arg == "--src" || arg == "--page" ||
-                           arg == "--size" || arg == "--draw-bmp" || arg == "--move" || arg == "--click" ||
-                           arg == "--wait" || arg == "--screenshot";
+                           arg == "--size" || arg == "--draw-bmp" || o.script.takes(arg);
         if (!known) {
             std::fprintf(stderr, "olehost: unknown argument %s\n", arg.c_str());
             return false;
@@ -118,53 +98,16 @@ bool parseOptions(int argc, char** argv, Options& o)
         } else if (arg == "--page") {
             o.page = widen(value);
         } else if (arg == "--size") {
-            if (!parsePair(value, 'x', a, b) || a < 1 || b < 1 || a > 4096 || b > 4096)
+            if (!parseNumberPair(value, 'x', a, b) || a < 1 || b < 1 || a > 4096 || b > 4096)
                 return std::fprintf(stderr, "olehost: bad size %s\n", value), false;
             o.width = int(a), o.height = int(b);
         } else if (arg == "--draw-bmp") {
             o.drawBmp = value;
-        } else if (arg == "--move" || arg == "--click") {
-            if (!parsePair(value, ',', a, b))
-                return std::fprintf(stderr, "olehost: bad point %s\n", value), false;
-            o.script.push_back({arg == "--move" ? Step::Move : Step::Click, {a, b}, 0, {}});
-        } else if (arg == "--wait") {
-            char* end = nullptr;
-            const unsigned long ms = std::strtoul(value, &end, 10);
-            if (end == value || *end != '\0' || ms > 600000)
-                return std::fprintf(stderr, "olehost: bad wait %s\n", value), false;
-            o.script.push_back({Step::Wait, {}, DWORD(ms), {}});
-        } else {
-            o.script.push_back({Step::Screenshot, {}, 0, value});
+        } else if (!o.script.add(arg, value)) {
+            return false;
         }
     }
     return true;
-}
-
-void runScript(const Options& o, HWND window)
-{
-    for (const Step& step : o.script) {
-        switch (step.kind) {
-        case Step::Move:
-            pointerMove(window, step.point);
-            pumpMessagesFor(50);
-            break;
-        case Step::Click:
-            pointerClick(window, step.point);
-            pumpMessagesFor(50);
-            break;
-        case Step::Wait:
-            pumpMessagesFor(step.milliseconds);
-            break;
-        case Step::Screenshot:
-            pumpMessagesFor(50);
-            if (saveScreenshot(window, step.path))
-                std::printf("screenshot: %s\n", step.path.c_str());
-            else
-                std::fprintf(stderr, "olehost: cannot save %s\n", step.path.c_str());
-            break;
-        }
-        std::fflush(stdout);
-    }
 }
 
 // The control's drawing of itself, at the size of its window.
@@ -224,7 +167,7 @@ int run(const Options& o)
         return 1;
     }
     pumpMessagesFor(100);
-    runScript(o, host.hwnd());
+    o.script.run(host.hwnd());
     if (!o.drawBmp.empty())
         drawToBitmap(host, o.drawBmp);
 
