@@ -145,3 +145,29 @@ size_t controlDownloads()
     }
     return count;
 }
+
+std::wstring toFileUrl(const std::string& path)
+{
+    std::wstring url = L"file:///" + std::wstring(path.begin(), path.end());
+    for (wchar_t& c : url)
+        if (c == L'\\')
+            c = L'/';
+    return url;
+}
+
+TiffFixture twoColourFixture(uint32_t width, uint32_t height, unsigned left, unsigned right)
+{
+    TiffFixture fixture;
+    fixture.width = width;
+    fixture.height = height;
+    fixture.photometric = 2;   // RGB
+    fixture.samplesPerPixel = 3;
+    fixture.pixels.resize(size_t(width) * height * 3, 0);
+    for (size_t i = 0; i < fixture.pixels.size(); i += 3) {
+        const unsigned colour = (i / 3) % width < width / 2 ? left : right;
+        fixture.pixels[i] = uint8_t(colour >> 16);
+        fixture.pixels[i + 1] = uint8_t(colour >> 8);
+        fixture.pixels[i + 2] = uint8_t(colour);
+    }
+    return fixture;
+}

@@ -4,6 +4,8 @@
 #include <windows.h>
 #include <objbase.h>
 
+#include "TiffFixture.h"
+
 #include <string>
 #include <vector>
 
@@ -41,3 +43,9 @@ size_t controlDownloads();
 // Runs a program with a command line and waits; its exit code, or -1.
 // Standard output goes to `output` when given.
 int runProgram(const std::wstring& commandLine, std::string* output = nullptr, DWORD timeoutMs = 60000);
+
+// The file: URL of a local path (backslashes become slashes).
+std::wstring toFileUrl(const std::string& path);
+// An 8-bit RGB document without hotspots: the left half of each row `left`,
+// the right half `right` (0xRRGGBB).
+TiffFixture twoColourFixture(uint32_t width, uint32_t height, unsigned left, unsigned right);

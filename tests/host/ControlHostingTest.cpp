@@ -24,28 +24,6 @@ namespace {
 using AttachControlFn = HRESULT(WINAPI*)(IUnknown*, HWND, IUnknown**);
 using WinInitFn = BOOL(WINAPI*)();
 
-std::wstring fileUrl(const std::string& path)
-{
-    std::wstring url = L"file:///" + std::wstring(path.begin(), path.end());
-    for (wchar_t& c : url)
-        if (c == L'\\')
-            c = L'/';
-    return url;
-}
-
-bool writeSolidRedDocument(const std::string& path)
-{
-    TiffFixture fixture;
-    fixture.width = 64;
-    fixture.height = 48;
-    fixture.photometric = 2;   // RGB
-    fixture.samplesPerPixel = 3;
-    fixture.pixels.resize(64 * 48 * 3, 0);
-    for (size_t i = 0; i < fixture.pixels.size(); i += 3)
-        fixture.pixels[i] = 255;
-    return writeTiffFixture(path, fixture);
-}
-
 int distinctColours(const Capture& capture)
 {
     std::set<unsigned> colours(capture.pixels.begin(), capture.pixels.end());
@@ -73,7 +51,7 @@ protected:
         document = new ScopedFile(uniqueTempPath(".htf"));
         red = new ScopedFile(uniqueTempPath(".htf"));
         writeSampleDocument(document->path());
-        writeSolidRedDocument(red->path());
+        writeTiffFixture(red->path(), twoColourFixture(64, 48, 0xFF0000, 0xFF0000));   // solid red
     }
     static void TearDownTestSuite()
     {
@@ -177,7 +155,7 @@ TEST_F(ControlHosting, SourceSetBeforeActivationIsShownAtTheFirstPaint)
 {
     Hosted hosted = create();
     ASSERT_NE(hosted.ctrl, nullptr);
-    hosted.putSrc(fileUrl(red->path()));
+    hosted.putSrc(toFileUrl(red->path()));
     EXPECT_TRUE(fileExists(hosted.downloadFile()));   // downloaded at once
     EXPECT_EQ(hosted.controlWindow(), nullptr);
 
@@ -194,14 +172,14 @@ TEST_F(ControlHosting, SourceAndLocalFileReplaceTheDocumentWhileActive)
 {
     Hosted hosted = create();
     activate(hosted);
-    hosted.putSrc(fileUrl(document->path()));
+    hosted.putSrc(toFileUrl(document->path()));
     const std::string download = hosted.downloadFile();
     EXPECT_EQ(readWholeFile(download), readWholeFile(document->path()));
     const Capture plan = capture(hosted);
     EXPECT_EQ(redPixels(plan), 0);
     EXPECT_GT(distinctColours(plan), 3);
 
-    hosted.putSrc(fileUrl(red->path()));
+    hosted.putSrc(toFileUrl(red->path()));
     EXPECT_EQ(readWholeFile(download), readWholeFile(red->path()));   // same file name
     EXPECT_GT(redPixels(capture(hosted)), 1000);
 
@@ -211,7 +189,7 @@ TEST_F(ControlHosting, SourceAndLocalFileReplaceTheDocumentWhileActive)
     EXPECT_EQ(redPixels(capture(hosted)), 0);
     BSTR src = nullptr;
     hosted.ctrl->get_src(&src);
-    EXPECT_EQ(std::wstring(src), fileUrl(red->path()));
+    EXPECT_EQ(std::wstring(src), toFileUrl(red->path()));
     SysFreeString(src);
     destroy(hosted);
 }
@@ -220,7 +198,7 @@ TEST_F(ControlHosting, EmptySourceWhileActiveDeletesTheDownloadAndEmptiesTheView
 {
     Hosted hosted = create();
     activate(hosted);
-    hosted.putSrc(fileUrl(red->path()));
+    hosted.putSrc(toFileUrl(red->path()));
     ASSERT_GT(redPixels(capture(hosted)), 1000);
     {
         DialogWatcher watcher;
@@ -239,7 +217,7 @@ TEST_F(ControlHosting, HostDrawingReadsTheDownloadedFileAgain)
 {
     Hosted hosted = create();
     activate(hosted);
-    hosted.putSrc(fileUrl(document->path()));
+    hosted.putSrc(toFileUrl(document->path()));
     // The download is replaced behind the control's back: a host drawing
     // shows what the file holds now.
     std::vector<unsigned char> redBytes = readWholeFile(red->path());
@@ -274,7 +252,7 @@ TEST_F(ControlHosting, FiftyControlsLeaveNothingBehind)
     auto cycle = [this](int count) {
         for (int i = 0; i < count; ++i) {
             Hosted hosted = create();
-            hosted.putSrc(fileUrl(document->path()));
+            hosted.putSrc(toFileUrl(document->path()));
             activate(hosted);
             capture(hosted);
             const std::string download = hosted.downloadFile();

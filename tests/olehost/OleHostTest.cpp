@@ -24,26 +24,10 @@ constexpr unsigned kRed = 0xFF0000;
 constexpr wchar_t kProgId[] = L"ROZERADO.RAVOVavIrezCtrl";
 const std::wstring kTemplateResult = L"/servlets/ZevuRedor?ShtmlFile=815";
 
-std::wstring fileUrl(const std::string& path)
-{
-    std::wstring url = L"file:///" + std::wstring(path.begin(), path.end());
-    for (wchar_t& c : url)
-        if (c == L'\\')
-            c = L'/';
-    return url;
-}
-
 // 200 x 150, left half blue, right half red; one hotspot "815" over all of it.
 bool writeDocument(const std::string& path)
 {
-    TiffFixture fixture;
-    fixture.width = 200;
-    fixture.height = 150;
-    fixture.photometric = 2;   // RGB
-    fixture.samplesPerPixel = 3;
-    fixture.pixels.resize(200 * 150 * 3, 0);
-    for (size_t i = 0; i < fixture.pixels.size(); i += 3)
-        fixture.pixels[i + ((i / 3) % 200 < 100 ? 2 : 0)] = 255;
+    TiffFixture fixture = twoColourFixture(200, 150, kBlue, kRed);
     fixture.withHotspotTag = true;
     fixture.hotspotBytes = hotspotStreamBytes({{"815", u"Town hall", 0, 0, 200, 150}});
     return writeTiffFixture(path, fixture);
@@ -101,7 +85,7 @@ protected:
     void embedFromModule(OleHost& host, const std::wstring& page = L"")
     {
         host.setPage(page);
-        host.parameters().set(L"src", fileUrl(document->path()));
+        host.parameters().set(L"src", toFileUrl(document->path()));
         ASSERT_EQ(host.createFromModule(besideProgram("ROZERADO.DLL"), CLSID_RAVOVavIrezCtrl), S_OK);
         ASSERT_EQ(host.embed(), S_OK);
         pumpMessages();
@@ -203,7 +187,7 @@ TEST_F(OleHostTest, DestroyingTheContainerWindowDeletesTheDownload)
 
 TEST_F(OleHostTest, ProgramPrintsTheNavigationOfAClick)
 {
-    const std::wstring source = fileUrl(document->path());
+    const std::wstring source = toFileUrl(document->path());
     const std::string command = "\"" + besideProgram("olehost.exe") + "\" --module \"" +
                                 besideProgram("ROZERADO.DLL") + "\" --src " + std::string(source.begin(), source.end()) +
                                 " --page http://www.example.com:81/dir/page.htm --size 400x340 --click 200,190 --quit";
@@ -259,7 +243,7 @@ RegisteredControl::GetControlFn RegisteredControl::getControl = nullptr;
 TEST_F(RegisteredControl, ProgIdInTheStandInContainerShowsTheSrcParameter)
 {
     OleHost host(kWidth, kHeight);
-    host.parameters().set(L"src", fileUrl(document->path()));
+    host.parameters().set(L"src", toFileUrl(document->path()));
     ASSERT_EQ(host.createRegistered(kProgId), S_OK);
     ASSERT_EQ(host.embed(), S_OK);
     pumpMessages();
@@ -284,7 +268,7 @@ TEST_F(RegisteredControl, RuntimeContainerWindowCreatesTheControlByProgIdOrClsid
         control->QueryInterface(IID_IRAVOVavIrezCtrl, reinterpret_cast<void**>(&ctrl));
         control->Release();
         ASSERT_NE(ctrl, nullptr);
-        const std::wstring source = fileUrl(document->path());
+        const std::wstring source = toFileUrl(document->path());
         BSTR value = SysAllocString(source.c_str());
         EXPECT_EQ(ctrl->put_src(value), S_OK);
         SysFreeString(value);
