@@ -7,11 +7,11 @@
 //   bench_open [runs] [open|libtiff]
 // With "open" or "libtiff" only that side runs, so that the peak figure is
 // that side's own.
+#include "BenchDocuments.h"
 #include "BenchTimer.h"
 #include "GlobalMemory.h"
 #include "HtfDocument.h"
 #include "HotspotList.h"
-#include "SyntheticImages.h"
 #include "TiffFixture.h"
 #include "UserMessage.h"
 
@@ -25,47 +25,6 @@
 #include <vector>
 
 namespace {
-
-std::string tempPath(const char* name)
-{
-    char dir[MAX_PATH] = {};
-    GetTempPathA(MAX_PATH, dir);
-    return std::string(dir) + name;
-}
-
-bool exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-// A0 drawing at 400 dpi: a grid, diagonals and blocks of "text" on white.
-TiffFixture a0Drawing()
-{
-    TiffFixture f;
-    f.width = 13000, f.height = 18000, f.bitsPerSample = 1, f.photometric = PHOTOMETRIC_MINISWHITE;
-    f.compression = COMPRESSION_CCITTFAX4, f.rowsPerStrip = 18000, f.xResolution = 400;
-    const uint32_t scan = (f.width + 7) / 8;
-    f.pixels.assign(size_t(scan) * f.height, 0);
-    auto set = [&](uint32_t x, uint32_t y) { f.pixels[size_t(y) * scan + x / 8] |= uint8_t(0x80 >> (x % 8)); };
-    for (uint32_t y = 0; y < f.height; ++y) {
-        for (uint32_t x = 0; x < f.width; x += (y % 500 < 3) ? 1 : 500)
-            set(x, y);                                   // grid
-        for (uint32_t t = 0; t < 3; ++t) {
-            set((y * 13000ull / 18000 + t) % f.width, y);  // diagonal
-        }
-        if (y % 40 < 12 && (y / 2000) % 2 == 0)
-            for (uint32_t x = 600; x < 4000; ++x)
-                if ((x * 7 + y / 40 * 13) % 23 < 9)
-                    set(x, y);                           // text-like runs
-    }
-    return f;
-}
-
-TiffFixture photo()
-{
-    TiffFixture f;
-    f.width = 8000, f.height = 6000, f.photometric = PHOTOMETRIC_RGB, f.samplesPerPixel = 3;
-    f.compression = COMPRESSION_LZW, f.xResolution = 300;
-    f.pixels = photoLikeRgb(f.width, f.height);
-    return f;
-}
 
 TiffFixture paletteImage()
 {
@@ -129,7 +88,7 @@ int main(int argc, char** argv)
         TiffFixture (*make)();
         bool rgba;
     } docs[] = {
-        {"A0 drawing 13000x18000 bilevel G4", "rozerado-bench-a0.tif", a0Drawing, false},
+        {"A0 drawing 13000x18000 bilevel G4", "rozerado-bench-a0.tif", [] { return a0Drawing(13000, 18000); }, false},
         {"photo 8000x6000 RGB LZW", "rozerado-bench-photo.tif", photo, true},
         {"palette 6000x4000 8-bit LZW", "rozerado-bench-palette.tif", paletteImage, false},
     };
@@ -137,12 +96,9 @@ int main(int argc, char** argv)
     std::printf("%-36s %10s %10s %7s %14s %14s\n", "document", "open s", "libtiff s", "ratio",
                 "peak MiB (lib)", "peak MiB (open)");
     for (const Doc& doc : docs) {
-        const std::string path = tempPath(doc.file);
-        if (!exists(path)) {
-            std::fprintf(stderr, "generating %s ...\n", path.c_str());
-            if (!writeTiffFixture(path, doc.make()))
-                return 2;
-        }
+        std::string path;
+        if (!benchDocument(doc.file, doc.make, path))
+            return 2;
         const double alone = only == "open" ? 0 : bestOf(runs, [&] { libtiffDecode(path, doc.rgba); });
         const double peakAlone = peakMemoryMiB();
         const double open = only == "libtiff" ? 0 : bestOf(runs, [&] { openDocument(path); });

@@ -10,10 +10,10 @@
 // Prints figures; asserts nothing.
 //
 //   bench_view [runs]
+#include "BenchDocuments.h"
 #include "BenchTimer.h"
 #include "CommandIds.h"
 #include "ImageRenderer.h"
-#include "SyntheticImages.h"
 #include "TiffFixture.h"
 #include "TiffView.h"
 #include "UserMessage.h"
@@ -33,15 +33,6 @@ constexpr int kClientWidth = 1000;
 constexpr int kClientHeight = 800;
 constexpr double kTarget = 2.0;
 
-std::string tempPath(const char* name)
-{
-    char dir[MAX_PATH] = {};
-    GetTempPathA(MAX_PATH, dir);
-    return std::string(dir) + name;
-}
-
-bool exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
 // A few hotspots: the first lies in the part that 1:1 shows (the top-left
 // corner), the others are spread over the image.
 std::vector<FixtureHotspot> benchHotspots(uint32_t w, uint32_t h)
@@ -53,37 +44,6 @@ std::vector<FixtureHotspot> benchHotspots(uint32_t w, uint32_t h)
         {"1003", u"Lower right detail", W - 1500, H - 1200, W - 300, H - 300},
         {"1004", u"Left margin note", 50, H / 3, 900, H / 3 + 700},
     };
-}
-
-// A0 drawing at 400 dpi: a grid, a diagonal and blocks of "text" on white.
-TiffFixture a0Drawing()
-{
-    TiffFixture f;
-    f.width = 13245, f.height = 18720, f.bitsPerSample = 1, f.photometric = PHOTOMETRIC_MINISWHITE;
-    f.compression = COMPRESSION_CCITTFAX4, f.rowsPerStrip = f.height, f.xResolution = 400;
-    const uint32_t scan = (f.width + 7) / 8;
-    f.pixels.assign(size_t(scan) * f.height, 0);
-    auto set = [&](uint32_t x, uint32_t y) { f.pixels[size_t(y) * scan + x / 8] |= uint8_t(0x80 >> (x % 8)); };
-    for (uint32_t y = 0; y < f.height; ++y) {
-        for (uint32_t x = 0; x < f.width; x += (y % 500 < 3) ? 1 : 500)
-            set(x, y);                                                  // grid
-        for (uint32_t t = 0; t < 3; ++t)
-            set(uint32_t((uint64_t(y) * f.width / f.height + t) % f.width), y);   // diagonal
-        if (y % 40 < 12 && (y / 2000) % 2 == 0)
-            for (uint32_t x = 600; x < 4000; ++x)
-                if ((x * 7 + y / 40 * 13) % 23 < 9)
-                    set(x, y);                                          // text-like runs
-    }
-    return f;
-}
-
-TiffFixture photo()
-{
-    TiffFixture f;
-    f.width = 8000, f.height = 6000, f.photometric = PHOTOMETRIC_RGB, f.samplesPerPixel = 3;
-    f.compression = COMPRESSION_LZW, f.xResolution = 300;
-    f.pixels = photoLikeRgb(f.width, f.height);
-    return f;
 }
 
 double seconds(const std::function<void()>& work)
@@ -560,7 +520,7 @@ int main(int argc, char** argv)
         const char* file;
         TiffFixture (*make)();
     } docs[] = {
-        {"A0 drawing 13245x18720 bilevel G4", "rozerado-benchview-a0.htf", a0Drawing},
+        {"A0 drawing 13245x18720 bilevel G4", "rozerado-benchview-a0.htf", [] { return a0Drawing(13245, 18720); }},
         {"photo 8000x6000 RGB LZW", "rozerado-benchview-photo.htf", photo},
     };
     TIFFSetWarningHandler(nullptr);
@@ -568,15 +528,15 @@ int main(int argc, char** argv)
                 "into the window (target: within %.0f x)\n",
                 kClientWidth, kClientHeight, runs, kClientWidth, kClientHeight, kTarget);
     for (const Doc& doc : docs) {
-        const std::string path = tempPath(doc.file);
-        if (!exists(path)) {
-            std::fprintf(stderr, "generating %s ...\n", path.c_str());
+        std::string path;
+        const bool written = benchDocument(doc.file, [&doc] {
             TiffFixture f = doc.make();
             f.withHotspotTag = true;
             f.hotspotBytes = hotspotStreamBytes(benchHotspots(f.width, f.height));
-            if (!writeTiffFixture(path, f))
-                return 2;
-        }
+            return f;
+        }, path);
+        if (!written)
+            return 2;
         ViewBench bench(path, runs);
         if (!bench.loaded()) {
             std::fprintf(stderr, "bench_view: cannot show %s\n", path.c_str());
