@@ -145,13 +145,7 @@ int main(int argc, char** argv)
     }
 
     // Without a person nobody could answer a message box.
-    std::unique_ptr<DialogDismisser> dismisser;
-    if (o.quit) {
-        dismisser.reset(new DialogDismisser([](const std::string& caption, const std::string& text) {
-            std::printf("dialog \"%s\": %s (dismissed)\n", caption.c_str(), text.c_str());
-            std::fflush(stdout);
-        }));
-    }
+    const std::unique_ptr<DialogDismisser> dismisser = printingDialogDismisser(o.quit);
 
     PluginModule module(o.plugin);
     if (!module.loaded()) {
@@ -184,13 +178,8 @@ int main(int argc, char** argv)
         o.script.run(window.hwnd());
         printInto(o, instance);
 
-        if (!o.quit) {
-            MSG msg;
-            while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
-                TranslateMessage(&msg);
-                DispatchMessageA(&msg);
-            }
-        }
+        if (!o.quit)
+            runMessageLoop();
         instance.destroy();
     }
     PluginModule::setUrlListener(nullptr);

@@ -424,6 +424,15 @@ void pumpMessagesFor(DWORD milliseconds)
     }
 }
 
+void runMessageLoop()
+{
+    MSG msg;
+    while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+}
+
 Canvas::Canvas(int width, int height, COLORREF fill) : width_(width), height_(height)
 {
     BITMAPINFO info = {};
@@ -572,4 +581,15 @@ DWORD WINAPI DialogDismisser::run(void* self)
         Sleep(200);
     }
     return 0;
+}
+
+std::unique_ptr<DialogDismisser> printingDialogDismisser(bool wanted)
+{
+    if (!wanted)
+        return nullptr;
+    return std::unique_ptr<DialogDismisser>(
+        new DialogDismisser([](const std::string& caption, const std::string& text) {
+            std::printf("dialog \"%s\": %s (dismissed)\n", caption.c_str(), text.c_str());
+            std::fflush(stdout);
+        }));
 }

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -134,6 +135,8 @@ void pointerMove(HWND window, POINT client);
 void pointerClick(HWND window, POINT client);
 // Handles messages for the given time.
 void pumpMessagesFor(DWORD milliseconds);
+// Handles messages until WM_QUIT (a BrowserWindow closed).
+void runMessageLoop();
 
 // A 24-bit bitmap in memory with a device context to draw into.
 class Canvas {
@@ -178,3 +181,7 @@ private:
     HANDLE thread_ = nullptr;
     HANDLE stop_ = nullptr;
 };
+
+// For a run without a person (`wanted`): a dismisser that prints every dialog
+// as "dialog "CAPTION": TEXT (dismissed)" on stdout. Null otherwise.
+std::unique_ptr<DialogDismisser> printingDialogDismisser(bool wanted);

@@ -130,13 +130,7 @@ void drawToBitmap(OleHost& host, const std::string& path)
 int run(const Options& o)
 {
     // Without a person nobody could answer a message box.
-    std::unique_ptr<DialogDismisser> dismisser;
-    if (o.quit) {
-        dismisser.reset(new DialogDismisser([](const std::string& caption, const std::string& text) {
-            std::printf("dialog \"%s\": %s (dismissed)\n", caption.c_str(), text.c_str());
-            std::fflush(stdout);
-        }));
-    }
+    const std::unique_ptr<DialogDismisser> dismisser = printingDialogDismisser(o.quit);
 
     OleHost host(o.width, o.height, "olehost");
     if (!host.hwnd()) {
@@ -171,13 +165,8 @@ int run(const Options& o)
     if (!o.drawBmp.empty())
         drawToBitmap(host, o.drawBmp);
 
-    if (!o.quit) {
-        MSG msg;
-        while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
-            TranslateMessage(&msg);
-            DispatchMessageA(&msg);
-        }
-    }
+    if (!o.quit)
+        runMessageLoop();
     host.close();
     browser.onNavigate = nullptr;
     return 0;
