@@ -41,6 +41,8 @@ TIFFExtendProc parentExtender = nullptr;
 // since libtiff then discards the handle without a close.
 thread_local std::vector<PrivateTagBlock*>* openingBlocks = nullptr;
 
+constexpr tmsize_t kMaxLibtiffAllocation = tmsize_t(512) << 20;
+
 bool isPrivateTag(uint32_t tag)
 {
     return tag == TIFFTAG_QELCLIPPATH || tag == TIFFTAG_QELHOTSPOT;
@@ -169,7 +171,16 @@ TIFF* HtfTIFFFdOpen(HANDLE fileHandle, const char* name, const char* mode)
     }
     std::vector<PrivateTagBlock*> made;
     openingBlocks = &made;
-    TIFF* tif = TIFFFdOpen(int(reinterpret_cast<intptr_t>(fileHandle)), name, mode);
+    // No single allocation of libtiff's may exceed 512 MiB: a damaged entry
+    // count would otherwise make it take a gigabyte or more for a moment,
+    // which a 32-bit browser process may not survive. No image this module
+    // can show needs one block that large.
+    TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
+    if (options)
+        TIFFOpenOptionsSetMaxSingleMemAlloc(options, kMaxLibtiffAllocation);
+    TIFF* tif = TIFFFdOpenExt(int(reinterpret_cast<intptr_t>(fileHandle)), name, mode, options);
+    if (options)
+        TIFFOpenOptionsFree(options);
     openingBlocks = nullptr;
     if (!tif) {
         for (PrivateTagBlock* block : made)
