@@ -229,9 +229,8 @@ ImageRenderer::Tile* ImageRenderer::tile(DibHandle image, int32_t scaledWidth, i
                                          int row)
 {
     if (image != cachedImage_ || scaledWidth != cachedWidth_ || scaledHeight != cachedHeight_) {
-        // A new scale: the tiles go, the reduced plane of the same image stays.
-        if (image != cachedImage_)
-            reduced_ = ReducedPlane();
+        // A new scale: the tiles go. The reduced plane stays; it knows its
+        // image, and reset() drops it with the image.
         tiles_.clear();
         cachedBytes_ = 0;
         cachedImage_ = image;

@@ -480,6 +480,7 @@ void printRendererBreakdown(ViewBench& bench, int runs)
     std::printf("  tile renderer alone into a memory surface (ms, x blit):\n");
     for (const auto& s : sizes) {
         ImageRenderer renderer;
+        renderer.prepare(image);   // as the view does when the document is set
         const RECT doc = {0, 0, std::min<LONG>(kClientWidth, s.size.cx), std::min<LONG>(kClientHeight, s.size.cy)};
         const double build = seconds([&] { renderer.draw(memory, 0, 0, doc, image, s.size.cx, s.size.cy); });
         std::vector<double> cached;
