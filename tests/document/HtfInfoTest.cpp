@@ -1,6 +1,7 @@
 // The document inspector runs from a terminal, where nobody can press OK:
 // whatever the document, it must end, print what the reader would have shown
 // in a message box, and say by its exit code whether an image was read.
+#include "ChildProcess.h"
 #include "TempDir.h"
 #include "TiffFixture.h"
 
@@ -12,61 +13,13 @@
 
 namespace {
 
-struct ChildRun {
-    bool ended = false;
-    DWORD exitCode = 0;
-    std::string out, err;
-};
-
-HANDLE inheritableFile(const std::string& path)
-{
-    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    return CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, CREATE_ALWAYS,
-                       FILE_ATTRIBUTE_NORMAL, nullptr);
-}
-
-std::string textOf(const std::string& path)
-{
-    auto bytes = readWholeFile(path);
-    return std::string(bytes.begin(), bytes.end());
-}
-
 // Runs htfinfo.exe (built beside this program) on a document, for at most
 // 30 seconds.
 ChildRun runInspector(const std::string& document)
 {
-    char self[MAX_PATH] = {};
-    GetModuleFileNameA(nullptr, self, MAX_PATH);
-    std::string exe = self;
-    exe = exe.substr(0, exe.find_last_of("\\/") + 1) + "htfinfo.exe";
-    ScopedFile outFile(uniqueTempPath(".out")), errFile(uniqueTempPath(".err"));
-    HANDLE out = inheritableFile(outFile.path()), err = inheritableFile(errFile.path());
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = out;
-    startup.hStdError = err;
-    PROCESS_INFORMATION process{};
-    std::string commandLine = "\"" + exe + "\" \"" + document + "\"";
-    const BOOL started = CreateProcessA(exe.c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                                        &startup, &process);
-    CloseHandle(out);
-    CloseHandle(err);
-    ChildRun run;
-    if (!started) {
-        ADD_FAILURE() << "cannot start " << exe;
-        return run;
-    }
-    run.ended = WaitForSingleObject(process.hProcess, 30000) == WAIT_OBJECT_0;
-    if (!run.ended) {
-        TerminateProcess(process.hProcess, 99);
-        WaitForSingleObject(process.hProcess, 5000);
-    }
-    GetExitCodeProcess(process.hProcess, &run.exitCode);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    run.out = textOf(outFile.path());
-    run.err = textOf(errFile.path());
+    ChildRun run = runBesideThis("htfinfo.exe", "\"" + document + "\"", 30000);
+    if (!run.started)
+        ADD_FAILURE() << "cannot start " << programBesideThis("htfinfo.exe");
     return run;
 }
 

@@ -2,6 +2,7 @@
 // other tag stay as they were, the hotspots are the given ones, --list gives
 // the CSV back exactly; BMP pictures become LZW images with the same pixels;
 // errors name the line and leave nothing written.
+#include "ChildProcess.h"
 #include "DialogWatcher.h"
 #include "DibView.h"
 #include "HotspotList.h"
@@ -268,50 +269,16 @@ TEST(HtfMake, TheExampleDocumentComesFromItsPictureAndList)
     EXPECT_EQ(memcmp(a.palette.data(), b.palette.data(), a.palette.size() * sizeof(RGBQUAD)), 0);
 }
 
-struct ChildRun {
-    DWORD exitCode = 0;
-    std::string err;
-};
-
-HANDLE inheritableFile(const std::string& path)
-{
-    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    return CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, CREATE_ALWAYS,
-                       FILE_ATTRIBUTE_NORMAL, nullptr);
-}
-
-// Runs htfmake.exe (built beside this program) and waits for it, at most 60 s.
+// Runs htfmake.exe (built beside this program) and waits for it, at most 60 s;
+// what it printed on either stream lands in `err`.
 ChildRun runHtfMake(const std::string& arguments)
 {
-    char self[MAX_PATH] = {};
-    GetModuleFileNameA(nullptr, self, MAX_PATH);
-    std::string exe = self;
-    exe = exe.substr(0, exe.find_last_of("\\/") + 1) + "htfmake.exe";
-    ScopedFile errFile(uniqueTempPath(".err"));
-    HANDLE err = inheritableFile(errFile.path());
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdError = err;
-    startup.hStdOutput = err;
-    PROCESS_INFORMATION process{};
-    std::string commandLine = "\"" + exe + "\" " + arguments;
-    ChildRun run;
-    const BOOL started = CreateProcessA(exe.c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                                        &startup, &process);
-    CloseHandle(err);
-    if (!started) {
-        ADD_FAILURE() << "cannot start " << exe;
-        return run;
-    }
-    if (WaitForSingleObject(process.hProcess, 60000) != WAIT_OBJECT_0) {
+    ChildRun run = runBesideThis("htfmake.exe", arguments, 60000);
+    if (!run.started)
+        ADD_FAILURE() << "cannot start " << programBesideThis("htfmake.exe");
+    else if (!run.ended)
         ADD_FAILURE() << "htfmake still runs after 60 s";
-        TerminateProcess(process.hProcess, 99);
-    }
-    GetExitCodeProcess(process.hProcess, &run.exitCode);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    run.err = textOf(errFile.path());
+    run.err = run.out + run.err;
     return run;
 }
 
