@@ -185,6 +185,9 @@ public:
     IOleClientSite* clientSite() const { return clientSite_; }
     SIZEL extent() const { return extent_; }
     bool inPlaceActive() const { return inPlaceActive_; }
+    // The host declared the data it gives (the page's parameters) untrusted
+    // through IObjectSafety, as browsers do for every page.
+    bool untrustedData() const { return (safety_ & INTERFACESAFE_FOR_UNTRUSTED_DATA) != 0; }
 
 protected:
     // The derived control's own interfaces (its automation interface and
