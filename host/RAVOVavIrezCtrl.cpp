@@ -67,6 +67,7 @@ private:
 RAVOVavIrezCtrl::RAVOVavIrezCtrl() : ControlBase(CLSID_RAVOVavIrezCtrl, IID_IRAVOVavIrezCtrl, DIID__IRAVOVavIrezCtrlEvents)
 {
     ComServer::lock();
+    container_.setHostAnchor(this);
 }
 
 RAVOVavIrezCtrl::~RAVOVavIrezCtrl()
@@ -138,6 +139,7 @@ HRESULT STDMETHODCALLTYPE RAVOVavIrezCtrl::Invoke(DISPID id, REFIID iid, LCID lo
 
 HRESULT STDMETHODCALLTYPE RAVOVavIrezCtrl::SetTIFFFile(BSTR fileName)
 {
+    SelfReference self(this);   // the reader's error box lets the page go on
     container_.view().setImageFile(fileName);   // null empties the viewer
     return S_OK;
 }
@@ -151,6 +153,11 @@ HRESULT STDMETHODCALLTYPE RAVOVavIrezCtrl::get_src(BSTR* value)
 
 HRESULT STDMETHODCALLTYPE RAVOVavIrezCtrl::put_src(BSTR value)
 {
+    // The download and the reader's error box let the page go on: it may
+    // release the control or set another src meanwhile. The control stays
+    // whole until this returns, and a newer src wins.
+    SelfReference self(this);
+    const uint32_t generation = ++sourceGeneration_;
     SysFreeString(source_);
     source_ = value ? SysAllocStringLen(value, SysStringLen(value)) : SysAllocString(L"");
     const std::string address = narrow(source_);
@@ -158,6 +165,11 @@ HRESULT STDMETHODCALLTYPE RAVOVavIrezCtrl::put_src(BSTR value)
     IStream* stream = nullptr;
     const HRESULT opened = URLOpenBlockingStreamA(static_cast<IRAVOVavIrezCtrl*>(this), address.c_str(), &stream,
                                                   0, nullptr);
+    if (generation != sourceGeneration_) {
+        if (stream)
+            stream->Release();
+        return S_OK;
+    }
     // The previous document goes whether or not the new one arrives.
     if (!downloadPath_.empty())
         DeleteFileA(downloadPath_.c_str());
@@ -165,7 +177,7 @@ HRESULT STDMETHODCALLTYPE RAVOVavIrezCtrl::put_src(BSTR value)
         saveDownload(stream);
         stream->Release();
     }
-    if (container_.hwnd())
+    if (generation == sourceGeneration_ && container_.hwnd())
         openDownloadedFile();
     return S_OK;
 }
@@ -229,6 +241,12 @@ HRESULT RAVOVavIrezCtrl::onDraw(ControlDrawInfo& info)
                 container_.create(own);
                 if (!downloadPath_.empty())
                     openDownloadedFile();
+                // The reader's error box may have let the page deactivate
+                // the control: its window is gone then.
+                if (window() != own || !IsWindow(own)) {
+                    renderRequest_ = false;
+                    return S_OK;
+                }
                 ShowWindow(own, SW_SHOW);
             }
         } else {
@@ -249,6 +267,14 @@ HRESULT RAVOVavIrezCtrl::onDraw(ControlDrawInfo& info)
     }
     renderRequest_ = false;
     return S_OK;
+}
+
+void RAVOVavIrezCtrl::onClientSiteChanged(IOleClientSite* site)
+{
+    // The container navigates through the control's site: without one (the
+    // page let go of the control) it holds none either.
+    if (!site)
+        container_.setClientSite(nullptr);
 }
 
 void RAVOVavIrezCtrl::onWindowDestroy()

@@ -8,7 +8,8 @@
 #include <string>
 
 bool navigateHotspot(const HotspotRecord& record, const Settings& settings, HWND owner,
-                     const PluginUrlRequest& pluginRequest, IUnknown* clientSite)
+                     const PluginUrlRequest& pluginRequest, IUnknown* clientSite,
+                     const std::function<bool()>& stillWanted)
 {
     // Composed before anything is shown, so nothing that happens while the
     // debug box is open can change it.
@@ -17,8 +18,11 @@ bool navigateHotspot(const HotspotRecord& record, const Settings& settings, HWND
         return false;
     const std::string frame = targetFrameName(settings.frame);
 
-    if (settings.debugNav)
+    if (settings.debugNav) {
         showUserMessage(owner, navigationDebugText(frame, url).c_str(), kNavigationDebugCaption, MB_OK);
+        if (stillWanted && !stillWanted())
+            return false;
+    }
 
     if (pluginRequest) {
         // The browser resolves a relative URL itself; its answer is not examined.

@@ -80,6 +80,7 @@ void TiffView::releaseImage()
 void TiffView::setImageFile(const wchar_t* fileName)
 {
     releaseImage();
+    ++documentGeneration_;
     // A new document is fitted afresh at the next paint.
     scaledWidth_ = scaledHeight_ = 0;
     if (window_) {
@@ -88,6 +89,12 @@ void TiffView::setImageFile(const wchar_t* fileName)
         SetScrollPos(window_, SB_VERT, 0, FALSE);
     }
 
+    // The reader may show its error box and the palette reduction its
+    // "File Not Found!" box: the page can remove the viewer or set another
+    // document meanwhile. The image stays ours until it is known to be
+    // wanted, and is dropped otherwise.
+    const CallOutMark mark = markCallOut();
+    DibHandle loaded = nullptr;
     HtfDocument document;
     if (fileName) {
         try {
@@ -95,17 +102,39 @@ void TiffView::setImageFile(const wchar_t* fileName)
             std::vector<char> path(2 * length + 2, '\0');
             WideCharToMultiByte(CP_ACP, 0, fileName, int(length), path.data(), int(path.size() - 1), nullptr,
                                 nullptr);
-            image_ = document.open(path.data());
+            loaded = document.open(path.data());
         } catch (...) {
-            image_ = nullptr;
+            loaded = nullptr;
         }
     }
-    if (!image_) {
+    if (!unchangedSince(mark)) {
+        if (loaded)
+            GlobalFree(loaded);
+        return;
+    }
+    if (!loaded) {
         // Nothing to show; an empty view repaints grey.
         if (window_)
             InvalidateRect(window_, nullptr, FALSE);
         return;
     }
+
+    if (displayBitsPerPixel_ <= 8) {
+        uint16_t bits = 0;
+        {
+            auto header = static_cast<const BITMAPINFOHEADER*>(GlobalLock(loaded));
+            bits = header->biBitCount;
+            GlobalUnlock(loaded);
+        }
+        if (bits >= 9)
+            reduceToPalette(loaded, this);
+        if (!unchangedSince(mark)) {
+            GlobalFree(loaded);
+            return;
+        }
+        palette_ = makeDibPalette(loaded);
+    }
+    image_ = loaded;
 
     hotspotList_.reset(document.takeHotspots());
     {
@@ -131,18 +160,6 @@ void TiffView::setImageFile(const wchar_t* fileName)
             shown->tipText = toAnsi(record->text);
             hotspots_.push_back(std::move(shown));
         }
-    }
-
-    if (displayBitsPerPixel_ <= 8) {
-        uint16_t bits = 0;
-        {
-            auto header = static_cast<const BITMAPINFOHEADER*>(GlobalLock(image_));
-            bits = header->biBitCount;
-            GlobalUnlock(image_);
-        }
-        if (bits >= 9)
-            reduceToPalette(image_, this);
-        palette_ = makeDibPalette(image_);
     }
 
     renderer_.prepare(image_);
