@@ -1,5 +1,7 @@
 #include "PluginInstance.h"
 
+#include "DocumentTransfer.h"
+#include "PrivateTempFile.h"
 #include "ViewerContainer.h"
 
 #include <fcntl.h>
@@ -13,9 +15,6 @@ namespace {
 
 NPNetscapeFuncs* browserTable = nullptr;
 NPPluginFuncs* pluginTable = nullptr;
-
-// A counter this high means the directory cannot take a new file at all.
-constexpr int kMaxTempCounter = 100000;
 
 PluginInstance* instanceData(NPP instance)
 {
@@ -78,40 +77,29 @@ void showAndDeletePendingFile(PluginInstance& data)
         DeleteFileA(shown.c_str());
 }
 
-// Creates the first free "<temp><identity><counter>.tif". The name is taken
-// and the file created in one step, so a file that appears meanwhile is
-// never overwritten. Empty path and null file when nothing can be created.
-FILE* createTempFile(long identity, std::string& path)
+// Creates the first free "<temp><identity><counter>.tif" (PrivateTempFile)
+// and opens it as a C stream for writing. Empty path and null file when
+// nothing can be created.
+FILE* createTempFile(uintptr_t identity, std::string& path)
 {
     path.clear();
-    char directory[1024] = {};
-    const DWORD length = GetTempPathA(sizeof(directory), directory);
-    if (length == 0 || length >= sizeof(directory))
+    PrivateTempFile temp;
+    if (!temp.create(identity, ".tif"))
         return nullptr;
-    for (int counter = 0; counter < kMaxTempCounter; ++counter) {
-        const std::string candidate = directory + pluginTempFileName(identity, counter);
-        HANDLE file = CreateFileA(candidate.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
-                                  nullptr);
-        if (file == INVALID_HANDLE_VALUE) {
-            const DWORD error = GetLastError();
-            if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS || error == ERROR_ACCESS_DENIED)
-                continue;   // taken (or a directory of that name): try the next counter
-            return nullptr;
-        }
-        const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_WRONLY | _O_BINARY);
-        FILE* stream = fd >= 0 ? _fdopen(fd, "wb") : nullptr;
-        if (!stream) {
-            if (fd >= 0)
-                _close(fd);
-            else
-                CloseHandle(file);
-            DeleteFileA(candidate.c_str());
-            return nullptr;
-        }
-        path = candidate;
-        return stream;
+    std::string created;
+    HANDLE file = temp.detach(created);
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_WRONLY | _O_BINARY);
+    FILE* stream = fd >= 0 ? _fdopen(fd, "wb") : nullptr;
+    if (!stream) {
+        if (fd >= 0)
+            _close(fd);
+        else
+            CloseHandle(file);
+        DeleteFileA(created.c_str());
+        return nullptr;
     }
-    return nullptr;
+    path = created;
+    return stream;
 }
 
 }  // namespace
@@ -160,13 +148,6 @@ void PluginInstance::free()
     // memory back; leaking it beats calling through a forgotten table.
     if (browserTable && browserTable->memfree)
         browserTable->memfree(this);
-}
-
-std::string pluginTempFileName(long identity, int counter)
-{
-    char name[48];
-    snprintf(name, sizeof(name), "%ld%d.tif", identity, counter);
-    return name;
 }
 
 NPNetscapeFuncs* browserFunctions()
@@ -283,6 +264,8 @@ NPError NPP_NewStream(NPP instance, NPMIMEType, NPStream*, NPBool, uint16_t* sty
     // A document that never got shown is replaced by the new one.
     dropPendingFile(*data);
     data->streamFile = createTempFile(data->identity(), data->pendingFile);
+    data->streamBytes = 0;
+    data->streamRefused = false;
     if (stype)
         *stype = NP_NORMAL;
     return NPERR_NO_ERROR;
@@ -298,8 +281,21 @@ int32_t NPP_Write(NPP instance, NPStream*, int32_t, int32_t len, void* buffer)
     PluginInstance* data = instanceData(instance);
     if (!data)
         return len;
+    if (data->streamRefused)
+        return -1;
     if (!data->streamFile || len <= 0 || !buffer)
         return 0;
+    if (uint64_t(len) > kMaxDocumentBytes - data->streamBytes) {
+        // Larger than any document: the browser is told to stop (a negative
+        // answer), the file goes and the viewer is left empty.
+        closeStreamFile(*data);
+        dropPendingFile(*data);
+        data->streamRefused = true;
+        if (data->container)
+            data->container->view().setImageFile(nullptr);
+        return -1;
+    }
+    data->streamBytes += uint64_t(len);
     fwrite(buffer, 1, size_t(len), data->streamFile);
     return len;
 }

@@ -39,7 +39,7 @@ struct PluginInstance : HostAnchor {
     void destroy();
 
     // The identity number in temporary file names.
-    long identity() const { return long(reinterpret_cast<intptr_t>(this)); }
+    uintptr_t identity() const { return reinterpret_cast<uintptr_t>(this); }
 
     NPWindow* window = nullptr;          // last description given to NPP_SetWindow; only tested for null
     HWND windowHandle = nullptr;         // the browser window the container lives in
@@ -49,6 +49,8 @@ struct PluginInstance : HostAnchor {
     std::vector<std::unique_ptr<ViewerContainer>> retiredContainers;
     std::string pendingFile;             // document still to be shown (ANSI path); empty: none
     FILE* streamFile = nullptr;          // the temporary file the stream is written to
+    uint64_t streamBytes = 0;            // bytes of the current stream taken so far
+    bool streamRefused = false;          // the current stream grew too large and was dropped
 
     int callDepth = 0;                   // calls into the instance now running
     bool destroyRequested = false;       // NPP_Destroy came during a call
@@ -63,9 +65,6 @@ private:
 
 // Holds an instance for one call into it (null: none).
 using InstanceCall = HostHold;
-
-// "%ld%d.tif": the identity directly followed by the counter.
-std::string pluginTempFileName(long identity, int counter);
 
 // The browser's function table, remembered by NP_Initialize (null after
 // NP_Shutdown), and the plug-in's, remembered by NP_GetEntryPoints.

@@ -1,10 +1,12 @@
 // TiffView: putting a document on screen.
 #include "TiffView.h"
 
+#include "AnsiText.h"
 #include "BmpFileQuantizer.h"
 #include "HotspotList.h"
 #include "HotspotRecord.h"
 #include "HtfDocument.h"
+#include "PrivateTempFile.h"
 
 #include <cstdio>
 #include <cstring>
@@ -32,32 +34,32 @@ std::string toAnsi(const std::u16string& text)
 }
 
 // Replaces a 24-bit image by its reduction to an 8-bit palette of at most
-// 224 colours, through BMP files in the temporary directory.
+// 224 colours, through BMP files of the view's own in the temporary
+// directory. Without them the reduced image is missing as when the quantizer
+// fails: the user is told and the full-colour image stays.
 void reduceToPalette(DibHandle& image, const void* owner)
 {
-    char directory[1024] = {};
-    GetTempPathA(sizeof directory, directory);
-    char name[64];
-    std::snprintf(name, sizeof name, "%ld%d.tif", long(reinterpret_cast<uintptr_t>(owner)), 0);
-    const std::string fullColour = std::string(directory) + name;
-    const std::string reduced = fullColour + "1";
-    DeleteFileA(fullColour.c_str());
-    DeleteFileA(reduced.c_str());
+    PrivateTempFile fullColour, reduced;
+    if (!fullColour.create(objectIdentity(owner), ".tif") || !reduced.create(objectIdentity(owner), ".tif1")) {
+        showDibError(DIB_ERR_FILENOTFOUND);
+        return;
+    }
+    // Both names are ours; the writers below open them again by name.
+    fullColour.close();
+    reduced.close();
 
-    saveDibFile(image, fullColour.c_str());
+    saveDibFile(image, fullColour.path().c_str());
     {
         BmpFileQuantizer quantizer;
         quantizer.maxColors = kMaxPaletteColours;
-        quantizer.quantizeFile(fullColour.c_str(), reduced.c_str());
+        quantizer.quantizeFile(fullColour.path().c_str(), reduced.path().c_str());
     }
-    DibHandle result = loadDibFile(reduced.c_str());
-    DeleteFileA(fullColour.c_str());
-    DeleteFileA(reduced.c_str());
+    DibHandle result = loadDibFile(reduced.path().c_str());
     if (result) {
         GlobalFree(image);
         image = result;
     }
-}
+}   // both files are deleted here
 
 } // namespace
 
@@ -98,11 +100,11 @@ void TiffView::setImageFile(const wchar_t* fileName)
     HtfDocument document;
     if (fileName) {
         try {
-            const size_t length = wcslen(fileName);
-            std::vector<char> path(2 * length + 2, '\0');
-            WideCharToMultiByte(CP_ACP, 0, fileName, int(length), path.data(), int(path.size() - 1), nullptr,
-                                nullptr);
-            loaded = document.open(path.data());
+            // A name that the code page cannot spell exactly is not opened:
+            // its look-alike would be another file, or another machine's.
+            std::string path;
+            if (toAnsiExactly(fileName, wcslen(fileName), path))
+                loaded = document.open(path.c_str());
         } catch (...) {
             loaded = nullptr;
         }

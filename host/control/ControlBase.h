@@ -188,6 +188,9 @@ public:
     bool detached() const { return detached_; }
     SIZEL extent() const { return extent_; }
     bool inPlaceActive() const { return inPlaceActive_; }
+    // The host declared the data it gives (the page's parameters) untrusted
+    // through IObjectSafety, as browsers do for every page.
+    bool untrustedData() const { return (safety_ & INTERFACESAFE_FOR_UNTRUSTED_DATA) != 0; }
 
 protected:
     // A reference the control holds on itself for one call that may run a

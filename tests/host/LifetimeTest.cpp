@@ -431,6 +431,7 @@ TEST_F(ControlTornDown, DuringEveryModalLoopAndCallOut)
             SCOPED_TRACE(std::string(name(point)) + ", " + name(action));
             const std::set<std::string> filesBefore = moduleTempFiles();
             FaultCheck faultCheck;
+            DialogWatcher later;   // boxes of a damaged document after the one the case is about
             OleHost host(400, 340);
             host.setPage(L"http://www.example.com/plans/page.htm");
             const bool damagedAtEmbed =
