@@ -32,10 +32,16 @@ void TiffView::drawVisible(HDC dc, const RECT& b)
         d.top = b.top + (bh - f.height) / 2;
         d.bottom = d.top + f.height;
     }
+    if (d.right <= d.left || d.bottom <= d.top || s.right <= s.left || s.bottom <= s.top)
+        return;
     RECT source = s;
     if (d.right - d.left != s.right - s.left || d.bottom - d.top != s.bottom - s.top) {
         source.top = H_ - s.bottom;
         source.bottom = H_ - s.top;
     }
-    paintDibRect(dc, d, image_, source, nullptr);
+    const int lines = paintDibRect(dc, d, image_, source, nullptr);
+    // A device may refuse a large source in one drawing (a printer, a
+    // metafile, a memory surface): then in bands of rows, as printing does.
+    if (lines == 0 || lines == int(GDI_ERROR))
+        paintDibInBands(dc, d, image_, s, kPrintBandBytes);
 }
