@@ -237,8 +237,10 @@ HRESULT RAVOVavIrezCtrl::onDraw(ControlDrawInfo& info)
             render = true;
         }
     } else if (renderRequest_) {
+        // The document is read again from the file; the user's zoom and
+        // scroll positions stay, so the host gets what the viewer shows.
         if (!downloadPath_.empty())
-            openDownloadedFile();   // the document is read again from the file
+            container_.view().reloadImageFile(widen(downloadPath_).c_str());
         render = true;
     }
     if (render)
@@ -253,7 +255,7 @@ HRESULT RAVOVavIrezCtrl::onDraw(ControlDrawInfo& info)
 
 void RAVOVavIrezCtrl::onWindowDestroy()
 {
+    // The download stays until the control itself goes: a host that
+    // deactivates the control and activates it again shows it once more.
     container_.destroyWindows();
-    if (!downloadPath_.empty())
-        DeleteFileA(downloadPath_.c_str());
 }
