@@ -3,6 +3,11 @@
 
 #include "PrintJob.h"
 
+namespace {
+// The largest destination that is sampled in one piece (16 MB at 32 bits).
+constexpr int64_t kMaxSampledPixels = 4 << 20;
+} // namespace
+
 void TiffView::drawVisible(HDC dc, const RECT& b)
 {
     if (!image_)
@@ -40,8 +45,15 @@ void TiffView::drawVisible(HDC dc, const RECT& b)
         source.bottom = H_ - s.top;
     }
     const int lines = paintDibRect(dc, d, image_, source, nullptr);
-    // A device may refuse a large source in one drawing (a printer, a
-    // metafile, a memory surface): then in bands of rows, as printing does.
-    if (lines == 0 || lines == int(GDI_ERROR))
-        paintDibInBands(dc, d, image_, s, kPrintBandBytes);
+    if (lines != 0 && lines != int(GDI_ERROR))
+        return;
+    // The device refused the whole source in one drawing (a large image into
+    // a printer, a metafile or a memory surface). A destination of moderate
+    // size is sampled from the image as the screen draws it (thin lines of a
+    // shrunk drawing stay); a larger one is drawn in bands of rows, as the
+    // print command does.
+    const int64_t destinationPixels = int64_t(d.right - d.left) * (d.bottom - d.top);
+    if (destinationPixels <= kMaxSampledPixels && renderer_.drawStretched(dc, d, image_, s))
+        return;
+    paintDibInBands(dc, d, image_, s, kPrintBandBytes);
 }

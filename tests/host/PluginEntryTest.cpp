@@ -13,6 +13,34 @@ namespace {
 
 void* const kUntouched = reinterpret_cast<void*>(0x5A5A5A5A);
 
+// A w x h bilevel G4 document, black in its top-left and bottom-right
+// quarters, white elsewhere; written row by row, so that no buffer of the
+// image's size is needed.
+std::vector<uint8_t> quartersBilevelDocument(uint32_t w, uint32_t h)
+{
+    const std::string path = uniqueTempPath(".htf");
+    ScopedFile file(path);
+    TIFF* tif = TIFFOpen(path.c_str(), "w");
+    if (!tif)
+        return {};
+    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, w);
+    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, h);
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 1);
+    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
+    TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX4);
+    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, h);
+    TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    std::vector<uint8_t> top((w + 7) / 8, 0), bottom((w + 7) / 8, 0);
+    for (uint32_t x = 0; x < w; ++x)
+        (x < w / 2 ? top : bottom)[x / 8] |= uint8_t(0x80 >> (x % 8));   // 1 is black
+    bool ok = true;
+    for (uint32_t y = 0; y < h && ok; ++y)
+        ok = TIFFWriteScanline(tif, (y < h / 2 ? top : bottom).data(), y, 0) == 1;
+    TIFFClose(tif);
+    return ok ? readWholeFile(path) : std::vector<uint8_t>();
+}
+
 // After tests that hand the module tables of their own, the program's module
 // gets its own tables back.
 class EntryPointTest : public ::testing::Test {
@@ -416,6 +444,24 @@ TEST(PluginPrinting, FullPageEmbeddedAndWithoutDeviceContext)
     // No device context: nothing printed, and the browser is told so rather
     // than being stalled by a print dialog.
     EXPECT_FALSE(s.instance.printFullPage(nullptr));
+}
+
+// Embedded printing of an image too large for one drawing call of the
+// runtime (a 40000 x 40000 drawing at fit) still puts the image on the page.
+TEST(PluginPrinting, EmbeddedPrintOfAHugeBilevelImageShowsIt)
+{
+    const std::vector<uint8_t> bytes = quartersBilevelDocument(40000, 40000);
+    ASSERT_FALSE(bytes.empty());
+    Shown s;
+    s.showDocument(bytes);
+    Canvas page(400, 400);
+    s.instance.printEmbedded(page.dc(), {0, 0, 400, 400});
+    struct Probe { int x, y; unsigned colour; } probes[] = {
+        {100, 100, 0x000000}, {300, 100, 0xFFFFFF}, {100, 300, 0xFFFFFF}, {300, 300, 0x000000},
+        {20, 20, 0x000000}, {380, 380, 0x000000},
+    };
+    for (const Probe& p : probes)
+        EXPECT_EQ(page.pixel(p.x, p.y), p.colour) << p.x << "," << p.y;
 }
 
 TEST(PluginNavigation, HotspotClickAsksTheBrowserToLoadItsUrl)
