@@ -1,7 +1,9 @@
 #include "HotspotIndex.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
+#include <limits>
 
 namespace {
 
@@ -143,10 +145,21 @@ int HotspotIndex::search(const Hotspots& hotspots, int32_t x, int32_t y, int32_t
                 return int(i);
         return -1;
     }
-    const double fx0 = (double(x) - kSlackPixels - imageLeft) / scaledWidth;
-    const double fx1 = (double(x) + kSlackPixels - imageLeft) / scaledWidth;
-    const double fy0 = (double(y) - kSlackPixels - imageTop) / scaledHeight;
-    const double fy1 = (double(y) + kSlackPixels - imageTop) / scaledHeight;
+    double fx0 = (double(x) - kSlackPixels - imageLeft) / scaledWidth;
+    double fx1 = (double(x) + kSlackPixels - imageLeft) / scaledWidth;
+    double fy0 = (double(y) - kSlackPixels - imageTop) / scaledHeight;
+    double fy1 = (double(y) + kSlackPixels - imageTop) / scaledHeight;
+    // Pixel edges stop at the ends of the 32-bit range: at those ends a
+    // point meets hotspots that really lie anywhere beyond.
+    const double beyond = std::numeric_limits<double>::infinity();
+    if (x <= INT32_MIN + kSlackPixels)
+        fx0 = -beyond;
+    if (x >= INT32_MAX - kSlackPixels)
+        fx1 = beyond;
+    if (y <= INT32_MIN + kSlackPixels)
+        fy0 = -beyond;
+    if (y >= INT32_MAX - kSlackPixels)
+        fy1 = beyond;
     if (fx1 < left_ || fx0 > left_ + width_ || fy1 < top_ || fy0 > top_ + height_)
         return -1;   // beside every hotspot
 

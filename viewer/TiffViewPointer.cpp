@@ -45,6 +45,8 @@ void TiffView::onMouseMove(WPARAM keys)
         return;
     }
 
+    // Hit tests need the pixel rectangles of a fitted image.
+    ensureFitted();
     POINT p;
     GetCursorPos(&p);
     ScreenToClient(window_, &p);

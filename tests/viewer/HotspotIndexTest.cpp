@@ -113,6 +113,26 @@ TEST(HotspotIndex, LooksAtAFewHotspotsOfAHundredThousand)
     EXPECT_EQ(examined, 0u);
 }
 
+// Pixel edges stop at the ends of the 32-bit range; a point at such an end
+// meets the hotspots that lie anywhere beyond it, as the list search does.
+TEST(HotspotIndex, PointsAtTheEndsOfTheRangeMeetHotspotsBeyondThem)
+{
+    Hotspots list;
+    add(list, 0.1, 0.1, 0.2, 0.2);
+    add(list, 1e12, 1e12, 2e12, 2e12);      // far beyond the right and the bottom
+    add(list, -2e12, -2e12, -1e12, -1e12);  // far beyond the left and the top
+    for (int i = 0; i < 400; ++i)           // a grid fine enough to part them from the point
+        add(list, i / 400.0, i / 400.0, i / 400.0 + 0.001, i / 400.0 + 0.001);
+    HotspotIndex index;
+    index.build(list);
+    place(list, 0, 0, 1000, 1000);
+    struct Point { int32_t x, y; };
+    for (const Point p : {Point{INT32_MAX, INT32_MAX}, Point{INT32_MIN, INT32_MIN}, Point{150, 150}, Point{0, 0}})
+        EXPECT_EQ(index.firstContaining(list, p.x, p.y, 0, 0, 1000, 1000), linearFirst(list, p.x, p.y))
+            << p.x << "," << p.y;
+    EXPECT_EQ(index.firstContaining(list, INT32_MAX, INT32_MAX, 0, 0, 1000, 1000), 1);
+}
+
 TEST(HotspotIndex, EmptyAndChangedListsFindNothing)
 {
     Hotspots list;
