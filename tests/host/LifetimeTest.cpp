@@ -274,6 +274,7 @@ TEST(PluginTornDown, DuringEveryModalLoopAndCallOut)
             const int allocationsBefore = PluginModule::liveAllocations();
             const std::set<std::string> filesBefore = moduleTempFiles();
             FaultCheck faultCheck;
+            DialogWatcher later;   // boxes of a damaged document after the one the case is about
             {
                 Shown s;
                 TestHostWindow other(300, 240);
