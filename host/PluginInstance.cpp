@@ -38,23 +38,33 @@ void dropPendingFile(PluginInstance& data)
     data.pendingFile.clear();
 }
 
+// Destroys the container's windows. The object itself is kept until no call
+// into the instance runs any more: the view being replaced may be the one
+// whose message box is open.
 void releaseContainer(PluginInstance& data)
 {
-    if (data.container)
-        data.container->destroyWindows();
-    data.container.reset();
+    if (!data.container)
+        return;
+    data.container->destroyWindows();
+    data.container->pluginInstance = nullptr;
+    data.retiredContainers.push_back(std::move(data.container));
 }
 
 // Hands the pending file to the viewer when a container exists and the
-// stream is complete. Whether the document could be read does not matter.
-bool showPendingFile(PluginInstance& data)
+// stream is complete, and forgets it: the caller owns the path from here
+// (`shown` is empty when nothing was shown). Whether the document could be
+// read does not matter. The viewer may show a message box, inside which the
+// page can destroy the instance or stream another document.
+bool showPendingFile(PluginInstance& data, std::string& shown)
 {
+    shown.clear();
     if (!data.container || data.pendingFile.empty() || data.streamFile)
         return false;
-    const int length = MultiByteToWideChar(CP_ACP, 0, data.pendingFile.c_str(), -1, nullptr, 0);
+    shown.swap(data.pendingFile);
+    const int length = MultiByteToWideChar(CP_ACP, 0, shown.c_str(), -1, nullptr, 0);
     std::vector<wchar_t> wide(size_t(length > 0 ? length : 1), L'\0');
     if (length > 0)
-        MultiByteToWideChar(CP_ACP, 0, data.pendingFile.c_str(), -1, wide.data(), length);
+        MultiByteToWideChar(CP_ACP, 0, shown.c_str(), -1, wide.data(), length);
     data.container->view().setImageFile(wide.data());
     return true;
 }
@@ -62,10 +72,9 @@ bool showPendingFile(PluginInstance& data)
 // Shows the pending file if possible and then deletes it.
 void showAndDeletePendingFile(PluginInstance& data)
 {
-    if (!showPendingFile(data))
-        return;
-    DeleteFileA(data.pendingFile.c_str());
-    data.pendingFile.clear();
+    std::string shown;
+    if (showPendingFile(data, shown))
+        DeleteFileA(shown.c_str());
 }
 
 // Creates the first free "<temp><identity><counter>.tif" (PrivateTempFile)
@@ -99,9 +108,46 @@ PluginInstance::PluginInstance() = default;
 
 PluginInstance::~PluginInstance()
 {
+    freeing = true;
+    shutDown();
+    retiredContainers.clear();
+}
+
+void PluginInstance::shutDown()
+{
     releaseContainer(*this);
     closeStreamFile(*this);
     dropPendingFile(*this);
+}
+
+void PluginInstance::releaseHost()
+{
+    if (--callDepth > 0 || freeing)
+        return;
+    if (destroyRequested)
+        free();
+    else
+        retiredContainers.clear();   // no call can be inside them any more
+}
+
+void PluginInstance::destroy()
+{
+    if (callDepth > 0) {
+        destroyRequested = true;
+        shutDown();
+        return;
+    }
+    free();
+}
+
+void PluginInstance::free()
+{
+    freeing = true;
+    this->~PluginInstance();
+    // A browser that has already shut the plug-in down cannot take the
+    // memory back; leaking it beats calling through a forgotten table.
+    if (browserTable && browserTable->memfree)
+        browserTable->memfree(this);
 }
 
 NPNetscapeFuncs* browserFunctions()
@@ -148,14 +194,11 @@ NPError NPP_Destroy(NPP instance, NPSavedData**)
 {
     if (!instance)
         return NPERR_INVALID_INSTANCE_ERROR;
-    if (PluginInstance* data = instanceData(instance)) {
-        data->~PluginInstance();
-        // A browser that has already shut the plug-in down cannot take the
-        // memory back; leaking it beats calling through a forgotten table.
-        if (browserTable && browserTable->memfree)
-            browserTable->memfree(data);
-    }
+    PluginInstance* data = instanceData(instance);
+    // The browser forgets the instance now, whatever is still running in it.
     instance->pdata = nullptr;
+    if (data)
+        data->destroy();
     return NPERR_NO_ERROR;
 }
 
@@ -164,6 +207,7 @@ NPError NPP_SetWindow(NPP instance, NPWindow* window)
     PluginInstance* data = instanceData(instance);
     if (!data)
         return NPERR_INVALID_INSTANCE_ERROR;
+    InstanceCall call(data);
     const bool present = window && window->window;
     HWND handle = present ? static_cast<HWND>(window->window) : nullptr;
 
@@ -194,13 +238,18 @@ NPError NPP_SetWindow(NPP instance, NPWindow* window)
     data->window = window;
     releaseContainer(*data);
     data->container.reset(new ViewerContainer);
+    data->container->setHostAnchor(data);
     data->container->create(handle);
     data->container->pluginInstance = instance;
 
-    if (showPendingFile(*data)) {
-        UpdateWindow(data->container->hwnd());
-        DeleteFileA(data->pendingFile.c_str());
-        data->pendingFile.clear();
+    ViewerContainer* shownIn = data->container.get();
+    std::string shown;
+    if (showPendingFile(*data, shown)) {
+        // The reader's error box may have let the page destroy the instance
+        // or give it another window: then the new owner paints for itself.
+        if (!data->destroyRequested && data->container.get() == shownIn)
+            UpdateWindow(shownIn->hwnd());
+        DeleteFileA(shown.c_str());
     }
     return NPERR_NO_ERROR;
 }
@@ -210,6 +259,7 @@ NPError NPP_NewStream(NPP instance, NPMIMEType, NPStream*, NPBool, uint16_t* sty
     PluginInstance* data = instanceData(instance);
     if (!data)
         return NPERR_INVALID_INSTANCE_ERROR;
+    InstanceCall call(data);
     closeStreamFile(*data);
     // A document that never got shown is replaced by the new one.
     dropPendingFile(*data);
@@ -255,6 +305,7 @@ NPError NPP_DestroyStream(NPP instance, NPStream*, NPReason)
     PluginInstance* data = instanceData(instance);
     if (!data)
         return NPERR_INVALID_INSTANCE_ERROR;
+    InstanceCall call(data);
     closeStreamFile(*data);
     // A stream that ended with an error is shown as far as it arrived.
     showAndDeletePendingFile(*data);
@@ -266,6 +317,7 @@ void NPP_StreamAsFile(NPP instance, NPStream*, const char* fname)
     PluginInstance* data = instanceData(instance);
     if (!data)
         return;
+    InstanceCall call(data);
     closeStreamFile(*data);
     if (!fname || !*fname)
         return;
@@ -273,7 +325,8 @@ void NPP_StreamAsFile(NPP instance, NPStream*, const char* fname)
     // shown where it is and neither copied nor deleted.
     dropPendingFile(*data);
     data->pendingFile = fname;
-    showPendingFile(*data);
+    std::string shown;
+    showPendingFile(*data, shown);
     data->pendingFile.clear();
 }
 
@@ -282,6 +335,7 @@ void NPP_Print(NPP instance, NPPrint* printInfo)
     PluginInstance* data = instanceData(instance);
     if (!data || !data->container)
         return;
+    InstanceCall call(data);
     TiffView& view = data->container->view();
     if (!printInfo) {
         const RECT none = {0, 0, 0, 0};

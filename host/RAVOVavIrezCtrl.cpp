@@ -35,6 +35,7 @@ std::wstring widen(const std::string& text)
 RAVOVavIrezCtrl::RAVOVavIrezCtrl() : ControlBase(CLSID_RAVOVavIrezCtrl, IID_IRAVOVavIrezCtrl, DIID__IRAVOVavIrezCtrlEvents)
 {
     ComServer::lock();
+    container_.setHostAnchor(this);
 }
 
 RAVOVavIrezCtrl::~RAVOVavIrezCtrl()
@@ -105,6 +106,7 @@ HRESULT STDMETHODCALLTYPE RAVOVavIrezCtrl::Invoke(DISPID id, REFIID iid, LCID lo
 
 HRESULT STDMETHODCALLTYPE RAVOVavIrezCtrl::SetTIFFFile(BSTR fileName)
 {
+    SelfReference self(this);   // the reader's error box lets the page go on
     container_.view().setImageFile(fileName);   // null empties the viewer
     return S_OK;
 }
@@ -118,11 +120,18 @@ HRESULT STDMETHODCALLTYPE RAVOVavIrezCtrl::get_src(BSTR* value)
 
 HRESULT STDMETHODCALLTYPE RAVOVavIrezCtrl::put_src(BSTR value)
 {
+    // The download and the reader's error box let the page go on: it may
+    // release the control or set another src meanwhile. The control stays
+    // whole until this returns, and a newer src wins.
+    SelfReference self(this);
+    const uint32_t generation = ++sourceGeneration_;
     SysFreeString(source_);
     source_ = value ? SysAllocStringLen(value, SysStringLen(value)) : SysAllocString(L"");
 
     std::wstring address;
     const bool allowed = sourceAddress(address);
+    if (generation != sourceGeneration_)
+        return S_OK;   // resolving asked the page, and the page set another src meanwhile
     // The previous document goes whether or not the new one arrives.
     deleteDownload();
     Download outcome = Download::Refused;
@@ -131,6 +140,11 @@ HRESULT STDMETHODCALLTYPE RAVOVavIrezCtrl::put_src(BSTR value)
         IStream* stream = nullptr;
         const HRESULT opened = URLOpenBlockingStreamW(static_cast<IRAVOVavIrezCtrl*>(this), address.c_str(),
                                                       &stream, 0, nullptr);
+        if (generation != sourceGeneration_) {
+            if (stream)
+                stream->Release();
+            return S_OK;
+        }
         outcome = Download::NotOpened;
         if (SUCCEEDED(opened) && stream) {
             outcome = saveDownload(stream);
@@ -145,7 +159,7 @@ HRESULT STDMETHODCALLTYPE RAVOVavIrezCtrl::put_src(BSTR value)
             container_.view().setImageFile(nullptr);
         return S_OK;
     }
-    if (container_.hwnd())
+    if (generation == sourceGeneration_ && container_.hwnd())
         openDownloadedFile();
     return S_OK;
 }
@@ -205,9 +219,21 @@ void RAVOVavIrezCtrl::deleteDownload()
     ownsDownload_ = false;
 }
 
-void RAVOVavIrezCtrl::openDownloadedFile()
+void RAVOVavIrezCtrl::openDownloadedFile(bool keepView)
 {
-    container_.view().setImageFile(widen(downloadPath_).c_str());
+    const std::string shown = downloadPath_;
+    const uint32_t generation = sourceGeneration_;
+    if (keepView)
+        container_.view().reloadImageFile(widen(shown).c_str());
+    else
+        container_.view().setImageFile(widen(shown).c_str());
+    // A src set while the reader's error box was open brought a new
+    // download, or the window went (and the download with it): either could
+    // not delete this file, which the reader still had open. It goes now.
+    const bool replaced = generation != sourceGeneration_ && shown != downloadPath_;
+    const bool dropped = shown == downloadPath_ && !ownsDownload_;
+    if (!shown.empty() && (replaced || dropped))
+        DeleteFileA(shown.c_str());
 }
 
 // Drawing
@@ -227,6 +253,12 @@ HRESULT RAVOVavIrezCtrl::onDraw(ControlDrawInfo& info)
                 container_.create(own);
                 if (!downloadPath_.empty())
                     openDownloadedFile();
+                // The reader's error box may have let the page deactivate
+                // the control: its window is gone then.
+                if (window() != own || !IsWindow(own)) {
+                    renderRequest_ = false;
+                    return S_OK;
+                }
                 ShowWindow(own, SW_SHOW);
             }
         } else {
@@ -235,8 +267,10 @@ HRESULT RAVOVavIrezCtrl::onDraw(ControlDrawInfo& info)
             render = true;
         }
     } else if (renderRequest_) {
+        // The document is read again from the file; the user's zoom and
+        // scroll positions stay, so the host gets what the viewer shows.
         if (!downloadPath_.empty())
-            openDownloadedFile();   // the document is read again from the file
+            openDownloadedFile(true);
         render = true;
     }
     if (render)
@@ -249,8 +283,17 @@ HRESULT RAVOVavIrezCtrl::onDraw(ControlDrawInfo& info)
     return S_OK;
 }
 
+void RAVOVavIrezCtrl::onClientSiteChanged(IOleClientSite* site)
+{
+    // The container navigates through the control's site: without one (the
+    // page let go of the control) it holds none either.
+    if (!site)
+        container_.setClientSite(nullptr);
+}
+
 void RAVOVavIrezCtrl::onWindowDestroy()
 {
+    // The download stays until the control itself goes: a host that
+    // deactivates the control and activates it again shows it once more.
     container_.destroyWindows();
-    deleteDownload();
 }

@@ -12,7 +12,7 @@
 
 #include <string>
 
-class RAVOVavIrezCtrl final : public IRAVOVavIrezCtrl, public ControlBase {
+class RAVOVavIrezCtrl final : public IRAVOVavIrezCtrl, public ControlBase, private HostAnchor {
 public:
     // The class object's CreateInstance: a new control asked for `iid`.
     static HRESULT create(REFIID iid, void** result);
@@ -44,8 +44,14 @@ protected:
     HRESULT onDraw(ControlDrawInfo& info) override;
     HRESULT onHostDraw(ControlDrawInfo& info) override;
     void onWindowDestroy() override;
+    void onClientSiteChanged(IOleClientSite* site) override;
 
 private:
+    // The viewer's windows hold the control while they handle a message.
+    void holdHost() override { holdSelf(); }
+    void releaseHost() override { releaseSelf(); }
+    bool hostClosing() const override { return detached() || abandoned(); }
+
     RAVOVavIrezCtrl();
     ~RAVOVavIrezCtrl() override;
 
@@ -55,7 +61,8 @@ private:
     bool sourceAddress(std::wstring& address);
     // Copies the opened download stream into a new download file.
     Download saveDownload(IStream* stream);
-    void openDownloadedFile();
+    // Shows the download (keepView: read again, keeping zoom and scroll).
+    void openDownloadedFile(bool keepView = false);
     // Deletes the download file if this control still holds it.
     void deleteDownload();
 
@@ -64,4 +71,5 @@ private:
     std::string downloadPath_;     // empty until the first successful download
     bool ownsDownload_ = false;    // the file at downloadPath_ is this control's and not yet deleted
     bool renderRequest_ = false;   // a host asked to draw into its own device context
+    uint32_t sourceGeneration_ = 0; // counts the src values set, to notice one set during a download
 };

@@ -9,7 +9,8 @@
 #include <string>
 
 bool navigateHotspot(const HotspotRecord& record, const Settings& settings, HWND owner,
-                     const PluginUrlRequest& pluginRequest, IUnknown* clientSite)
+                     const PluginUrlRequest& pluginRequest, IUnknown* clientSite,
+                     const std::function<bool()>& stillWanted)
 {
     // Composed, checked and (in the control host) resolved before anything
     // is shown: nothing that happens while the debug box is open can change
@@ -37,6 +38,10 @@ bool navigateHotspot(const HotspotRecord& record, const Settings& settings, HWND
                 : refusedNavigationDebugText(frame, prepared ? browser.absoluteUrl() : url,
                                              navigationRefusalText(refusal));
         showUserMessage(owner, text.c_str(), kNavigationDebugCaption, MB_OK);
+        // The box's message loop lets the page go on: a viewer or page gone
+        // meanwhile asks for nothing more.
+        if (stillWanted && !stillWanted())
+            return false;
     }
     if (refusal != NavigationRefusal::None)
         return false;

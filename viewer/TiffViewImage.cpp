@@ -72,24 +72,112 @@ void TiffView::releaseImage()
         GlobalFree(image_);
     image_ = nullptr;
     renderer_.reset();
-    removeTipTools();
+    hideTip();
     currentHotspot_ = nullptr;
+    hotspotIndex_.clear();
     hotspots_.clear();
     hotspotList_.reset();
     W_ = H_ = 0;
+    notice_.clear();
 }
 
 void TiffView::setImageFile(const wchar_t* fileName)
 {
     releaseImage();
-    // A new document is fitted afresh at the next paint.
+    ++documentGeneration_;
+    // A new document is fitted afresh at the next paint; until then nothing
+    // of the earlier one's geometry counts (the limits are those of a new view).
     scaledWidth_ = scaledHeight_ = 0;
+    scale_ = minScale_ = maxScale_ = 1.0;
     if (window_) {
         ShowScrollBar(window_, SB_BOTH, FALSE);
         SetScrollPos(window_, SB_HORZ, 0, FALSE);
         SetScrollPos(window_, SB_VERT, 0, FALSE);
     }
+    if (!loadDocument(fileName))
+        return;
+    if (!image_) {
+        // Nothing to show; an empty view repaints grey (with its notice).
+        if (window_)
+            InvalidateRect(window_, nullptr, FALSE);
+        return;
+    }
+    redrawNow();
+}
 
+void TiffView::reloadImageFile(const wchar_t* fileName)
+{
+    const int32_t oldW = W_, oldH = H_, oldWidth = scaledWidth_, oldHeight = scaledHeight_;
+    const double oldScale = scale_, oldMin = minScale_, oldMax = maxScale_;
+    const int hpos = scrollPos(SB_HORZ), vpos = scrollPos(SB_VERT);
+    if (!image_ || oldWidth == 0) {
+        setImageFile(fileName);
+        return;
+    }
+    releaseImage();
+    ++documentGeneration_;   // the image is a new one, whatever shows on it
+    if (!loadDocument(fileName))
+        return;
+    if (!image_ || W_ != oldW || H_ != oldH) {
+        // Another image after all: a new document.
+        scaledWidth_ = scaledHeight_ = 0;
+        scale_ = minScale_ = maxScale_ = 1.0;
+        if (window_) {
+            ShowScrollBar(window_, SB_BOTH, FALSE);
+            SetScrollPos(window_, SB_HORZ, 0, FALSE);
+            SetScrollPos(window_, SB_VERT, 0, FALSE);
+            if (image_)
+                redrawNow();
+            else
+                InvalidateRect(window_, nullptr, FALSE);
+        }
+        return;
+    }
+    scale_ = oldScale;
+    minScale_ = oldMin;
+    maxScale_ = oldMax;
+    scaledWidth_ = oldWidth;
+    scaledHeight_ = oldHeight;
+    if (window_) {
+        // The bars keep their ranges; the positions are set again in case
+        // the reading changed them.
+        updateScrollBars();
+        SetScrollPos(window_, SB_HORZ, hpos, TRUE);
+        SetScrollPos(window_, SB_VERT, vpos, TRUE);
+        updateTipRects();
+    } else {
+        updateHotspotRects();
+    }
+    redrawNow();
+}
+
+void TiffView::makeViewHotspots()
+{
+    for (const auto& element : *hotspotList_) {
+        if (std::strcmp(element->className(), HotspotRecord::kClassName) != 0)
+            continue;
+        auto record = static_cast<const HotspotRecord*>(element.get());
+        if (record->reference.empty())
+            continue;
+        auto shown = std::make_unique<ViewHotspot>();
+        shown->hotspot = record;
+        shown->leftFraction = double(record->left) / W_;
+        shown->topFraction = double(record->top) / H_;
+        shown->rightFraction = double(record->right) / W_;
+        shown->bottomFraction = double(record->bottom) / H_;
+        shown->tipText = toAnsi(record->text);
+        hotspots_.push_back(std::move(shown));
+    }
+}
+
+bool TiffView::loadDocument(const wchar_t* fileName)
+{
+    // The reader may show its error box and the palette reduction its
+    // "File Not Found!" box: the page can remove the viewer or set another
+    // document meanwhile. The image stays ours until it is known to be
+    // wanted, and is dropped otherwise.
+    const CallOutMark mark = markCallOut();
+    DibHandle loaded = nullptr;
     HtfDocument document;
     if (fileName) {
         try {
@@ -97,17 +185,39 @@ void TiffView::setImageFile(const wchar_t* fileName)
             // its look-alike would be another file, or another machine's.
             std::string path;
             if (toAnsiExactly(fileName, wcslen(fileName), path))
-                image_ = document.open(path.c_str());
+                loaded = document.open(path.c_str());
         } catch (...) {
-            image_ = nullptr;
+            loaded = nullptr;
         }
     }
-    if (!image_) {
-        // Nothing to show; an empty view repaints grey.
-        if (window_)
-            InvalidateRect(window_, nullptr, FALSE);
-        return;
+    if (!unchangedSince(mark)) {
+        if (loaded)
+            GlobalFree(loaded);
+        return false;
     }
+    if (!loaded) {
+        if (document.imageTooLarge())
+            notice_ = L"This image is too large to show: " + std::to_wstring(document.imageWidth()) + L" \u00D7 " +
+                      std::to_wstring(document.imageHeight()) + L" pixels";
+        return true;
+    }
+
+    if (displayBitsPerPixel_ <= 8) {
+        uint16_t bits = 0;
+        {
+            auto header = static_cast<const BITMAPINFOHEADER*>(GlobalLock(loaded));
+            bits = header->biBitCount;
+            GlobalUnlock(loaded);
+        }
+        if (bits >= 9)
+            reduceToPalette(loaded, this);
+        if (!unchangedSince(mark)) {
+            GlobalFree(loaded);
+            return false;
+        }
+        palette_ = makeDibPalette(loaded);
+    }
+    image_ = loaded;
 
     hotspotList_.reset(document.takeHotspots());
     {
@@ -117,36 +227,16 @@ void TiffView::setImageFile(const wchar_t* fileName)
         GlobalUnlock(image_);
     }
 
-    if (hotspotList_) {
-        for (const auto& element : *hotspotList_) {
-            if (std::strcmp(element->className(), HotspotRecord::kClassName) != 0)
-                continue;
-            auto record = static_cast<const HotspotRecord*>(element.get());
-            if (record->reference.empty())
-                continue;
-            auto shown = std::make_unique<ViewHotspot>();
-            shown->hotspot = record;
-            shown->leftFraction = double(record->left) / W_;
-            shown->topFraction = double(record->top) / H_;
-            shown->rightFraction = double(record->right) / W_;
-            shown->bottomFraction = double(record->bottom) / H_;
-            shown->tipText = toAnsi(record->text);
-            hotspots_.push_back(std::move(shown));
-        }
-    }
-
-    if (displayBitsPerPixel_ <= 8) {
-        uint16_t bits = 0;
-        {
-            auto header = static_cast<const BITMAPINFOHEADER*>(GlobalLock(image_));
-            bits = header->biBitCount;
-            GlobalUnlock(image_);
-        }
-        if (bits >= 9)
-            reduceToPalette(image_, this);
-        palette_ = makeDibPalette(image_);
+    // Without memory for the hotspots the image still shows, without them.
+    try {
+        if (hotspotList_)
+            makeViewHotspots();
+        hotspotIndex_.build(hotspots_);
+    } catch (const std::bad_alloc&) {
+        hotspotIndex_.clear();
+        hotspots_.clear();
     }
 
     renderer_.prepare(image_);
-    redrawNow();
+    return true;
 }

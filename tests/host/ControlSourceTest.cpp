@@ -314,10 +314,11 @@ TEST(DownloadCopy, StopsAtTheDocumentLimit)
         ClaimingStream stream(c.delivers, c.states, c.failsAfterHalf);
         EXPECT_EQ(copyDownload(&stream, nul), c.result);
         // The piece that crosses the limit is read but never written.
-        if (c.result == DownloadCopy::TooLarge && c.read > 0)
+        if (c.result == DownloadCopy::TooLarge && c.read > 0) {
             EXPECT_GT(stream.delivered, kLimit);
-        else
+        } else {
             EXPECT_EQ(stream.delivered, c.read);
+        }
     }
     CloseHandle(nul);
     // A file that takes less than it is given.

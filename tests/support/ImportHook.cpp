@@ -1,41 +1,18 @@
 #include "ImportHook.h"
+#include "ImportWatch.h"
 
 #include <cstring>
 
 ImportHook::ImportHook(HMODULE module, const char* dll, const char* function, void* replacement)
 {
-    auto base = reinterpret_cast<unsigned char*>(module);
-    if (!base)
+    void** slot = importSlot(module, dll, function);
+    DWORD protection = 0;
+    if (!slot || !VirtualProtect(slot, sizeof *slot, PAGE_READWRITE, &protection))
         return;
-    auto dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
-    auto nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
-    const IMAGE_DATA_DIRECTORY& imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-    if (imports.VirtualAddress == 0)
-        return;
-    for (auto descriptor = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress);
-         descriptor->Name != 0; ++descriptor) {
-        if (lstrcmpiA(reinterpret_cast<const char*>(base + descriptor->Name), dll) != 0)
-            continue;
-        auto names = reinterpret_cast<const IMAGE_THUNK_DATA*>(
-            base + (descriptor->OriginalFirstThunk ? descriptor->OriginalFirstThunk : descriptor->FirstThunk));
-        auto slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + descriptor->FirstThunk);
-        for (; names->u1.AddressOfData != 0; ++names, ++slots) {
-            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal))
-                continue;
-            auto byName = reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
-            if (std::strcmp(reinterpret_cast<const char*>(byName->Name), function) != 0)
-                continue;
-            void** slot = reinterpret_cast<void**>(&slots->u1.Function);
-            DWORD protection = 0;
-            if (!VirtualProtect(slot, sizeof *slot, PAGE_READWRITE, &protection))
-                return;
-            original_ = *slot;
-            *slot = replacement;
-            VirtualProtect(slot, sizeof *slot, protection, &protection);
-            slot_ = slot;
-            return;
-        }
-    }
+    original_ = *slot;
+    *slot = replacement;
+    VirtualProtect(slot, sizeof *slot, protection, &protection);
+    slot_ = slot;
 }
 
 ImportHook::~ImportHook()
