@@ -496,6 +496,41 @@ TEST(PluginNavigation, HotspotClickAsksTheBrowserToLoadItsUrl)
     EXPECT_EQ(PluginModule::urlRequests().size(), 1u);
 }
 
+// What a document's reference may not smuggle into the browser's request:
+// line breaks (a header of its own) and other control characters. Query
+// parameters keep working.
+TEST(PluginNavigation, ReferenceWithControlCharactersIsNotRequested)
+{
+    struct Case {
+        const char* reference;
+        const char* requested;   // null: nothing
+    } cases[] = {
+        {"815&view=2", "/servlets/ZevuRedor?ShtmlFile=815&view=2"},
+        {"815\r\nSet-Cookie: a=b", nullptr},
+        {"815\t", nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.reference);
+        Shown s;
+        s.showDocument(redBlueDocument(200, 100, c.reference));
+        PluginModule::urlRequests().clear();
+        const Capture capture = captureClient(s.host());
+        POINT red = {-1, -1};
+        for (int x = 0; x < capture.width && red.x < 0; ++x)
+            if (capture.at(x, 190) == kRed)
+                red = {x + 20, 190};
+        ASSERT_GE(red.x, 0);
+        pointerMove(s.host(), red);
+        pumpMessagesFor(50);
+        pointerClick(s.host(), red);
+        pumpMessagesFor(50);
+        ASSERT_EQ(PluginModule::urlRequests().size(), c.requested ? 1u : 0u);
+        if (c.requested) {
+            EXPECT_EQ(PluginModule::urlRequests()[0].url, c.requested);
+        }
+    }
+}
+
 TEST(PluginResources, ObjectCountersSeeOneObject)
 {
     TestHostWindow first(10, 10);   // the thread's first window brings a helper window of its own
