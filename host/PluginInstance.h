@@ -29,6 +29,7 @@ struct PluginInstance {
     std::unique_ptr<ViewerContainer> container;
     std::string pendingFile;             // document still to be shown (ANSI path); empty: none
     FILE* streamFile = nullptr;          // the temporary file the stream is written to
+    std::wstring documentName;           // the streamed document's name in its URL, for screen readers
 };
 
 // "%ld%d.tif": the identity directly followed by the counter.

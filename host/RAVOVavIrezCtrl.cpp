@@ -1,6 +1,7 @@
 #include "RAVOVavIrezCtrl.h"
 
 #include "ComServer.h"
+#include "ViewInput.h"
 
 #include <urlmon.h>
 
@@ -44,6 +45,15 @@ std::string narrow(const wchar_t* text)
     return std::string(buffer.data());
 }
 
+// A document's name as the page gave its address or path, for screen readers.
+std::wstring documentNameOf(const wchar_t* address)
+{
+    if (!address)
+        return std::wstring();
+    const std::u16string name = documentNameFromAddress(reinterpret_cast<const char16_t*>(address));
+    return std::wstring(name.begin(), name.end());
+}
+
 // A file handle closed when the scope ends.
 class FileHandle {
 public:
@@ -67,6 +77,9 @@ private:
 RAVOVavIrezCtrl::RAVOVavIrezCtrl() : ControlBase(CLSID_RAVOVavIrezCtrl, IID_IRAVOVavIrezCtrl, DIID__IRAVOVavIrezCtrlEvents)
 {
     ComServer::lock();
+    // A click or Tab into the viewer makes the control UI-active, so that
+    // its container routes keys to it.
+    container_.setViewFocusHandler([this] { activateForKeyboard(); });
 }
 
 RAVOVavIrezCtrl::~RAVOVavIrezCtrl()
@@ -138,6 +151,7 @@ HRESULT STDMETHODCALLTYPE RAVOVavIrezCtrl::Invoke(DISPID id, REFIID iid, LCID lo
 
 HRESULT STDMETHODCALLTYPE RAVOVavIrezCtrl::SetTIFFFile(BSTR fileName)
 {
+    container_.view().setDocumentName(documentNameOf(fileName));
     container_.view().setImageFile(fileName);   // null empties the viewer
     return S_OK;
 }
@@ -209,6 +223,7 @@ void RAVOVavIrezCtrl::saveDownload(IStream* stream)
 
 void RAVOVavIrezCtrl::openDownloadedFile()
 {
+    container_.view().setDocumentName(documentNameOf(source_));
     container_.view().setImageFile(widen(downloadPath_).c_str());
 }
 
@@ -249,6 +264,11 @@ HRESULT RAVOVavIrezCtrl::onDraw(ControlDrawInfo& info)
     }
     renderRequest_ = false;
     return S_OK;
+}
+
+bool RAVOVavIrezCtrl::translateKey(const MSG& message)
+{
+    return container_.translateKey(message);
 }
 
 void RAVOVavIrezCtrl::onWindowDestroy()

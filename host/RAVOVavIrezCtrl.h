@@ -44,6 +44,7 @@ protected:
     HRESULT onDraw(ControlDrawInfo& info) override;
     HRESULT onHostDraw(ControlDrawInfo& info) override;
     void onWindowDestroy() override;
+    bool translateKey(const MSG& message) override;
 
 private:
     RAVOVavIrezCtrl();

@@ -76,7 +76,47 @@ std::wstring ansiToWide(const std::string& text)
     return wide;
 }
 
+// The top-level browser that a control's client site leads to; false when
+// there is none. Only whether an interface came back counts, whatever the
+// calls report.
+bool topLevelBrowser(IUnknown* clientSite, ComHolder<IWebBrowser2>& browser)
+{
+    ComHolder<IServiceProvider> siteProvider;
+    clientSite->QueryInterface(IID_IServiceProvider, siteProvider.outVoid());
+    if (!siteProvider)
+        return false;
+    ComHolder<IServiceProvider> topLevelProvider;
+    siteProvider->QueryService(SID_STopLevelBrowser, IID_IServiceProvider, topLevelProvider.outVoid());
+    if (!topLevelProvider)
+        return false;
+    topLevelProvider->QueryService(SID_SWebBrowserApp, IID_IWebBrowser2, browser.outVoid());
+    return bool(browser);
+}
+
+// The relative URL from the root of the page that the browser shows; empty
+// when the page's location cannot be read or cracked.
+std::string absoluteUrlIn(IWebBrowser2* browser, const std::string& relativeUrl)
+{
+    UrlCracker cracker;
+    BstrHolder location;
+    if (FAILED(browser->get_LocationURL(location.out())))
+        return std::string();
+    if (!cracker.crack(location.get()))
+        return std::string();
+    return joinBaseUrl(cracker.scheme(), cracker.host(), cracker.port(), relativeUrl);
+}
+
 }  // namespace
+
+std::string browserAbsoluteUrl(IUnknown* clientSite, const std::string& relativeUrl)
+{
+    if (clientSite == nullptr || relativeUrl.empty())
+        return std::string();
+    ComHolder<IWebBrowser2> browser;
+    if (!topLevelBrowser(clientSite, browser))
+        return std::string();
+    return absoluteUrlIn(browser.get(), relativeUrl);
+}
 
 bool navigateViaBrowser(IUnknown* clientSite, const std::string& relativeUrl,
                         const std::string& frame)
@@ -90,32 +130,12 @@ bool navigateViaBrowser(IUnknown* clientSite, const std::string& relativeUrl,
     if (clientSite == nullptr || relativeUrl.empty())
         return false;
 
-    // Declared in the order obtained, so they are released in reverse:
-    // browser, top-level provider, the site's provider. Only whether an
-    // interface came back counts, whatever the calls report.
-    ComHolder<IServiceProvider> siteProvider;
-    clientSite->QueryInterface(IID_IServiceProvider, siteProvider.outVoid());
-    if (!siteProvider)
-        return false;
-    ComHolder<IServiceProvider> topLevelProvider;
-    siteProvider->QueryService(SID_STopLevelBrowser, IID_IServiceProvider, topLevelProvider.outVoid());
-    if (!topLevelProvider)
-        return false;
     ComHolder<IWebBrowser2> browser;
-    topLevelProvider->QueryService(SID_SWebBrowserApp, IID_IWebBrowser2, browser.outVoid());
-    if (!browser)
+    if (!topLevelBrowser(clientSite, browser))
         return false;
-
-    std::string absoluteUrl;
-    {
-        UrlCracker cracker;
-        BstrHolder location;
-        if (FAILED(browser->get_LocationURL(location.out())))
-            return false;
-        if (!cracker.crack(location.get()))
-            return false;
-        absoluteUrl = joinBaseUrl(cracker.scheme(), cracker.host(), cracker.port(), relativeUrl);
-    }
+    const std::string absoluteUrl = absoluteUrlIn(browser.get(), relativeUrl);
+    if (absoluteUrl.empty())
+        return false;
 
     VariantHolder url;
     if (!url.setString(ansiToWide(absoluteUrl)))

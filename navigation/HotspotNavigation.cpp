@@ -27,3 +27,12 @@ bool navigateHotspot(const HotspotRecord& record, const Settings& settings, HWND
     }
     return navigateViaBrowser(clientSite, url, frame);
 }
+
+std::string hotspotRequestUrl(const HotspotRecord& record, const Settings& settings, bool pluginHost,
+                              IUnknown* clientSite)
+{
+    const std::string url = composeHotspotUrl(settings.relUrl, record.reference);
+    if (url.empty() || pluginHost)
+        return url;
+    return browserAbsoluteUrl(clientSite, url);
+}

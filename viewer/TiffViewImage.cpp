@@ -72,6 +72,8 @@ void TiffView::releaseImage()
     renderer_.reset();
     removeTipTools();
     currentHotspot_ = nullptr;
+    keyFocus_ = -1;
+    keyOutline_ = false;
     hotspots_.clear();
     hotspotList_.reset();
     W_ = H_ = 0;

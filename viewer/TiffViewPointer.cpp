@@ -45,6 +45,7 @@ void TiffView::onMouseMove(WPARAM keys)
         return;
     }
 
+    pointerInput();
     POINT p;
     GetCursorPos(&p);
     ScreenToClient(window_, &p);

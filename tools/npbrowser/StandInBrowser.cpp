@@ -250,7 +250,7 @@ NPError InstanceDriver::setNullWindow()
 NPError InstanceDriver::beginStream(uint16_t* streamType)
 {
     stream_ = {};
-    stream_.url = "http://localhost/document.htf";
+    stream_.url = streamUrl.c_str();
     offset_ = 0;
     uint16_t type = NP_NORMAL;
     char mime[] = "application/x-RAVO-VavIrez";

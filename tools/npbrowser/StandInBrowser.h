@@ -86,6 +86,8 @@ public:
 
     NPP npp() { return &npp_; }
     bool alive() const { return alive_; }
+    // The address the streams come from (NPStream::url).
+    std::string streamUrl = "http://localhost/document.htf";
     NPError create();
     NPError destroy();
     // NPP_SetWindow with the window's client size; null passes no window.
