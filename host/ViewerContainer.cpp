@@ -60,6 +60,10 @@ void ViewerContainer::create(HWND hostWindow)
     const RECT viewRect = {client.left, client.top + kToolbarHeight, client.right, client.bottom};
     view_.create(hostWindow, viewRect);
     createToolbar(client);
+    // A host window that already has the keyboard focus hands it on, as it
+    // does when it gets it later.
+    if (GetFocus() == hostWindow && view_.hwnd())
+        SetFocus(view_.hwnd());
 }
 
 void ViewerContainer::createToolbar(const RECT& client)

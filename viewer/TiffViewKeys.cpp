@@ -186,7 +186,14 @@ ScrollAxis TiffView::scrollAxis(int bar) const
     ScrollAxis axis;
     axis.position = scrollPos(bar);
     axis.page = bar == SB_HORZ ? client.right : client.bottom;
-    axis.maximum = std::max(0, (bar == SB_HORZ ? scaledWidth_ : scaledHeight_) - axis.page);
+    // As far as the scroll bar goes, as a pan drag does; nothing where the
+    // image fits.
+    SCROLLINFO info = {};
+    info.cbSize = sizeof info;
+    info.fMask = SIF_RANGE | SIF_PAGE;
+    const int32_t scaled = bar == SB_HORZ ? scaledWidth_ : scaledHeight_;
+    if (window_ && scaled > axis.page && GetScrollInfo(window_, bar, &info))
+        axis.maximum = std::max(0, info.nMax - int(info.nPage));
     return axis;
 }
 

@@ -95,9 +95,9 @@ void TiffView::zoomAbout(double newScale, POINT p)
     GetClientRect(window_, &client);
     const RECT after = centreImageRect(client);
     const int32_t newH = scrollAfterZoom(p.x, hp, before.left, oldScale, scale_, after.left,
-                                         std::max<int32_t>(0, scaledWidth_ - client.right));
+                                         scrollAxis(SB_HORZ).maximum);
     const int32_t newV = scrollAfterZoom(p.y, vp, before.top, oldScale, scale_, after.top,
-                                         std::max<int32_t>(0, scaledHeight_ - client.bottom));
+                                         scrollAxis(SB_VERT).maximum);
     SetScrollPos(window_, SB_HORZ, newH, FALSE);
     SetScrollPos(window_, SB_VERT, newV, FALSE);
     SendMessageA(window_, WM_SETREDRAW, TRUE, 0);
