@@ -42,8 +42,14 @@ AccessibleClient::AccessibleClient(HWND window)
 
 AccessibleClient::~AccessibleClient()
 {
+    release();
+}
+
+void AccessibleClient::release()
+{
     if (object_)
         object_->Release();
+    object_ = nullptr;
 }
 
 long AccessibleClient::childCount() const

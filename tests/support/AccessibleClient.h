@@ -16,6 +16,8 @@ public:
     AccessibleClient& operator=(const AccessibleClient&) = delete;
 
     IAccessible* object() const { return object_; }
+    // Lets go of the object now.
+    void release();
     explicit operator bool() const { return object_ != nullptr; }
 
     long childCount() const;

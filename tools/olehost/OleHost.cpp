@@ -206,7 +206,15 @@ bool OleHost::translateAccelerator(MSG& message)
     active->AddRef();
     const HRESULT used = active->TranslateAccelerator(&message);
     active->Release();
-    return used == S_OK;
+    if (used == S_OK)
+        return true;
+    // A Tab the control leaves to the page moves the focus on to the page's
+    // next element, here the container's own window.
+    if (message.message == WM_KEYDOWN && message.wParam == VK_TAB && window_) {
+        SetFocus(window_);
+        return true;
+    }
+    return false;
 }
 
 void OleHost::onSize()

@@ -51,7 +51,8 @@ public:
     // As a browser does with every keyboard message before it dispatches
     // it: offers it to the UI-active control
     // (IOleInPlaceActiveObject::TranslateAccelerator); true when the control
-    // used it. The host's message loops do this while the host lives.
+    // used it. The host's message loops do this while the host lives. A Tab
+    // the control does not use moves the focus out of it, as a page does.
     bool translateAccelerator(MSG& message);
 
 private:
