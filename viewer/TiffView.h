@@ -64,8 +64,8 @@ public:
     // may be touched then.
     bool followHotspotAt(int32_t index);
     // A hotspot's rectangle in client coordinates at the current zoom and
-    // scroll positions.
-    RECT hotspotClientRect(const ViewHotspot& hotspot) const;
+    // scroll positions, wherever it lies (also outside the client area).
+    RECT hotspotLocation(const ViewHotspot& hotspot) const;
     // The URL a click on hotspot `index` would request (empty: none).
     std::string hotspotUrl(int32_t index) const;
     // The document's name as the page gave it (for screen readers).

@@ -290,7 +290,7 @@ bool TiffView::followHotspotAt(int32_t index)
     return IsWindow(window) && window_ == window;
 }
 
-RECT TiffView::hotspotClientRect(const ViewHotspot& h) const
+RECT TiffView::hotspotLocation(const ViewHotspot& h) const
 {
     const int hp = scrollPos(SB_HORZ), vp = scrollPos(SB_VERT);
     RECT r = {std::min(h.pixelLeft, h.pixelRight) - hp, std::min(h.pixelTop, h.pixelBottom) - vp,

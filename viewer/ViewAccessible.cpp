@@ -131,7 +131,7 @@ RECT ViewAccessible::screenRect(LONG child) const
     if (child == CHILDID_SELF)
         GetClientRect(window, &r);
     else
-        r = view_->hotspotClientRect(*view_->hotspots()[size_t(child - 1)]);
+        r = view_->hotspotLocation(*view_->hotspots()[size_t(child - 1)]);
     MapWindowPoints(window, nullptr, reinterpret_cast<POINT*>(&r), 2);
     return r;
 }
@@ -269,7 +269,7 @@ HRESULT STDMETHODCALLTYPE ViewAccessible::get_accState(VARIANT child, VARIANT* s
         RECT client = {}, shown = {};
         if (window)
             GetClientRect(window, &client);
-        RECT r = view_->hotspotClientRect(*view_->hotspots()[size_t(id - 1)]);
+        RECT r = view_->hotspotLocation(*view_->hotspots()[size_t(id - 1)]);
         // Edges belong to a hotspot: its right and bottom edge still show.
         r.right += 1;
         r.bottom += 1;
@@ -458,7 +458,7 @@ HRESULT STDMETHODCALLTYPE ViewAccessible::accHitTest(LONG x, LONG y, VARIANT* ch
     if (view_->image()) {
         const auto& hotspots = view_->hotspots();
         for (size_t i = 0; i < hotspots.size(); ++i) {
-            const RECT r = view_->hotspotClientRect(*hotspots[i]);
+            const RECT r = view_->hotspotLocation(*hotspots[i]);
             if (r.left <= p.x && p.x <= r.right && r.top <= p.y && p.y <= r.bottom) {
                 setI4(child, LONG(i + 1));
                 return S_OK;

@@ -5,6 +5,7 @@
 // button names where a reader finds them.
 #include "AccessibleClient.h"
 #include "CommandIds.h"
+#include "DialogWatcher.h"
 #include "PluginFixture.h"
 
 #include <commctrl.h>
@@ -79,6 +80,30 @@ TEST(KeyboardAccess, KeysFollowTheSameUrlsAsClicksInTheBrowser)
         EXPECT_EQ(PluginModule::urlRequests().size(), requests) << step.key;
     }
     EXPECT_EQ(PluginModule::urlRequests().back().target, "_self");
+}
+
+// Ctrl+P opens the print dialog as the print button does; without a document
+// the key is left to the page (its own printing).
+TEST(KeyboardAccess, CtrlPPrintsLikeThePrintButtonOnlyWithADocument)
+{
+    for (const bool document : {false, true}) {
+        Shown s;
+        ASSERT_EQ(s.instance.create(), NPERR_NO_ERROR);
+        ASSERT_EQ(s.instance.setWindow(s.host()), NPERR_NO_ERROR);
+        if (document) {
+            ASSERT_EQ(s.instance.stream(plan()), NPERR_NO_ERROR);
+        }
+        pumpMessages();
+        SetFocus(viewIn(s.host()));
+        DialogWatcher watcher(DialogWatcher::Answer::Cancel);   // nothing gets printed
+        press(s.host(), "ctrl+p");
+        pumpMessagesFor(300);
+        const auto seen = watcher.seen();
+        ASSERT_EQ(seen.size(), document ? 1u : 0u);
+        if (document) {
+            EXPECT_NE(seen[0].caption.find("Print"), std::string::npos) << seen[0].caption;
+        }
+    }
 }
 
 // Wheel messages that reach the browser's window, counted in front of its

@@ -66,7 +66,7 @@ struct KeyFixture {
         GetClientRect(v.view->hwnd(), &r);
         return r;
     }
-    RECT shownRect(int index) const { return v.view->hotspotClientRect(*v.view->hotspots()[size_t(index)]); }
+    RECT shownRect(int index) const { return v.view->hotspotLocation(*v.view->hotspots()[size_t(index)]); }
     // Whether the outline colour shows in the middle of the hotspot's left edge.
     bool outlined(int index) const
     {
