@@ -185,7 +185,7 @@ LRESULT ViewerContainer::handleMessage(UINT message, WPARAM wParam, LPARAM lPara
         handled = lParam && onNotify(*reinterpret_cast<const NMHDR*>(lParam));
         return 0;
     case WM_SETFOCUS:
-        onFocus();
+        onFocus(wParam);
         return 0;
     default:
         handled = false;
@@ -210,12 +210,12 @@ void ViewerContainer::checkButton(int commandId, bool checked)
     SendMessageA(toolbar_.hwnd(), TB_CHECKBUTTON, WPARAM(commandId), MAKELPARAM(checked ? TRUE : FALSE, 0));
 }
 
-void ViewerContainer::onFocus()
+void ViewerContainer::onFocus(WPARAM previous)
 {
     // The host window's own handling first (a control becomes UI-active),
     // then the keyboard focus goes on to the viewer, the one part that uses keys.
     const HWND host = hwnd();
-    callPrevious(WM_SETFOCUS, 0, 0);
+    callPrevious(WM_SETFOCUS, previous, 0);
     if (hwnd() != host || !IsWindow(host))
         return;
     if (HWND view = view_.hwnd(); view && GetFocus() == host)

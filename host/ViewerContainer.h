@@ -66,7 +66,7 @@ private:
     void onSize();
     void onCommand(WPARAM command, LPARAM source);
     bool onNotify(const NMHDR& header);
-    void onFocus();
+    void onFocus(WPARAM previous);
     void checkButton(int commandId, bool checked);
 
     TiffView view_;
