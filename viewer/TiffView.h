@@ -129,6 +129,8 @@ private:
     ScrollAxis scrollAxis(int bar) const;
     void pointerInput();
     const ViewHotspot* outlinedHotspot() const;
+    void showKeyTip();
+    void hideKeyTip();
     bool onWheel(UINT message, WPARAM wParam, LPARAM lParam);
     void zoomAbout(double newScale, POINT client);
     LRESULT onGetObject(WPARAM wParam, LPARAM lParam, bool& handled);

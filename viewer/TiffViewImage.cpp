@@ -72,6 +72,7 @@ void TiffView::releaseImage()
     renderer_.reset();
     removeTipTools();
     currentHotspot_ = nullptr;
+    hideKeyTip();
     keyFocus_ = -1;
     keyOutline_ = false;
     hotspots_.clear();

@@ -6,10 +6,26 @@
 #include "NavigationCallback.h"
 #include "ViewAccessible.h"
 
+#include <commctrl.h>
+
 #include <algorithm>
 #include <new>
 
 namespace {
+
+// The tooltip tool that shows the focused hotspot's text beside it, placed by
+// the view (a tracking tool); the pointer's tips are the control's others.
+constexpr UINT_PTR kKeyTipToolId = 0x4B4559;
+
+TOOLINFOA keyTipTool(HWND view)
+{
+    TOOLINFOA tool = {};
+    tool.cbSize = 44;   // the size that includes lParam
+    tool.uFlags = TTF_TRACK | TTF_ABSOLUTE;
+    tool.hwnd = view;
+    tool.uId = kKeyTipToolId;
+    return tool;
+}
 
 ViewKey viewKey(WPARAM key)
 {
@@ -119,8 +135,9 @@ void TiffView::onFocusChange(bool gained)
     }
     if (keyFocus_ < 0 || !keyOutline_)
         return;
-    // The keyboard outline shows only while the view has the focus.
+    // The keyboard outline and tip show only while the view has the focus.
     redrawNow();
+    showKeyTip();
     if (gained)
         NotifyWinEvent(EVENT_OBJECT_FOCUS, window, OBJID_CLIENT, LONG(keyFocus_ + 1));
 }
@@ -159,10 +176,18 @@ void TiffView::runAction(ViewAction action)
             ReleaseCapture();
         clearKeyFocus();
         break;
-    case ViewAction::ZoomIn: onCommand(ID_ZOOM_IN); break;
-    case ViewAction::ZoomOut: onCommand(ID_ZOOM_OUT); break;
-    case ViewAction::FitWindow: onCommand(ID_FIT_WINDOW); break;
-    case ViewAction::ActualSize: onCommand(ID_ACTUAL_SIZE); break;
+    case ViewAction::ZoomIn:
+    case ViewAction::ZoomOut:
+    case ViewAction::FitWindow:
+    case ViewAction::ActualSize:
+        // As the toolbar's buttons (which hide every tip); the focused
+        // hotspot's tip comes back at its new place.
+        onCommand(action == ViewAction::ZoomIn    ? ID_ZOOM_IN
+                  : action == ViewAction::ZoomOut ? ID_ZOOM_OUT
+                  : action == ViewAction::FitWindow ? ID_FIT_WINDOW
+                                                    : ID_ACTUAL_SIZE);
+        showKeyTip();
+        break;
     case ViewAction::Print:
         onCommand(ID_PRINT);   // the print dialog: the view may be gone afterwards
         break;
@@ -210,6 +235,7 @@ void TiffView::scrollTo(int32_t horizontal, int32_t vertical)
     InvalidateRect(window_, nullptr, FALSE);
     UpdateWindow(window_);
     updateTipRects();
+    showKeyTip();
 }
 
 void TiffView::setKeyFocus(int32_t index)
@@ -232,6 +258,7 @@ void TiffView::setKeyFocus(int32_t index)
         SetScrollPos(window_, SB_VERT, vp, TRUE);
     redrawNow();
     updateTipRects();
+    showKeyTip();
     // Screen readers follow the focus; the event goes last, as a reader's
     // hook may act on the view from inside it.
     if (GetFocus() == window_)
@@ -246,6 +273,7 @@ void TiffView::clearKeyFocus()
     keyOutline_ = false;
     if (!window_)
         return;
+    hideKeyTip();
     if (shown)
         redrawNow();
     if (had && GetFocus() == window_)
@@ -260,10 +288,54 @@ void TiffView::pointerInput()
     GetCursorPos(&p);
     if (p.x == keyCursor_.x && p.y == keyCursor_.y)
         return;   // a move the system made up, not the user's
-    // The pointer was moved: its outline shows from now on, not the keyboard's.
+    // The pointer was moved: its outline and tip show from now on, not the
+    // keyboard's.
     keyOutline_ = false;
+    hideKeyTip();
     if (keyFocus_ >= 0)
         redrawNow();
+}
+
+void TiffView::showKeyTip()
+{
+    if (!tooltip_ || !window_ || !keyOutline_ || !hasFocus_ || keyFocus_ < 0 ||
+        keyFocus_ >= int32_t(hotspots_.size()) || hotspots_[size_t(keyFocus_)]->tipText.empty()) {
+        hideKeyTip();
+        return;
+    }
+    const ViewHotspot& h = *hotspots_[size_t(keyFocus_)];
+    TOOLINFOA tool = keyTipTool(window_);
+    tool.lpszText = const_cast<char*>(h.tipText.c_str());
+    TOOLINFOA existing = keyTipTool(window_);
+    if (SendMessageA(tooltip_, TTM_GETTOOLINFOA, 0, reinterpret_cast<LPARAM>(&existing))) {
+        SendMessageA(tooltip_, TTM_UPDATETIPTEXTA, 0, reinterpret_cast<LPARAM>(&tool));
+    } else {
+        SendMessageA(tooltip_, TTM_POP, 0, 0);   // a tip the pointer brought up goes
+        SendMessageA(tooltip_, TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&tool));
+    }
+    // Just below the hotspot's left end, kept inside the view.
+    RECT client = {};
+    GetClientRect(window_, &client);
+    const RECT r = hotspotLocation(h);
+    POINT at = {std::max(client.left, std::min<LONG>(r.left, client.right - 1)),
+                std::max(client.top, std::min<LONG>(r.bottom + 2, client.bottom - 1))};
+    ClientToScreen(window_, &at);
+    SendMessageA(tooltip_, TTM_TRACKPOSITION, 0, MAKELPARAM(at.x, at.y));
+    SendMessageA(tooltip_, TTM_TRACKACTIVATE, TRUE, reinterpret_cast<LPARAM>(&tool));
+}
+
+void TiffView::hideKeyTip()
+{
+    if (!tooltip_ || !window_ || !IsWindow(tooltip_))
+        return;
+    TOOLINFOA tool = keyTipTool(window_);
+    if (!SendMessageA(tooltip_, TTM_GETTOOLINFOA, 0, reinterpret_cast<LPARAM>(&tool)))
+        return;
+    tool = keyTipTool(window_);
+    SendMessageA(tooltip_, TTM_TRACKACTIVATE, FALSE, reinterpret_cast<LPARAM>(&tool));
+    // The tool goes with its tip, so that the pointer's tools are the only ones
+    // while the keyboard is not in use.
+    SendMessageA(tooltip_, TTM_DELTOOLA, 0, reinterpret_cast<LPARAM>(&tool));
 }
 
 const ViewHotspot* TiffView::outlinedHotspot() const

@@ -104,4 +104,5 @@ void TiffView::zoomAbout(double newScale, POINT p)
     RedrawWindow(window_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_UPDATENOW);
     updateTipRects();
     SendMessageA(tooltip_, TTM_ACTIVATE, TRUE, 0);
+    showKeyTip();
 }

@@ -96,6 +96,17 @@ TEST(TiffViewKeys, TabWalksTheHotspotsInListOrderWrappingAndBringsEachIntoView)
         EXPECT_TRUE(IntersectRect(&both, &r, &c) && EqualRect(&both, &r));
         for (int i = 0; i < 3; ++i)
             EXPECT_EQ(f.outlined(i), i == s.focus) << "hotspot " << i;
+        // Its tip shows at once just below its left end; B has no tip text.
+        const HWND tip = f.v.view->tooltipWindow();
+        EXPECT_EQ(IsWindowVisible(tip) != FALSE, s.focus != 1);
+        if (s.focus != 1) {
+            POINT below = {r.left, r.bottom + 2};
+            ClientToScreen(f.v.view->hwnd(), &below);
+            RECT shown = {};
+            GetWindowRect(tip, &shown);
+            EXPECT_NEAR(shown.left, below.x, 2);
+            EXPECT_NEAR(shown.top, below.y, 2);
+        }
     }
     // Scrolled no more than needed: B, bottom right, ends at the view's edge.
     press(f.v, "shift+tab");
@@ -158,9 +169,11 @@ TEST(TiffViewKeys, PointerAndKeyboardOutlinesNeverBothShowTheLastInputWins)
     press(f.v, "tab");        // A from the keyboard
     EXPECT_TRUE(f.outlined(0));
     EXPECT_FALSE(f.outlined(2));
+    EXPECT_TRUE(IsWindowVisible(f.v.view->tooltipWindow()));   // A's tip
     f.v.pointerAt(151, 41);   // the pointer moves: C again
     EXPECT_TRUE(f.outlined(2));
     EXPECT_FALSE(f.outlined(0));
+    EXPECT_FALSE(IsWindowVisible(f.v.view->tooltipWindow()));   // C's comes after the delay
     EXPECT_EQ(f.v.view->keyFocus(), 0);   // the keyboard focus stays for Tab and Enter
 }
 
