@@ -110,29 +110,6 @@ TEST(ViewInput, TabOrderWrapsBothWays)
         EXPECT_EQ(nextKeyFocus(c.current, c.count, c.backward), c.expected) << "case " << (&c - cases);
 }
 
-TEST(ViewInput, ScrollActionsMoveByLinesPagesAndToTheCornersWithinTheRange)
-{
-    struct Case {
-        ViewAction action;
-        int h, v;           // positions before
-        int expectH, expectV;
-    } cases[] = {
-        {ViewAction::LineRight, 0, 0, 5, 0},      {ViewAction::LineLeft, 3, 0, 0, 0},
-        {ViewAction::LineDown, 0, 1098, 0, 1100}, {ViewAction::LineUp, 0, 100, 0, 95},
-        {ViewAction::PageDown, 0, 0, 0, 400},     {ViewAction::PageDown, 0, 900, 0, 1100},
-        {ViewAction::PageRight, 100, 0, 600, 0},  {ViewAction::PageLeft, 100, 7, 0, 7},
-        {ViewAction::PageUp, 10, 500, 10, 100},   {ViewAction::TopLeft, 300, 200, 0, 0},
-        {ViewAction::BottomRight, 0, 0, 1500, 1100}, {ViewAction::ZoomIn, 10, 20, 10, 20},
-    };
-    for (const Case& c : cases) {
-        // A 2000 x 1500 image at scale 1 in a 500 x 400 view.
-        ScrollAxis h{c.h, 1500, 500}, v{c.v, 1100, 400};
-        scrollForAction(c.action, h, v);
-        EXPECT_EQ(h.position, c.expectH) << "case " << (&c - cases);
-        EXPECT_EQ(v.position, c.expectV) << "case " << (&c - cases);
-    }
-}
-
 TEST(ViewInput, ScrollToShowMovesTheLeastThatBringsASpanIntoView)
 {
     const ScrollAxis axis{100, 1000, 300};   // showing 100..400
