@@ -59,9 +59,9 @@ public:
     // Whether the view uses this keyboard message (key down or character);
     // a container hands the others back to its page.
     bool usesKeyMessage(const MSG& message) const;
-    // Follows hotspot `index` as a click does. False when the view changed
-    // meanwhile (the page may remove it during the call): nothing of the view
-    // may be touched then.
+    // Follows hotspot `index` as a click does. False when nothing was
+    // navigated or the view's window went meanwhile (the page may remove it
+    // during the call): nothing of the view may be touched then.
     bool followHotspotAt(int32_t index);
     // A hotspot's rectangle in client coordinates at the current zoom and
     // scroll positions, wherever it lies (also outside the client area).

@@ -356,10 +356,11 @@ bool TiffView::followHotspotAt(int32_t index)
         return true;
     // The same call as a click: the same URL, frame and rules. The debug box
     // and the browser may let the page remove the view meanwhile.
+    // A false answer may mean that the host is going: nothing of the view is
+    // touched then either.
     const HWND window = window_;
     const bool navigated = navigation_->navigateToHotspot(*hotspots_[size_t(index)]);
-    (void)navigated;
-    return IsWindow(window) && window_ == window;
+    return navigated && IsWindow(window) && window_ == window;
 }
 
 RECT TiffView::hotspotLocation(const ViewHotspot& h) const
