@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -354,6 +355,50 @@ TEST(TiffViewKeys, ScreenReaderReadsTheHotspotsAsLinksAndActsOnThem)
         EXPECT_EQ(reader.doDefaultAction(2), S_OK);
         ASSERT_EQ(f.navigation.followed.size(), 1u);
         EXPECT_EQ(f.navigation.followed[0]->hotspot->reference, "B");
+    }
+    CoUninitialize();
+}
+
+// The page removes the viewer while a hotspot is followed from the keyboard
+// (its host keeps the object until the key's message is done, so only the
+// window goes) or by a reader (nothing holds the view: it goes entirely).
+struct RemovingNavigation : NavigationCallback {
+    std::function<void()> remove;
+    int calls = 0;
+    bool navigateToHotspot(const ViewHotspot&) override
+    {
+        ++calls;
+        remove();
+        return true;
+    }
+};
+
+TEST(TiffViewKeys, FollowingAHotspotSurvivesThePageRemovingTheViewer)
+{
+    ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
+    for (const bool reader : {false, true}) {
+        SCOPED_TRACE(reader ? "reader" : "Enter");
+        RemovingNavigation navigation;
+        ScopedFile doc(writeRgbDocument(200, 100, {{"A", u"Alpha", 10, 10, 60, 40}}));
+        ViewInWindow v(200, 100, &navigation);
+        v.show(doc.path());
+        navigation.remove = [&v, reader] {
+            if (reader)
+                v.view.reset();
+            else
+                DestroyWindow(v.view->hwnd());
+        };
+        press(v, "tab");
+        if (reader) {
+            AccessibleClient client(v.view->hwnd());
+            ASSERT_TRUE(client);
+            EXPECT_EQ(client.doDefaultAction(1), S_OK);
+            EXPECT_EQ(client.doDefaultAction(1), CO_E_OBJNOTCONNECTED);
+        } else {
+            SendMessageA(v.view->hwnd(), WM_KEYDOWN, VK_RETURN, 1);
+            EXPECT_EQ(v.view->hwnd(), nullptr);
+        }
+        EXPECT_EQ(navigation.calls, 1);
     }
     CoUninitialize();
 }
