@@ -33,6 +33,9 @@ public:
     void setClientSite(IUnknown* site);
     IUnknown* clientSite() const { return clientSite_; }
 
+    // The host held while any window of the viewer handles a message.
+    void setHostAnchor(HostAnchor* anchor);
+
     bool navigateToHotspot(const ViewHotspot& hotspot) override;
     std::string hotspotUrl(const ViewHotspot& hotspot) override;
     // A keyboard message that a control host routes through the control

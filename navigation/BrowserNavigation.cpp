@@ -1,4 +1,5 @@
 #include "BrowserNavigation.h"
+#include "AddressPolicy.h"
 #include "ComHolder.h"
 #include "UrlCracker.h"
 #include "UrlTemplate.h"
@@ -76,70 +77,79 @@ std::wstring ansiToWide(const std::string& text)
     return wide;
 }
 
-// The top-level browser that a control's client site leads to; false when
-// there is none. Only whether an interface came back counts, whatever the
-// calls report.
-bool topLevelBrowser(IUnknown* clientSite, ComHolder<IWebBrowser2>& browser)
+}  // namespace
+
+IWebBrowser2* topLevelBrowser(IUnknown* clientSite)
 {
+    if (clientSite == nullptr)
+        return nullptr;
+    // Declared in the order obtained, so they are released in reverse:
+    // top-level provider, the site's provider. Only whether an interface
+    // came back counts, whatever the calls report.
     ComHolder<IServiceProvider> siteProvider;
     clientSite->QueryInterface(IID_IServiceProvider, siteProvider.outVoid());
     if (!siteProvider)
-        return false;
+        return nullptr;
     ComHolder<IServiceProvider> topLevelProvider;
     siteProvider->QueryService(SID_STopLevelBrowser, IID_IServiceProvider, topLevelProvider.outVoid());
     if (!topLevelProvider)
-        return false;
-    topLevelProvider->QueryService(SID_SWebBrowserApp, IID_IWebBrowser2, browser.outVoid());
-    return bool(browser);
+        return nullptr;
+    IWebBrowser2* browser = nullptr;
+    topLevelProvider->QueryService(SID_SWebBrowserApp, IID_IWebBrowser2, reinterpret_cast<void**>(&browser));
+    return browser;
 }
 
-// The relative URL from the root of the page that the browser shows; empty
-// when the page's location cannot be read or cracked.
-std::string absoluteUrlIn(IWebBrowser2* browser, const std::string& relativeUrl)
+BrowserNavigation::~BrowserNavigation()
 {
+    if (browser_ != nullptr)
+        browser_->Release();
+}
+
+bool BrowserNavigation::prepare(IUnknown* clientSite, const std::string& relativeUrl)
+{
+    if (browser_ != nullptr)
+        browser_->Release();
+    browser_ = nullptr;
+    absoluteUrl_.clear();
+    if (clientSite == nullptr || relativeUrl.empty())
+        return false;
+    ComHolder<IWebBrowser2> browser;
+    *browser.out() = topLevelBrowser(clientSite);
+    if (!browser)
+        return false;
     UrlCracker cracker;
     BstrHolder location;
     if (FAILED(browser->get_LocationURL(location.out())))
-        return std::string();
+        return false;
     if (!cracker.crack(location.get()))
-        return std::string();
-    return joinBaseUrl(cracker.scheme(), cracker.host(), cracker.port(), relativeUrl);
+        return false;
+    absoluteUrl_ = joinBaseUrl(cracker.scheme(), cracker.host(), cracker.port(), relativeUrl);
+    browser_ = browser.get();
+    browser_->AddRef();
+    return true;
 }
 
-}  // namespace
-
-std::string browserAbsoluteUrl(IUnknown* clientSite, const std::string& relativeUrl)
+bool BrowserNavigation::navigate(const std::string& frame)
 {
-    if (clientSite == nullptr || relativeUrl.empty())
-        return std::string();
-    ComHolder<IWebBrowser2> browser;
-    if (!topLevelBrowser(clientSite, browser))
-        return std::string();
-    return absoluteUrlIn(browser.get(), relativeUrl);
+    if (browser_ == nullptr)
+        return false;
+    VariantHolder frameName;
+    VariantHolder flags;
+    VariantHolder url;
+    if (!frameName.setString(ansiToWide(frame)) || !url.setString(ansiToWide(absoluteUrl_)))
+        return false;
+    flags.setInt32(0);
+    browser_->Navigate2(url.get(), flags.get(), frameName.get(), nullptr, nullptr);
+    return true;
 }
 
 bool navigateViaBrowser(IUnknown* clientSite, const std::string& relativeUrl,
                         const std::string& frame)
 {
-    VariantHolder frameName;
-    VariantHolder flags;
-    if (!frameName.setString(ansiToWide(frame)))
+    BrowserNavigation navigation;
+    if (!navigation.prepare(clientSite, relativeUrl))
         return false;
-    flags.setInt32(0);
-
-    if (clientSite == nullptr || relativeUrl.empty())
+    if (checkResolvedNavigation(navigation.absoluteUrl()) != NavigationRefusal::None)
         return false;
-
-    ComHolder<IWebBrowser2> browser;
-    if (!topLevelBrowser(clientSite, browser))
-        return false;
-    const std::string absoluteUrl = absoluteUrlIn(browser.get(), relativeUrl);
-    if (absoluteUrl.empty())
-        return false;
-
-    VariantHolder url;
-    if (!url.setString(ansiToWide(absoluteUrl)))
-        return false;
-    browser->Navigate2(url.get(), flags.get(), frameName.get(), nullptr, nullptr);
-    return true;
+    return navigation.navigate(frame);
 }

@@ -50,6 +50,20 @@ public:
 
     LRESULT handleMessage(UINT message, WPARAM wParam, LPARAM lParam, bool& handled) override;
 
+    // What a call that may run a message loop (a message box, a dialog, a
+    // call to the browser) must find unchanged when it returns before it
+    // touches the view again: the same window, the same document and a host
+    // that has not been told to go. The page can remove the viewer or give
+    // it a new document from inside such a loop.
+    struct CallOutMark {
+        HWND window;
+        uint32_t document;
+    };
+    CallOutMark markCallOut() const { return {window_, documentGeneration_}; }
+    bool unchangedSince(const CallOutMark& mark) const;
+    // Counts the documents set so far (each setImageFile is a new one).
+    uint32_t documentGeneration() const { return documentGeneration_; }
+
     // Keyboard (TiffViewKeys.cpp).
     // The hotspot with the keyboard focus, an index into hotspots(); -1: none.
     int32_t keyFocus() const { return keyFocus_; }
@@ -59,9 +73,9 @@ public:
     // Whether the view uses this keyboard message (key down or character);
     // a container hands the others back to its page.
     bool usesKeyMessage(const MSG& message) const;
-    // Follows hotspot `index` as a click does. False when nothing was
-    // navigated or the view's window went meanwhile (the page may remove it
-    // during the call): nothing of the view may be touched then.
+    // Follows hotspot `index` as a click does. False when the view changed
+    // meanwhile (the page may remove it or give it another document during
+    // the call): nothing of the view may be touched then.
     bool followHotspotAt(int32_t index);
     // A hotspot's rectangle in client coordinates at the current zoom and
     // scroll positions, wherever it lies (also outside the client area).
@@ -113,6 +127,9 @@ private:
     void onDoubleClick();
     void onCaptureLost();
     void relayToTooltip();
+    // Asks the navigation callback to follow the hotspot; false when the
+    // view changed meanwhile (nothing of it may be touched then).
+    bool followHotspot(const ViewHotspot& hotspot);
     void panStep();
     void redrawNow();
 
@@ -195,6 +212,7 @@ private:
     // that a paint costs what the window costs, not what the image costs.
     ImageRenderer renderer_;
     int cursorHidden_ = 0;   // ShowCursor(FALSE) calls not yet undone
+    uint32_t documentGeneration_ = 0;
 
     // Keyboard focus: the hotspot it is on, whether the last input was the
     // keyboard's (its outline then shows instead of the pointer's) and the

@@ -115,9 +115,9 @@ bool TiffView::takeFocus()
     if (GetFocus() == window_)
         return true;
     // Taking the focus tells the host, which may call out to its container.
-    const HWND window = window_;
-    SetFocus(window);
-    return window_ == window && IsWindow(window);
+    const CallOutMark mark = markCallOut();
+    SetFocus(window_);
+    return unchangedSince(mark);
 }
 
 void TiffView::onFocusChange(bool gained)
@@ -127,10 +127,11 @@ void TiffView::onFocusChange(bool gained)
     if (gained) {
         // As standard controls do: the parent learns that the view took the
         // focus (a control then becomes UI-active, which calls its site).
+        const CallOutMark mark = markCallOut();
         if (HWND parent = GetParent(window))
             SendMessageA(parent, WM_COMMAND, MAKEWPARAM(0, kViewSetFocusNotification),
                          reinterpret_cast<LPARAM>(window));
-        if (window_ != window || !IsWindow(window))
+        if (!unchangedSince(mark))
             return;
     }
     if (keyFocus_ < 0 || !keyOutline_)
@@ -352,15 +353,8 @@ bool TiffView::followHotspotAt(int32_t index)
 {
     if (!window_ || index < 0 || index >= int32_t(hotspots_.size()))
         return true;
-    if (!navigation_)
-        return true;
-    // The same call as a click: the same URL, frame and rules. The debug box
-    // and the browser may let the page remove the view meanwhile.
-    // A false answer may mean that the host is going: nothing of the view is
-    // touched then either.
-    const HWND window = window_;
-    const bool navigated = navigation_->navigateToHotspot(*hotspots_[size_t(index)]);
-    return navigated && IsWindow(window) && window_ == window;
+    // The same path as a click: the same URL, frame and rules.
+    return followHotspot(*hotspots_[size_t(index)]);
 }
 
 RECT TiffView::hotspotLocation(const ViewHotspot& h) const

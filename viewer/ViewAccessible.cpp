@@ -1,5 +1,6 @@
 #include "ViewAccessible.h"
 
+#include "HostAnchor.h"
 #include "HotspotRecord.h"
 #include "TiffView.h"
 
@@ -206,8 +207,13 @@ HRESULT STDMETHODCALLTYPE ViewAccessible::get_accValue(VARIANT child, BSTR* valu
     if (id == CHILDID_SELF)
         return DISP_E_MEMBERNOTFOUND;
     // The link's URL as a click would request it; asking for it may ask the
-    // browser for the page's location, so the view is not touched afterwards.
-    const std::string url = view_->hotspotUrl(id - 1);
+    // browser for the page's location, so the host is held and the view is
+    // not touched afterwards.
+    std::string url;
+    {
+        HostHold hold(view_->hostAnchor());
+        url = view_->hotspotUrl(id - 1);
+    }
     return stringResult(fromAnsi(url), value);
 }
 
@@ -356,14 +362,14 @@ HRESULT STDMETHODCALLTYPE ViewAccessible::accSelect(LONG flags, VARIANT child)
     if (!window)
         return S_FALSE;
     // Taking the focus tells the host, which may call out to its page: the
-    // view may be gone afterwards.
+    // host is held meanwhile, and the view may have lost its window or
+    // document afterwards.
+    HostHold hold(view_->hostAnchor());
+    const TiffView::CallOutMark mark = view_->markCallOut();
     SetFocus(window);
-    if (!view_ || view_->hwnd() != window)
+    if (!view_ || !view_->unchangedSince(mark))
         return S_OK;
-    if (id == CHILDID_SELF)
-        view_->setKeyFocus(-1);
-    else
-        view_->setKeyFocus(id - 1);
+    view_->setKeyFocus(id == CHILDID_SELF ? -1 : id - 1);
     return S_OK;
 }
 
@@ -478,8 +484,9 @@ HRESULT STDMETHODCALLTYPE ViewAccessible::accDoDefaultAction(VARIANT child)
         return E_INVALIDARG;
     if (id == CHILDID_SELF)
         return DISP_E_MEMBERNOTFOUND;
-    // As a click: the view may be gone when this returns, so nothing of it
-    // is touched afterwards.
+    // As a click: the host is held while the page may go on, and nothing of
+    // the view is touched afterwards.
+    HostHold hold(view_->hostAnchor());
     view_->followHotspotAt(id - 1);
     return S_OK;
 }

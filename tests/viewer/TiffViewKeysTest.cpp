@@ -4,6 +4,7 @@
 // pointer, the wheel reaching the parent, and the accessible object.
 #include "AccessibleClient.h"
 #include "CommandIds.h"
+#include "HostAnchor.h"
 #include "HotspotRecord.h"
 #include "NavigationCallback.h"
 #include "StandInBrowser.h"
@@ -360,15 +361,25 @@ TEST(TiffViewKeys, ScreenReaderReadsTheHotspotsAsLinksAndActsOnThem)
 }
 
 // The page removes the viewer while a hotspot is followed from the keyboard
-// (its host keeps the object until the key's message is done, so only the
-// window goes) or by a reader (nothing holds the view: it goes entirely).
-struct RemovingNavigation : NavigationCallback {
-    std::function<void()> remove;
-    int calls = 0;
+// or by a reader: its host lets the view's window go at once and frees the
+// view when the outermost call into it has returned, as the hosts do.
+struct ClosingHost : HostAnchor, NavigationCallback {
+    ViewInWindow* v = nullptr;
+    int depth = 0, calls = 0, depthWhileNavigating = -1;
+    bool closing = false;
+    void holdHost() override { ++depth; }
+    void releaseHost() override
+    {
+        if (--depth == 0 && closing)
+            v->view.reset();
+    }
+    bool hostClosing() const override { return closing; }
     bool navigateToHotspot(const ViewHotspot&) override
     {
         ++calls;
-        remove();
+        depthWhileNavigating = depth;
+        closing = true;
+        DestroyWindow(v->view->hwnd());
         return true;
     }
 };
@@ -378,16 +389,12 @@ TEST(TiffViewKeys, FollowingAHotspotSurvivesThePageRemovingTheViewer)
     ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
     for (const bool reader : {false, true}) {
         SCOPED_TRACE(reader ? "reader" : "Enter");
-        RemovingNavigation navigation;
+        ClosingHost host;
         ScopedFile doc(writeRgbDocument(200, 100, {{"A", u"Alpha", 10, 10, 60, 40}}));
-        ViewInWindow v(200, 100, &navigation);
+        ViewInWindow v(200, 100, &host);
+        host.v = &v;
+        v.view->setHostAnchor(&host);
         v.show(doc.path());
-        navigation.remove = [&v, reader] {
-            if (reader)
-                v.view.reset();
-            else
-                DestroyWindow(v.view->hwnd());
-        };
         press(v, "tab");
         if (reader) {
             AccessibleClient client(v.view->hwnd());
@@ -396,9 +403,10 @@ TEST(TiffViewKeys, FollowingAHotspotSurvivesThePageRemovingTheViewer)
             EXPECT_EQ(client.doDefaultAction(1), CO_E_OBJNOTCONNECTED);
         } else {
             SendMessageA(v.view->hwnd(), WM_KEYDOWN, VK_RETURN, 1);
-            EXPECT_EQ(v.view->hwnd(), nullptr);
         }
-        EXPECT_EQ(navigation.calls, 1);
+        EXPECT_EQ(v.view, nullptr);   // freed when the call was over
+        EXPECT_EQ(host.calls, 1);
+        EXPECT_GE(host.depthWhileNavigating, 1);   // held by the call, not freed under it
     }
     CoUninitialize();
 }
