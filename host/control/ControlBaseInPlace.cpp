@@ -277,18 +277,15 @@ HRESULT STDMETHODCALLTYPE ControlBase::TranslateAccelerator(LPMSG message)
         return E_INVALIDARG;
     // Handling the key may call out (a hotspot followed, the print dialog):
     // the control stays whole until it returns.
-    AddRef();
-    const bool used = translateKey(*message);
-    Release();
-    return used ? S_OK : S_FALSE;
+    SelfReference self(this);
+    return translateKey(*message) ? S_OK : S_FALSE;
 }
 
 void ControlBase::activateForKeyboard()
 {
     if (inPlaceActive_ && !uiActive_ && inPlaceSite_) {
-        AddRef();
+        SelfReference self(this);   // the site may let go of the control meanwhile
         inPlaceActivate(OLEIVERB_UIACTIVATE);
-        Release();
     }
 }
 
