@@ -123,6 +123,13 @@ TEST_F(OleHostKeys, ClickMakesTheControlUiActiveAndTheContainerRoutesItsKeysThro
     press(host.hwnd(), "space");
     EXPECT_EQ(lastNavigation(host), kRoot + L"church");   // wrapped round backwards
     EXPECT_EQ(GetFocus(), viewer);
+    // A host drawing the control reads the document again; the keyboard
+    // focus stays where it was.
+    Canvas canvas(kWidth, kHeight);
+    ASSERT_EQ(host.drawInto(canvas), S_OK);
+    press(host.hwnd(), "enter");
+    ASSERT_EQ(host.browser().navigations.size(), 5u);
+    EXPECT_EQ(lastNavigation(host), kRoot + L"church");
     host.close();
 }
 
