@@ -10,9 +10,10 @@
 #include <cstring>
 #include <vector>
 
-// The print dialog's structure as the 32-bit common dialogs expect it (byte
-// packed); its size is what lStructSize announces.
-static_assert(sizeof(PRINTDLGA) == 66, "PRINTDLGA must be the packed 66-byte structure");
+// The print dialog's structure as the common dialogs expect it: byte packed
+// (66 bytes) on 32-bit Windows, naturally aligned (120 bytes) on 64-bit
+// Windows; its size is what lStructSize announces.
+static_assert(sizeof(PRINTDLGA) == (sizeof(void*) == 8 ? 120 : 66), "PRINTDLGA layout of the common dialogs");
 
 namespace {
 
@@ -119,7 +120,7 @@ HDC getPrinterDC(HWND owner)
 {
     PRINTDLGA dialog;
     std::memset(&dialog, 0, sizeof dialog);
-    dialog.lStructSize = 66;
+    dialog.lStructSize = sizeof dialog;   // 66 bytes on 32-bit, 120 on 64-bit Windows
     dialog.hwndOwner = owner;
     dialog.Flags = PD_RETURNDC;
     const BOOL chosen = PrintDlgA(&dialog);
@@ -153,7 +154,7 @@ int printDib(DibHandle image, const RECT& source, HWND owner, const char* docume
         std::strncpy(name, documentName, kMaxDocumentName);
     DOCINFOA doc;
     std::memset(&doc, 0, sizeof doc);
-    doc.cbSize = 20;
+    doc.cbSize = sizeof doc;   // 20 bytes on 32-bit, 40 on 64-bit Windows
     doc.lpszDocName = name;
 
     if (StartDocA(printer.get(), &doc) <= 0)

@@ -194,7 +194,7 @@ void TiffView::updateTipRects()
         if (h->tipText.empty())
             continue;
         TOOLINFOA tool = {};
-        tool.cbSize = 44;   // the size that includes lParam
+        tool.cbSize = TTTOOLINFOA_V2_SIZE;   // up to and including lParam: 44 bytes on 32-bit, 64 on 64-bit Windows
         tool.uFlags = 0;
         tool.hwnd = window_;
         tool.uId = reinterpret_cast<UINT_PTR>(h.get());
@@ -217,7 +217,7 @@ void TiffView::removeTipTools()
         if (h->tipText.empty())
             continue;
         TOOLINFOA tool = {};
-        tool.cbSize = 44;
+        tool.cbSize = TTTOOLINFOA_V2_SIZE;
         tool.hwnd = window_;
         tool.uId = reinterpret_cast<UINT_PTR>(h.get());
         SendMessageA(tooltip_, TTM_DELTOOLA, 0, reinterpret_cast<LPARAM>(&tool));

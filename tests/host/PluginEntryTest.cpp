@@ -8,7 +8,9 @@
 
 namespace {
 
-void* const kUntouched = reinterpret_cast<void*>(0x5A5A5A5A);
+// A pointer-sized entry whose every byte is 0x5A, as memset leaves it: four
+// bytes on 32-bit, eight on 64-bit Windows.
+void* const kUntouched = reinterpret_cast<void*>(uintptr_t(0x5A5A5A5A5A5A5A5Aull));
 
 // After tests that hand the module tables of their own, the program's module
 // gets its own tables back.

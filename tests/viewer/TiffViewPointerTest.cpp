@@ -245,7 +245,7 @@ TEST(TiffViewPointer, TooltipToolsFollowScrollingAndCommandsHideTheTip)
     v.command(ID_ACTUAL_SIZE);
     auto toolRect = [&] {
         TOOLINFOA tool = {};
-        tool.cbSize = 44;
+        tool.cbSize = TTTOOLINFOA_V2_SIZE;
         tool.hwnd = v.view->hwnd();
         tool.uId = reinterpret_cast<UINT_PTR>(v.view->hotspots()[0].get());
         SendMessageA(v.view->tooltipWindow(), TTM_GETTOOLINFOA, 0, reinterpret_cast<LPARAM>(&tool));
