@@ -4,6 +4,7 @@
 #include "HotspotStream.h"
 #include "GlobalMemory.h"
 #include "PrivateTags.h"
+#include "PrivateTempFile.h"
 #include "UserMessage.h"
 
 #include <algorithm>
@@ -248,19 +249,27 @@ void readIndexedRows(TIFF* tif, unsigned char* pixels, uint32_t width, uint32_t 
 
 // Shared by the grey and palette conversions: the DIB with the file's depth
 // and rows; `fillPalette` writes the colour table.
+// `tooLarge` is set when the image's DIB cannot be had in this process (its
+// size is beyond a DIB's limits or its memory cannot be allocated).
 template <class FillPalette>
-DibHandle convertIndexed(TIFF* tif, uint16_t defaultBits, FillPalette fillPalette)
+DibHandle convertIndexed(TIFF* tif, uint16_t defaultBits, FillPalette fillPalette, bool& tooLarge)
 {
     const Size size = sizeOf(tif);
     uint16_t bits = defaultBits;
     TIFFGetField(tif, TIFFTAG_BITSPERSAMPLE, &bits);
     const tmsize_t scanlineBytes = TIFFScanlineSize(tif);
-    if (!size.fitsDib() || scanlineBytes < 0 || uint64_t(scanlineBytes) > 0xFFFFFFFFull)
+    if (scanlineBytes < 0)
         return nullptr;
+    if (!size.fitsDib() || uint64_t(scanlineBytes) > 0xFFFFFFFFull) {
+        tooLarge = true;
+        return nullptr;
+    }
     DibHandle dib = createEmptyDib(int32_t(size.width), int32_t(size.height), uint32_t(scanlineBytes), bits,
                                    resolutionOf(tif));
-    if (!dib)
+    if (!dib) {
+        tooLarge = true;
         return nullptr;
+    }
     GlobalLockGuard<unsigned char> data(dib);
     if (!data) {
         GlobalFree(dib);
@@ -272,7 +281,7 @@ DibHandle convertIndexed(TIFF* tif, uint16_t defaultBits, FillPalette fillPalett
     return dib;
 }
 
-DibHandle convertGrey(TIFF* tif)
+DibHandle convertGrey(TIFF* tif, bool& tooLarge)
 {
     return convertIndexed(tif, 1, [tif](RGBQUAD* palette, uint32_t n) {
         uint16_t photometric = PHOTOMETRIC_MINISBLACK;
@@ -284,10 +293,10 @@ DibHandle convertGrey(TIFF* tif)
                 v = BYTE(255 - v);
             palette[i] = RGBQUAD{v, v, v, 0};
         }
-    });
+    }, tooLarge);
 }
 
-DibHandle convertPalette(TIFF* tif)
+DibHandle convertPalette(TIFF* tif, bool& tooLarge)
 {
     return convertIndexed(tif, 8, [tif](RGBQUAD* palette, uint32_t n) {
         uint16_t *red = nullptr, *green = nullptr, *blue = nullptr;
@@ -295,7 +304,7 @@ DibHandle convertPalette(TIFF* tif)
             return;
         for (uint32_t i = 0; i < n; ++i)
             palette[i] = RGBQUAD{BYTE(blue[i] >> 8), BYTE(green[i] >> 8), BYTE(red[i] >> 8), 0};
-    });
+    }, tooLarge);
 }
 
 // Ends a TIFFRGBAImage on every path.
@@ -323,12 +332,15 @@ uint32_t rgbaBandRows(TIFF* tif, uint32_t width, uint32_t height)
 // into a 24-bit DIB. The image is decoded in bands of whole strips (or tile
 // rows) rather than into one raster of the whole image: the same conversion,
 // with a raster of a few MiB instead of 4 bytes per pixel of the image.
-DibHandle convertRgba(TIFF* tif)
+DibHandle convertRgba(TIFF* tif, bool& tooLarge)
 {
     const Size size = sizeOf(tif);
-    if (!size.fitsDib() || uint64_t(size.width) * 3 > 0xFFFFFFFFull)
+    if (!size.fitsDib() || uint64_t(size.width) * 3 > 0xFFFFFFFFull) {
+        tooLarge = true;
         return nullptr;
+    }
     DibHandle dib = createEmptyDib(int32_t(size.width), int32_t(size.height), size.width * 3, 24, resolutionOf(tif));
+    tooLarge = !dib;
     if (!dib || size.width == 0 || size.height == 0)
         return dib;
 
@@ -395,6 +407,8 @@ DibHandle HtfDocument::open(const char* fileName)
 {
     delete pendingHotspots;
     pendingHotspots = nullptr;
+    imageWidth_ = imageHeight_ = 0;
+    imageTooLarge_ = false;
 
     OpenScope scope;
     HANDLE file = CreateFileA(fileName, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
@@ -409,25 +423,31 @@ DibHandle HtfDocument::open(const char* fileName)
 
     uint16_t photometric = PHOTOMETRIC_MINISBLACK;
     TIFFGetField(tif.get(), TIFFTAG_PHOTOMETRIC, &photometric);
+    const Size size = sizeOf(tif.get());
+    imageWidth_ = size.width;
+    imageHeight_ = size.height;
+    bool tooLarge = false;
     DibHandle dib = nullptr;
     switch (photometric) {
     case PHOTOMETRIC_MINISWHITE:
     case PHOTOMETRIC_MINISBLACK:
-        dib = keepsIndexedForm(tif.get(), 1) ? convertGrey(tif.get()) : convertRgba(tif.get());
+        dib = keepsIndexedForm(tif.get(), 1) ? convertGrey(tif.get(), tooLarge) : convertRgba(tif.get(), tooLarge);
         break;
     case PHOTOMETRIC_PALETTE:
-        dib = keepsIndexedForm(tif.get(), 8) ? convertPalette(tif.get()) : convertRgba(tif.get());
+        dib = keepsIndexedForm(tif.get(), 8) ? convertPalette(tif.get(), tooLarge)
+                                             : convertRgba(tif.get(), tooLarge);
         break;
     case PHOTOMETRIC_RGB:
     case PHOTOMETRIC_MASK:
     case PHOTOMETRIC_SEPARATED:
     case PHOTOMETRIC_YCBCR:
     case PHOTOMETRIC_CIELAB:
-        dib = convertRgba(tif.get());
+        dib = convertRgba(tif.get(), tooLarge);
         break;
     default:
         break;
     }
+    imageTooLarge_ = !dib && tooLarge;
 
     uint32_t count = 0;
     void* bytes = nullptr;
@@ -440,31 +460,22 @@ DibHandle HtfDocument::open(const char* fileName)
 HotspotList* HtfDocument::extractHotspots(const void* bytes, uint32_t count)
 {
     // The stream reader reads a file stream, so the bytes pass through a
-    // temporary file named after this loader and a counter.
-    char directory[1024] = {};
-    GetTempPathA(sizeof directory, directory);
-    std::string path;   // set once a free name is found: only that file is ours to delete
+    // temporary file of this loader's own (no file: no hotspots).
+    PrivateTempFile temp;
+    if (!temp.create(objectIdentity(this), ".tmp"))
+        return nullptr;
+    const bool written = temp.write(bytes, count);
+    temp.close();
+    if (!written)
+        return nullptr;
     HotspotList* list = nullptr;
     try {
-        for (int n = 0; path.empty(); ++n) {
-            char name[64];
-            std::snprintf(name, sizeof name, "%ld%d.tmp", long(reinterpret_cast<intptr_t>(this)), n);
-            std::string candidate = std::string(directory) + name;
-            if (GetFileAttributesA(candidate.c_str()) == INVALID_FILE_ATTRIBUTES)
-                path = std::move(candidate);
-        }
         list = new HotspotList;
-        {
-            std::ofstream out(path, std::ios::out | std::ios::binary | std::ios::trunc);
-            out.write(static_cast<const char*>(bytes), std::streamsize(count));
-        }
-        std::ifstream in(path, std::ios::in | std::ios::binary);
+        std::ifstream in(temp.path(), std::ios::in | std::ios::binary);
         readHotspotStream(in, *list);
     } catch (...) {
         delete list;
         list = nullptr;
     }
-    if (!path.empty())
-        DeleteFileA(path.c_str());
-    return list;
+    return list;   // the temporary file goes with `temp`
 }

@@ -125,13 +125,35 @@ void ViewerContainer::setClientSite(IUnknown* site)
 
 bool ViewerContainer::navigateToHotspot(const ViewHotspot& hotspot)
 {
-    if (!hotspot.hotspot)
+    if (!hotspot.hotspot || (hostAnchor() && hostAnchor()->hostClosing()))
         return false;
     PluginUrlRequest request;
     if (NPP instance = pluginInstance) {
         request = [instance](const char* url, const char* frame) { browserGetUrl(instance, url, frame); };
     }
-    return navigateHotspot(*hotspot.hotspot, settings(), hwnd(), request, clientSite_);
+    // The site is held for the whole call: the debug box lets the page take
+    // it from the container (SetClientSite(NULL)) meanwhile. Afterwards the
+    // request goes out only if this container still has its window, the
+    // same site and a host that is not closing.
+    IUnknown* site = clientSite_;
+    if (site)
+        site->AddRef();
+    const HWND window = hwnd();
+    auto stillWanted = [this, site, window] {
+        return window && hwnd() == window && IsWindow(window) && clientSite_ == site &&
+               !(hostAnchor() && hostAnchor()->hostClosing());
+    };
+    const bool navigated = navigateHotspot(*hotspot.hotspot, settings(), window, request, site, stillWanted);
+    if (site)
+        site->Release();
+    return navigated;
+}
+
+void ViewerContainer::setHostAnchor(HostAnchor* anchor)
+{
+    WindowWrapper::setHostAnchor(anchor);
+    toolbar_.setHostAnchor(anchor);
+    view_.setHostAnchor(anchor);
 }
 
 LRESULT ViewerContainer::handleMessage(UINT message, WPARAM wParam, LPARAM, bool& handled)
@@ -157,8 +179,15 @@ void ViewerContainer::onSize()
     RECT r = {};
     GetClientRect(hwnd(), &r);
     MoveWindow(view, r.left, r.top + kToolbarHeight, r.right - r.left, r.bottom - (r.top + kToolbarHeight), FALSE);
-    if (HWND toolbar = toolbar_.hwnd())
+    HWND toolbar = toolbar_.hwnd();
+    if (toolbar)
         MoveWindow(toolbar, r.left, r.top, r.right - r.left, kToolbarHeight - r.top, FALSE);
+    // The moves draw nothing: a window that grows (a browser lays plug-ins
+    // out at 0 x 0 first) must show the new area at once, not white.
+    const UINT redraw = RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW;
+    RedrawWindow(view, nullptr, nullptr, redraw);
+    if (toolbar)
+        RedrawWindow(toolbar, nullptr, nullptr, redraw);
 }
 
 void ViewerContainer::checkButton(int commandId, bool checked)

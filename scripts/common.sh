@@ -5,7 +5,9 @@ DEPS=$CACHE/deps            # libjpeg, libtiff and GoogleTest built for the targ
 BUILD=${ROZERADO_BUILD:-$ROOT/build}
 export WINEPREFIX=${ROZERADO_WINEPREFIX:-$CACHE/wineprefix}
 export WINEARCH=win32
-export WINEDEBUG=-all
+# Quiet unless a caller asks for channels (the lifetime test turns on heap
+# checking through ROZERADO_WINEDEBUG).
+export WINEDEBUG=${ROZERADO_WINEDEBUG:--all}
 export ROZERADO_DEPS=$DEPS
 
 # --- 64-bit Windows (x86-64) beside the 32-bit build ---

@@ -18,9 +18,6 @@ static_assert(sizeof(PRINTDLGA) == (sizeof(void*) == 8 ? 120 : 66), "PRINTDLGA l
 namespace {
 
 constexpr size_t kMaxDocumentName = 30;
-// Bytes of source rows per band when the printer driver refuses to draw the
-// whole source at once.
-constexpr uint64_t kBandBytes = 4u << 20;
 
 // Deletes the printer device context on every path.
 class PrinterDC {
@@ -132,18 +129,21 @@ HDC getPrinterDC(HWND owner)
     return chosen ? dialog.hDC : nullptr;
 }
 
-int printDib(DibHandle image, const RECT& source, HWND owner, const char* documentName)
+int printDib(DibHandle image, const RECT& source, HWND owner, const char* documentName,
+             const std::function<bool()>& stillWanted)
 {
     if (!image)
         return PRINT_ERR_NO_IMAGE;
+    PrinterDC printer(getPrinterDC(owner));
+    if (stillWanted && !stillWanted())
+        return PRINT_CANCELLED_GONE;
+    if (!printer)
+        return PRINT_ERR_NO_DC;
+    // Locked only now: the image may have been freed while the dialog was open.
     GlobalLockGuard<unsigned char> data(image);
     if (!data)
         return PRINT_ERR_LOCK;
     const int imageHeight = dibHeight(data.get());
-
-    PrinterDC printer(getPrinterDC(owner));
-    if (!printer)
-        return PRINT_ERR_NO_DC;
     SetStretchBltMode(printer.get(), COLORONCOLOR);
 
     const int sw = source.right - source.left, sh = source.bottom - source.top;
@@ -166,7 +166,7 @@ int printDib(DibHandle image, const RECT& source, HWND owner, const char* docume
     if (page.bottom > page.top && sw > 0 && sh > 0) {
         const int lines = paintDibRect(printer.get(), page, image, sourceFor(page, source, imageHeight), nullptr);
         if (drawFailed(lines))
-            paintDibInBands(printer.get(), page, image, source, kBandBytes);
+            paintDibInBands(printer.get(), page, image, source, kPrintBandBytes);
     }
     if (EndPage(printer.get()) <= 0) {
         AbortDoc(printer.get());

@@ -45,6 +45,8 @@ void TiffView::onMouseMove(WPARAM keys)
         return;
     }
 
+    // Hit tests need the pixel rectangles of a fitted image.
+    ensureFitted();
     POINT p;
     GetCursorPos(&p);
     ScreenToClient(window_, &p);
@@ -58,12 +60,10 @@ void TiffView::onMouseMove(WPARAM keys)
         if (mode_ == PointerMode)
             redrawNow();
     }
-    for (const auto& h : hotspots_) {
-        if (h->contains(p.x, p.y)) {
-            currentHotspot_ = h.get();
-            break;
-        }
-    }
+    currentHotspot_ = hotspotAt(p);
+    // The tip follows the current hotspot, so it always names the hotspot
+    // that a click would open.
+    updateTipRects();
     if (currentHotspot_ && mode_ == PointerMode && framePen_) {
         frameOnly_ = true;
         redrawNow();
@@ -164,16 +164,27 @@ void TiffView::onButtonUp()
     }
     if (currentHotspot_) {
         SetCursor(pointingHandCursor_);
-        if (navigation_)
-            navigation_->navigateToHotspot(*currentHotspot_);
+        if (!followHotspot(*currentHotspot_))
+            return;
     }
     relayToTooltip();
 }
 
 void TiffView::onDoubleClick()
 {
-    if (currentHotspot_ && navigation_)
-        navigation_->navigateToHotspot(*currentHotspot_);
+    if (currentHotspot_)
+        followHotspot(*currentHotspot_);
+}
+
+bool TiffView::followHotspot(const ViewHotspot& hotspot)
+{
+    if (!navigation_)
+        return true;
+    // The debug box and the browser's own handling of the request may let
+    // the page remove this viewer or replace its document.
+    const CallOutMark mark = markCallOut();
+    navigation_->navigateToHotspot(hotspot);
+    return unchangedSince(mark);
 }
 
 void TiffView::onCaptureLost()

@@ -478,9 +478,10 @@ TEST_F(HtfDocumentTest, TakenTemporaryNameMovesTheCounterOn)
     ASSERT_TRUE(writeTiffFixture(source.path(), f));
 
     HtfDocument document;
-    char name[64];
-    std::snprintf(name, sizeof name, "%ld0.tmp", long(reinterpret_cast<intptr_t>(&document)));
-    ScopedFile leftover(tempDirectory() + name);
+    // The document's address in full, as a signed number: a 64-bit address
+    // does not fit a long.
+    const std::string identity = std::to_string(reinterpret_cast<intptr_t>(&document));
+    ScopedFile leftover(tempDirectory() + identity + "0.tmp");
     ASSERT_TRUE(writeWholeFile(leftover.path(), "keep", 4));
 
     DibOwner image(document.open(source.c_str()));
@@ -489,8 +490,7 @@ TEST_F(HtfDocumentTest, TakenTemporaryNameMovesTheCounterOn)
     EXPECT_EQ(list->count(), 1u);
     auto kept = readWholeFile(leftover.path());
     EXPECT_EQ(std::string(kept.begin(), kept.end()), "keep");
-    std::snprintf(name, sizeof name, "%ld1.tmp", long(reinterpret_cast<intptr_t>(&document)));
-    EXPECT_FALSE(fileExists(tempDirectory() + name));
+    EXPECT_FALSE(fileExists(tempDirectory() + identity + "1.tmp"));
     DeleteFileA(leftover.c_str());
 }
 
