@@ -57,6 +57,14 @@ LONG destRowFor(const RECT& dest, const RECT& source, LONG row)
 
 } // namespace
 
+unsigned long long dibSourceBytes(DibHandle image, const RECT& source)
+{
+    GlobalLockGuard<BITMAPINFOHEADER> header(image);
+    if (!header || source.right <= source.left || source.bottom <= source.top)
+        return 0;
+    return dibRowBytes(header->biBitCount, source.right - source.left) * uint64_t(source.bottom - source.top);
+}
+
 bool paintDibInBands(HDC dc, const RECT& dest, DibHandle image, const RECT& source, unsigned long long bandBytes)
 {
     const LONG sw = source.right - source.left, sh = source.bottom - source.top;
@@ -164,8 +172,8 @@ int printDib(DibHandle image, const RECT& source, HWND owner, const char* docume
         return PRINT_ERR_STARTPAGE;
     }
     if (page.bottom > page.top && sw > 0 && sh > 0) {
-        const int lines = paintDibRect(printer.get(), page, image, sourceFor(page, source, imageHeight), nullptr);
-        if (drawFailed(lines))
+        const bool whole = dibSourceBytes(image, source) <= kMaxWholeSourceBytes;
+        if (!whole || drawFailed(paintDibRect(printer.get(), page, image, sourceFor(page, source, imageHeight), nullptr)))
             paintDibInBands(printer.get(), page, image, source, kPrintBandBytes);
     }
     if (EndPage(printer.get()) <= 0) {

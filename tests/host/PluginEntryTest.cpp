@@ -7,6 +7,7 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -464,6 +465,50 @@ TEST(PluginPrinting, EmbeddedPrintOfAHugeBilevelImageShowsIt)
     };
     for (const Probe& p : probes)
         EXPECT_EQ(page.pixel(p.x, p.y), p.colour) << p.x << "," << p.y;
+}
+
+// The drawings of pixels that a metafile recorded, and the largest source
+// one of them was handed.
+struct MetafileDrawings {
+    int drawings = 0;
+    unsigned long long largestSource = 0;
+};
+
+int CALLBACK countMetafileDrawing(HDC, HANDLETABLE*, const ENHMETARECORD* record, int, LPARAM data)
+{
+    auto& seen = *reinterpret_cast<MetafileDrawings*>(data);
+    unsigned long long source = 0;
+    if (record->iType == EMR_STRETCHDIBITS)
+        source = reinterpret_cast<const EMRSTRETCHDIBITS*>(record)->cbBitsSrc;
+    else if (record->iType == EMR_SETDIBITSTODEVICE)
+        source = reinterpret_cast<const EMRSETDIBITSTODEVICE*>(record)->cbBitsSrc;
+    else
+        return 1;
+    ++seen.drawings;
+    seen.largestSource = std::max(seen.largestSource, source);
+    return 1;
+}
+
+// The same print into a metafile, which records every drawing with the
+// source bytes it was handed: the device never gets the whole 200 MB source
+// in one drawing (at most 64 MiB of rows at once), yet the page is drawn.
+TEST(PluginPrinting, EmbeddedPrintOfAHugeImageNeverHandsTheDeviceTheWholeSource)
+{
+    const std::vector<uint8_t> bytes = quartersBilevelDocument(40000, 40000);
+    ASSERT_FALSE(bytes.empty());
+    Shown s;
+    s.showDocument(bytes);
+    HDC metafile = CreateEnhMetaFileA(nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(metafile, nullptr);
+    s.instance.printEmbedded(metafile, {0, 0, 400, 400});
+    HENHMETAFILE recorded = CloseEnhMetaFile(metafile);
+    ASSERT_NE(recorded, nullptr);
+
+    MetafileDrawings seen;
+    EnumEnhMetaFile(nullptr, recorded, countMetafileDrawing, &seen, nullptr);
+    DeleteEnhMetaFile(recorded);
+    EXPECT_GT(seen.drawings, 0);
+    EXPECT_LE(seen.largestSource, 64ull << 20);
 }
 
 TEST(PluginNavigation, HotspotClickAsksTheBrowserToLoadItsUrl)
