@@ -63,6 +63,10 @@ unsigned rgbExpected(int x, int y) { return unsigned(10 * x + y) << 16 | unsigne
 class HtfDocumentTest : public ::testing::Test {
 protected:
     DialogWatcher dialogs;   // no test may hang on a library message box
+    // Other test programs open documents at the same time: count only this
+    // program's temporary files.
+    PrivateTempDirectory temporaryFiles;
+    void SetUp() override { ASSERT_TRUE(temporaryFiles.made()); }
     void TearDown() override
     {
         EXPECT_TRUE(listTempFiles("*.tmp").empty()) << "open left a temporary file behind";
