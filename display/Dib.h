@@ -10,8 +10,11 @@
 
 using DibHandle = HGLOBAL;
 
-// The largest block a 32-bit process can address; larger sizes from file
-// headers are refused rather than allocated short.
+// The largest DIB block: what a 32-bit process can address at most. The
+// 64-bit module keeps the same limit, so that a document that one module
+// shows the other shows too, and so that the BMP file's 32-bit size fields
+// and the int offsets of the drawing calls stay in range. Larger sizes from
+// file headers are refused rather than allocated short.
 constexpr uint64_t kMaxDibBlockBytes = 0x7FFFFFFF;
 
 // Bytes of one pixel row: ((bitCount * width + 31) / 32) * 4, in 64 bits so

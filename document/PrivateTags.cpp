@@ -169,6 +169,12 @@ TIFF* HtfTIFFFdOpen(HANDLE fileHandle, const char* name, const char* mode)
         parentExtender = TIFFSetTagExtender(extender);
         extenderInstalled = true;
     }
+    // libtiff's Windows file layer takes the handle as an int. Kernel handles
+    // fit in 32 bits on 64-bit Windows too (sign-extended); one that does
+    // not come back whole is refused rather than truncated.
+    const int fd = int(reinterpret_cast<intptr_t>(fileHandle));
+    if (reinterpret_cast<HANDLE>(intptr_t(fd)) != fileHandle)
+        return nullptr;
     std::vector<PrivateTagBlock*> made;
     openingBlocks = &made;
     // No single allocation of libtiff's may exceed 512 MiB: a damaged entry
@@ -178,7 +184,7 @@ TIFF* HtfTIFFFdOpen(HANDLE fileHandle, const char* name, const char* mode)
     TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
     if (options)
         TIFFOpenOptionsSetMaxSingleMemAlloc(options, kMaxLibtiffAllocation);
-    TIFF* tif = TIFFFdOpenExt(int(reinterpret_cast<intptr_t>(fileHandle)), name, mode, options);
+    TIFF* tif = TIFFFdOpenExt(fd, name, mode, options);
     if (options)
         TIFFOpenOptionsFree(options);
     openingBlocks = nullptr;

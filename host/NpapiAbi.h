@@ -1,6 +1,7 @@
 #pragma once
-// The browser plug-in interface (NPAPI) as browsers lay it out on 32-bit
-// Windows: instance handle, window, stream and print descriptions, the two
+// The browser plug-in interface (NPAPI) as browsers lay it out on Windows,
+// 32-bit and 64-bit (natural alignment: pointers and the tables' entries
+// take 4 or 8 bytes, the integer fields keep their fixed widths): instance handle, window, stream and print descriptions, the two
 // function tables, error codes and modes. Only what this module and its
 // stand-in browser use; the tables end after the last entry either side reads
 // or writes, and their `size` fields tell how much the other side provides.
@@ -186,12 +187,25 @@ typedef NPError(__stdcall* NP_ShutdownFunc)();
 #define NP_TABLE_COVERS(Type, table, member) \
     (size_t((table)->size) >= offsetof(Type, member) + sizeof((table)->member))
 
-// The layout browsers expect on 32-bit Windows.
-static_assert(sizeof(void*) != 4 || sizeof(NPWindow) == 32, "NPWindow layout");
-static_assert(sizeof(void*) != 4 || sizeof(NPStream) == 28, "NPStream layout");
-static_assert(sizeof(void*) != 4 || sizeof(NPPrint) == 40, "NPPrint layout");
-static_assert(sizeof(void*) != 4 || offsetof(NPPluginFuncs, newp) == 4, "NPPluginFuncs layout");
-static_assert(sizeof(void*) != 4 || offsetof(NPPluginFuncs, urlnotify) == 44, "NPPluginFuncs layout");
-static_assert(sizeof(void*) != 4 || offsetof(NPPluginFuncs, javaClass) == 48, "NPPluginFuncs layout");
-static_assert(sizeof(void*) != 4 || offsetof(NPNetscapeFuncs, memalloc) == 36, "NPNetscapeFuncs layout");
-static_assert(sizeof(void*) != 4 || offsetof(NPNetscapeFuncs, memfree) == 40, "NPNetscapeFuncs layout");
+// The layout browsers expect on 32-bit and on 64-bit Windows.
+constexpr bool kNpapi64 = sizeof(void*) == 8;
+static_assert(sizeof(void*) == 4 || sizeof(void*) == 8, "NPAPI layout: 32-bit or 64-bit Windows");
+static_assert(sizeof(NPWindow) == (kNpapi64 ? 40 : 32), "NPWindow layout");
+static_assert(offsetof(NPWindow, x) == (kNpapi64 ? 8 : 4), "NPWindow layout");
+static_assert(offsetof(NPWindow, clipRect) == (kNpapi64 ? 24 : 20), "NPWindow layout");
+static_assert(offsetof(NPWindow, type) == (kNpapi64 ? 32 : 28), "NPWindow layout");
+static_assert(sizeof(NPStream) == (kNpapi64 ? 48 : 28), "NPStream layout");
+static_assert(offsetof(NPStream, end) == (kNpapi64 ? 24 : 12), "NPStream layout");
+static_assert(offsetof(NPStream, notifyData) == (kNpapi64 ? 32 : 20), "NPStream layout");
+static_assert(sizeof(NPSavedData) == (kNpapi64 ? 16 : 8), "NPSavedData layout");
+static_assert(sizeof(NPPrint) == (kNpapi64 ? 56 : 40), "NPPrint layout");
+static_assert(offsetof(NPPrint, print) == (kNpapi64 ? 8 : 4), "NPPrint layout");
+static_assert(offsetof(NPFullPrint, platformPrint) == (kNpapi64 ? 8 : 4), "NPFullPrint layout");
+static_assert(offsetof(NPEmbedPrint, platformPrint) == (kNpapi64 ? 40 : 32), "NPEmbedPrint layout");
+static_assert(offsetof(NPPluginFuncs, newp) == (kNpapi64 ? 8 : 4), "NPPluginFuncs layout");
+static_assert(offsetof(NPPluginFuncs, event) == (kNpapi64 ? 80 : 40), "NPPluginFuncs layout");
+static_assert(offsetof(NPPluginFuncs, urlnotify) == (kNpapi64 ? 88 : 44), "NPPluginFuncs layout");
+static_assert(offsetof(NPPluginFuncs, javaClass) == (kNpapi64 ? 96 : 48), "NPPluginFuncs layout");
+static_assert(offsetof(NPNetscapeFuncs, geturl) == (kNpapi64 ? 8 : 4), "NPNetscapeFuncs layout");
+static_assert(offsetof(NPNetscapeFuncs, memalloc) == (kNpapi64 ? 72 : 36), "NPNetscapeFuncs layout");
+static_assert(offsetof(NPNetscapeFuncs, memfree) == (kNpapi64 ? 80 : 40), "NPNetscapeFuncs layout");

@@ -9,3 +9,28 @@ export WINEARCH=win32
 # checking through ROZERADO_WINEDEBUG).
 export WINEDEBUG=${ROZERADO_WINEDEBUG:--all}
 export ROZERADO_DEPS=$DEPS
+
+# --- 64-bit Windows (x86-64) beside the 32-bit build ---
+# Its libraries, its build tree with the programs in build/bin64, and a 64-bit
+# Wine prefix of its own (the 64-bit loader is not on the PATH; once it is
+# installed, the wineserver on the PATH is the 64-bit one and serves both kinds
+# of prefix). `use_wine64` switches this shell's Wine settings to it.
+DEPS64=$CACHE/deps-x64
+BUILD64=$BUILD/x64
+BIN64=$BUILD/bin64
+WINEPREFIX64=${ROZERADO_WINEPREFIX64:-$WINEPREFIX-win64}
+WINE64=/usr/lib/wine/wine64
+use_wine64() {
+  export WINEPREFIX=$WINEPREFIX64
+  export WINEARCH=win64
+}
+# x64 when the file is a 64-bit (x86-64) Windows program or DLL, else x86.
+pe_arch() {
+  local file=$1 offset machine
+  if [ -f "$file" ] && offset=$(od -An -tu4 -j60 -N4 "$file" 2>/dev/null) && [ -n "${offset// /}" ]; then
+    machine=$(od -An -tx2 -j$((offset + 4)) -N2 "$file" 2>/dev/null | tr -d ' ')
+    [ "$machine" = 8664 ] && { echo x64; return; }
+  fi
+  echo x86
+}
+# --- end of 64-bit Windows ---

@@ -10,9 +10,10 @@
 #include <cstring>
 #include <vector>
 
-// The print dialog's structure as the 32-bit common dialogs expect it (byte
-// packed); its size is what lStructSize announces.
-static_assert(sizeof(PRINTDLGA) == 66, "PRINTDLGA must be the packed 66-byte structure");
+// The print dialog's structure as the common dialogs expect it: byte packed
+// (66 bytes) on 32-bit Windows, naturally aligned (120 bytes) on 64-bit
+// Windows; its size is what lStructSize announces.
+static_assert(sizeof(PRINTDLGA) == (sizeof(void*) == 8 ? 120 : 66), "PRINTDLGA layout of the common dialogs");
 
 namespace {
 
@@ -55,6 +56,14 @@ LONG destRowFor(const RECT& dest, const RECT& source, LONG row)
 }
 
 } // namespace
+
+unsigned long long dibSourceBytes(DibHandle image, const RECT& source)
+{
+    GlobalLockGuard<BITMAPINFOHEADER> header(image);
+    if (!header || source.right <= source.left || source.bottom <= source.top)
+        return 0;
+    return dibRowBytes(header->biBitCount, source.right - source.left) * uint64_t(source.bottom - source.top);
+}
 
 bool paintDibInBands(HDC dc, const RECT& dest, DibHandle image, const RECT& source, unsigned long long bandBytes)
 {
@@ -116,7 +125,7 @@ HDC getPrinterDC(HWND owner)
 {
     PRINTDLGA dialog;
     std::memset(&dialog, 0, sizeof dialog);
-    dialog.lStructSize = 66;
+    dialog.lStructSize = sizeof dialog;   // 66 bytes on 32-bit, 120 on 64-bit Windows
     dialog.hwndOwner = owner;
     dialog.Flags = PD_RETURNDC;
     const BOOL chosen = PrintDlgA(&dialog);
@@ -153,7 +162,7 @@ int printDib(DibHandle image, const RECT& source, HWND owner, const char* docume
         std::strncpy(name, documentName, kMaxDocumentName);
     DOCINFOA doc;
     std::memset(&doc, 0, sizeof doc);
-    doc.cbSize = 20;
+    doc.cbSize = sizeof doc;   // 20 bytes on 32-bit, 40 on 64-bit Windows
     doc.lpszDocName = name;
 
     if (StartDocA(printer.get(), &doc) <= 0)
@@ -163,8 +172,8 @@ int printDib(DibHandle image, const RECT& source, HWND owner, const char* docume
         return PRINT_ERR_STARTPAGE;
     }
     if (page.bottom > page.top && sw > 0 && sh > 0) {
-        const int lines = paintDibRect(printer.get(), page, image, sourceFor(page, source, imageHeight), nullptr);
-        if (drawFailed(lines))
+        const bool whole = dibSourceBytes(image, source) <= kMaxWholeSourceBytes;
+        if (!whole || drawFailed(paintDibRect(printer.get(), page, image, sourceFor(page, source, imageHeight), nullptr)))
             paintDibInBands(printer.get(), page, image, source, kPrintBandBytes);
     }
     if (EndPage(printer.get()) <= 0) {

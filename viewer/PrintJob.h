@@ -42,6 +42,16 @@ HDC getPrinterDC(HWND owner);
 // at once.
 constexpr unsigned long long kPrintBandBytes = 4ull << 20;
 
+// The most source bytes offered to a device in one drawing; a larger source
+// goes in bands (or is sampled) at once. Stretching a 200 MB bilevel source
+// into a small surface in one call has made the 64-bit runtime's GDI write
+// outside its buffers and draw garbage, now and then, under load.
+constexpr unsigned long long kMaxWholeSourceBytes = 64ull << 20;
+
+// Bytes of the image's pixel rows that the source rectangle covers (rows of
+// its width); 0 for no image.
+unsigned long long dibSourceBytes(DibHandle image, const RECT& source);
+
 // Draws the source rectangle (rows counted from the top) into the destination
 // in horizontal bands of at most `bandBytes` bytes of source rows, each its
 // own drawing call from a DIB of just those rows onto the destination rows

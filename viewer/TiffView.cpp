@@ -17,7 +17,7 @@ constexpr UINT_PTR kTipToolId = 1;
 TOOLINFOA tipTool(HWND view)
 {
     TOOLINFOA tool = {};
-    tool.cbSize = 44;   // the size that includes lParam
+    tool.cbSize = TTTOOLINFOA_V2_SIZE;   // up to and including lParam: 44 bytes on 32-bit, 64 on 64-bit Windows
     tool.uFlags = 0;    // identified by id; the view relays the mouse messages itself
     tool.hwnd = view;
     tool.uId = kTipToolId;

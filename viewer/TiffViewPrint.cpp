@@ -45,14 +45,16 @@ void TiffView::drawVisible(HDC dc, const RECT& b)
         source.top = H_ - s.bottom;
         source.bottom = H_ - s.top;
     }
-    const int lines = paintDibRect(dc, d, image_, source, nullptr);
-    if (lines != 0 && lines != int(GDI_ERROR))
-        return;
-    // The device refused the whole source in one drawing (a large image into
-    // a printer, a metafile or a memory surface). A destination of moderate
-    // size is sampled from the image as the screen draws it (thin lines of a
-    // shrunk drawing stay); a larger one is drawn in bands of rows, as the
-    // print command does.
+    if (dibSourceBytes(image_, s) <= kMaxWholeSourceBytes) {
+        const int lines = paintDibRect(dc, d, image_, source, nullptr);
+        if (lines != 0 && lines != int(GDI_ERROR))
+            return;
+    }
+    // The source is too large to offer whole, or the device refused it in
+    // one drawing (a large image into a printer, a metafile or a memory
+    // surface). A destination of moderate size is sampled from the image as
+    // the screen draws it (thin lines of a shrunk drawing stay); a larger one
+    // is drawn in bands of rows, as the print command does.
     const int64_t destinationPixels = int64_t(d.right - d.left) * (d.bottom - d.top);
     if (destinationPixels <= kMaxSampledPixels && renderer_.drawStretched(dc, d, image_, s))
         return;

@@ -64,6 +64,10 @@ unsigned rgbExpected(int x, int y) { return unsigned(10 * x + y) << 16 | unsigne
 class HtfDocumentTest : public ::testing::Test {
 protected:
     DialogWatcher dialogs;   // no test may hang on a library message box
+    // Other test programs open documents at the same time: count only this
+    // program's temporary files.
+    PrivateTempDirectory temporaryFiles;
+    void SetUp() override { ASSERT_TRUE(temporaryFiles.made()); }
     void TearDown() override
     {
         EXPECT_TRUE(listTempFiles("*.tmp").empty()) << "open left a temporary file behind";
@@ -479,9 +483,10 @@ TEST_F(HtfDocumentTest, TakenTemporaryNameMovesTheCounterOn)
     ASSERT_TRUE(writeTiffFixture(source.path(), f));
 
     HtfDocument document;
-    char name[64];
-    std::snprintf(name, sizeof name, "%ld0.tmp", long(reinterpret_cast<intptr_t>(&document)));
-    ScopedFile leftover(tempDirectory() + name);
+    // The document's address in full, as a signed number: a 64-bit address
+    // does not fit a long.
+    const std::string identity = std::to_string(reinterpret_cast<intptr_t>(&document));
+    ScopedFile leftover(tempDirectory() + identity + "0.tmp");
     ASSERT_TRUE(writeWholeFile(leftover.path(), "keep", 4));
 
     DibOwner image(document.open(source.c_str()));
@@ -490,8 +495,7 @@ TEST_F(HtfDocumentTest, TakenTemporaryNameMovesTheCounterOn)
     EXPECT_EQ(list->count(), 1u);
     auto kept = readWholeFile(leftover.path());
     EXPECT_EQ(std::string(kept.begin(), kept.end()), "keep");
-    std::snprintf(name, sizeof name, "%ld1.tmp", long(reinterpret_cast<intptr_t>(&document)));
-    EXPECT_FALSE(fileExists(tempDirectory() + name));
+    EXPECT_FALSE(fileExists(tempDirectory() + identity + "1.tmp"));
     DeleteFileA(leftover.c_str());
 }
 

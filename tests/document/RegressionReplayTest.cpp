@@ -49,6 +49,10 @@ TEST(RegressionReplay, EveryDocumentThatOnceFailedOpensSoundly)
     const std::vector<std::string> documents = regressionDocuments();
     ASSERT_FALSE(documents.empty()) << "no documents in " ROZERADO_REGRESSION_DIR;
     DialogWatcher dialogs;
+    // Other test programs open documents at the same time: count only this
+    // program's temporary files.
+    PrivateTempDirectory temporaryFiles;
+    ASSERT_TRUE(temporaryFiles.made());
     setUserMessageSink(ignoreMessage);   // the messages are not what is replayed here
     for (const std::string& path : documents) {
         const size_t tempFilesBefore = listTempFiles("*.tmp").size();

@@ -2,6 +2,7 @@
 // directly and through regsvr32) against the real registry of the Wine
 // prefix, and the class object and lock count of the COM server.
 #include "ComModule.h"
+#include "ProductVersion.h"
 #include "RegistrationPaths.h"
 #include "TempDir.h"
 
@@ -82,7 +83,9 @@ TEST_F(ComRegistration, WritesEveryEntry)
     ASSERT_EQ(LoadRegTypeLib(LIBID_ROZERADOLib, 1, 0, LOCALE_NEUTRAL, &library), S_OK);
     TLIBATTR* attributes = nullptr;
     ASSERT_EQ(library->GetLibAttr(&attributes), S_OK);
-    EXPECT_EQ(attributes->syskind, SYS_WIN32);
+    // The type library describes the module's own pointer size and calling
+    // convention, so each module registers its own kind.
+    EXPECT_EQ(attributes->syskind, sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32);
     library->ReleaseTLibAttr(attributes);
     library->Release();
 }
@@ -145,8 +148,14 @@ TEST_F(ComRegistration, RegsvrWritesAModulePathWithASingleQuote)
     RemoveDirectoryW(directory.c_str());
 }
 
+// The version number as ProductVersion.h gives it: {major, minor, patch, build}.
+constexpr WORD kVersion[] = {ROZERADO_VERSION};
+static_assert(sizeof(kVersion) == 4 * sizeof(WORD), "the version has four numbers");
+
 TEST(VersionBlock, CarriesThePlugInTypeListAndTheSelfRegisteringMark)
 {
+    const std::wstring versionText = std::to_wstring(kVersion[0]) + L", " + std::to_wstring(kVersion[1]) + L", " +
+                                     std::to_wstring(kVersion[2]) + L", " + std::to_wstring(kVersion[3]);
     const std::wstring module = ComModule::path();
     DWORD handle = 0;
     const DWORD size = GetFileVersionInfoSizeW(module.c_str(), &handle);
@@ -155,8 +164,8 @@ TEST(VersionBlock, CarriesThePlugInTypeListAndTheSelfRegisteringMark)
     ASSERT_TRUE(GetFileVersionInfoW(module.c_str(), 0, size, block.data()));
     struct Key { const wchar_t* name; const wchar_t* value; } keys[] = {
         {L"MIMEType", L"application/x-RAVO-VavIrez"}, {L"FileExtents", L"htf"},
-        {L"FileOpenName", L"Hotspotted Tiff Files (*.htf)"}, {L"FileVersion", L"1, 0, 0, 1"},
-        {L"ProductVersion", L"1, 0, 0, 1"}, {L"InternalName", L"ROZERADO"},
+        {L"FileOpenName", L"Hotspotted Tiff Files (*.htf)"}, {L"FileVersion", versionText.c_str()},
+        {L"ProductVersion", versionText.c_str()}, {L"InternalName", L"ROZERADO"},
         {L"OriginalFilename", L"ROZERADO.DLL"}, {L"OLESelfRegister", L""}, {L"Comments", L""},
     };
     for (const Key& key : keys) {
@@ -169,8 +178,10 @@ TEST(VersionBlock, CarriesThePlugInTypeListAndTheSelfRegisteringMark)
     VS_FIXEDFILEINFO* fixed = nullptr;
     UINT length = 0;
     ASSERT_TRUE(VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
-    EXPECT_EQ(fixed->dwFileVersionMS, 0x00010000u);
-    EXPECT_EQ(fixed->dwFileVersionLS, 0x00000001u);
+    EXPECT_EQ(fixed->dwFileVersionMS, DWORD(kVersion[0]) << 16 | kVersion[1]);
+    EXPECT_EQ(fixed->dwFileVersionLS, DWORD(kVersion[2]) << 16 | kVersion[3]);
+    EXPECT_EQ(fixed->dwProductVersionMS, fixed->dwFileVersionMS);
+    EXPECT_EQ(fixed->dwProductVersionLS, fixed->dwFileVersionLS);
     EXPECT_EQ(fixed->dwFileType, DWORD(VFT_DLL));
 }
 

@@ -328,6 +328,56 @@ TEST_F(Control, PersistsExtentAndSourceThroughStreamAndPropertyBag)
     second->Release();
 }
 
+// The stream a container stores for the control holds fixed-width values
+// only, no pointers or handles: the 32-bit and the 64-bit module write the
+// same bytes and each reads what the other wrote. These are the bytes for
+// extent 1234 x 5080 and src "nowhere:x".
+TEST_F(Control, PersistedStreamHasTheSameBytesOnBothArchitectures)
+{
+    const wchar_t text[] = L"nowhere:x";
+    std::vector<uint8_t> expected;
+    auto put32 = [&](uint32_t v) {
+        for (int i = 0; i < 4; ++i)
+            expected.push_back(uint8_t(v >> (8 * i)));
+    };
+    put32(0x0300);                      // format version
+    put32(1234);                        // _cx
+    put32(5080);                        // _cy
+    expected.push_back(VT_BSTR), expected.push_back(0);   // src: a string
+    put32(sizeof text);                 // its bytes with the terminating null
+    for (wchar_t c : text)
+        expected.push_back(uint8_t(c)), expected.push_back(uint8_t(c >> 8));
+
+    Ptr<IStream> stream;
+    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, expected.size());
+    ASSERT_NE(block, nullptr);
+    memcpy(GlobalLock(block), expected.data(), expected.size());
+    GlobalUnlock(block);
+    ASSERT_EQ(CreateStreamOnHGlobal(block, TRUE, stream.out()), S_OK);
+    Ptr<IPersistStreamInit> persist;
+    ASSERT_EQ(unknown->QueryInterface(IID_IPersistStreamInit, persist.outVoid()), S_OK);
+    ASSERT_EQ(persist->Load(stream.p), S_OK);
+    EXPECT_EQ(src(), text);
+    Ptr<IOleObject> ole;
+    ASSERT_EQ(unknown->QueryInterface(IID_IOleObject, ole.outVoid()), S_OK);
+    SIZEL extent = {};
+    EXPECT_EQ(ole->GetExtent(DVASPECT_CONTENT, &extent), S_OK);
+    EXPECT_EQ(extent.cx, 1234);
+    EXPECT_EQ(extent.cy, 5080);
+
+    Ptr<IStream> saved;
+    ASSERT_EQ(CreateStreamOnHGlobal(nullptr, TRUE, saved.out()), S_OK);
+    ASSERT_EQ(persist->Save(saved.p, TRUE), S_OK);
+    HGLOBAL savedBlock = nullptr;
+    ASSERT_EQ(GetHGlobalFromStream(saved.p, &savedBlock), S_OK);
+    STATSTG stat = {};
+    saved->Stat(&stat, STATFLAG_NONAME);
+    ASSERT_EQ(stat.cbSize.QuadPart, expected.size());
+    const auto* bytes = static_cast<const uint8_t*>(GlobalLock(savedBlock));
+    EXPECT_EQ(std::vector<uint8_t>(bytes, bytes + expected.size()), expected);
+    GlobalUnlock(savedBlock);
+}
+
 TEST_F(Control, SourceIsDownloadedIntoOneTemporaryFile)
 {
     ScopedFile document(uniqueTempPath(".htf"));

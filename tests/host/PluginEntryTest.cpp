@@ -8,11 +8,14 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
 
-void* const kUntouched = reinterpret_cast<void*>(0x5A5A5A5A);
+// A pointer-sized entry whose every byte is 0x5A, as memset leaves it: four
+// bytes on 32-bit, eight on 64-bit Windows.
+void* const kUntouched = reinterpret_cast<void*>(uintptr_t(0x5A5A5A5A5A5A5A5Aull));
 
 // A w x h bilevel G4 document, black in its top-left and bottom-right
 // quarters, white elsewhere; written row by row, so that no buffer of the
@@ -463,6 +466,50 @@ TEST(PluginPrinting, EmbeddedPrintOfAHugeBilevelImageShowsIt)
     };
     for (const Probe& p : probes)
         EXPECT_EQ(page.pixel(p.x, p.y), p.colour) << p.x << "," << p.y;
+}
+
+// The drawings of pixels that a metafile recorded, and the largest source
+// one of them was handed.
+struct MetafileDrawings {
+    int drawings = 0;
+    unsigned long long largestSource = 0;
+};
+
+int CALLBACK countMetafileDrawing(HDC, HANDLETABLE*, const ENHMETARECORD* record, int, LPARAM data)
+{
+    auto& seen = *reinterpret_cast<MetafileDrawings*>(data);
+    unsigned long long source = 0;
+    if (record->iType == EMR_STRETCHDIBITS)
+        source = reinterpret_cast<const EMRSTRETCHDIBITS*>(record)->cbBitsSrc;
+    else if (record->iType == EMR_SETDIBITSTODEVICE)
+        source = reinterpret_cast<const EMRSETDIBITSTODEVICE*>(record)->cbBitsSrc;
+    else
+        return 1;
+    ++seen.drawings;
+    seen.largestSource = std::max(seen.largestSource, source);
+    return 1;
+}
+
+// The same print into a metafile, which records every drawing with the
+// source bytes it was handed: the device never gets the whole 200 MB source
+// in one drawing (at most 64 MiB of rows at once), yet the page is drawn.
+TEST(PluginPrinting, EmbeddedPrintOfAHugeImageNeverHandsTheDeviceTheWholeSource)
+{
+    const std::vector<uint8_t> bytes = quartersBilevelDocument(40000, 40000);
+    ASSERT_FALSE(bytes.empty());
+    Shown s;
+    s.showDocument(bytes);
+    HDC metafile = CreateEnhMetaFileA(nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(metafile, nullptr);
+    s.instance.printEmbedded(metafile, {0, 0, 400, 400});
+    HENHMETAFILE recorded = CloseEnhMetaFile(metafile);
+    ASSERT_NE(recorded, nullptr);
+
+    MetafileDrawings seen;
+    EnumEnhMetaFile(nullptr, recorded, countMetafileDrawing, &seen, nullptr);
+    DeleteEnhMetaFile(recorded);
+    EXPECT_GT(seen.drawings, 0);
+    EXPECT_LE(seen.largestSource, 64ull << 20);
 }
 
 TEST(PluginNavigation, HotspotClickAsksTheBrowserToLoadItsUrl)

@@ -2,10 +2,14 @@
 // (created by its ProgID through Windows Script Host) and the plug-in (loaded
 // by the stand-in browser from where the registry says), adds its uninstaller,
 // and the uninstaller takes back every change, also after a second install
-// and after the module was deleted by hand. The example page names what the
+// and after the modules were deleted by hand. In a 32-bit prefix it installs
+// the 32-bit module; in a 64-bit prefix both, each under its side's Program
+// Files folder and registered in its side's registry view, where that side's
+// script host and stand-in browser find it. The example page names what the
 // module registers. Everything is read from the registry and from the built
 // module's version block, not from the installer's script.
 #include "TempDir.h"
+#include "WindowsSides.h"
 
 #include <gtest/gtest.h>
 #include <shlobj.h>
@@ -88,26 +92,15 @@ Product readProduct(const std::string& module)
     return p;
 }
 
-bool keyExists(HKEY root, const std::string& path)
+bool keyExists(HKEY root, const std::string& path, REGSAM view = 0)
 {
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(key);
-    return true;
+    return registryKeyExists(root, path, view);
 }
 
 // A string value, or "<none>" when the key or value is missing.
-std::string regText(HKEY root, const std::string& path, const char* name)
+std::string regText(HKEY root, const std::string& path, const char* name, REGSAM view = 0)
 {
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return "<none>";
-    char value[2048] = {};
-    DWORD size = sizeof value - 1, type = 0;
-    const LONG status = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(value), &size);
-    RegCloseKey(key);
-    return status == ERROR_SUCCESS && type == REG_SZ ? std::string(value) : "<none>";
+    return registryText(root, path, name, view);
 }
 
 struct ChildRun {
@@ -154,9 +147,14 @@ ChildRun run(const std::string& commandLine)
 class Installer : public ::testing::Test {
 protected:
     const std::string setup = binDirectory() + "..\\rozerado-setup.exe";
-    const std::string builtModule = binDirectory() + "ROZERADO.DLL";
-    Product product = readProduct(builtModule);
+    const std::vector<WindowsSide> sides = windowsSides();
+    Product product = readProduct(sides.front().module());
+    // The uninstaller and its entry live with the 32-bit module.
     std::string installDir;
+
+    std::string installDirOf(const WindowsSide& side) const { return side.programFiles + "\\" + product.internalName; }
+    std::string installedModule(const WindowsSide& side) const { return installDirOf(side) + "\\ROZERADO.DLL"; }
+    const WindowsSide& side32() const { return sides.front().is64 ? sides.back() : sides.front(); }
 
     void SetUp() override
     {
@@ -164,17 +162,22 @@ protected:
         ASSERT_FALSE(product.company.empty() || product.mimeType.empty() || product.internalName.empty() ||
                      product.clsid.size() != 38 || product.libid.size() != 38)
             << "cannot read the module's version block or registration script";
-        char programFiles[MAX_PATH] = {};
-        ASSERT_TRUE(SUCCEEDED(SHGetFolderPathA(nullptr, CSIDL_PROGRAM_FILES, nullptr, 0, programFiles)));
-        installDir = std::string(programFiles) + "\\" + product.internalName;
+        for (const WindowsSide& side : sides) {
+            ASSERT_FALSE(side.programFiles.empty()) << side.name;
+            ASSERT_TRUE(fileExists(side.module())) << side.module() << " (scripts/build builds both)";
+        }
+        installDir = installDirOf(side32());
         // The control may be registered with a module elsewhere (the COM
         // tests leave the build's module registered): take that registration
-        // away for the test and give it back afterwards.
-        const std::string registered =
-            regText(HKEY_CLASSES_ROOT, "CLSID\\" + product.clsid + "\\InprocServer32", nullptr);
-        if (registered != "<none>" && fileExists(registered)) {
-            ASSERT_EQ(run("regsvr32.exe /s /u \"" + registered + "\"").exitCode, 0u) << registered;
-            previousModule = registered;
+        // away for the test and give it back afterwards, on each side.
+        for (const WindowsSide& side : sides) {
+            const std::string registered =
+                regText(HKEY_CLASSES_ROOT, "CLSID\\" + product.clsid + "\\InprocServer32", nullptr, side.view);
+            if (registered != "<none>" && fileExists(registered)) {
+                ASSERT_EQ(run(side.program("regsvr32.exe") + " /s /u \"" + registered + "\"").exitCode, 0u)
+                    << registered;
+                previousModules.push_back({side, registered});
+            }
         }
         ASSERT_TRUE(nothingLeft()) << "the prefix already holds the product's files or keys; "
                                       "uninstall or unregister them first";
@@ -183,13 +186,12 @@ protected:
     {
         if (fileExists(installDir + "\\uninstall.exe"))
             uninstall();
-        if (!previousModule.empty()) {
-            EXPECT_EQ(run("regsvr32.exe /s \"" + previousModule + "\"").exitCode, 0u) << previousModule;
+        for (const auto& previous : previousModules) {
+            EXPECT_EQ(run(previous.first.program("regsvr32.exe") + " /s \"" + previous.second + "\"").exitCode, 0u)
+                << previous.second;
         }
     }
-    std::string previousModule;
-
-    std::string installedModule() const { return installDir + "\\ROZERADO.DLL"; }
+    std::vector<std::pair<WindowsSide, std::string>> previousModules;
 
     void install()
     {
@@ -213,59 +215,86 @@ protected:
     void expectInstalled()
     {
         const std::string plugin = product.pluginKey(), mime = plugin + "\\MimeTypes\\" + product.mimeType;
-        EXPECT_EQ(readWholeFile(installedModule()), readWholeFile(builtModule));
         EXPECT_TRUE(fileExists(installDir + "\\uninstall.exe"));
+        const std::string uninstallKey = product.uninstallKey();
         const struct {
-            HKEY root;
             std::string key;
             const char* name;
             std::string expected;
-        } values[] = {
-            {HKEY_LOCAL_MACHINE, plugin, "Path", installedModule()},
-            {HKEY_LOCAL_MACHINE, plugin, "Description", product.description},
-            {HKEY_LOCAL_MACHINE, plugin, "ProductName", product.productName},
-            {HKEY_LOCAL_MACHINE, plugin, "Vendor", product.company},
-            {HKEY_LOCAL_MACHINE, plugin, "Version", product.version},
-            {HKEY_LOCAL_MACHINE, mime, "Description", product.openName},
-            {HKEY_LOCAL_MACHINE, mime, "Suffixes", product.extents},
-            {HKEY_LOCAL_MACHINE, product.uninstallKey(), "DisplayName", product.productName},
-            {HKEY_LOCAL_MACHINE, product.uninstallKey(), "DisplayVersion", product.version},
-            {HKEY_LOCAL_MACHINE, product.uninstallKey(), "Publisher", product.company},
-            {HKEY_LOCAL_MACHINE, product.uninstallKey(), "UninstallString", "\"" + installDir + "\\uninstall.exe\""},
-            {HKEY_LOCAL_MACHINE, product.uninstallKey(), "QuietUninstallString",
-             "\"" + installDir + "\\uninstall.exe\" /S"},
-            {HKEY_CLASSES_ROOT, product.progId + "\\CLSID", nullptr, product.clsid},
-            {HKEY_CLASSES_ROOT, "." + product.extents, "Content Type", product.mimeType},
+        } entry[] = {
+            {uninstallKey, "DisplayName", product.productName},
+            {uninstallKey, "DisplayVersion", product.version},
+            {uninstallKey, "Publisher", product.company},
+            {uninstallKey, "UninstallString", "\"" + installDir + "\\uninstall.exe\""},
+            {uninstallKey, "QuietUninstallString", "\"" + installDir + "\\uninstall.exe\" /S"},
         };
-        for (const auto& v : values)
-            EXPECT_PRED2(sameText, regText(v.root, v.key, v.name), v.expected) << v.key << " " << (v.name ? v.name : "");
-        // The control is registered with the installed module (its short path).
-        char longPath[MAX_PATH] = {};
-        GetLongPathNameA(regText(HKEY_CLASSES_ROOT, "CLSID\\" + product.clsid + "\\InprocServer32", nullptr).c_str(),
-                         longPath, MAX_PATH);
-        EXPECT_PRED2(sameText, longPath, installedModule());
+        for (const auto& v : entry)
+            EXPECT_PRED2(sameText, regText(HKEY_LOCAL_MACHINE, v.key, v.name, side32().view), v.expected)
+                << v.key << " " << v.name;
+        // Class keys that both sides share: the ProgID and the extension.
+        EXPECT_PRED2(sameText, regText(HKEY_CLASSES_ROOT, product.progId + "\\CLSID", nullptr), product.clsid);
+        EXPECT_PRED2(sameText, regText(HKEY_CLASSES_ROOT, "." + product.extents, "Content Type"), product.mimeType);
+
+        for (const WindowsSide& side : sides) {
+            SCOPED_TRACE(side.name + " side");
+            // The side's module, as built, in the side's Program Files folder.
+            EXPECT_EQ(readWholeFile(installedModule(side)), readWholeFile(side.module()));
+            const struct {
+                HKEY root;
+                std::string key;
+                const char* name;
+                std::string expected;
+            } values[] = {
+                {HKEY_LOCAL_MACHINE, plugin, "Path", installedModule(side)},
+                {HKEY_LOCAL_MACHINE, plugin, "Description", product.description},
+                {HKEY_LOCAL_MACHINE, plugin, "ProductName", product.productName},
+                {HKEY_LOCAL_MACHINE, plugin, "Vendor", product.company},
+                {HKEY_LOCAL_MACHINE, plugin, "Version", product.version},
+                {HKEY_LOCAL_MACHINE, mime, "Description", product.openName},
+                {HKEY_LOCAL_MACHINE, mime, "Suffixes", product.extents},
+            };
+            for (const auto& v : values)
+                EXPECT_PRED2(sameText, regText(v.root, v.key, v.name, side.view), v.expected)
+                    << v.key << " " << (v.name ? v.name : "");
+            // The control is registered in this side's view with this side's
+            // installed module (its short path).
+            char longPath[MAX_PATH] = {};
+            GetLongPathNameA(regText(HKEY_CLASSES_ROOT, "CLSID\\" + product.clsid + "\\InprocServer32", nullptr,
+                                     side.view).c_str(),
+                             longPath, MAX_PATH);
+            EXPECT_PRED2(sameText, longPath, installedModule(side));
+        }
     }
 
-    // Every file and key the installation makes is gone; the shared parents stay.
+    // Every file and key the installation makes is gone, on every side; the
+    // shared parents stay. The class id's key is each side's own; the other
+    // class keys both sides share.
     bool nothingLeft() const
     {
-        const std::string keys[] = {product.progId, product.progId + ".1", "CLSID\\" + product.clsid,
-                                    "TypeLib\\" + product.libid, "." + product.extents,
-                                    "MIME\\Database\\Content Type\\" + product.mimeType};
-        bool clean = !fileExists(installDir) && !keyExists(HKEY_LOCAL_MACHINE, product.pluginKey()) &&
-                     !keyExists(HKEY_LOCAL_MACHINE, product.uninstallKey());
-        for (const std::string& key : keys)
+        const std::string shared[] = {product.progId, product.progId + ".1", "TypeLib\\" + product.libid,
+                                      "." + product.extents, "MIME\\Database\\Content Type\\" + product.mimeType};
+        bool clean = !keyExists(HKEY_LOCAL_MACHINE, product.uninstallKey(), side32().view);
+        for (const std::string& key : shared)
             clean = clean && !keyExists(HKEY_CLASSES_ROOT, key);
+        for (const WindowsSide& side : sides) {
+            clean = clean && !fileExists(installDirOf(side)) &&
+                    !keyExists(HKEY_LOCAL_MACHINE, product.pluginKey(), side.view) &&
+                    !keyExists(HKEY_CLASSES_ROOT, "CLSID\\" + product.clsid, side.view);
+        }
         return clean;
     }
     void expectNothingLeft() const
     {
         EXPECT_TRUE(nothingLeft());
-        EXPECT_FALSE(fileExists(installDir)) << installDir;
-        for (const char* shared : {"CLSID", "MIME\\Database\\Content Type"})
-            EXPECT_TRUE(keyExists(HKEY_CLASSES_ROOT, shared)) << shared;
-        EXPECT_TRUE(keyExists(HKEY_LOCAL_MACHINE, "Software\\MozillaPlugins"));
-        EXPECT_TRUE(keyExists(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall"));
+        for (const WindowsSide& side : sides) {
+            SCOPED_TRACE(side.name + " side");
+            EXPECT_FALSE(fileExists(installDirOf(side))) << installDirOf(side);
+            EXPECT_TRUE(keyExists(HKEY_CLASSES_ROOT, "CLSID", side.view));
+            EXPECT_TRUE(keyExists(HKEY_LOCAL_MACHINE, "Software\\MozillaPlugins", side.view));
+        }
+        EXPECT_TRUE(keyExists(HKEY_CLASSES_ROOT, "MIME\\Database\\Content Type"));
+        EXPECT_TRUE(keyExists(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall",
+                              side32().view));
     }
 };
 
@@ -274,14 +303,17 @@ TEST_F(Installer, InstallsBothRolesAndTheUninstallerTakesEverythingBack)
     install();
     expectInstalled();
 
-    // The control, created by its ProgID as a page script would.
+    // The control, created by its ProgID as a page script would, by each
+    // side's script host.
     ScopedFile script(uniqueTempPath(".js"));
     const std::string js = "var c = new ActiveXObject(\"" + product.progId + "\");\r\n"
                            "WScript.Echo(\"created \" + typeof c);\r\n";
     ASSERT_TRUE(writeWholeFile(script.path(), js.data(), js.size()));
-    const ChildRun created = run("cscript.exe //nologo \"" + script.path() + "\"");
-    EXPECT_EQ(created.exitCode, 0u) << created.output;
-    EXPECT_NE(created.output.find("created object"), std::string::npos) << created.output;
+    for (const WindowsSide& side : sides) {
+        const ChildRun created = run(side.program("cscript.exe") + " //nologo \"" + script.path() + "\"");
+        EXPECT_EQ(created.exitCode, 0u) << side.name << ": " << created.output;
+        EXPECT_NE(created.output.find("created object"), std::string::npos) << side.name << ": " << created.output;
+    }
 
     // The plug-in, loaded from the path browsers read from the registry, on
     // the example document: clicking the first hotspot asks for its URL.
@@ -299,12 +331,17 @@ TEST_F(Installer, InstallsBothRolesAndTheUninstallerTakesEverythingBack)
     memcpy(&width, &picture[18], 4), memcpy(&height, &picture[22], 4);
     const std::string size = std::to_string(width + 2) + "x" + std::to_string(height + 42);
     const std::string click = std::to_string((left + right) / 2 + 1) + "," + std::to_string((top + bottom) / 2 + 41);
-    const std::string pluginPath = regText(HKEY_LOCAL_MACHINE, product.pluginKey(), "Path");
-    const ChildRun browsed = run("\"" + binDirectory() + "npbrowser.exe\" --plugin \"" + pluginPath + "\" --size " +
-                                 size + " --click " + click + " --wait 200 --quit \"" + example + "\"");
-    EXPECT_EQ(browsed.exitCode, 0u) << browsed.output;
-    EXPECT_NE(browsed.output.find("NPN_GetURL:"), std::string::npos) << browsed.output;
-    EXPECT_NE(browsed.output.find(std::string("=") + reference), std::string::npos) << browsed.output;
+    // Each side's browser reads its own view: the 64-bit stand-in browser
+    // loads the 64-bit module, the 32-bit one the 32-bit module.
+    for (const WindowsSide& side : sides) {
+        const std::string pluginPath = regText(HKEY_LOCAL_MACHINE, product.pluginKey(), "Path", side.view);
+        const ChildRun browsed = run("\"" + side.binDirectory + "npbrowser.exe\" --plugin \"" + pluginPath +
+                                     "\" --size " + size + " --click " + click + " --wait 200 --quit \"" + example + "\"");
+        EXPECT_EQ(browsed.exitCode, 0u) << side.name << ": " << browsed.output;
+        EXPECT_NE(browsed.output.find("NPN_GetURL:"), std::string::npos) << side.name << ": " << browsed.output;
+        EXPECT_NE(browsed.output.find(std::string("=") + reference), std::string::npos)
+            << side.name << ": " << browsed.output;
+    }
 
     // The example page embeds the document with the MIME type, class id and
     // file extension that the installed module registered.
@@ -331,10 +368,11 @@ TEST_F(Installer, InstallingTwiceThenUninstallingOnceLeavesNothing)
     expectNothingLeft();
 }
 
-TEST_F(Installer, UninstallAfterTheModuleWasDeletedByHandStillCleansTheRegistry)
+TEST_F(Installer, UninstallAfterTheModulesWereDeletedByHandStillCleansTheRegistry)
 {
     install();
-    ASSERT_TRUE(DeleteFileA(installedModule().c_str()));
+    for (const WindowsSide& side : sides)
+        ASSERT_TRUE(DeleteFileA(installedModule(side).c_str())) << installedModule(side);
     uninstall();
     expectNothingLeft();
 }

@@ -134,3 +134,33 @@ ScratchCurrentDirectory::~ScratchCurrentDirectory()
         DeleteFileA((path_ + "\\" + name).c_str());
     RemoveDirectoryA(path_.c_str());
 }
+
+PrivateTempDirectory::PrivateTempDirectory()
+{
+    const std::string path = uniqueTempPath(".dir");
+    if (!CreateDirectoryA(path.c_str(), nullptr))
+        return;
+    path_ = path;
+    hadTmp_ = readVariable("TMP", oldTmp_);
+    hadTemp_ = readVariable("TEMP", oldTemp_);
+    SetEnvironmentVariableA("TMP", path_.c_str());
+    SetEnvironmentVariableA("TEMP", path_.c_str());
+}
+
+PrivateTempDirectory::~PrivateTempDirectory()
+{
+    if (path_.empty())
+        return;
+    SetEnvironmentVariableA("TMP", hadTmp_ ? oldTmp_.c_str() : nullptr);
+    SetEnvironmentVariableA("TEMP", hadTemp_ ? oldTemp_.c_str() : nullptr);
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((path_ + "\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do
+            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+                DeleteFileA((path_ + "\\" + found.cFileName).c_str());
+        while (FindNextFileA(search, &found));
+        FindClose(search);
+    }
+    RemoveDirectoryA(path_.c_str());
+}

@@ -66,3 +66,24 @@ public:
 private:
     std::string path_;
 };
+
+// A temporary directory of this process's own while the object lives: a new
+// subdirectory of the user's temporary directory, which TMP and TEMP name
+// meanwhile, so that the module (and tempDirectory()) put their temporary
+// files there. Tests that count temporary files use it, since other test
+// programs running at the same time make files of the same kinds. On
+// destruction the variables get their values back and the directory goes,
+// with whatever it still holds.
+class PrivateTempDirectory {
+public:
+    PrivateTempDirectory();
+    ~PrivateTempDirectory();
+    PrivateTempDirectory(const PrivateTempDirectory&) = delete;
+    PrivateTempDirectory& operator=(const PrivateTempDirectory&) = delete;
+    bool made() const { return !path_.empty(); }
+
+private:
+    std::string path_;
+    std::string oldTmp_, oldTemp_;
+    bool hadTmp_ = false, hadTemp_ = false;
+};

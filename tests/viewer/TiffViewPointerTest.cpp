@@ -289,7 +289,7 @@ TEST(TiffViewPointer, TooltipToolsFollowScrollingAndCommandsHideTheTip)
     // The view's one tool.
     auto toolRect = [&] {
         TOOLINFOA tool = {};
-        tool.cbSize = 44;
+        tool.cbSize = TTTOOLINFOA_V2_SIZE;
         SendMessageA(v.view->tooltipWindow(), TTM_ENUMTOOLSA, 0, reinterpret_cast<LPARAM>(&tool));
         return tool.rect;
     };
