@@ -386,7 +386,7 @@ LRESULT TiffView::onGetObject(WPARAM wParam, LPARAM lParam, bool& handled)
         handled = false;
         return 0;
     }
-    const LRESULT result = LresultFromObject(IID_IAccessible, wParam, static_cast<IAccessible*>(accessible_));
+    const LRESULT result = LresultFromObject(__uuidof(IAccessible), wParam, static_cast<IAccessible*>(accessible_));
     if (result < 0) {
         // COM is not available on this thread: the system's own object serves.
         handled = false;

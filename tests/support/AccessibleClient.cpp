@@ -36,7 +36,7 @@ long numberOf(HRESULT hr, VARIANT& v)
 AccessibleClient::AccessibleClient(HWND window)
 {
     void* object = nullptr;
-    if (SUCCEEDED(AccessibleObjectFromWindow(window, DWORD(OBJID_CLIENT), IID_IAccessible, &object)))
+    if (SUCCEEDED(AccessibleObjectFromWindow(window, DWORD(OBJID_CLIENT), __uuidof(IAccessible), &object)))
         object_ = static_cast<IAccessible*>(object);
 }
 
