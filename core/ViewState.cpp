@@ -1,0 +1,217 @@
+#include "ViewState.h"
+
+#include "CommandIds.h"
+
+#include <algorithm>
+
+namespace {
+// The largest position a standard scroll bar accepts.
+int32_t maxPosition(const ViewState::Bar& bar)
+{
+    return bar.range - std::max(bar.page - 1, 0);
+}
+
+int32_t clampPosition(const ViewState::Bar& bar, int32_t position)
+{
+    return std::max(0, std::min(maxPosition(bar), position));
+}
+} // namespace
+
+void ViewState::setViewport(int32_t width, int32_t height)
+{
+    viewportWidth_ = std::max(0, width);
+    viewportHeight_ = std::max(0, height);
+    if (hasImage())
+        updateScrollBars();
+}
+
+void ViewState::setImage(int32_t width, int32_t height)
+{
+    W_ = std::max(0, width);
+    H_ = std::max(0, height);
+    scaledWidth_ = scaledHeight_ = 0;
+    hotspots_.clear();
+    hideBars();
+    h_.position = v_.position = 0;
+}
+
+void ViewState::addHotspot(int32_t left, int32_t top, int32_t right, int32_t bottom)
+{
+    if (!hasImage())
+        return;
+    Hotspot h;
+    h.left = double(left) / W_;
+    h.top = double(top) / H_;
+    h.right = double(right) / W_;
+    h.bottom = double(bottom) / H_;
+    hotspots_.push_back(h);
+    updateHotspotRects();
+}
+
+void ViewState::hideBars()
+{
+    h_.shown = v_.shown = false;
+}
+
+RectI ViewState::client() const
+{
+    RectI c;
+    c.right = std::max(0, viewportWidth_ - (v_.shown ? barSize_ : 0));
+    c.bottom = std::max(0, viewportHeight_ - (h_.shown ? barSize_ : 0));
+    return c;
+}
+
+RectI ViewState::imageRect() const
+{
+    return centreImageRect(client(), scaledWidth_, scaledHeight_);
+}
+
+RectI ViewState::visibleSource() const
+{
+    const RectI c = client();
+    return ::visibleSource(h_.position, v_.position, scale_, c.width(), c.height(), W_, H_);
+}
+
+bool ViewState::ensureFitted()
+{
+    if (!hasImage())
+        return false;
+    if (fitted())
+        return true;
+    const RectI c = client();
+    const SizeI size = fitSize(c.width(), c.height(), W_, H_);
+    if (size.width <= 0 || size.height <= 0)
+        return false;   // no room yet: fitted again at the next paint
+    scaledWidth_ = size.width;
+    scaledHeight_ = size.height;
+    scale_ = double(scaledWidth_) / W_;
+    minScale_ = 100.0 / W_;
+    maxScale_ = 3.0;
+    updateHotspotRects();
+    return true;
+}
+
+void ViewState::setBar(Bar& bar, int32_t scaled, int32_t clientSize)
+{
+    bar.range = scaled;
+    bar.page = std::max(0, std::min(clientSize, scaled));
+    bar.position = clampPosition(bar, std::max(0, std::min(scaled - 1, bar.position)));
+    bar.shown = scaled > clientSize;
+}
+
+void ViewState::updateScrollBars()
+{
+    // Both bars are decided on the client area as it was before either
+    // changed, the vertical one first.
+    const RectI c = client();
+    setBar(v_, scaledHeight_, c.height());
+    setBar(h_, scaledWidth_, c.width());
+    updateHotspotRects();
+}
+
+void ViewState::updateHotspotRects()
+{
+    const RectI r = imageRect();
+    for (Hotspot& h : hotspots_) {
+        h.pixels.left = int32_t(r.left + h.left * scaledWidth_);
+        h.pixels.top = int32_t(r.top + h.top * scaledHeight_);
+        h.pixels.right = int32_t(r.left + h.right * scaledWidth_);
+        h.pixels.bottom = int32_t(r.top + h.bottom * scaledHeight_);
+    }
+}
+
+void ViewState::zoomTo(double newScale)
+{
+    scale_ = newScale;
+    const SizeI size = scaledSize(W_, H_, scale_);
+    scaledWidth_ = size.width;
+    scaledHeight_ = size.height;
+    updateScrollBars();
+}
+
+bool ViewState::command(int commandId)
+{
+    if (!hasImage() || !ensureFitted())
+        return false;
+    switch (commandId) {
+    case ID_ZOOM_IN:
+    case ID_ZOOM_OUT: {
+        const double next =
+            commandId == ID_ZOOM_IN ? zoomInScale(scale_, maxScale_) : zoomOutScale(scale_, minScale_);
+        if (next == scale_)
+            return false;   // at a limit: no change
+        zoomTo(next);
+        return true;
+    }
+    case ID_FIT_WINDOW: {
+        // The fits measure the client area without scroll bars.
+        hideBars();
+        const RectI c = client();
+        const SizeI size = fitSize(c.width(), c.height(), W_, H_);
+        scaledWidth_ = size.width;
+        scaledHeight_ = size.height;
+        scale_ = double(scaledWidth_) / W_;
+        updateScrollBars();
+        return true;
+    }
+    case ID_FIT_WIDTH:
+    case ID_FIT_HEIGHT: {
+        hideBars();
+        const RectI c = client();
+        scale_ = commandId == ID_FIT_WIDTH ? fitWidthScale(c.width(), c.height(), W_, H_)
+                                           : fitHeightScale(c.width(), c.height(), W_, H_);
+        const SizeI size = scaledSize(W_, H_, scale_);
+        scaledWidth_ = size.width;
+        scaledHeight_ = size.height;
+        // A fit may go beyond the zoom limit; zooming in then starts from there.
+        maxScale_ = std::max(maxScale_, scale_);
+        updateScrollBars();
+        return true;
+    }
+    case ID_ACTUAL_SIZE:
+        scaledWidth_ = W_;
+        scaledHeight_ = H_;
+        scale_ = 1.0;
+        updateScrollBars();
+        return true;
+    default:
+        return false;
+    }
+}
+
+void ViewState::setPosition(bool horizontal, int32_t position)
+{
+    Bar& bar = horizontal ? h_ : v_;
+    bar.position = clampPosition(bar, position);
+}
+
+void ViewState::scroll(bool horizontal, int request, int32_t thumb)
+{
+    Bar& bar = horizontal ? h_ : v_;
+    setPosition(horizontal, bar.position + scrollDistance(request, bar.page, bar.position, thumb));
+}
+
+bool ViewState::pan(int32_t dx, int32_t dy)
+{
+    auto target = [](const Bar& bar, int32_t delta) {
+        return std::max(0, std::min(bar.range - bar.page, bar.position - delta));
+    };
+    const int32_t newH = target(h_, dx), newV = target(v_, dy);
+    if (newH == h_.position && newV == v_.position)
+        return false;
+    if (newH != h_.position)
+        setPosition(true, newH);
+    if (newV != v_.position)
+        setPosition(false, newV);
+    return true;
+}
+
+int ViewState::hotspotAt(int32_t clientX, int32_t clientY) const
+{
+    const int32_t x = clientX + h_.position, y = clientY + v_.position;
+    for (size_t i = 0; i < hotspots_.size(); ++i) {
+        if (hotspots_[i].contains(x, y))
+            return int(i);
+    }
+    return -1;
+}
