@@ -7,3 +7,6 @@ export WINEPREFIX=${ROZERADO_WINEPREFIX:-$CACHE/wineprefix}
 export WINEARCH=win32
 export WINEDEBUG=-all
 export ROZERADO_DEPS=$DEPS
+WASM_DEPS=$CACHE/deps-wasm  # zlib, libjpeg and libtiff built for WebAssembly (web build)
+EMSCRIPTEN_TOOLCHAIN=/usr/share/emscripten/cmake/Modules/Platform/Emscripten.cmake
+export NODE_PATH=${NODE_PATH:-/usr/share/nodejs}   # emscripten's optimiser finds its parser there

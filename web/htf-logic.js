@@ -1,0 +1,184 @@
+// The parts of the <htf-viewer> element that need no browser: the toolbar's
+// buttons, the navigation rules, scroll bar and wheel arithmetic. Plain
+// functions, tested with node's own test runner (web/test/).
+
+// Command ids, as the Windows module's toolbar sends them.
+export const COMMAND = Object.freeze({
+  ZOOM_IN: 123,
+  ZOOM_OUT: 124,
+  MAGNIFIER: 125,
+  PAN: 126,
+  FIT_WINDOW: 127,
+  FIT_WIDTH: 128,
+  FIT_HEIGHT: 129,
+  ACTUAL_SIZE: 130,
+  PRINT: 131,
+  POINTER: 132,
+});
+
+// The ten buttons left to right: picture (toolbar-N.png), command and the
+// accessible name. Fit height (picture 6) sends FIT_HEIGHT and fit width
+// (picture 7) FIT_WIDTH, as in the module.
+export const TOOLBAR = Object.freeze([
+  { picture: 0, command: COMMAND.POINTER, name: 'Pointer' },
+  { picture: 1, command: COMMAND.ZOOM_IN, name: 'Zoom in' },
+  { picture: 2, command: COMMAND.ZOOM_OUT, name: 'Zoom out' },
+  { picture: 3, command: COMMAND.MAGNIFIER, name: 'Magnifier' },
+  { picture: 4, command: COMMAND.PAN, name: 'Pan' },
+  { picture: 5, command: COMMAND.FIT_WINDOW, name: 'Fit window' },
+  { picture: 6, command: COMMAND.FIT_HEIGHT, name: 'Fit height' },
+  { picture: 7, command: COMMAND.FIT_WIDTH, name: 'Fit width' },
+  { picture: 8, command: COMMAND.ACTUAL_SIZE, name: 'Actual size' },
+  { picture: 9, command: COMMAND.PRINT, name: 'Print' },
+]);
+
+export const MODE = Object.freeze({ POINTER: 0, MAGNIFIER: 1, PAN: 2 });
+
+// The mode after a toolbar command, and which of the two toggle buttons
+// shows its check mark: the magnifier and pan buttons toggle their mode,
+// the pointer button ends both.
+export function modeAfter(mode, command) {
+  switch (command) {
+    case COMMAND.MAGNIFIER: return mode === MODE.MAGNIFIER ? MODE.POINTER : MODE.MAGNIFIER;
+    case COMMAND.PAN: return mode === MODE.PAN ? MODE.POINTER : MODE.PAN;
+    case COMMAND.POINTER: return MODE.POINTER;
+    default: return mode;
+  }
+}
+
+export const DEFAULTS = Object.freeze({
+  template: '/servlets/ZevuRedor?ShtmlFile=#HSREF#',
+  frame: '_self',
+  frameWidth: 1,
+  frameColor: 'rgb(0,128,128)',
+});
+
+// A frame width as the settings file reads it: the leading whole number
+// (0 when there is none), limited to 0..10; 0 draws no outline.
+export function parseFrameWidth(text) {
+  if (text == null) return DEFAULTS.frameWidth;
+  const value = parseInt(String(text).trim(), 10);
+  return Number.isNaN(value) ? 0 : Math.max(0, Math.min(10, value));
+}
+
+// A frame colour: any CSS colour, or "red,green,blue" as the settings file
+// writes it (each taken modulo 256, as the module does).
+export function parseFrameColor(text) {
+  if (text == null || String(text).trim() === '') return DEFAULTS.frameColor;
+  const triple = /^\s*(-?\d+)\s*,\s*(-?\d+)\s*,\s*(-?\d+)/.exec(String(text));
+  if (triple) return `rgb(${triple.slice(1).map((v) => parseInt(v, 10) & 0xFF).join(',')})`;
+  return String(text);
+}
+
+// The target frame: the configured one, or "_self" when it is empty.
+export function targetFrame(configured) {
+  return configured ? String(configured) : DEFAULTS.frame;
+}
+
+// True when the bytes of a reference hold a control character (below 0x20,
+// or 0x7F): such a reference is never navigated.
+export function hasControlCharacter(bytes) {
+  for (const b of bytes) if (b < 0x20 || b === 0x7F) return true;
+  return false;
+}
+
+// The reference's bytes as the author's code page has them (references are
+// almost always ASCII; the rest is read as Windows-1252).
+export function referenceText(bytes) {
+  return new TextDecoder('windows-1252').decode(Uint8Array.from(bytes));
+}
+
+// Where a click on a hotspot goes: the composed URL resolved against the
+// page. Navigated only when the composed URL is relative, or absolute with
+// the scheme http or https; script, data, file and every other scheme are
+// refused. `compose(template, bytes)` fills the template (the core's
+// composition). Returns { url, frame } or { refused: reason }.
+export function hotspotNavigation({ template, frame, referenceBytes, pageUrl, compose }) {
+  if (hasControlCharacter(referenceBytes)) return { refused: 'the reference holds a control character' };
+  const composed = compose(template, referenceBytes);
+  let resolved, onHttp, onHttps;
+  try {
+    resolved = new URL(composed, pageUrl);
+    // A relative URL takes the scheme of its base; an absolute one keeps its own.
+    onHttp = new URL(composed, 'http://base.invalid/').protocol;
+    onHttps = new URL(composed, 'https://base.invalid/').protocol;
+  } catch {
+    return { refused: 'the URL cannot be read' };
+  }
+  const relative = onHttp !== onHttps;
+  const web = resolved.protocol === 'http:' || resolved.protocol === 'https:';
+  if (!web && !(relative && resolved.protocol === new URL(pageUrl).protocol))
+    return { refused: `the scheme ${onHttp} is not followed` };
+  return { url: resolved.href, frame: targetFrame(frame) };
+}
+
+// A scroll bar's thumb: its offset and length along a track of `track`
+// pixels for a bar of range, page and position (the platform's rules: the
+// position runs from 0 to range - page + 1).
+export const MIN_THUMB = 8;
+export function thumbGeometry(range, page, position, track) {
+  const maxPosition = Math.max(0, range - Math.max(page - 1, 0));
+  const length = Math.max(Math.min(track, MIN_THUMB), Math.min(track, Math.round(track * page / Math.max(range + 1, 1))));
+  const room = Math.max(0, track - length);
+  const offset = maxPosition > 0 ? Math.round(room * position / maxPosition) : 0;
+  return { offset, length, maxPosition };
+}
+
+// The position a thumb dragged to `offset` stands for.
+export function positionAtThumb(range, page, offset, track) {
+  const { length, maxPosition } = thumbGeometry(range, page, 0, track);
+  const room = Math.max(0, track - length);
+  if (room === 0) return 0;
+  return Math.round(Math.max(0, Math.min(room, offset)) * maxPosition / room);
+}
+
+// The platform's scroll requests.
+export const SCROLL = Object.freeze({ LINE_UP: 0, LINE_DOWN: 1, PAGE_UP: 2, PAGE_DOWN: 3, THUMB: 5 });
+export const LINE_PIXELS = 5;   // one scroll line of the viewer
+
+// Wheel input: a notch is 120 units on the platform, 100 pixels or 3 lines
+// in a browser's wheel event. Three lines of the viewer per notch; small
+// deltas of a high-resolution wheel add up.
+export function wheelNotches(event) {
+  const per = event.deltaMode === 1 ? 3 : event.deltaMode === 2 ? 1 : 100;
+  return { x: event.deltaX / per, y: event.deltaY / per };
+}
+
+export class WheelAccumulator {
+  constructor() { this.rest = 0; }
+  // Whole pixels to scroll for `notches` more (3 lines of 5 pixels a notch).
+  pixels(notches) {
+    this.rest += notches * 3 * LINE_PIXELS;
+    const whole = Math.trunc(this.rest);
+    this.rest -= whole;
+    return whole;
+  }
+}
+
+// Positions that keep image point under (x, y) of the client area where it
+// is after a zoom from `before` to `after` (each { scale, imageLeft,
+// imageTop, h, v }).
+export function positionsKeepingPoint(x, y, before, after) {
+  const ix = (x + before.h - before.imageLeft) / before.scale;
+  const iy = (y + before.v - before.imageTop) / before.scale;
+  return {
+    h: Math.round(ix * after.scale + after.imageLeft - x),
+    v: Math.round(iy * after.scale + after.imageTop - y),
+  };
+}
+
+// The tiles of `size` pixels that cover document rectangle [left, right) x
+// [top, bottom) of a scaled image, clipped to it.
+export function tilesCovering(left, top, right, bottom, scaledWidth, scaledHeight, size = 256) {
+  const l = Math.max(0, left), t = Math.max(0, top);
+  const r = Math.min(right, scaledWidth), b = Math.min(bottom, scaledHeight);
+  const tiles = [];
+  if (l >= r || t >= b) return tiles;
+  for (let row = Math.floor(t / size); row <= Math.floor((b - 1) / size); ++row) {
+    for (let column = Math.floor(l / size); column <= Math.floor((r - 1) / size); ++column) {
+      const x = column * size, y = row * size;
+      tiles.push({ column, row, x, y, w: Math.min(size, scaledWidth - x), h: Math.min(size, scaledHeight - y) });
+    }
+  }
+  return tiles;
+}
