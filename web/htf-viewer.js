@@ -504,6 +504,13 @@ class HtfViewer extends HTMLElement {
     bar.addEventListener('lostpointercapture', up);
   }
 
+  // A scroll bar request as the platform numbers them (0 line up, 1 line
+  // down, 2 page up, 3 page down, 5 thumb track to `thumb`) on the
+  // "horizontal" or "vertical" bar.
+  scrollBar(bar, request, thumb = 0) {
+    this._scroll(bar === 'horizontal', request, thumb);
+  }
+
   // --- Commands ---
 
   // A toolbar command (the ids of COMMAND); ignored while no document is shown.
@@ -677,7 +684,7 @@ class HtfViewer extends HTMLElement {
     ctx.clearRect(0, 0, LENS.width, LENS.height);
     ctx.save();
     ctx.beginPath();
-    ctx.roundRect(12, 12, 208, 139, 7);
+    ctx.roundRect(12, 12, 209, 140, 14);   // the lens's view, as the frame picture cuts it
     ctx.clip();
     ctx.imageSmoothingEnabled = false;
     if (scale >= 1) {

@@ -1,13 +1,15 @@
-// webfixtures OUTDIR [--large]: the documents the browser element's tests
-// open, and what the Windows module's reader makes of them. Writes into
-// OUTDIR:
+// webfixtures OUTDIR [--a0 | --large] [--blank WxH ...]: the documents the
+// browser element's tests open, and what the Windows module's reader makes of
+// them. Writes into OUTDIR:
 //   bilevel.htf, palette.htf, rgb.htf   one image kind each, with hotspots
 //   damaged.htf                         a document cut off in its directory
 //   NAME.rgba                           the module reader's pixels of NAME.htf:
 //                                       "W H\n" then W x H RGBA bytes, rows top first
 //   hotspots.txt                        per document: NAME left top right bottom reference
-// With --large also a0.htf (the A0 drawing at 400 dpi, 13245 x 18720 bilevel
-// G4) and photo.htf (8000 x 6000 RGB LZW), each with four hotspots.
+// With --a0 also a0.htf (the A0 drawing at 400 dpi, 13245 x 18720 bilevel
+// G4), with --large that and photo.htf (8000 x 6000 RGB LZW), each with four
+// hotspots. --blank writes a white bilevel document blank-WxH.htf of each
+// size given (the geometry table's images).
 #include "BenchDocuments.h"
 #include "Dib.h"
 #include "GlobalMemory.h"
@@ -138,26 +140,46 @@ bool writeReference(const std::string& htf, const std::string& out)
 int main(int argc, char** argv)
 {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: webfixtures OUTDIR [--large]\n");
+        std::fprintf(stderr, "usage: webfixtures OUTDIR [--a0 | --large] [--blank WxH ...]\n");
         return 2;
     }
     printUserMessagesToStderr();
     const std::string dir = std::string(argv[1]) + "\\";
-    const bool large = argc > 2 && std::strcmp(argv[2], "--large") == 0;
+    bool a0 = false, photoToo = false;
+    std::vector<std::pair<uint32_t, uint32_t>> blanks;
+    for (int i = 2; i < argc; ++i) {
+        unsigned w = 0, h = 0;
+        if (std::strcmp(argv[i], "--large") == 0)
+            a0 = photoToo = true;
+        else if (std::strcmp(argv[i], "--a0") == 0)
+            a0 = true;
+        else if (std::strcmp(argv[i], "--blank") != 0 && std::sscanf(argv[i], "%ux%u", &w, &h) == 2 && w && h)
+            blanks.emplace_back(w, h);
+    }
     registerFixtureTags();
+    for (const auto& size : blanks) {
+        TiffFixture f;
+        f.width = size.first, f.height = size.second, f.bitsPerSample = 1;
+        f.photometric = PHOTOMETRIC_MINISWHITE, f.compression = COMPRESSION_CCITTFAX4;
+        f.pixels.assign(size_t((f.width + 7) / 8) * f.height, 0);
+        const std::string path = dir + "blank-" + std::to_string(f.width) + "x" + std::to_string(f.height) + ".htf";
+        if (!writeTiffFixture(path, f))
+            return 1;
+    }
 
     std::vector<Document> documents = {
         {"bilevel", bilevel(), smallHotspots()},
         {"palette", palette(), smallHotspots()},
         {"rgb", rgb(), smallHotspots()},
     };
-    if (large) {
+    if (a0) {
         const std::vector<FixtureHotspot> four = {
             {"1", u"North-west", 100, 100, 2000, 2000}, {"2", u"North-east", 6000, 100, 7900, 2000},
             {"3", u"South-west", 100, 4000, 2000, 5900}, {"4", u"South-east", 6000, 4000, 7900, 5900},
         };
         documents.push_back({"a0", a0Drawing(13245, 18720), four});
-        documents.push_back({"photo", photo(), four});
+        if (photoToo)
+            documents.push_back({"photo", photo(), four});
     }
     FILE* list = std::fopen((dir + "hotspots.txt").c_str(), "wb");
     if (!list)
