@@ -3,6 +3,7 @@
 // into an ImageTarget and the hotspot list from the bytes of tag 33577. No
 // file is written or read. The first error libtiff reports is kept (a damaged
 // image reports every unreadable row; a person needs one message).
+#include "HotspotList.h"
 #include "TiffImageDecoder.h"
 
 #include <cstddef>
@@ -10,7 +11,6 @@
 #include <memory>
 #include <string>
 
-class HotspotList;
 class ImageTarget;
 
 struct HtfReadResult {

@@ -94,8 +94,8 @@ canvas.picture { position: absolute; left: 0; top: 0; }
               box-sizing: border-box; border: 1px solid; border-color: #fff #404040 #404040 #fff; }
 .corner { position: absolute; right: 0; bottom: 0; width: ${SCROLL_BAR}px; height: ${SCROLL_BAR}px;
           background: ${LIGHT_GREY}; display: none; }
-.tip { position: absolute; display: none; max-width: 300px; padding: 2px 4px; background: #ffffe1;
-       border: 1px solid #000; font: 16px Arial, sans-serif; white-space: pre-wrap; pointer-events: none;
+.tip { position: absolute; display: none; padding: 2px 4px; background: #ffffe1;
+       border: 1px solid #000; font: 16px Arial, sans-serif; white-space: pre; pointer-events: none;
        box-shadow: 2px 2px 2px rgba(0,0,0,0.3); z-index: 3; }
 .error { position: absolute; inset: 0; display: none; align-items: center; justify-content: center; padding: 8px;
          text-align: center; white-space: pre-wrap; font: 13px Arial, sans-serif; }
@@ -179,6 +179,15 @@ class HtfViewer extends HTMLElement {
     this._resizeObserver.disconnect();
     this._hideTip();
     this._endDrag();
+    // Moved within the page, the element keeps its document; removed, it
+    // gives back its image memory (and loads again if it comes back).
+    queueMicrotask(() => {
+      if (this.isConnected) return;
+      ++this._generation;
+      this._abort?.abort();
+      this._setDocument(null);
+      this._loaded = false;
+    });
   }
 
   attributeChangedCallback(name, oldValue, newValue) {
@@ -232,7 +241,7 @@ class HtfViewer extends HTMLElement {
       const bytes = await response.arrayBuffer();
       if (generation !== this._generation) return;
       const result = await decode(bytes);
-      if (generation !== this._generation) return;
+      if (generation !== this._generation || !this.isConnected) return;
       if (!result.hasImage) {
         const detail = result.error ? result.error.replace('\n', ': ') : '';
         throw new Error(detail ? `The document could not be shown.\n${detail}` : 'The document could not be shown.');

@@ -19,6 +19,7 @@ import signal
 import socketserver
 import struct
 import subprocess
+import sys
 import tempfile
 import threading
 import time
@@ -31,9 +32,10 @@ import websocket  # python3-websocket
 class WebServer:
     """Serves a folder on 127.0.0.1 at a free port, recording request paths."""
 
-    def __init__(self, directory, extra=None):
+    def __init__(self, directory, extra=None, fallbacks=()):
         self.directory = directory
         self.extra = extra or {}     # path -> folder serving paths below it
+        self.fallbacks = list(fallbacks)   # folders searched when `directory` lacks a file
         self.requests = []
         self._lock = threading.Lock()
 
@@ -53,7 +55,14 @@ class WebServer:
                     if path.split('?')[0].startswith(prefix):
                         rest = path.split('?')[0][len(prefix):].lstrip('/')
                         return os.path.join(folder, *rest.split('/'))
-                return super().translate_path(path)
+                local = super().translate_path(path)
+                if not os.path.exists(local):
+                    relative = os.path.relpath(local, server.directory)
+                    for folder in server.fallbacks:
+                        candidate = os.path.join(folder, relative)
+                        if not relative.startswith('..') and os.path.exists(candidate):
+                            return candidate
+                return local
 
             def do_GET(self):
                 with server._lock:
@@ -70,6 +79,11 @@ class WebServer:
         class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
             daemon_threads = True
             allow_reuse_address = True
+
+            def handle_error(self, request, client_address):
+                # A browser that closes or leaves a page cuts transfers short.
+                if not isinstance(sys.exc_info()[1], (BrokenPipeError, ConnectionResetError)):
+                    super().handle_error(request, client_address)
 
         self._httpd = Server(('127.0.0.1', 0), Handler)
         self.port = self._httpd.server_address[1]
