@@ -282,6 +282,59 @@ void clearRows(ImageTarget& target, uint32_t count, size_t rowBytes)
     }
 }
 
+// The common colour kind, 8-bit RGB samples side by side in strips, read by
+// scanlines instead of through the RGBA interface: the same pixels (that
+// interface passes such samples through unchanged) at a fraction of the
+// work. As there, a row that cannot be read makes the whole picture black.
+bool isPlainRgbStrips(TIFF* tif)
+{
+    uint16_t bits = 0, samples = 0, planar = PLANARCONFIG_CONTIG, extra = 0;
+    uint16_t* extraTypes = nullptr;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_EXTRASAMPLES, &extra, &extraTypes);
+    uint16_t photometric = 0, orientation = ORIENTATION_TOPLEFT;
+    TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_ORIENTATION, &orientation);
+    return photometric == PHOTOMETRIC_RGB && bits == 8 && samples == 3 && extra == 0 &&
+           planar == PLANARCONFIG_CONTIG && orientation == ORIENTATION_TOPLEFT && !TIFFIsTiled(tif);
+}
+
+DecodeOutcome readPlainRgb(TIFF* tif, ImageTarget& target, uint32_t width, uint32_t height, uint32_t rowBytes)
+{
+    const tmsize_t scanlineBytes = TIFFScanlineSize(tif);
+    if (scanlineBytes <= 0 || uint64_t(scanlineBytes) < uint64_t(width) * 3)
+        return DecodeOutcome::Decoded;   // all black
+    TiffBuffer line(scanlineBytes);
+    if (!line.data)
+        return DecodeOutcome::Decoded;
+    const bool rgba = target.colourLayout() == ImageTarget::ColourLayout::Rgba32;
+    const auto* in = static_cast<const uint8_t*>(line.data);
+    for (uint32_t y = 0; y < height; ++y) {
+        if (TIFFReadScanline(tif, line.data, y, 0) != 1) {
+            clearRows(target, y, rowBytes);
+            return DecodeOutcome::Decoded;
+        }
+        uint8_t* out = target.row(y);
+        if (rgba) {
+            for (uint32_t x = 0; x < width; ++x, out += 4) {
+                out[0] = in[3 * x];
+                out[1] = in[3 * x + 1];
+                out[2] = in[3 * x + 2];
+                out[3] = 255;
+            }
+        } else {
+            for (uint32_t x = 0; x < width; ++x, out += 3) {
+                out[0] = in[3 * x + 2];
+                out[1] = in[3 * x + 1];
+                out[2] = in[3 * x];
+            }
+        }
+    }
+    return DecodeOutcome::Decoded;
+}
+
 // Every kind that is not kept indexed goes through libtiff's RGBA interface.
 // The image is decoded in bands of whole strips (or tile rows) rather than
 // into one raster of the whole image: the same conversion, with a raster of a
@@ -298,6 +351,9 @@ DecodeOutcome convertRgba(TIFF* tif, ImageTarget& target)
         return DecodeOutcome::NoMemory;
     if (size.width == 0 || size.height == 0)
         return DecodeOutcome::Decoded;
+
+    if (isPlainRgbStrips(tif))
+        return readPlainRgb(tif, target, size.width, size.height, rowBytes);
 
     char message[1024] = {};
     RgbaImage image;

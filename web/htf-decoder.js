@@ -44,8 +44,10 @@ async function read(bytes) {
 self.onmessage = async (event) => {
   const { id, bytes } = event.data;
   let result;
+  const started = performance.now();
   try {
     result = await read(bytes);
+    result.decodeMs = performance.now() - started;
   } catch (error) {
     result = { opened: false, hasImage: false, error: `The reader failed: ${error}`, hotspots: [] };
   }

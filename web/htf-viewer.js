@@ -170,6 +170,10 @@ class HtfViewer extends HTMLElement {
   // --- Attributes and life cycle ---
 
   connectedCallback() {
+    // The core and the decoding worker start compiling now, while the
+    // document is still being fetched.
+    decoder();
+    core().then((c) => this._adoptCore(c), () => {});
     this._resizeObserver.observe(this);
     this._layout();
     if (!this._loaded && this.hasAttribute('src')) this._load();
@@ -235,20 +239,29 @@ class HtfViewer extends HTMLElement {
     if (!src) return;
     try {
       const url = new URL(src, document.baseURI);
+      const started = performance.now();
       const [response, coreModule] = await Promise.all([fetch(url, { signal: this._abort.signal }), core()]);
       this._adoptCore(coreModule);
       if (!response.ok) throw new Error(`The document could not be loaded (${response.status} ${response.statusText}).`);
       const bytes = await response.arrayBuffer();
       if (generation !== this._generation) return;
+      const fetched = performance.now();
       const result = await decode(bytes);
       if (generation !== this._generation || !this.isConnected) return;
+      const decoded = performance.now();
       if (!result.hasImage) {
         const detail = result.error ? result.error.replace('\n', ': ') : '';
         throw new Error(detail ? `The document could not be shown.\n${detail}` : 'The document could not be shown.');
       }
       this._setDocument(result);
+      // Where the time went: fetching, reading in the worker (and handing
+      // the pixels over), preparing and painting the first picture.
+      const timings = {
+        fetch: fetched - started, read: result.decodeMs, handOver: decoded - fetched - result.decodeMs,
+        picture: performance.now() - decoded,
+      };
       this.dispatchEvent(new CustomEvent('htf-load', {
-        detail: { width: result.width, height: result.height, hotspots: result.hotspots.length },
+        detail: { width: result.width, height: result.height, hotspots: result.hotspots.length, timings },
       }));
     } catch (error) {
       if (generation !== this._generation || error.name === 'AbortError') return;

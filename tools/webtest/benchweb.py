@@ -27,14 +27,16 @@ window.openTimed = (src) => new Promise((resolve, reject) => {
   const done = (e) => {
     viewer.removeEventListener('htf-load', done); viewer.removeEventListener('htf-error', done);
     if (e.type === 'htf-error') return reject(new Error(e.detail.message));
-    requestAnimationFrame(() => resolve(performance.now() - start));
+    requestAnimationFrame(() => resolve([performance.now() - start, e.detail.timings]));
   };
   viewer.addEventListener('htf-load', done); viewer.addEventListener('htf-error', done);
   viewer.setAttribute('src', src);
 });
+// The canvas is read back after each step, so the time includes its drawing.
+const flush = () => viewer.shadowRoot.querySelector('canvas.picture').getContext('2d').getImageData(0, 0, 1, 1);
 window.timed = (work, runs) => {
   const times = [];
-  for (let i = 0; i < runs; ++i) { const t = performance.now(); work(i); times.push(performance.now() - t); }
+  for (let i = 0; i < runs; ++i) { const t = performance.now(); work(i); flush(); times.push(performance.now() - t); }
   times.sort((a, b) => a - b);
   return times[Math.floor(times.length / 2)];
 };
@@ -58,6 +60,12 @@ def main():
                                                   'zoom step', 'peak memory'))
     misses = 0
     with WebServer(work, {'/web': os.path.join(build, 'web'), '/docs': docs}) as server:
+        # For scale: the same page and browser without a document.
+        with Browser(width=1100, height=900) as browser:
+            page = browser.open(server.url('bench.html'))
+            page.wait_for('customElements.get("htf-viewer") !== undefined')
+            _, peak = browser.renderer_memory()
+        print('%-7s %12s %14s %7s %11s %11s %8.0f MB' % ('(none)', '', '', '', '', '', peak / 1024))
         for name in ('a0', 'photo'):
             out = subprocess.run(['wine', fixtures, '--time', 'Z:' + os.path.join(docs, name + '.htf').replace('/', '\\'),
                                   '3'], check=True, capture_output=True, text=True, stdin=subprocess.DEVNULL)
@@ -67,8 +75,9 @@ def main():
                 for _ in range(runs):
                     page = browser.open(server.url('bench.html'))
                     page.wait_for('customElements.get("htf-viewer") !== undefined')
-                    t = page.evaluate('openTimed("/docs/%s.htf")' % name)
-                    first = t if first is None else min(first, t)
+                    t, parts = page.evaluate('openTimed("/docs/%s.htf")' % name)
+                    if first is None or t < first:
+                        first, breakdown = t, parts
                     if _ < runs - 1:
                         browser.pages.remove(page)
                         page.send('Page.close')
@@ -88,6 +97,9 @@ def main():
             misses += bool(marks)
             print('%-7s %9.0f ms %11.0f ms %6.2fx %5.1f/%.1f ms %8.1f ms %8.0f MB  %s' % (
                 name, module, first, ratio, repaint, repaint_1to1, zoom, peak / 1024, ' '.join(marks)))
+            print('        first picture: fetch %.0f ms, read in the worker %.0f ms, hand-over %.0f ms, '
+                  'preparing and painting %.0f ms' % (breakdown['fetch'], breakdown['read'], breakdown['handOver'],
+                                                       breakdown['picture']))
     print('(repaint: fitted / at 1:1; zoom step: the median of 10, in and out from the fit; peak memory: the '
           'renderer processes of a fresh browser)')
     return 0
