@@ -82,7 +82,7 @@ const STYLE = `
 .view { position: absolute; left: 0; right: 0; top: ${TOOLBAR_HEIGHT}px; bottom: 0; border: ${BORDER}px solid #000;
         background: ${LIGHT_GREY}; overflow: hidden; }
 .view:focus-visible { outline: 1px dotted #000; outline-offset: -3px; }
-canvas.picture { position: absolute; left: 0; top: 0; }
+canvas.picture { position: absolute; left: 0; top: 0; image-rendering: pixelated; }
 .links { position: absolute; left: 0; top: 0; pointer-events: none; }
 .links a { position: absolute; display: block; outline: none; }
 .bar { position: absolute; background: #e0e0e0; display: none; }

@@ -424,6 +424,56 @@ class ElementTest(unittest.TestCase):
         # Image point (300, 215) was under the pointer; at 1.05 it is at (315, 225.75).
         self.assertEqual((s['horizontalPosition'], s['verticalPosition']), (15, 26))
 
+    def test_keys_zoom_scroll_and_fit(self):
+        page = self.open_page()
+        self.load(page, 'blank-1000x2000.htf')
+        page.evaluate('viewer.shadowRoot.querySelector(".view").focus()')
+        steps = [('+', lambda s: self.assertAlmostEqual(s['scale'], 0.25)),
+                 ('-', lambda s: self.assertAlmostEqual(s['scale'], 0.2)),
+                 ('1', lambda s: self.assertEqual(s['scale'], 1.0)),
+                 ('ArrowDown', lambda s: self.assertEqual(s['verticalPosition'], 5)),
+                 ('ArrowRight', lambda s: self.assertEqual(s['horizontalPosition'], 5)),
+                 # As far as the bars go: range - page + 1, the pages measured
+                 # before the bars were shown (600 x 400).
+                 ('End', lambda s: self.assertEqual((s['horizontalPosition'], s['verticalPosition']),
+                                                    (1000 - 600 + 1, 2000 - 400 + 1))),
+                 ('Home', lambda s: self.assertEqual((s['horizontalPosition'], s['verticalPosition']), (0, 0))),
+                 ('0', lambda s: self.assertAlmostEqual(s['scale'], 0.2))]
+        for key, check in steps:
+            with self.subTest(key=key):
+                page.key(key)
+                check(self.state(page))
+
+    def test_the_lens_below_scale_one_samples_the_image_at_twice_the_scale(self):
+        page = self.open_page(1002, 842)
+        self.load(page, 'a0.htf')
+        page.evaluate('viewer.command(125)')
+        s = self.state(page)
+        ox, oy = self.canvas_origin()
+        # Over the drawing's top-left corner: the grid's first lines (image
+        # columns and rows 0-2, 500-502) are at lens pixels 2 x scale apart.
+        px, py = s['imageLeft'] + 10, 10
+        page.move(ox + px, oy + py)
+        page.mouse('mousePressed', ox + px, oy + py, button='left', buttons=1, click_count=1)
+        page.evaluate('frames2()')
+        w, h, lens = page.screenshot((ox + px - 116, oy + py - 80, 238, 171))
+        page.mouse('mouseReleased', ox + px, oy + py, button='left', buttons=0, click_count=1)
+
+        def at(x, y):
+            i = (y * w + x) * 4
+            return tuple(lens[i:i + 3])
+        scale = s['scale']
+        # The image's left edge is about 10 / scale image pixels left of the
+        # pointer, 20 lens pixels: left of it the lens is grey (past the
+        # image), there the first grid column (one pixel wide) is dark.
+        edge = next(x for x in range(80, 116) if at(x, 100) != (192, 192, 192))
+        self.assertLessEqual(abs(edge - 96), 4)
+        self.assertLess(at(edge, 100)[0], 128)
+        self.assertGreater(at(edge + 3, 100)[0], 128)
+        # The next grid column, 500 image pixels on: 500 x 2 x scale lens pixels further.
+        x = edge + round(500 * 2 * scale)
+        self.assertTrue(any(at(c, 100)[0] < 128 for c in range(x - 2, x + 3)), [at(c, 100) for c in range(x - 2, x + 3)])
+
     # --- errors, memory, the big drawing ---
 
     def test_a_damaged_document_shows_the_error_and_the_element_stays_usable(self):
