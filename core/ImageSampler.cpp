@@ -1,6 +1,7 @@
 #include "ImageSampler.h"
 
 #include <algorithm>
+#include <cstring>
 #include <new>
 
 namespace {
@@ -94,6 +95,8 @@ void ImageSampler::makeReducedPlane()
         reduced_.clear();
         return;
     }
+    // Rows are combined a machine word at a time: one pass over the image.
+    const size_t words = rowBytes / sizeof(uint32_t);
     std::vector<uint8_t> acc(rowBytes);
     const bool darkIsOne = src.darkIndex() == 1;
     for (int32_t r = 0; r < height; ++r) {
@@ -101,7 +104,14 @@ void ImageSampler::makeReducedPlane()
         std::fill(acc.begin(), acc.end(), 0);
         for (int32_t y = 8 * r; y < std::min(8 * r + 8, src.height); ++y) {
             const uint8_t* line = src.row(uint32_t(y));
-            for (size_t k = 0; k < rowBytes; ++k)
+            for (size_t w = 0; w < words; ++w) {
+                uint32_t a, b;
+                std::memcpy(&a, &acc[w * 4], 4);
+                std::memcpy(&b, line + w * 4, 4);
+                a |= darkIsOne ? b : ~b;
+                std::memcpy(&acc[w * 4], &a, 4);
+            }
+            for (size_t k = words * 4; k < rowBytes; ++k)
                 acc[k] |= darkIsOne ? line[k] : static_cast<uint8_t>(~line[k]);
         }
         // Pad bits past the last pixel are not part of the picture.
