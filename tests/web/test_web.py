@@ -408,6 +408,29 @@ class ElementTest(unittest.TestCase):
         page.wait_for('viewer.dataset.printed === "1"')
         self.assertEqual(page.evaluate('viewer.dataset.printedSize'), '%dx%d' % (s['clientWidth'], s['clientHeight']))
 
+    def test_the_scroll_bars_answer_the_pointer(self):
+        page = self.open_page()
+        self.load(page, 'blank-1000x2000.htf')
+        page.evaluate('viewer.command(130)')
+        s = self.state(page)
+        self.assertEqual((s['horizontalBar'], s['verticalBar']), (True, True))
+        bar = page.evaluate('''(() => { const r = viewer.shadowRoot.querySelector('.bar.v').getBoundingClientRect();
+            return [r.left, r.top, r.width, r.height]; })()''')
+        x = bar[0] + bar[2] / 2
+        page.click(x, bar[1] + bar[3] - 5)      # the arrow at the bottom: one line
+        self.assertEqual(self.state(page)['verticalPosition'], 5)
+        page.click(x, bar[1] + bar[3] - 40)     # the track below the thumb: one page
+        self.assertEqual(self.state(page)['verticalPosition'], 405)
+        page.click(x, bar[1] + 5)               # the arrow at the top
+        self.assertEqual(self.state(page)['verticalPosition'], 400)
+        # Dragging the thumb to the end of the track reaches the last position.
+        thumb = page.evaluate('''(() => { const r = viewer.shadowRoot.querySelector('.bar.v .thumb').getBoundingClientRect();
+            return [r.left + r.width / 2, r.top + r.height / 2]; })()''')
+        page.mouse('mousePressed', thumb[0], thumb[1], button='left', buttons=1, click_count=1)
+        page.move(thumb[0], thumb[1] + 1000, buttons=1)
+        page.mouse('mouseReleased', thumb[0], thumb[1] + 1000, button='left', buttons=0, click_count=1)
+        self.assertEqual(self.state(page)['verticalPosition'], 2000 - 400 + 1)
+
     def test_wheel_scrolls_and_zooms(self):
         page = self.open_page()
         self.load(page, 'blank-1000x2000.htf')
