@@ -599,6 +599,9 @@ class HtfViewer extends HTMLElement {
       if (this._keyboard < 0) this._hideTip();
     });
     view.addEventListener('wheel', (e) => this._wheelInput(e), { passive: false });
+    // Focusing a link outside the visible part makes the browser scroll the
+    // view's box to it; the element scrolls its picture itself instead.
+    view.addEventListener('scroll', () => { view.scrollLeft = 0; view.scrollTop = 0; });
     view.addEventListener('keydown', (e) => this._key(e));
   }
 
@@ -843,17 +846,25 @@ class HtfViewer extends HTMLElement {
       return a;
     });
     this._links.replaceChildren(...links);
+    this._linksKey = '';
   }
 
+  // The links sit in document space (the picture at the current zoom);
+  // scrolling moves their layer only, so a document with very many hotspots
+  // costs a style write per link at a zoom, not at every scroll step.
   _placeLinks(s) {
     if (!this._doc) return;
+    this._links.style.transform = `translate(${-s.h.position}px, ${-s.v.position}px)`;
+    const key = `${s.scaledWidth}x${s.scaledHeight}@${s.imageLeft},${s.imageTop}`;
+    if (key === this._linksKey) return;
+    this._linksKey = key;
     const links = this._links.children;
     for (let i = 0; i < links.length; ++i) {
       const r = this._hotspotRect(i);
       if (!r) continue;
       const style = links[i].style;
-      style.left = `${r.left - s.h.position}px`;
-      style.top = `${r.top - s.v.position}px`;
+      style.left = `${r.left}px`;
+      style.top = `${r.top}px`;
       style.width = `${Math.max(1, r.right - r.left)}px`;
       style.height = `${Math.max(1, r.bottom - r.top)}px`;
     }

@@ -408,6 +408,25 @@ class ElementTest(unittest.TestCase):
         page.wait_for('viewer.dataset.printed === "1"')
         self.assertEqual(page.evaluate('viewer.dataset.printedSize'), '%dx%d' % (s['clientWidth'], s['clientHeight']))
 
+    def test_tab_to_a_hotspot_outside_the_view_scrolls_it_into_view(self):
+        page = self.open_page(202, 182)   # a 200 x 140 view on a 300 x 200 image at 1:1 ...
+        self.load(page, 'bilevel.htf')
+        page.evaluate('viewer.command(130)')
+        page.evaluate("viewer.scrollBar('vertical', 3)")   # ... scrolled down a page
+        before = self.state(page)
+        self.assertGreater(before['verticalPosition'], 0)
+        page.evaluate('viewer.shadowRoot.querySelector(".view").focus()')
+        page.key('Tab')   # the first hotspot, at the top of the image
+        s = self.state(page)
+        r = s['hotspots'][0]
+        self.assertLessEqual(s['verticalPosition'], r['top'])
+        self.assertEqual(page.evaluate('viewer.shadowRoot.querySelector(".view").scrollTop'), 0)
+        # The link lies over its hotspot on screen.
+        link = page.evaluate('''(() => { const a = viewer.shadowRoot.activeElement.getBoundingClientRect();
+            const c = viewer.shadowRoot.querySelector('canvas.picture').getBoundingClientRect();
+            return [a.left - c.left, a.top - c.top]; })()''')
+        self.assertEqual(link, [r['left'] - s['horizontalPosition'], r['top'] - s['verticalPosition']])
+
     def test_the_scroll_bars_answer_the_pointer(self):
         page = self.open_page()
         self.load(page, 'blank-1000x2000.htf')
