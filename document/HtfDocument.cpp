@@ -4,6 +4,7 @@
 #include "HotspotStream.h"
 #include "GlobalMemory.h"
 #include "PrivateTags.h"
+#include "PrivateTempFile.h"
 #include "UserMessage.h"
 
 #include <algorithm>
@@ -440,31 +441,22 @@ DibHandle HtfDocument::open(const char* fileName)
 HotspotList* HtfDocument::extractHotspots(const void* bytes, uint32_t count)
 {
     // The stream reader reads a file stream, so the bytes pass through a
-    // temporary file named after this loader and a counter.
-    char directory[1024] = {};
-    GetTempPathA(sizeof directory, directory);
-    std::string path;   // set once a free name is found: only that file is ours to delete
+    // temporary file of this loader's own (no file: no hotspots).
+    PrivateTempFile temp;
+    if (!temp.create(objectIdentity(this), ".tmp"))
+        return nullptr;
+    const bool written = temp.write(bytes, count);
+    temp.close();
+    if (!written)
+        return nullptr;
     HotspotList* list = nullptr;
     try {
-        for (int n = 0; path.empty(); ++n) {
-            char name[64];
-            std::snprintf(name, sizeof name, "%ld%d.tmp", long(reinterpret_cast<intptr_t>(this)), n);
-            std::string candidate = std::string(directory) + name;
-            if (GetFileAttributesA(candidate.c_str()) == INVALID_FILE_ATTRIBUTES)
-                path = std::move(candidate);
-        }
         list = new HotspotList;
-        {
-            std::ofstream out(path, std::ios::out | std::ios::binary | std::ios::trunc);
-            out.write(static_cast<const char*>(bytes), std::streamsize(count));
-        }
-        std::ifstream in(path, std::ios::in | std::ios::binary);
+        std::ifstream in(temp.path(), std::ios::in | std::ios::binary);
         readHotspotStream(in, *list);
     } catch (...) {
         delete list;
         list = nullptr;
     }
-    if (!path.empty())
-        DeleteFileA(path.c_str());
-    return list;
+    return list;   // the temporary file goes with `temp`
 }

@@ -1,5 +1,7 @@
 #include "PluginInstance.h"
 
+#include "DocumentTransfer.h"
+#include "PrivateTempFile.h"
 #include "ViewerContainer.h"
 
 #include <fcntl.h>
@@ -13,9 +15,6 @@ namespace {
 
 NPNetscapeFuncs* browserTable = nullptr;
 NPPluginFuncs* pluginTable = nullptr;
-
-// A counter this high means the directory cannot take a new file at all.
-constexpr int kMaxTempCounter = 100000;
 
 PluginInstance* instanceData(NPP instance)
 {
@@ -39,23 +38,33 @@ void dropPendingFile(PluginInstance& data)
     data.pendingFile.clear();
 }
 
+// Destroys the container's windows. The object itself is kept until no call
+// into the instance runs any more: the view being replaced may be the one
+// whose message box is open.
 void releaseContainer(PluginInstance& data)
 {
-    if (data.container)
-        data.container->destroyWindows();
-    data.container.reset();
+    if (!data.container)
+        return;
+    data.container->destroyWindows();
+    data.container->pluginInstance = nullptr;
+    data.retiredContainers.push_back(std::move(data.container));
 }
 
 // Hands the pending file to the viewer when a container exists and the
-// stream is complete. Whether the document could be read does not matter.
-bool showPendingFile(PluginInstance& data)
+// stream is complete, and forgets it: the caller owns the path from here
+// (`shown` is empty when nothing was shown). Whether the document could be
+// read does not matter. The viewer may show a message box, inside which the
+// page can destroy the instance or stream another document.
+bool showPendingFile(PluginInstance& data, std::string& shown)
 {
+    shown.clear();
     if (!data.container || data.pendingFile.empty() || data.streamFile)
         return false;
-    const int length = MultiByteToWideChar(CP_ACP, 0, data.pendingFile.c_str(), -1, nullptr, 0);
+    shown.swap(data.pendingFile);
+    const int length = MultiByteToWideChar(CP_ACP, 0, shown.c_str(), -1, nullptr, 0);
     std::vector<wchar_t> wide(size_t(length > 0 ? length : 1), L'\0');
     if (length > 0)
-        MultiByteToWideChar(CP_ACP, 0, data.pendingFile.c_str(), -1, wide.data(), length);
+        MultiByteToWideChar(CP_ACP, 0, shown.c_str(), -1, wide.data(), length);
     data.container->view().setImageFile(wide.data());
     return true;
 }
@@ -63,46 +72,34 @@ bool showPendingFile(PluginInstance& data)
 // Shows the pending file if possible and then deletes it.
 void showAndDeletePendingFile(PluginInstance& data)
 {
-    if (!showPendingFile(data))
-        return;
-    DeleteFileA(data.pendingFile.c_str());
-    data.pendingFile.clear();
+    std::string shown;
+    if (showPendingFile(data, shown))
+        DeleteFileA(shown.c_str());
 }
 
-// Creates the first free "<temp><identity><counter>.tif". The name is taken
-// and the file created in one step, so a file that appears meanwhile is
-// never overwritten. Empty path and null file when nothing can be created.
-FILE* createTempFile(long identity, std::string& path)
+// Creates the first free "<temp><identity><counter>.tif" (PrivateTempFile)
+// and opens it as a C stream for writing. Empty path and null file when
+// nothing can be created.
+FILE* createTempFile(uintptr_t identity, std::string& path)
 {
     path.clear();
-    char directory[1024] = {};
-    const DWORD length = GetTempPathA(sizeof(directory), directory);
-    if (length == 0 || length >= sizeof(directory))
+    PrivateTempFile temp;
+    if (!temp.create(identity, ".tif"))
         return nullptr;
-    for (int counter = 0; counter < kMaxTempCounter; ++counter) {
-        const std::string candidate = directory + pluginTempFileName(identity, counter);
-        HANDLE file = CreateFileA(candidate.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
-                                  nullptr);
-        if (file == INVALID_HANDLE_VALUE) {
-            const DWORD error = GetLastError();
-            if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS || error == ERROR_ACCESS_DENIED)
-                continue;   // taken (or a directory of that name): try the next counter
-            return nullptr;
-        }
-        const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_WRONLY | _O_BINARY);
-        FILE* stream = fd >= 0 ? _fdopen(fd, "wb") : nullptr;
-        if (!stream) {
-            if (fd >= 0)
-                _close(fd);
-            else
-                CloseHandle(file);
-            DeleteFileA(candidate.c_str());
-            return nullptr;
-        }
-        path = candidate;
-        return stream;
+    std::string created;
+    HANDLE file = temp.detach(created);
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_WRONLY | _O_BINARY);
+    FILE* stream = fd >= 0 ? _fdopen(fd, "wb") : nullptr;
+    if (!stream) {
+        if (fd >= 0)
+            _close(fd);
+        else
+            CloseHandle(file);
+        DeleteFileA(created.c_str());
+        return nullptr;
     }
-    return nullptr;
+    path = created;
+    return stream;
 }
 
 }  // namespace
@@ -111,16 +108,46 @@ PluginInstance::PluginInstance() = default;
 
 PluginInstance::~PluginInstance()
 {
+    freeing = true;
+    shutDown();
+    retiredContainers.clear();
+}
+
+void PluginInstance::shutDown()
+{
     releaseContainer(*this);
     closeStreamFile(*this);
     dropPendingFile(*this);
 }
 
-std::string pluginTempFileName(long identity, int counter)
+void PluginInstance::releaseHost()
 {
-    char name[48];
-    snprintf(name, sizeof(name), "%ld%d.tif", identity, counter);
-    return name;
+    if (--callDepth > 0 || freeing)
+        return;
+    if (destroyRequested)
+        free();
+    else
+        retiredContainers.clear();   // no call can be inside them any more
+}
+
+void PluginInstance::destroy()
+{
+    if (callDepth > 0) {
+        destroyRequested = true;
+        shutDown();
+        return;
+    }
+    free();
+}
+
+void PluginInstance::free()
+{
+    freeing = true;
+    this->~PluginInstance();
+    // A browser that has already shut the plug-in down cannot take the
+    // memory back; leaking it beats calling through a forgotten table.
+    if (browserTable && browserTable->memfree)
+        browserTable->memfree(this);
 }
 
 NPNetscapeFuncs* browserFunctions()
@@ -167,14 +194,11 @@ NPError NPP_Destroy(NPP instance, NPSavedData**)
 {
     if (!instance)
         return NPERR_INVALID_INSTANCE_ERROR;
-    if (PluginInstance* data = instanceData(instance)) {
-        data->~PluginInstance();
-        // A browser that has already shut the plug-in down cannot take the
-        // memory back; leaking it beats calling through a forgotten table.
-        if (browserTable && browserTable->memfree)
-            browserTable->memfree(data);
-    }
+    PluginInstance* data = instanceData(instance);
+    // The browser forgets the instance now, whatever is still running in it.
     instance->pdata = nullptr;
+    if (data)
+        data->destroy();
     return NPERR_NO_ERROR;
 }
 
@@ -183,6 +207,7 @@ NPError NPP_SetWindow(NPP instance, NPWindow* window)
     PluginInstance* data = instanceData(instance);
     if (!data)
         return NPERR_INVALID_INSTANCE_ERROR;
+    InstanceCall call(data);
     const bool present = window && window->window;
     HWND handle = present ? static_cast<HWND>(window->window) : nullptr;
 
@@ -213,13 +238,18 @@ NPError NPP_SetWindow(NPP instance, NPWindow* window)
     data->window = window;
     releaseContainer(*data);
     data->container.reset(new ViewerContainer);
+    data->container->setHostAnchor(data);
     data->container->create(handle);
     data->container->pluginInstance = instance;
 
-    if (showPendingFile(*data)) {
-        UpdateWindow(data->container->hwnd());
-        DeleteFileA(data->pendingFile.c_str());
-        data->pendingFile.clear();
+    ViewerContainer* shownIn = data->container.get();
+    std::string shown;
+    if (showPendingFile(*data, shown)) {
+        // The reader's error box may have let the page destroy the instance
+        // or give it another window: then the new owner paints for itself.
+        if (!data->destroyRequested && data->container.get() == shownIn)
+            UpdateWindow(shownIn->hwnd());
+        DeleteFileA(shown.c_str());
     }
     return NPERR_NO_ERROR;
 }
@@ -229,10 +259,13 @@ NPError NPP_NewStream(NPP instance, NPMIMEType, NPStream*, NPBool, uint16_t* sty
     PluginInstance* data = instanceData(instance);
     if (!data)
         return NPERR_INVALID_INSTANCE_ERROR;
+    InstanceCall call(data);
     closeStreamFile(*data);
     // A document that never got shown is replaced by the new one.
     dropPendingFile(*data);
     data->streamFile = createTempFile(data->identity(), data->pendingFile);
+    data->streamBytes = 0;
+    data->streamRefused = false;
     if (stype)
         *stype = NP_NORMAL;
     return NPERR_NO_ERROR;
@@ -248,8 +281,21 @@ int32_t NPP_Write(NPP instance, NPStream*, int32_t, int32_t len, void* buffer)
     PluginInstance* data = instanceData(instance);
     if (!data)
         return len;
+    if (data->streamRefused)
+        return -1;
     if (!data->streamFile || len <= 0 || !buffer)
         return 0;
+    if (uint64_t(len) > kMaxDocumentBytes - data->streamBytes) {
+        // Larger than any document: the browser is told to stop (a negative
+        // answer), the file goes and the viewer is left empty.
+        closeStreamFile(*data);
+        dropPendingFile(*data);
+        data->streamRefused = true;
+        if (data->container)
+            data->container->view().setImageFile(nullptr);
+        return -1;
+    }
+    data->streamBytes += uint64_t(len);
     fwrite(buffer, 1, size_t(len), data->streamFile);
     return len;
 }
@@ -259,6 +305,7 @@ NPError NPP_DestroyStream(NPP instance, NPStream*, NPReason)
     PluginInstance* data = instanceData(instance);
     if (!data)
         return NPERR_INVALID_INSTANCE_ERROR;
+    InstanceCall call(data);
     closeStreamFile(*data);
     // A stream that ended with an error is shown as far as it arrived.
     showAndDeletePendingFile(*data);
@@ -270,6 +317,7 @@ void NPP_StreamAsFile(NPP instance, NPStream*, const char* fname)
     PluginInstance* data = instanceData(instance);
     if (!data)
         return;
+    InstanceCall call(data);
     closeStreamFile(*data);
     if (!fname || !*fname)
         return;
@@ -277,7 +325,8 @@ void NPP_StreamAsFile(NPP instance, NPStream*, const char* fname)
     // shown where it is and neither copied nor deleted.
     dropPendingFile(*data);
     data->pendingFile = fname;
-    showPendingFile(*data);
+    std::string shown;
+    showPendingFile(*data, shown);
     data->pendingFile.clear();
 }
 
@@ -286,6 +335,7 @@ void NPP_Print(NPP instance, NPPrint* printInfo)
     PluginInstance* data = instanceData(instance);
     if (!data || !data->container)
         return;
+    InstanceCall call(data);
     TiffView& view = data->container->view();
     if (!printInfo) {
         const RECT none = {0, 0, 0, 0};

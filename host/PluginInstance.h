@@ -3,6 +3,7 @@
 // table and the plug-in callbacks that the browser calls for every document
 // (NPP_*). The exported entry points that hand the callbacks to the browser
 // are in PluginEntry.cpp.
+#include "HostAnchor.h"
 #include "NpapiAbi.h"
 
 #include <windows.h>
@@ -10,29 +11,60 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 class ViewerContainer;
 
 // One plug-in instance, kept in the instance's pdata. The memory comes from
 // the browser (NPN_MemAlloc), is zeroed and then constructed in place.
-struct PluginInstance {
+//
+// The browser may destroy an instance while a call into it is still running:
+// a message box, the print dialog or NPN_GetURL runs a message loop in which
+// the page removes the plug-in. The instance counts the calls into it (the
+// NPP_* callbacks and the messages of the viewer's windows); NPP_Destroy
+// during such a call shuts the viewer's windows at once and frees the
+// instance when the outermost call returns.
+struct PluginInstance : HostAnchor {
     PluginInstance();
     ~PluginInstance();
     PluginInstance(const PluginInstance&) = delete;
     PluginInstance& operator=(const PluginInstance&) = delete;
 
+    void holdHost() override { ++callDepth; }
+    void releaseHost() override;
+    bool hostClosing() const override { return destroyRequested; }
+
+    // NPP_Destroy: frees the instance now, or, while calls into it are
+    // still running, shuts it down and frees it when the last one returns.
+    void destroy();
+
     // The identity number in temporary file names.
-    long identity() const { return long(reinterpret_cast<intptr_t>(this)); }
+    uintptr_t identity() const { return reinterpret_cast<uintptr_t>(this); }
 
     NPWindow* window = nullptr;          // last description given to NPP_SetWindow; only tested for null
     HWND windowHandle = nullptr;         // the browser window the container lives in
     std::unique_ptr<ViewerContainer> container;
+    // Containers replaced while a call into them may still be running; freed
+    // when the outermost call returns.
+    std::vector<std::unique_ptr<ViewerContainer>> retiredContainers;
     std::string pendingFile;             // document still to be shown (ANSI path); empty: none
     FILE* streamFile = nullptr;          // the temporary file the stream is written to
+    uint64_t streamBytes = 0;            // bytes of the current stream taken so far
+    bool streamRefused = false;          // the current stream grew too large and was dropped
+
+    int callDepth = 0;                   // calls into the instance now running
+    bool destroyRequested = false;       // NPP_Destroy came during a call
+    bool freeing = false;                // the instance is being freed
+
+private:
+    // Closes the stream, forgets the pending document and destroys the
+    // viewer's windows, keeping the objects that running calls may use.
+    void shutDown();
+    void free();
 };
 
-// "%ld%d.tif": the identity directly followed by the counter.
-std::string pluginTempFileName(long identity, int counter);
+// Holds an instance for one call into it (null: none).
+using InstanceCall = HostHold;
 
 // The browser's function table, remembered by NP_Initialize (null after
 // NP_Shutdown), and the plug-in's, remembered by NP_GetEntryPoints.

@@ -1,19 +1,17 @@
 #include "RAVOVavIrezCtrl.h"
 
+#include "AddressPolicy.h"
 #include "ComServer.h"
+#include "DocumentTransfer.h"
+#include "PageAddress.h"
+#include "PrivateTempFile.h"
 
 #include <urlmon.h>
 
-#include <cstdio>
-#include <memory>
 #include <new>
-#include <vector>
+#include <string>
 
 namespace {
-
-constexpr DWORD kTempPathLength = 1024;
-constexpr size_t kDownloadBuffer = 65536;
-constexpr ULONG kDownloadPiece = 65535;
 
 const PersistedProperty kProperties[] = {
     {L"_cx", PersistedProperty::Kind::ExtentWidth, 0},
@@ -32,41 +30,12 @@ std::wstring widen(const std::string& text)
     return wide;
 }
 
-// The wide text in the ANSI code page (a buffer of two bytes per character
-// plus two, as double-byte code pages may need).
-std::string narrow(const wchar_t* text)
-{
-    const size_t length = text ? wcslen(text) : 0;
-    std::vector<char> buffer(2 * length + 2, '\0');
-    if (length)
-        WideCharToMultiByte(CP_ACP, 0, text, int(length) + 1, buffer.data(), int(buffer.size()), nullptr, nullptr);
-    buffer.back() = '\0';
-    return std::string(buffer.data());
-}
-
-// A file handle closed when the scope ends.
-class FileHandle {
-public:
-    explicit FileHandle(HANDLE handle) : handle_(handle) {}
-    ~FileHandle()
-    {
-        if (valid())
-            CloseHandle(handle_);
-    }
-    FileHandle(const FileHandle&) = delete;
-    FileHandle& operator=(const FileHandle&) = delete;
-    bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
-    HANDLE get() const { return handle_; }
-
-private:
-    HANDLE handle_;
-};
-
 } // namespace
 
 RAVOVavIrezCtrl::RAVOVavIrezCtrl() : ControlBase(CLSID_RAVOVavIrezCtrl, IID_IRAVOVavIrezCtrl, DIID__IRAVOVavIrezCtrlEvents)
 {
     ComServer::lock();
+    container_.setHostAnchor(this);
 }
 
 RAVOVavIrezCtrl::~RAVOVavIrezCtrl()
@@ -77,8 +46,7 @@ RAVOVavIrezCtrl::~RAVOVavIrezCtrl()
         DestroyWindow(own);
     // A control that never had a window (a script's, say) leaves no download
     // behind either: nobody can open a file named after a gone object.
-    if (!downloadPath_.empty())
-        DeleteFileA(downloadPath_.c_str());
+    deleteDownload();
     SysFreeString(source_);
     ComServer::unlock();
 }
@@ -138,6 +106,7 @@ HRESULT STDMETHODCALLTYPE RAVOVavIrezCtrl::Invoke(DISPID id, REFIID iid, LCID lo
 
 HRESULT STDMETHODCALLTYPE RAVOVavIrezCtrl::SetTIFFFile(BSTR fileName)
 {
+    SelfReference self(this);   // the reader's error box lets the page go on
     container_.view().setImageFile(fileName);   // null empties the viewer
     return S_OK;
 }
@@ -151,65 +120,115 @@ HRESULT STDMETHODCALLTYPE RAVOVavIrezCtrl::get_src(BSTR* value)
 
 HRESULT STDMETHODCALLTYPE RAVOVavIrezCtrl::put_src(BSTR value)
 {
+    // The download and the reader's error box let the page go on: it may
+    // release the control or set another src meanwhile. The control stays
+    // whole until this returns, and a newer src wins.
+    SelfReference self(this);
+    const uint32_t generation = ++sourceGeneration_;
     SysFreeString(source_);
     source_ = value ? SysAllocStringLen(value, SysStringLen(value)) : SysAllocString(L"");
-    const std::string address = narrow(source_);
 
-    IStream* stream = nullptr;
-    const HRESULT opened = URLOpenBlockingStreamA(static_cast<IRAVOVavIrezCtrl*>(this), address.c_str(), &stream,
-                                                  0, nullptr);
+    std::wstring address;
+    const bool allowed = sourceAddress(address);
     // The previous document goes whether or not the new one arrives.
-    if (!downloadPath_.empty())
-        DeleteFileA(downloadPath_.c_str());
-    if (SUCCEEDED(opened) && stream) {
-        saveDownload(stream);
-        stream->Release();
+    deleteDownload();
+    Download outcome = Download::Refused;
+    if (allowed) {
+        // The wide address as it was checked: nothing is narrowed on the way.
+        IStream* stream = nullptr;
+        const HRESULT opened = URLOpenBlockingStreamW(static_cast<IRAVOVavIrezCtrl*>(this), address.c_str(),
+                                                      &stream, 0, nullptr);
+        if (generation != sourceGeneration_) {
+            if (stream)
+                stream->Release();
+            return S_OK;
+        }
+        outcome = Download::NotOpened;
+        if (SUCCEEDED(opened) && stream) {
+            outcome = saveDownload(stream);
+            stream->Release();
+        }
     }
-    if (container_.hwnd())
+    if (outcome == Download::Refused) {
+        // Nothing is shown of a source that may not be loaded, or that was
+        // too large: an empty viewer, no message.
+        downloadPath_.clear();
+        if (container_.hwnd())
+            container_.view().setImageFile(nullptr);
+        return S_OK;
+    }
+    if (generation == sourceGeneration_ && container_.hwnd())
         openDownloadedFile();
     return S_OK;
 }
 
-std::string RAVOVavIrezCtrl::downloadFileName() const
+bool RAVOVavIrezCtrl::sourceAddress(std::wstring& address)
 {
-    char directory[kTempPathLength + 1] = {};
-    const DWORD length = GetTempPathA(kTempPathLength, directory);
-    if (length == 0 || length > kTempPathLength)
-        directory[0] = '\0';
-    char name[32];
-    std::snprintf(name, sizeof(name), "%ld.htf", long(reinterpret_cast<intptr_t>(this)));
-    return std::string(directory) + name;
+    address.assign(source_ ? source_ : L"", SysStringLen(source_));
+    const std::u16string text(reinterpret_cast<const char16_t*>(address.data()), address.size());
+    // A NUL would end the address early for some readers of it and not for
+    // others.
+    if (hasNulCharacter(text))
+        return false;
+    const bool untrusted = untrustedData();
+    AddressKind kind = classifyAddress(text);
+    if (kind == AddressKind::Relative && !address.empty()) {
+        std::wstring resolved;
+        if (resolveAgainstPage(clientSite(), address, resolved)) {
+            const std::u16string resolvedText(reinterpret_cast<const char16_t*>(resolved.data()), resolved.size());
+            if (hasNulCharacter(resolvedText))
+                return false;
+            address = resolved;
+            kind = classifyAddress(resolvedText);
+        }
+    }
+    bool pageIsLocalFile = false;
+    if (untrusted && kind == AddressKind::LocalFile) {
+        const std::wstring page = pageUrl(clientSite());
+        pageIsLocalFile = classifyAddress(std::u16string(reinterpret_cast<const char16_t*>(page.data()),
+                                                         page.size())) == AddressKind::LocalFile;
+    }
+    return maySourceLoad(kind, untrusted, pageIsLocalFile);
 }
 
-void RAVOVavIrezCtrl::saveDownload(IStream* stream)
+RAVOVavIrezCtrl::Download RAVOVavIrezCtrl::saveDownload(IStream* stream)
 {
-    const std::string path = downloadFileName();
-    FileHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                nullptr));
-    // A file that cannot be created still becomes the download path: opening
-    // it later shows no document.
-    downloadPath_ = path;
-    if (!file.valid())
-        return;
-    std::unique_ptr<char[]> buffer(new (std::nothrow) char[kDownloadBuffer]);
-    if (!buffer)
-        return;
-    for (;;) {
-        ULONG got = 0;
-        const HRESULT hr = stream->Read(buffer.get(), kDownloadPiece, &got);
-        if (FAILED(hr) || got == 0)
-            break;   // a read error ends the download like the end of the data
-        if (got > kDownloadPiece)
-            break;
-        DWORD written = 0;
-        if (!WriteFile(file.get(), buffer.get(), got, &written, nullptr) || written != got)
-            break;
+    PrivateTempFile file;
+    if (!file.create(objectIdentity(this), ".htf")) {
+        // No file of our own to write: nothing is written, and the viewer
+        // finds no document.
+        downloadPath_.clear();
+        return Download::Saved;
     }
+    if (copyDownload(stream, file.handle()) == DownloadCopy::TooLarge)
+        return Download::Refused;   // the partial file goes with `file`
+    // Anything short of that keeps what arrived; the reader judges it.
+    downloadPath_ = file.keep();
+    ownsDownload_ = true;
+    return Download::Saved;
+}
+
+void RAVOVavIrezCtrl::deleteDownload()
+{
+    // Only a file this control made and still holds: once deleted, its name
+    // is free for anyone, and a later delete would hit their file.
+    if (ownsDownload_ && !downloadPath_.empty())
+        DeleteFileA(downloadPath_.c_str());
+    ownsDownload_ = false;
 }
 
 void RAVOVavIrezCtrl::openDownloadedFile()
 {
-    container_.view().setImageFile(widen(downloadPath_).c_str());
+    const std::string shown = downloadPath_;
+    const uint32_t generation = sourceGeneration_;
+    container_.view().setImageFile(widen(shown).c_str());
+    // A src set while the reader's error box was open brought a new
+    // download, or the window went (and the download with it): either could
+    // not delete this file, which the reader still had open. It goes now.
+    const bool replaced = generation != sourceGeneration_ && shown != downloadPath_;
+    const bool dropped = shown == downloadPath_ && !ownsDownload_;
+    if (!shown.empty() && (replaced || dropped))
+        DeleteFileA(shown.c_str());
 }
 
 // Drawing
@@ -229,6 +248,12 @@ HRESULT RAVOVavIrezCtrl::onDraw(ControlDrawInfo& info)
                 container_.create(own);
                 if (!downloadPath_.empty())
                     openDownloadedFile();
+                // The reader's error box may have let the page deactivate
+                // the control: its window is gone then.
+                if (window() != own || !IsWindow(own)) {
+                    renderRequest_ = false;
+                    return S_OK;
+                }
                 ShowWindow(own, SW_SHOW);
             }
         } else {
@@ -251,9 +276,16 @@ HRESULT RAVOVavIrezCtrl::onDraw(ControlDrawInfo& info)
     return S_OK;
 }
 
+void RAVOVavIrezCtrl::onClientSiteChanged(IOleClientSite* site)
+{
+    // The container navigates through the control's site: without one (the
+    // page let go of the control) it holds none either.
+    if (!site)
+        container_.setClientSite(nullptr);
+}
+
 void RAVOVavIrezCtrl::onWindowDestroy()
 {
     container_.destroyWindows();
-    if (!downloadPath_.empty())
-        DeleteFileA(downloadPath_.c_str());
+    deleteDownload();
 }

@@ -1,16 +1,18 @@
 #pragma once
 // The ActiveX control RAVOVavIrezCtrl: the viewer in a windowed control. The
 // host sets `src` (usually from the embedding page's parameters); the control
-// downloads the document at once and synchronously into "<temp>\%ld.htf" and
-// shows it in a ViewerContainer that takes over the control's window at its
-// first paint. `SetTIFFFile` opens a local file in the viewer directly.
+// resolves it against the page, checks what it may load, downloads the
+// document at once and synchronously into a temporary file of its own
+// ("<temp>\<identity><counter>.htf") and shows it in a ViewerContainer that
+// takes over the control's window at its first paint. `SetTIFFFile` opens a
+// local file in the viewer directly.
 #include "ControlBase.h"
 #include "ViewerContainer.h"
 #include "rozerado_h.h"
 
 #include <string>
 
-class RAVOVavIrezCtrl final : public IRAVOVavIrezCtrl, public ControlBase {
+class RAVOVavIrezCtrl final : public IRAVOVavIrezCtrl, public ControlBase, private HostAnchor {
 public:
     // The class object's CreateInstance: a new control asked for `iid`.
     static HRESULT create(REFIID iid, void** result);
@@ -33,8 +35,6 @@ public:
     HRESULT STDMETHODCALLTYPE get_src(BSTR* value) override;
     HRESULT STDMETHODCALLTYPE put_src(BSTR value) override;
 
-    // The download file of this control: "<temp>\%ld.htf".
-    std::string downloadFileName() const;
     const std::string& downloadPath() const { return downloadPath_; }
 
 protected:
@@ -44,17 +44,31 @@ protected:
     HRESULT onDraw(ControlDrawInfo& info) override;
     HRESULT onHostDraw(ControlDrawInfo& info) override;
     void onWindowDestroy() override;
+    void onClientSiteChanged(IOleClientSite* site) override;
 
 private:
+    // The viewer's windows hold the control while they handle a message.
+    void holdHost() override { holdSelf(); }
+    void releaseHost() override { releaseSelf(); }
+    bool hostClosing() const override { return detached() || abandoned(); }
+
     RAVOVavIrezCtrl();
     ~RAVOVavIrezCtrl() override;
 
-    // Copies the opened download stream into the download file.
-    void saveDownload(IStream* stream);
+    enum class Download { Saved, NotOpened, Refused };
+    // The address that `src` leads to, resolved against the page, if this
+    // control may load it there; false when it may not.
+    bool sourceAddress(std::wstring& address);
+    // Copies the opened download stream into a new download file.
+    Download saveDownload(IStream* stream);
     void openDownloadedFile();
+    // Deletes the download file if this control still holds it.
+    void deleteDownload();
 
     ViewerContainer container_;
     BSTR source_ = nullptr;        // null until src is first set
     std::string downloadPath_;     // empty until the first successful download
+    bool ownsDownload_ = false;    // the file at downloadPath_ is this control's and not yet deleted
     bool renderRequest_ = false;   // a host asked to draw into its own device context
+    uint32_t sourceGeneration_ = 0; // counts the src values set, to notice one set during a download
 };

@@ -125,13 +125,35 @@ void ViewerContainer::setClientSite(IUnknown* site)
 
 bool ViewerContainer::navigateToHotspot(const ViewHotspot& hotspot)
 {
-    if (!hotspot.hotspot)
+    if (!hotspot.hotspot || (hostAnchor() && hostAnchor()->hostClosing()))
         return false;
     PluginUrlRequest request;
     if (NPP instance = pluginInstance) {
         request = [instance](const char* url, const char* frame) { browserGetUrl(instance, url, frame); };
     }
-    return navigateHotspot(*hotspot.hotspot, settings(), hwnd(), request, clientSite_);
+    // The site is held for the whole call: the debug box lets the page take
+    // it from the container (SetClientSite(NULL)) meanwhile. Afterwards the
+    // request goes out only if this container still has its window, the
+    // same site and a host that is not closing.
+    IUnknown* site = clientSite_;
+    if (site)
+        site->AddRef();
+    const HWND window = hwnd();
+    auto stillWanted = [this, site, window] {
+        return window && hwnd() == window && IsWindow(window) && clientSite_ == site &&
+               !(hostAnchor() && hostAnchor()->hostClosing());
+    };
+    const bool navigated = navigateHotspot(*hotspot.hotspot, settings(), window, request, site, stillWanted);
+    if (site)
+        site->Release();
+    return navigated;
+}
+
+void ViewerContainer::setHostAnchor(HostAnchor* anchor)
+{
+    WindowWrapper::setHostAnchor(anchor);
+    toolbar_.setHostAnchor(anchor);
+    view_.setHostAnchor(anchor);
 }
 
 LRESULT ViewerContainer::handleMessage(UINT message, WPARAM wParam, LPARAM, bool& handled)

@@ -29,6 +29,9 @@ public:
     void setClientSite(IUnknown* site);
     IUnknown* clientSite() const { return clientSite_; }
 
+    // The host held while any window of the viewer handles a message.
+    void setHostAnchor(HostAnchor* anchor);
+
     bool navigateToHotspot(const ViewHotspot& hotspot) override;
     LRESULT handleMessage(UINT message, WPARAM wParam, LPARAM lParam, bool& handled) override;
 

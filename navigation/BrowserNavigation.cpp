@@ -1,4 +1,5 @@
 #include "BrowserNavigation.h"
+#include "AddressPolicy.h"
 #include "ComHolder.h"
 #include "UrlCracker.h"
 #include "UrlTemplate.h"
@@ -78,48 +79,77 @@ std::wstring ansiToWide(const std::string& text)
 
 }  // namespace
 
-bool navigateViaBrowser(IUnknown* clientSite, const std::string& relativeUrl,
-                        const std::string& frame)
+IWebBrowser2* topLevelBrowser(IUnknown* clientSite)
 {
-    VariantHolder frameName;
-    VariantHolder flags;
-    if (!frameName.setString(ansiToWide(frame)))
-        return false;
-    flags.setInt32(0);
-
-    if (clientSite == nullptr || relativeUrl.empty())
-        return false;
-
+    if (clientSite == nullptr)
+        return nullptr;
     // Declared in the order obtained, so they are released in reverse:
-    // browser, top-level provider, the site's provider. Only whether an
-    // interface came back counts, whatever the calls report.
+    // top-level provider, the site's provider. Only whether an interface
+    // came back counts, whatever the calls report.
     ComHolder<IServiceProvider> siteProvider;
     clientSite->QueryInterface(IID_IServiceProvider, siteProvider.outVoid());
     if (!siteProvider)
-        return false;
+        return nullptr;
     ComHolder<IServiceProvider> topLevelProvider;
     siteProvider->QueryService(SID_STopLevelBrowser, IID_IServiceProvider, topLevelProvider.outVoid());
     if (!topLevelProvider)
+        return nullptr;
+    IWebBrowser2* browser = nullptr;
+    topLevelProvider->QueryService(SID_SWebBrowserApp, IID_IWebBrowser2, reinterpret_cast<void**>(&browser));
+    return browser;
+}
+
+BrowserNavigation::~BrowserNavigation()
+{
+    if (browser_ != nullptr)
+        browser_->Release();
+}
+
+bool BrowserNavigation::prepare(IUnknown* clientSite, const std::string& relativeUrl)
+{
+    if (browser_ != nullptr)
+        browser_->Release();
+    browser_ = nullptr;
+    absoluteUrl_.clear();
+    if (clientSite == nullptr || relativeUrl.empty())
         return false;
     ComHolder<IWebBrowser2> browser;
-    topLevelProvider->QueryService(SID_SWebBrowserApp, IID_IWebBrowser2, browser.outVoid());
+    *browser.out() = topLevelBrowser(clientSite);
     if (!browser)
         return false;
-
-    std::string absoluteUrl;
-    {
-        UrlCracker cracker;
-        BstrHolder location;
-        if (FAILED(browser->get_LocationURL(location.out())))
-            return false;
-        if (!cracker.crack(location.get()))
-            return false;
-        absoluteUrl = joinBaseUrl(cracker.scheme(), cracker.host(), cracker.port(), relativeUrl);
-    }
-
-    VariantHolder url;
-    if (!url.setString(ansiToWide(absoluteUrl)))
+    UrlCracker cracker;
+    BstrHolder location;
+    if (FAILED(browser->get_LocationURL(location.out())))
         return false;
-    browser->Navigate2(url.get(), flags.get(), frameName.get(), nullptr, nullptr);
+    if (!cracker.crack(location.get()))
+        return false;
+    absoluteUrl_ = joinBaseUrl(cracker.scheme(), cracker.host(), cracker.port(), relativeUrl);
+    browser_ = browser.get();
+    browser_->AddRef();
     return true;
+}
+
+bool BrowserNavigation::navigate(const std::string& frame)
+{
+    if (browser_ == nullptr)
+        return false;
+    VariantHolder frameName;
+    VariantHolder flags;
+    VariantHolder url;
+    if (!frameName.setString(ansiToWide(frame)) || !url.setString(ansiToWide(absoluteUrl_)))
+        return false;
+    flags.setInt32(0);
+    browser_->Navigate2(url.get(), flags.get(), frameName.get(), nullptr, nullptr);
+    return true;
+}
+
+bool navigateViaBrowser(IUnknown* clientSite, const std::string& relativeUrl,
+                        const std::string& frame)
+{
+    BrowserNavigation navigation;
+    if (!navigation.prepare(clientSite, relativeUrl))
+        return false;
+    if (checkResolvedNavigation(navigation.absoluteUrl()) != NavigationRefusal::None)
+        return false;
+    return navigation.navigate(frame);
 }

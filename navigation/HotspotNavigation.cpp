@@ -1,4 +1,5 @@
 #include "HotspotNavigation.h"
+#include "AddressPolicy.h"
 #include "BrowserNavigation.h"
 #include "HotspotRecord.h"
 #include "Settings.h"
@@ -8,22 +9,47 @@
 #include <string>
 
 bool navigateHotspot(const HotspotRecord& record, const Settings& settings, HWND owner,
-                     const PluginUrlRequest& pluginRequest, IUnknown* clientSite)
+                     const PluginUrlRequest& pluginRequest, IUnknown* clientSite,
+                     const std::function<bool()>& stillWanted)
 {
-    // Composed before anything is shown, so nothing that happens while the
-    // debug box is open can change it.
+    // Composed, checked and (in the control host) resolved before anything
+    // is shown: nothing that happens while the debug box is open can change
+    // it, and neither the record nor the client site is needed after it.
     const std::string url = composeHotspotUrl(settings.relUrl, record.reference);
     if (url.empty())
         return false;
     const std::string frame = targetFrameName(settings.frame);
 
-    if (settings.debugNav)
-        showUserMessage(owner, navigationDebugText(frame, url).c_str(), kNavigationDebugCaption, MB_OK);
+    // The reference comes from the document, whoever made it: it may not
+    // smuggle control characters, script or another scheme into the URL.
+    NavigationRefusal refusal = checkHotspotNavigation(record.reference, url);
+    BrowserNavigation browser;
+    bool prepared = false;
+    if (refusal == NavigationRefusal::None && !pluginRequest) {
+        prepared = browser.prepare(clientSite, url);
+        if (prepared)
+            refusal = checkResolvedNavigation(browser.absoluteUrl());
+    }
+
+    if (settings.debugNav) {
+        const std::string text =
+            refusal == NavigationRefusal::None
+                ? navigationDebugText(frame, url)
+                : refusedNavigationDebugText(frame, prepared ? browser.absoluteUrl() : url,
+                                             navigationRefusalText(refusal));
+        showUserMessage(owner, text.c_str(), kNavigationDebugCaption, MB_OK);
+        // The box's message loop lets the page go on: a viewer or page gone
+        // meanwhile asks for nothing more.
+        if (stillWanted && !stillWanted())
+            return false;
+    }
+    if (refusal != NavigationRefusal::None)
+        return false;
 
     if (pluginRequest) {
         // The browser resolves a relative URL itself; its answer is not examined.
         pluginRequest(url.c_str(), frame.c_str());
         return true;
     }
-    return navigateViaBrowser(clientSite, url, frame);
+    return prepared && browser.navigate(frame);
 }

@@ -22,6 +22,9 @@ constexpr char kNavigationDebugCaption[] = "QEL Hotspot TiffViewer";
 // With `settings.debugNav` the box "Navigating frame: ...\nto relative URL:
 // ..." (owned by `owner`) is shown first. With a plug-in request the request
 // is made and the result is true; otherwise the result is that of
-// navigateViaBrowser through `clientSite`.
+// navigateViaBrowser through `clientSite`. The debug box's message loop lets
+// the page go on: when `stillWanted` (if given) answers false after the box,
+// the viewer or its page is gone and nothing is requested (false).
 bool navigateHotspot(const HotspotRecord& record, const Settings& settings, HWND owner,
-                     const PluginUrlRequest& pluginRequest, IUnknown* clientSite);
+                     const PluginUrlRequest& pluginRequest, IUnknown* clientSite,
+                     const std::function<bool()>& stillWanted = {});

@@ -1,7 +1,9 @@
 #include "UrlCracker.h"
+#include "AnsiText.h"
 #include "UrlTemplate.h"
 
 #include <cstring>
+#include <cwchar>
 
 UrlCracker::UrlCracker()
 {
@@ -39,14 +41,16 @@ bool UrlCracker::crack(const wchar_t* location)
     reset();
     if (location == nullptr || location[0] == L'\0')
         return false;
-    // Measure first: a location whose ANSI text (with its terminator) does
-    // not fit the URL buffer is refused instead of being cut or overrun.
-    const int needed = WideCharToMultiByte(CP_ACP, 0, location, -1, nullptr, 0, nullptr, nullptr);
-    if (needed <= 1 || needed > static_cast<int>(kPartSize))
+    // Exactly or not at all: a look-alike character would crack into another
+    // host. A location whose ANSI text (with its terminator) does not fit the
+    // URL buffer is refused instead of being cut or overrun.
+    std::string ansi;
+    if (!toAnsiExactly(location, std::wcslen(location), ansi))
         return false;
-    if (WideCharToMultiByte(CP_ACP, 0, location, -1, url_, kPartSize, nullptr, nullptr) != needed)
+    if (ansi.empty() || ansi.size() + 1 > kPartSize)
         return false;
-    const DWORD length = static_cast<DWORD>(needed - 1);
+    std::memcpy(url_, ansi.c_str(), ansi.size() + 1);
+    const DWORD length = static_cast<DWORD>(ansi.size());
     if (!InternetCrackUrlA(url_, length, ICU_DECODE, &parts_)) {
         reset();
         return false;

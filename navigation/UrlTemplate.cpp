@@ -32,6 +32,24 @@ std::string navigationDebugText(const std::string& frame, const std::string& url
     return "Navigating frame: " + frame + "\nto relative URL: " + url;
 }
 
+std::string refusedNavigationDebugText(const std::string& frame, const std::string& url,
+                                       const std::string& reason)
+{
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string shown;
+    for (const char c : url) {
+        const unsigned char byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) {
+            shown += '%';
+            shown += kHex[byte >> 4];
+            shown += kHex[byte & 15];
+        } else {
+            shown += c;
+        }
+    }
+    return "Not navigating frame: " + frame + "\nto URL: " + shown + "\nbecause " + reason + ".";
+}
+
 std::string portText(uint16_t port)
 {
     return std::to_string(static_cast<unsigned>(port));

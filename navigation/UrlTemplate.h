@@ -22,6 +22,10 @@ std::string targetFrameName(const std::string& configuredFrame);
 
 // "Navigating frame: <frame>\nto relative URL: <url>", of any length.
 std::string navigationDebugText(const std::string& frame, const std::string& url);
+// "Not navigating frame: <frame>\nto URL: <url>\nbecause <reason>.", with the
+// URL's control characters written as %XX so that the box shows them.
+std::string refusedNavigationDebugText(const std::string& frame, const std::string& url,
+                                       const std::string& reason);
 
 // A port number as the browser location's authority carries it: decimal,
 // without leading zeros.

@@ -8,5 +8,7 @@ export NODE_PATH=${NODE_PATH:-/usr/share/nodejs}   # emscripten's optimiser find
 BUILD=${ROZERADO_BUILD:-$ROOT/build}
 export WINEPREFIX=${ROZERADO_WINEPREFIX:-$CACHE/wineprefix}
 export WINEARCH=win32
-export WINEDEBUG=-all
+# Quiet unless a caller asks for channels (the lifetime test turns on heap
+# checking through ROZERADO_WINEDEBUG).
+export WINEDEBUG=${ROZERADO_WINEDEBUG:--all}
 export ROZERADO_DEPS=$DEPS

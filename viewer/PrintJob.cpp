@@ -131,18 +131,21 @@ HDC getPrinterDC(HWND owner)
     return chosen ? dialog.hDC : nullptr;
 }
 
-int printDib(DibHandle image, const RECT& source, HWND owner, const char* documentName)
+int printDib(DibHandle image, const RECT& source, HWND owner, const char* documentName,
+             const std::function<bool()>& stillWanted)
 {
     if (!image)
         return PRINT_ERR_NO_IMAGE;
+    PrinterDC printer(getPrinterDC(owner));
+    if (stillWanted && !stillWanted())
+        return PRINT_CANCELLED_GONE;
+    if (!printer)
+        return PRINT_ERR_NO_DC;
+    // Locked only now: the image may have been freed while the dialog was open.
     GlobalLockGuard<unsigned char> data(image);
     if (!data)
         return PRINT_ERR_LOCK;
     const int imageHeight = dibHeight(data.get());
-
-    PrinterDC printer(getPrinterDC(owner));
-    if (!printer)
-        return PRINT_ERR_NO_DC;
     SetStretchBltMode(printer.get(), COLORONCOLOR);
 
     const int sw = source.right - source.left, sh = source.bottom - source.top;

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <functional>
+
 // printDib results.
 enum PrintResult : int {
     PRINT_OK = 0,
@@ -14,12 +16,17 @@ enum PrintResult : int {
     PRINT_ERR_ENDPAGE = 16,
     PRINT_ERR_ENDDOC = 17,
     PRINT_ERR_NO_IMAGE = 20,
+    PRINT_CANCELLED_GONE = 21, // the image or its viewer went while the dialog was open
 };
 
 // Prints the `source` rectangle (image space, rows counted from the top) of
 // the image on one page, fitted to the printable width. The print dialog is
-// modal to `owner`. The document name is cut to 30 characters.
-int printDib(DibHandle image, const RECT& source, HWND owner, const char* documentName);
+// modal to `owner`. The document name is cut to 30 characters. The dialog's
+// message loop lets the page go on: `stillWanted` (when given) is asked after
+// the dialog, and a false answer (the image or its viewer gone) prints
+// nothing and touches the image no more.
+int printDib(DibHandle image, const RECT& source, HWND owner, const char* documentName,
+             const std::function<bool()>& stillWanted = {});
 
 // The destination on the page for a source of sw x sh pixels: the full
 // printable width and the height that keeps the proportions on the printer's

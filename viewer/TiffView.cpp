@@ -137,10 +137,23 @@ LRESULT TiffView::handleMessage(UINT message, WPARAM wParam, LPARAM, bool& handl
     }
 }
 
+bool TiffView::unchangedSince(const CallOutMark& mark) const
+{
+    if (mark.document != documentGeneration_)
+        return false;
+    // A view without a window may get one meanwhile (its host activated);
+    // a view that had one must still have the same.
+    if (mark.window && (mark.window != window_ || !IsWindow(mark.window)))
+        return false;
+    const HostAnchor* anchor = hostAnchor();
+    return !(anchor && anchor->hostClosing());
+}
+
 void TiffView::onCommand(int commandId)
 {
     if (!image_)
         return;
+    const CallOutMark mark = markCallOut();
     SendMessageA(tooltip_, TTM_ACTIVATE, FALSE, 0);
     switch (commandId) {
     case ID_ZOOM_IN: zoomTo(zoomInScale(scale_, maxScale_), true); break;
@@ -159,7 +172,9 @@ void TiffView::onCommand(int commandId)
     case ID_POINTER: pointerMode(); break;
     default: break;
     }
-    SendMessageA(tooltip_, TTM_ACTIVATE, TRUE, 0);
+    // Printing runs the print dialog: the view may be gone by now.
+    if (unchangedSince(mark))
+        SendMessageA(tooltip_, TTM_ACTIVATE, TRUE, 0);
 }
 
 void TiffView::redrawNow()

@@ -41,6 +41,20 @@ public:
 
     LRESULT handleMessage(UINT message, WPARAM wParam, LPARAM lParam, bool& handled) override;
 
+    // What a call that may run a message loop (a message box, a dialog, a
+    // call to the browser) must find unchanged when it returns before it
+    // touches the view again: the same window, the same document and a host
+    // that has not been told to go. The page can remove the viewer or give
+    // it a new document from inside such a loop.
+    struct CallOutMark {
+        HWND window;
+        uint32_t document;
+    };
+    CallOutMark markCallOut() const { return {window_, documentGeneration_}; }
+    bool unchangedSince(const CallOutMark& mark) const;
+    // Counts the documents set so far (each setImageFile is a new one).
+    uint32_t documentGeneration() const { return documentGeneration_; }
+
     // Geometry (TiffViewGeometry.cpp).
     RECT centreImageRect(const RECT& client) const;
     void initialFit();
@@ -82,6 +96,9 @@ private:
     void onDoubleClick();
     void onCaptureLost();
     void relayToTooltip();
+    // Asks the navigation callback to follow the hotspot; false when the
+    // view changed meanwhile (nothing of it may be touched then).
+    bool followHotspot(const ViewHotspot& hotspot);
     void panStep();
     void redrawNow();
 
@@ -144,4 +161,5 @@ private:
     // that a paint costs what the window costs, not what the image costs.
     ImageRenderer renderer_;
     int cursorHidden_ = 0;   // ShowCursor(FALSE) calls not yet undone
+    uint32_t documentGeneration_ = 0;
 };

@@ -1,10 +1,12 @@
 // TiffView: putting a document on screen.
 #include "TiffView.h"
 
+#include "AnsiText.h"
 #include "BmpFileQuantizer.h"
 #include "HotspotList.h"
 #include "HotspotRecord.h"
 #include "HtfDocument.h"
+#include "PrivateTempFile.h"
 
 #include <cstdio>
 #include <cstring>
@@ -32,32 +34,32 @@ std::string toAnsi(const std::u16string& text)
 }
 
 // Replaces a 24-bit image by its reduction to an 8-bit palette of at most
-// 224 colours, through BMP files in the temporary directory.
+// 224 colours, through BMP files of the view's own in the temporary
+// directory. Without them the reduced image is missing as when the quantizer
+// fails: the user is told and the full-colour image stays.
 void reduceToPalette(DibHandle& image, const void* owner)
 {
-    char directory[1024] = {};
-    GetTempPathA(sizeof directory, directory);
-    char name[64];
-    std::snprintf(name, sizeof name, "%ld%d.tif", long(reinterpret_cast<uintptr_t>(owner)), 0);
-    const std::string fullColour = std::string(directory) + name;
-    const std::string reduced = fullColour + "1";
-    DeleteFileA(fullColour.c_str());
-    DeleteFileA(reduced.c_str());
+    PrivateTempFile fullColour, reduced;
+    if (!fullColour.create(objectIdentity(owner), ".tif") || !reduced.create(objectIdentity(owner), ".tif1")) {
+        showDibError(DIB_ERR_FILENOTFOUND);
+        return;
+    }
+    // Both names are ours; the writers below open them again by name.
+    fullColour.close();
+    reduced.close();
 
-    saveDibFile(image, fullColour.c_str());
+    saveDibFile(image, fullColour.path().c_str());
     {
         BmpFileQuantizer quantizer;
         quantizer.maxColors = kMaxPaletteColours;
-        quantizer.quantizeFile(fullColour.c_str(), reduced.c_str());
+        quantizer.quantizeFile(fullColour.path().c_str(), reduced.path().c_str());
     }
-    DibHandle result = loadDibFile(reduced.c_str());
-    DeleteFileA(fullColour.c_str());
-    DeleteFileA(reduced.c_str());
+    DibHandle result = loadDibFile(reduced.path().c_str());
     if (result) {
         GlobalFree(image);
         image = result;
     }
-}
+}   // both files are deleted here
 
 } // namespace
 
@@ -80,6 +82,7 @@ void TiffView::releaseImage()
 void TiffView::setImageFile(const wchar_t* fileName)
 {
     releaseImage();
+    ++documentGeneration_;
     // A new document is fitted afresh at the next paint.
     scaledWidth_ = scaledHeight_ = 0;
     if (window_) {
@@ -88,24 +91,52 @@ void TiffView::setImageFile(const wchar_t* fileName)
         SetScrollPos(window_, SB_VERT, 0, FALSE);
     }
 
+    // The reader may show its error box and the palette reduction its
+    // "File Not Found!" box: the page can remove the viewer or set another
+    // document meanwhile. The image stays ours until it is known to be
+    // wanted, and is dropped otherwise.
+    const CallOutMark mark = markCallOut();
+    DibHandle loaded = nullptr;
     HtfDocument document;
     if (fileName) {
         try {
-            const size_t length = wcslen(fileName);
-            std::vector<char> path(2 * length + 2, '\0');
-            WideCharToMultiByte(CP_ACP, 0, fileName, int(length), path.data(), int(path.size() - 1), nullptr,
-                                nullptr);
-            image_ = document.open(path.data());
+            // A name that the code page cannot spell exactly is not opened:
+            // its look-alike would be another file, or another machine's.
+            std::string path;
+            if (toAnsiExactly(fileName, wcslen(fileName), path))
+                loaded = document.open(path.c_str());
         } catch (...) {
-            image_ = nullptr;
+            loaded = nullptr;
         }
     }
-    if (!image_) {
+    if (!unchangedSince(mark)) {
+        if (loaded)
+            GlobalFree(loaded);
+        return;
+    }
+    if (!loaded) {
         // Nothing to show; an empty view repaints grey.
         if (window_)
             InvalidateRect(window_, nullptr, FALSE);
         return;
     }
+
+    if (displayBitsPerPixel_ <= 8) {
+        uint16_t bits = 0;
+        {
+            auto header = static_cast<const BITMAPINFOHEADER*>(GlobalLock(loaded));
+            bits = header->biBitCount;
+            GlobalUnlock(loaded);
+        }
+        if (bits >= 9)
+            reduceToPalette(loaded, this);
+        if (!unchangedSince(mark)) {
+            GlobalFree(loaded);
+            return;
+        }
+        palette_ = makeDibPalette(loaded);
+    }
+    image_ = loaded;
 
     hotspotList_.reset(document.takeHotspots());
     {
@@ -131,18 +162,6 @@ void TiffView::setImageFile(const wchar_t* fileName)
             shown->tipText = toAnsi(record->text);
             hotspots_.push_back(std::move(shown));
         }
-    }
-
-    if (displayBitsPerPixel_ <= 8) {
-        uint16_t bits = 0;
-        {
-            auto header = static_cast<const BITMAPINFOHEADER*>(GlobalLock(image_));
-            bits = header->biBitCount;
-            GlobalUnlock(image_);
-        }
-        if (bits >= 9)
-            reduceToPalette(image_, this);
-        palette_ = makeDibPalette(image_);
     }
 
     renderer_.prepare(image_);

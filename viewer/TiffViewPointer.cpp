@@ -164,16 +164,27 @@ void TiffView::onButtonUp()
     }
     if (currentHotspot_) {
         SetCursor(pointingHandCursor_);
-        if (navigation_)
-            navigation_->navigateToHotspot(*currentHotspot_);
+        if (!followHotspot(*currentHotspot_))
+            return;
     }
     relayToTooltip();
 }
 
 void TiffView::onDoubleClick()
 {
-    if (currentHotspot_ && navigation_)
-        navigation_->navigateToHotspot(*currentHotspot_);
+    if (currentHotspot_)
+        followHotspot(*currentHotspot_);
+}
+
+bool TiffView::followHotspot(const ViewHotspot& hotspot)
+{
+    if (!navigation_)
+        return true;
+    // The debug box and the browser's own handling of the request may let
+    // the page remove this viewer or replace its document.
+    const CallOutMark mark = markCallOut();
+    navigation_->navigateToHotspot(hotspot);
+    return unchangedSince(mark);
 }
 
 void TiffView::onCaptureLost()

@@ -20,7 +20,8 @@ void TiffView::drawVisible(HDC dc, const RECT& b)
         f = fitSize(bw, bh, W_, H_);
     }
     if (!dc) {
-        printDib(image_, s, window_, "QEL Tiff Hotspot Viewer");
+        const CallOutMark mark = markCallOut();
+        printDib(image_, s, window_, "QEL Tiff Hotspot Viewer", [this, mark] { return unchangedSince(mark); });
         return;
     }
     RECT d = b;

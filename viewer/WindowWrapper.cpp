@@ -58,6 +58,10 @@ LRESULT WindowWrapper::callPrevious(UINT message, WPARAM wParam, LPARAM lParam)
 
 LRESULT WindowWrapper::dispatch(UINT message, WPARAM wParam, LPARAM lParam)
 {
+    // The host stays whole until this message is done, whatever the page
+    // does meanwhile; the hold is the last thing to go, since letting go of
+    // it may free the host and this wrapper with it.
+    HostHold hold(anchor_);
     MSG msg = {};
     msg.hwnd = window_;
     msg.message = message;

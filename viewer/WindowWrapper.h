@@ -3,6 +3,8 @@
 // handleMessage; a message the handler leaves unhandled goes on to the
 // previous window procedure (DefWindowProcA for windows this wrapper creates,
 // the window's own procedure for windows it takes over).
+#include "HostAnchor.h"
+
 #include <windows.h>
 
 class WindowWrapper {
@@ -37,6 +39,9 @@ public:
     void unsubclassWindow();
     // Passes a message to the previous procedure.
     LRESULT callPrevious(UINT message, WPARAM wParam, LPARAM lParam);
+    // The host held while each message of this window is handled (null: none).
+    void setHostAnchor(HostAnchor* anchor) { anchor_ = anchor; }
+    HostAnchor* hostAnchor() const { return anchor_; }
 
     static LRESULT CALLBACK entry(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
@@ -45,6 +50,7 @@ protected:
     const MSG* currentMessage_ = nullptr;
     WNDPROC previousProcedure_ = DefWindowProcA;
     bool subclassed_ = false;
+    HostAnchor* anchor_ = nullptr;
 
 private:
     LRESULT dispatch(UINT message, WPARAM wParam, LPARAM lParam);

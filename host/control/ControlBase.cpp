@@ -80,11 +80,20 @@ ULONG STDMETHODCALLTYPE ControlBase::AddRef()
     return ULONG(InterlockedIncrement(&references_));
 }
 
+namespace {
+// The count of a control being destroyed: references taken and dropped by the
+// messages its destruction sends (window destruction) never bring it to zero
+// again.
+constexpr LONG kDestroyingReferences = LONG(1) << 28;
+}
+
 ULONG STDMETHODCALLTYPE ControlBase::Release()
 {
     const LONG count = InterlockedDecrement(&references_);
-    if (count == 0)
+    if (count == 0) {
+        references_ = kDestroyingReferences;
         delete this;
+    }
     return ULONG(count);
 }
 
@@ -92,11 +101,15 @@ ULONG STDMETHODCALLTYPE ControlBase::Release()
 
 HRESULT STDMETHODCALLTYPE ControlBase::SetClientSite(IOleClientSite* site)
 {
+    SelfReference self(this);
     if (site)
         site->AddRef();
-    if (clientSite_)
-        clientSite_->Release();
+    IOleClientSite* previous = clientSite_;
     clientSite_ = site;
+    detached_ = site == nullptr;
+    onClientSiteChanged(site);
+    if (previous)
+        previous->Release();
     return S_OK;
 }
 
@@ -117,6 +130,8 @@ HRESULT STDMETHODCALLTYPE ControlBase::SetHostNames(LPCOLESTR, LPCOLESTR)
 
 HRESULT STDMETHODCALLTYPE ControlBase::Close(DWORD saveOption)
 {
+    SelfReference self(this);
+    detached_ = true;
     if (window_ && clientSite_)
         clientSite_->OnShowWindow(FALSE);
     if (inPlaceActive_) {
@@ -167,6 +182,7 @@ HRESULT STDMETHODCALLTYPE ControlBase::GetClipboardData(DWORD, IDataObject** dat
 
 HRESULT STDMETHODCALLTYPE ControlBase::DoVerb(LONG verb, LPMSG, IOleClientSite*, LONG, HWND, LPCRECT)
 {
+    SelfReference self(this);
     switch (verb) {
     case OLEIVERB_PRIMARY:
     case OLEIVERB_SHOW:

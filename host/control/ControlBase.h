@@ -183,10 +183,49 @@ public:
 
     HWND window() const { return window_; }
     IOleClientSite* clientSite() const { return clientSite_; }
+    // True from SetClientSite(NULL) or Close until a site is set again: the
+    // page has let go of the control.
+    bool detached() const { return detached_; }
     SIZEL extent() const { return extent_; }
     bool inPlaceActive() const { return inPlaceActive_; }
+    // The host declared the data it gives (the page's parameters) untrusted
+    // through IObjectSafety, as browsers do for every page.
+    bool untrustedData() const { return (safety_ & INTERFACESAFE_FOR_UNTRUSTED_DATA) != 0; }
 
 protected:
+    // A reference the control holds on itself for one call that may run a
+    // message loop or call out to its site or the browser: whatever the page
+    // releases meanwhile, the object stays whole until the call returns.
+    class SelfReference {
+    public:
+        explicit SelfReference(ControlBase* control) : control_(control) { control_->holdSelf(); }
+        ~SelfReference() { control_->releaseSelf(); }
+        SelfReference(const SelfReference&) = delete;
+        SelfReference& operator=(const SelfReference&) = delete;
+
+    private:
+        ControlBase* control_;
+    };
+
+    // Takes and drops a reference for a running call; the control is
+    // abandoned while only such references keep it.
+    void holdSelf()
+    {
+        ++selfHolds_;
+        AddRef();
+    }
+    void releaseSelf()
+    {
+        --selfHolds_;
+        Release();
+    }
+    // No reference from outside is left (the page dropped its last one while
+    // a call into the control was still running): it is going.
+    bool abandoned() const { return references_ <= selfHolds_; }
+
+    // The host set another client site (null: the page let go of the control).
+    virtual void onClientSiteChanged(IOleClientSite*) {}
+
     // The derived control's own interfaces (its automation interface and
     // IDispatch), asked first in QueryInterface; null for others.
     virtual void* queryControlInterface(REFIID iid) = 0;
@@ -250,4 +289,6 @@ private:
     SIZEL naturalExtent_ = {kDefaultExtent, kDefaultExtent};
     bool dirty_ = false;
     DWORD safety_ = 0;
+    bool detached_ = false;
+    LONG selfHolds_ = 0;
 };

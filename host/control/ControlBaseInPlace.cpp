@@ -23,6 +23,9 @@ public:
         auto control = reinterpret_cast<ControlBase*>(GetWindowLongPtrA(window, GWLP_USERDATA));
         if (!control)
             return DefWindowProcA(window, message, wParam, lParam);
+        // The control holds itself while it handles a message: painting may
+        // show the reader's error box, in which the page can release it.
+        ControlBase::SelfReference self(control);
         return control->onWindowMessage(window, message, wParam, lParam);
     }
 
@@ -82,15 +85,19 @@ LRESULT ControlBase::onWindowMessage(HWND window, UINT message, WPARAM wParam, L
 
 void ControlBase::onPaint()
 {
+    // The paint may show the reader's error box; the window may be gone
+    // when it returns (the page deactivated the control).
+    HWND window = window_;
     PAINTSTRUCT paint;
-    HDC dc = BeginPaint(window_, &paint);
+    HDC dc = BeginPaint(window, &paint);
     if (!dc)
         return;
     ControlDrawInfo info;
     info.dc = dc;
-    GetClientRect(window_, &info.bounds);
+    GetClientRect(window, &info.bounds);
     onDraw(info);
-    EndPaint(window_, &paint);
+    if (IsWindow(window))
+        EndPaint(window, &paint);
 }
 
 void ControlBase::releaseInPlaceSite()

@@ -121,6 +121,7 @@ HRESULT STDMETHODCALLTYPE ControlBase::Load(IStream* stream)
 {
     if (!stream)
         return E_POINTER;
+    SelfReference self(this);   // a loaded src is downloaded and shown at once
     DWORD version = 0;
     HRESULT hr = readExactly(stream, &version, sizeof(version));
     if (FAILED(hr))
@@ -210,6 +211,7 @@ HRESULT STDMETHODCALLTYPE ControlBase::Load(IStorage* storage)
 {
     if (!storage)
         return E_POINTER;
+    SelfReference self(this);
     IStream* stream = nullptr;
     HRESULT hr = storage->OpenStream(kStorageStream, nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0, &stream);
     if (FAILED(hr))
@@ -247,6 +249,7 @@ HRESULT STDMETHODCALLTYPE ControlBase::Load(IPropertyBag* bag, IErrorLog* log)
 {
     if (!bag)
         return E_POINTER;
+    SelfReference self(this);
     size_t count = 0;
     const PersistedProperty* properties = persistedProperties(count);
     for (size_t i = 0; i < count; ++i) {

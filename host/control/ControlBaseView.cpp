@@ -13,6 +13,7 @@ HRESULT STDMETHODCALLTYPE ControlBase::Draw(DWORD aspect, LONG index, void* aspe
         return E_INVALIDARG;
     if (aspect != DVASPECT_CONTENT && aspect != DVASPECT_OPAQUE && aspect != DVASPECT_TRANSPARENT)
         return DV_E_DVASPECT;
+    SelfReference self(this);   // drawing may read the document again, and show its error box
     ControlDrawInfo info;
     info.aspect = aspect;
     info.index = index;
@@ -140,6 +141,7 @@ HRESULT STDMETHODCALLTYPE ControlBase::GetData(FORMATETC* format, STGMEDIUM* med
     ZeroMemory(medium, sizeof(*medium));
     if (!(format->tymed & TYMED_MFPICT))
         return DATA_E_FORMATETC;
+    SelfReference self(this);
 
     // Device pixels of the extent on the screen, as a metafile of that size.
     HDC screen = GetDC(nullptr);

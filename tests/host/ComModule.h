@@ -37,7 +37,7 @@ std::wstring classesValue(const std::wstring& key, const wchar_t* name = nullptr
 int classesValueCount(const std::wstring& key);
 int classesSubkeyCount(const std::wstring& key);
 
-// Download files of controls ("%ld.htf") in the temporary directory.
+// Download files of controls ("<address><counter>.htf") in the temporary directory.
 size_t controlDownloads();
 
 // Runs a program with a command line and waits; its exit code, or -1.

@@ -86,7 +86,7 @@ protected:
         }
         std::string downloadFile() const
         {
-            return tempDirectory() + std::to_string(long(reinterpret_cast<intptr_t>(ctrl))) + ".htf";
+            return tempDirectory() + std::to_string(reinterpret_cast<intptr_t>(ctrl)) + "0.htf";
         }
         void putSrc(const std::wstring& text)
         {

@@ -1,6 +1,6 @@
 // RAVOVavIrezCtrl without a host window: automation through the type
 // library, persistence of "_cx", "_cy" and "src", the download of `src` into
-// "<temp>\%ld.htf", object safety and the drawing request's checks; and the
+// "<temp>\<address><counter>.htf", object safety and the drawing request's checks; and the
 // control driven by Windows Script Host.
 #include "ComModule.h"
 #include "SampleDocument.h"
@@ -121,10 +121,11 @@ protected:
         SysFreeString(value);
     }
     // The control's download file: its address (the automation interface is
-    // the object's first base) as "%ld.htf" in the temporary directory.
+    // the object's first base) and the first counter, "<address>0.htf", in
+    // the temporary directory.
     std::string downloadFile() const
     {
-        return tempDirectory() + std::to_string(long(reinterpret_cast<intptr_t>(ctrl.p))) + ".htf";
+        return tempDirectory() + std::to_string(reinterpret_cast<intptr_t>(ctrl.p)) + "0.htf";
     }
 
     ComModule com;

@@ -58,9 +58,7 @@ inline std::vector<uint8_t> redBlueDocument(uint32_t w = 200, uint32_t h = 100)
 // The identity-based temporary name the plug-in uses for an instance.
 inline std::string tempNameFor(NPP npp, int counter)
 {
-    char name[48];
-    snprintf(name, sizeof(name), "%ld%d.tif", long(reinterpret_cast<intptr_t>(npp->pdata)), counter);
-    return name;
+    return std::to_string(reinterpret_cast<intptr_t>(npp->pdata)) + std::to_string(counter) + ".tif";
 }
 
 inline std::string tempPathFor(NPP npp, int counter)

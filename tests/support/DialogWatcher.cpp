@@ -66,10 +66,13 @@ void run()
                     unexpectedDialogs.push_back(dialog);
                 else if (scopes.back()->answer() == DialogWatcher::Answer::Cancel)
                     button = IDCANCEL;
+                else if (scopes.back()->answer() == DialogWatcher::Answer::Leave)
+                    button = 0;
                 for (DialogWatcher* scope : scopes)
                     scope->seenDuringScope(dialog);
             }
-            PostMessageA(window, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
+            if (button)
+                PostMessageA(window, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
         }
         {
             std::lock_guard<std::mutex> lock(mutex);

@@ -19,8 +19,9 @@ struct SeenDialog {
 
 class DialogWatcher {
 public:
-    // The button that answers the dialogs seen while this scope is the newest.
-    enum class Answer { Ok, Cancel };
+    // The button that answers the dialogs seen while this scope is the newest
+    // (Leave: none; the test answers them itself).
+    enum class Answer { Ok, Cancel, Leave };
 
     explicit DialogWatcher(Answer answer = Answer::Ok);
     ~DialogWatcher();

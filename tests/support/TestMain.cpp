@@ -31,10 +31,23 @@ public:
         DialogWatcher::stop();
     }
 };
+
+LONG WINAPI reportCrash(EXCEPTION_POINTERS* info)
+{
+    std::fprintf(stderr, "crashed: exception %08lx at %p\n", static_cast<unsigned long>(info->ExceptionRecord->ExceptionCode),
+                 info->ExceptionRecord->ExceptionAddress);
+    std::fflush(stderr);
+    TerminateProcess(GetCurrentProcess(), 3);
+    return EXCEPTION_EXECUTE_HANDLER;
+}
 }
 
 int main(int argc, char** argv)
 {
+    // A crash ends the program at once (a failed test) instead of starting
+    // the runtime's debugger, which would wait until CTest's time-out.
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
+    SetUnhandledExceptionFilter(reportCrash);
     ::testing::InitGoogleTest(&argc, argv);
     ::testing::AddGlobalTestEnvironment(new DialogEnvironment);
     return RUN_ALL_TESTS();

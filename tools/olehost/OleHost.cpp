@@ -158,6 +158,13 @@ void OleHost::close()
     control_ = nullptr;
 }
 
+void OleHost::release()
+{
+    if (control_)
+        control_->Release();
+    control_ = nullptr;
+}
+
 HWND OleHost::controlWindow() const
 {
     HWND handle = nullptr;

@@ -41,6 +41,9 @@ public:
     HRESULT embed();
     // Takes the control back: IOleObject::Close, no site, released.
     void close();
+    // Lets go of the control without closing it, as a page that drops its
+    // last reference does.
+    void release();
 
     IUnknown* control() const { return control_; }
     HWND controlWindow() const;
