@@ -75,41 +75,61 @@ export function targetFrame(configured) {
   return configured ? String(configured) : DEFAULTS.frame;
 }
 
-// True when the bytes of a reference hold a control character (below 0x20,
-// or 0x7F): such a reference is never navigated.
-export function hasControlCharacter(bytes) {
-  for (const b of bytes) if (b < 0x20 || b === 0x7F) return true;
-  return false;
-}
-
 // The reference's bytes as the author's code page has them (references are
 // almost always ASCII; the rest is read as Windows-1252).
 export function referenceText(bytes) {
   return new TextDecoder('windows-1252').decode(Uint8Array.from(bytes));
 }
 
-// Where a click on a hotspot goes: the composed URL resolved against the
-// page. Navigated only when the composed URL is relative, or absolute with
-// the scheme http or https; script, data, file and every other scheme are
-// refused. `compose(template, bytes)` fills the template (the core's
-// composition). Returns { url, frame } or { refused: reason }.
-export function hotspotNavigation({ template, frame, referenceBytes, pageUrl, compose }) {
-  if (hasControlCharacter(referenceBytes)) return { refused: 'the reference holds a control character' };
-  const composed = compose(template, referenceBytes);
-  let resolved, onHttp, onHttps;
+// Where a click on a hotspot goes, by the module's rules: `compose(template,
+// reference)` fills the template and checks the URL as the module does before
+// it navigates (the core's composition and checks: { url, refusal }), then
+// the URL is resolved against the page and `checkResolved(absolute)` lets
+// only http and https through, as in the control role. Returns { url, frame }
+// or { refused: reason }.
+export function hotspotNavigation({ template, frame, referenceBytes, pageUrl, compose, checkResolved }) {
+  const { url, refusal } = compose(template, referenceText(referenceBytes));
+  if (refusal) return { refused: refusal };
+  let resolved;
   try {
-    resolved = new URL(composed, pageUrl);
-    // A relative URL takes the scheme of its base; an absolute one keeps its own.
-    onHttp = new URL(composed, 'http://base.invalid/').protocol;
-    onHttps = new URL(composed, 'https://base.invalid/').protocol;
+    resolved = new URL(url, pageUrl).href;
   } catch {
     return { refused: 'the URL cannot be read' };
   }
-  const relative = onHttp !== onHttps;
-  const web = resolved.protocol === 'http:' || resolved.protocol === 'https:';
-  if (!web && !(relative && resolved.protocol === new URL(pageUrl).protocol))
-    return { refused: `the scheme ${onHttp} is not followed` };
-  return { url: resolved.href, frame: targetFrame(frame) };
+  const after = checkResolved(resolved);
+  if (after) return { refused: after };
+  return { url: resolved, frame: targetFrame(frame) };
+}
+
+// The module's composition and refusals, from the core (the WebAssembly
+// module `c`), for hotspotNavigation.
+export function navigationRules(c) {
+  const withString = (text, use) => {
+    const size = c.lengthBytesUTF8(text) + 1;
+    const at = c._htf_alloc(size);
+    try {
+      c.stringToUTF8(text, at, size);
+      return use(at);
+    } finally {
+      c._htf_free(at);
+    }
+  };
+  return {
+    compose: (template, reference) => withString(template, (t) => withString(reference, (r) => {
+      const code = c._htf_alloc(4);
+      try {
+        const url = c.UTF8ToString(c._htf_hotspot_url(t, r, code));
+        const refusal = new Int32Array(c.HEAPU8.buffer, code, 1)[0];
+        return { url, refusal: refusal ? c.UTF8ToString(c._htf_refusal_text(refusal)) : '' };
+      } finally {
+        c._htf_free(code);
+      }
+    })),
+    checkResolved: (absolute) => withString(absolute, (a) => {
+      const refusal = c._htf_resolved_refusal(a);
+      return refusal ? c.UTF8ToString(c._htf_refusal_text(refusal)) : '';
+    }),
+  };
 }
 
 // A scroll bar's thumb: its offset and length along a track of `track`

@@ -13,7 +13,8 @@
 // cancelable "htf-navigate" (detail: url, frame) before a hotspot is followed.
 import createHtfCore from './htf-core.js';
 import {
-  COMMAND, DEFAULTS, MODE, SCROLL, TOOLBAR, WheelAccumulator, hotspotNavigation, modeAfter, parseFrameColor,
+  COMMAND, DEFAULTS, MODE, SCROLL, TOOLBAR, WheelAccumulator, hotspotNavigation, modeAfter, navigationRules,
+  parseFrameColor,
   parseFrameWidth, positionAtThumb, positionsKeepingPoint, referenceText, thumbGeometry, tilesCovering,
   wheelNotches,
 } from './htf-logic.js';
@@ -805,26 +806,17 @@ class HtfViewer extends HTMLElement {
   _navigate(index) {
     const h = this._doc?.hotspots[index];
     if (!h) return;
-    const c = this._core;
     const target = hotspotNavigation({
       template: this.template,
       frame: this.frame,
       referenceBytes: h.referenceBytes,
       pageUrl: document.baseURI,
-      compose: (template, bytes) => {
-        const t = c._htf_alloc(c.lengthBytesUTF8(template) + 1);
-        const r = c._htf_alloc(Math.max(1, bytes.length));
-        try {
-          c.stringToUTF8(template, t, c.lengthBytesUTF8(template) + 1);
-          c.HEAPU8.set(bytes, r);
-          return c.UTF8ToString(c._htf_compose_url(t, r, bytes.length));
-        } finally {
-          c._htf_free(t);
-          c._htf_free(r);
-        }
-      },
+      ...navigationRules(this._core),
     });
-    if (target.refused) return;
+    if (target.refused) {
+      this.dispatchEvent(new CustomEvent('htf-refused', { detail: { reason: target.refused } }));
+      return;
+    }
     const event = new CustomEvent('htf-navigate', { detail: { url: target.url, frame: target.frame }, cancelable: true });
     if (!this.dispatchEvent(event)) return;
     if (target.frame === '_self') window.location.assign(target.url);

@@ -8,6 +8,7 @@
 #include "HtfReader.h"
 #include "ImageSampler.h"
 #include "PlainImage.h"
+#include "AddressPolicy.h"
 #include "UrlTemplate.h"
 #include "ViewState.h"
 
@@ -226,13 +227,27 @@ EMSCRIPTEN_KEEPALIVE int htf_view_hotspot_rect(const ViewState* v, int index, in
 }
 EMSCRIPTEN_KEEPALIVE int htf_view_hotspot_at(const ViewState* v, int32_t x, int32_t y) { return v->hotspotAt(x, y); }
 
-// --- Navigation text ---
+// --- Navigation: the module's composition and refusals ---
 
-// The URL template with every "#HSREF#" replaced by the reference (bytes).
-EMSCRIPTEN_KEEPALIVE const char* htf_compose_url(const char* urlTemplate, const uint8_t* reference, size_t length)
+// The URL template with every "#HSREF#" replaced by the reference (both
+// UTF-8), checked as the module checks a hotspot's URL before it navigates:
+// `refusal` receives 0 when it may be followed, else the reason's number.
+EMSCRIPTEN_KEEPALIVE const char* htf_hotspot_url(const char* urlTemplate, const char* reference, int* refusal)
 {
-    composed = composeHotspotUrl(urlTemplate, std::string(reinterpret_cast<const char*>(reference), length));
+    composed = composeHotspotUrl(urlTemplate, reference);
+    *refusal = int(checkHotspotNavigation(reference, composed));
     return composed.c_str();
+}
+
+// After resolution against the page: only http and https are followed.
+EMSCRIPTEN_KEEPALIVE int htf_resolved_refusal(const char* absoluteUrl)
+{
+    return int(checkResolvedNavigation(absoluteUrl));
+}
+
+EMSCRIPTEN_KEEPALIVE const char* htf_refusal_text(int refusal)
+{
+    return navigationRefusalText(NavigationRefusal(refusal));
 }
 
 } // extern "C"
