@@ -249,19 +249,27 @@ void readIndexedRows(TIFF* tif, unsigned char* pixels, uint32_t width, uint32_t 
 
 // Shared by the grey and palette conversions: the DIB with the file's depth
 // and rows; `fillPalette` writes the colour table.
+// `tooLarge` is set when the image's DIB cannot be had in this process (its
+// size is beyond a DIB's limits or its memory cannot be allocated).
 template <class FillPalette>
-DibHandle convertIndexed(TIFF* tif, uint16_t defaultBits, FillPalette fillPalette)
+DibHandle convertIndexed(TIFF* tif, uint16_t defaultBits, FillPalette fillPalette, bool& tooLarge)
 {
     const Size size = sizeOf(tif);
     uint16_t bits = defaultBits;
     TIFFGetField(tif, TIFFTAG_BITSPERSAMPLE, &bits);
     const tmsize_t scanlineBytes = TIFFScanlineSize(tif);
-    if (!size.fitsDib() || scanlineBytes < 0 || uint64_t(scanlineBytes) > 0xFFFFFFFFull)
+    if (scanlineBytes < 0)
         return nullptr;
+    if (!size.fitsDib() || uint64_t(scanlineBytes) > 0xFFFFFFFFull) {
+        tooLarge = true;
+        return nullptr;
+    }
     DibHandle dib = createEmptyDib(int32_t(size.width), int32_t(size.height), uint32_t(scanlineBytes), bits,
                                    resolutionOf(tif));
-    if (!dib)
+    if (!dib) {
+        tooLarge = true;
         return nullptr;
+    }
     GlobalLockGuard<unsigned char> data(dib);
     if (!data) {
         GlobalFree(dib);
@@ -273,7 +281,7 @@ DibHandle convertIndexed(TIFF* tif, uint16_t defaultBits, FillPalette fillPalett
     return dib;
 }
 
-DibHandle convertGrey(TIFF* tif)
+DibHandle convertGrey(TIFF* tif, bool& tooLarge)
 {
     return convertIndexed(tif, 1, [tif](RGBQUAD* palette, uint32_t n) {
         uint16_t photometric = PHOTOMETRIC_MINISBLACK;
@@ -285,10 +293,10 @@ DibHandle convertGrey(TIFF* tif)
                 v = BYTE(255 - v);
             palette[i] = RGBQUAD{v, v, v, 0};
         }
-    });
+    }, tooLarge);
 }
 
-DibHandle convertPalette(TIFF* tif)
+DibHandle convertPalette(TIFF* tif, bool& tooLarge)
 {
     return convertIndexed(tif, 8, [tif](RGBQUAD* palette, uint32_t n) {
         uint16_t *red = nullptr, *green = nullptr, *blue = nullptr;
@@ -296,7 +304,7 @@ DibHandle convertPalette(TIFF* tif)
             return;
         for (uint32_t i = 0; i < n; ++i)
             palette[i] = RGBQUAD{BYTE(blue[i] >> 8), BYTE(green[i] >> 8), BYTE(red[i] >> 8), 0};
-    });
+    }, tooLarge);
 }
 
 // Ends a TIFFRGBAImage on every path.
@@ -324,12 +332,15 @@ uint32_t rgbaBandRows(TIFF* tif, uint32_t width, uint32_t height)
 // into a 24-bit DIB. The image is decoded in bands of whole strips (or tile
 // rows) rather than into one raster of the whole image: the same conversion,
 // with a raster of a few MiB instead of 4 bytes per pixel of the image.
-DibHandle convertRgba(TIFF* tif)
+DibHandle convertRgba(TIFF* tif, bool& tooLarge)
 {
     const Size size = sizeOf(tif);
-    if (!size.fitsDib() || uint64_t(size.width) * 3 > 0xFFFFFFFFull)
+    if (!size.fitsDib() || uint64_t(size.width) * 3 > 0xFFFFFFFFull) {
+        tooLarge = true;
         return nullptr;
+    }
     DibHandle dib = createEmptyDib(int32_t(size.width), int32_t(size.height), size.width * 3, 24, resolutionOf(tif));
+    tooLarge = !dib;
     if (!dib || size.width == 0 || size.height == 0)
         return dib;
 
@@ -396,6 +407,8 @@ DibHandle HtfDocument::open(const char* fileName)
 {
     delete pendingHotspots;
     pendingHotspots = nullptr;
+    imageWidth_ = imageHeight_ = 0;
+    imageTooLarge_ = false;
 
     OpenScope scope;
     HANDLE file = CreateFileA(fileName, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
@@ -410,25 +423,31 @@ DibHandle HtfDocument::open(const char* fileName)
 
     uint16_t photometric = PHOTOMETRIC_MINISBLACK;
     TIFFGetField(tif.get(), TIFFTAG_PHOTOMETRIC, &photometric);
+    const Size size = sizeOf(tif.get());
+    imageWidth_ = size.width;
+    imageHeight_ = size.height;
+    bool tooLarge = false;
     DibHandle dib = nullptr;
     switch (photometric) {
     case PHOTOMETRIC_MINISWHITE:
     case PHOTOMETRIC_MINISBLACK:
-        dib = keepsIndexedForm(tif.get(), 1) ? convertGrey(tif.get()) : convertRgba(tif.get());
+        dib = keepsIndexedForm(tif.get(), 1) ? convertGrey(tif.get(), tooLarge) : convertRgba(tif.get(), tooLarge);
         break;
     case PHOTOMETRIC_PALETTE:
-        dib = keepsIndexedForm(tif.get(), 8) ? convertPalette(tif.get()) : convertRgba(tif.get());
+        dib = keepsIndexedForm(tif.get(), 8) ? convertPalette(tif.get(), tooLarge)
+                                             : convertRgba(tif.get(), tooLarge);
         break;
     case PHOTOMETRIC_RGB:
     case PHOTOMETRIC_MASK:
     case PHOTOMETRIC_SEPARATED:
     case PHOTOMETRIC_YCBCR:
     case PHOTOMETRIC_CIELAB:
-        dib = convertRgba(tif.get());
+        dib = convertRgba(tif.get(), tooLarge);
         break;
     default:
         break;
     }
+    imageTooLarge_ = !dib && tooLarge;
 
     uint32_t count = 0;
     void* bytes = nullptr;

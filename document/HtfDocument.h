@@ -21,8 +21,18 @@ public:
     // Hands the hotspot list of the last open to the caller (null if none).
     HotspotList* takeHotspots();
 
+    // The first image's size as its directory gives it (0 when the last open
+    // found no TIFF directory), and whether the last open gave no image
+    // because its DIB was too large for the process to hold.
+    uint32_t imageWidth() const { return imageWidth_; }
+    uint32_t imageHeight() const { return imageHeight_; }
+    bool imageTooLarge() const { return imageTooLarge_; }
+
 private:
     HotspotList* extractHotspots(const void* bytes, uint32_t count);
 
     HotspotList* pendingHotspots = nullptr;
+    uint32_t imageWidth_ = 0;
+    uint32_t imageHeight_ = 0;
+    bool imageTooLarge_ = false;
 };

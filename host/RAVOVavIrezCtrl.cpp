@@ -217,11 +217,14 @@ void RAVOVavIrezCtrl::deleteDownload()
     ownsDownload_ = false;
 }
 
-void RAVOVavIrezCtrl::openDownloadedFile()
+void RAVOVavIrezCtrl::openDownloadedFile(bool keepView)
 {
     const std::string shown = downloadPath_;
     const uint32_t generation = sourceGeneration_;
-    container_.view().setImageFile(widen(shown).c_str());
+    if (keepView)
+        container_.view().reloadImageFile(widen(shown).c_str());
+    else
+        container_.view().setImageFile(widen(shown).c_str());
     // A src set while the reader's error box was open brought a new
     // download, or the window went (and the download with it): either could
     // not delete this file, which the reader still had open. It goes now.
@@ -262,8 +265,10 @@ HRESULT RAVOVavIrezCtrl::onDraw(ControlDrawInfo& info)
             render = true;
         }
     } else if (renderRequest_) {
+        // The document is read again from the file; the user's zoom and
+        // scroll positions stay, so the host gets what the viewer shows.
         if (!downloadPath_.empty())
-            openDownloadedFile();   // the document is read again from the file
+            openDownloadedFile(true);
         render = true;
     }
     if (render)
@@ -286,6 +291,7 @@ void RAVOVavIrezCtrl::onClientSiteChanged(IOleClientSite* site)
 
 void RAVOVavIrezCtrl::onWindowDestroy()
 {
+    // The download stays until the control itself goes: a host that
+    // deactivates the control and activates it again shows it once more.
     container_.destroyWindows();
-    deleteDownload();
 }

@@ -61,7 +61,8 @@ private:
     bool sourceAddress(std::wstring& address);
     // Copies the opened download stream into a new download file.
     Download saveDownload(IStream* stream);
-    void openDownloadedFile();
+    // Shows the download (keepView: read again, keeping zoom and scroll).
+    void openDownloadedFile(bool keepView = false);
     // Deletes the download file if this control still holds it.
     void deleteDownload();
 

@@ -179,8 +179,15 @@ void ViewerContainer::onSize()
     RECT r = {};
     GetClientRect(hwnd(), &r);
     MoveWindow(view, r.left, r.top + kToolbarHeight, r.right - r.left, r.bottom - (r.top + kToolbarHeight), FALSE);
-    if (HWND toolbar = toolbar_.hwnd())
+    HWND toolbar = toolbar_.hwnd();
+    if (toolbar)
         MoveWindow(toolbar, r.left, r.top, r.right - r.left, kToolbarHeight - r.top, FALSE);
+    // The moves draw nothing: a window that grows (a browser lays plug-ins
+    // out at 0 x 0 first) must show the new area at once, not white.
+    const UINT redraw = RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW;
+    RedrawWindow(view, nullptr, nullptr, redraw);
+    if (toolbar)
+        RedrawWindow(toolbar, nullptr, nullptr, redraw);
 }
 
 void ViewerContainer::checkButton(int commandId, bool checked)

@@ -5,11 +5,15 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <mutex>
 
 namespace {
 
 constexpr int kTileSize = 256;
-constexpr size_t kCacheBudgetBytes = 64u << 20;
+// One budget for the tiles of every view in the process: a page with twenty
+// viewers must not take twenty times a view's cache of a 32-bit browser's
+// address space.
+constexpr size_t kProcessBudgetBytes = 96u << 20;
 
 // Read access to a locked packed DIB by image coordinates (row 0 at the top).
 struct SourceImage {
@@ -211,16 +215,91 @@ std::vector<int32_t> cellStarts(int64_t first, int count, int64_t outSize, int64
 struct ImageRenderer::Tile {
     int column = 0, row = 0;
     PixelBlock block;
+    ImageRenderer* owner = nullptr;
+    std::list<std::unique_ptr<Tile>>::iterator ownPosition;   // in owner->tiles_
+    std::list<Tile*>::iterator usePosition;                   // in the shared use order
 };
 
+// The tiles of all renderers in the order of their last use, and their
+// bytes. Views of different threads (one per browser tab) may draw at the
+// same time, so every renderer operation on tiles holds the lock.
+struct SharedTileCache {
+    std::mutex lock;
+    std::list<ImageRenderer::Tile*> uses;   // most recently used first
+    size_t bytes = 0;
+    size_t peakBytes = 0;
+};
+
+namespace {
+// Never destroyed: a view may still be destroyed after static destruction
+// began (a browser unloading the module late).
+SharedTileCache& sharedCache()
+{
+    static SharedTileCache* cache = new SharedTileCache;
+    return *cache;
+}
+} // namespace
+
 ImageRenderer::ImageRenderer() = default;
-ImageRenderer::~ImageRenderer() = default;
+
+ImageRenderer::~ImageRenderer()
+{
+    std::lock_guard<std::mutex> hold(sharedCache().lock);
+    clearTiles();
+}
+
+size_t ImageRenderer::processBudgetBytes() { return kProcessBudgetBytes; }
+
+size_t ImageRenderer::processCachedBytes()
+{
+    std::lock_guard<std::mutex> hold(sharedCache().lock);
+    return sharedCache().bytes;
+}
+
+size_t ImageRenderer::processPeakBytes()
+{
+    std::lock_guard<std::mutex> hold(sharedCache().lock);
+    return sharedCache().peakBytes;
+}
+
+void ImageRenderer::dropTile(Tile* t)
+{
+    SharedTileCache& cache = sharedCache();
+    cache.bytes -= t->block.bits.size();
+    cache.uses.erase(t->usePosition);
+    tiles_.erase(t->ownPosition);
+}
+
+void ImageRenderer::clearTiles()
+{
+    while (!tiles_.empty())
+        dropTile(tiles_.front().get());
+}
+
+void ImageRenderer::addTile(std::unique_ptr<Tile> made)
+{
+    SharedTileCache& cache = sharedCache();
+    const size_t bytes = made->block.bits.size();
+    // Room first, from the least recently used tiles of any renderer.
+    while (cache.bytes + bytes > kProcessBudgetBytes && !cache.uses.empty()) {
+        Tile* oldest = cache.uses.back();
+        oldest->owner->dropTile(oldest);
+    }
+    made->owner = this;
+    tiles_.push_front(std::move(made));
+    Tile* t = tiles_.front().get();
+    t->ownPosition = tiles_.begin();
+    cache.uses.push_front(t);
+    t->usePosition = cache.uses.begin();
+    cache.bytes += bytes;
+    cache.peakBytes = std::max(cache.peakBytes, cache.bytes);
+}
 
 void ImageRenderer::reset()
 {
+    std::lock_guard<std::mutex> hold(sharedCache().lock);
     reduced_ = ReducedPlane();
-    tiles_.clear();
-    cachedBytes_ = 0;
+    clearTiles();
     cachedImage_ = nullptr;
     cachedWidth_ = cachedHeight_ = 0;
 }
@@ -231,16 +310,16 @@ ImageRenderer::Tile* ImageRenderer::tile(DibHandle image, int32_t scaledWidth, i
     if (image != cachedImage_ || scaledWidth != cachedWidth_ || scaledHeight != cachedHeight_) {
         // A new scale: the tiles go. The reduced plane stays; it knows its
         // image, and reset() drops it with the image.
-        tiles_.clear();
-        cachedBytes_ = 0;
+        clearTiles();
         cachedImage_ = image;
         cachedWidth_ = scaledWidth;
         cachedHeight_ = scaledHeight;
     }
-    for (auto it = tiles_.begin(); it != tiles_.end(); ++it) {
-        if ((*it)->column == column && (*it)->row == row) {
-            tiles_.splice(tiles_.begin(), tiles_, it);
-            return tiles_.front().get();
+    for (const auto& t : tiles_) {
+        if (t->column == column && t->row == row) {
+            SharedTileCache& cache = sharedCache();
+            cache.uses.splice(cache.uses.begin(), cache.uses, t->usePosition);
+            return t.get();
         }
     }
     return nullptr;
@@ -311,6 +390,7 @@ bool ImageRenderer::draw(HDC dc, int x, int y, const RECT& doc, DibHandle image,
     if (!data || !src.open(data.get()))
         return false;
 
+    std::lock_guard<std::mutex> hold(sharedCache().lock);
     bool drewAll = true;
     for (int row = int(top / kTileSize); row <= int((bottom - 1) / kTileSize); ++row) {
         for (int column = int(left / kTileSize); column <= int((right - 1) / kTileSize); ++column) {
@@ -344,14 +424,8 @@ bool ImageRenderer::draw(HDC dc, int x, int y, const RECT& doc, DibHandle image,
                 } else {
                     resample(src, cols, rows, made->block);
                 }
-                cachedBytes_ += made->block.bits.size();
-                tiles_.push_front(std::move(made));
+                addTile(std::move(made));
                 t = tiles_.front().get();
-                // Keep the cache bounded; the tile just made stays.
-                while (cachedBytes_ > kCacheBudgetBytes && tiles_.size() > 1) {
-                    cachedBytes_ -= tiles_.back()->block.bits.size();
-                    tiles_.pop_back();
-                }
             }
             const LONG il = std::max<LONG>(left, tx), it = std::max<LONG>(top, ty);
             const LONG ir = std::min<LONG>(right, tx + tw), ib = std::min<LONG>(bottom, ty + th);

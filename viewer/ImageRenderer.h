@@ -1,8 +1,11 @@
 #pragma once
 // Draws a DIB at any scale at a cost that follows the destination, not the
 // image: the image is resampled into tiles of document space (the image at
-// the current scale) once per scale and kept in a bounded cache; each paint
-// copies the visible tiles unscaled. Sampling picks the source pixel under
+// the current scale) once per scale and kept in a cache; each paint copies
+// the visible tiles unscaled. The caches of all renderers of the process
+// share one budget: a new tile that would exceed it pushes out the least
+// recently used tiles of any renderer, so a page with many viewers takes no
+// more than one budget of tile memory. Sampling picks the source pixel under
 // each destination pixel (as COLORONCOLOR does), except that a bilevel image
 // shrunk below scale 1 keeps its dark pixels, so thin lines of drawings stay
 // visible at every zoom.
@@ -37,12 +40,21 @@ public:
     // (small destinations: the lens), rendered directly without the cache.
     bool drawStretched(HDC dc, const RECT& dest, DibHandle image, const RECT& source);
 
-    // Tile cache statistics, for benchmarks.
+    // Tile cache statistics, for benchmarks and tests.
     size_t cachedTiles() const { return tiles_.size(); }
+    // The shared budget, the bytes that all renderers' tiles take now, and
+    // the most they ever took together.
+    static size_t processBudgetBytes();
+    static size_t processCachedBytes();
+    static size_t processPeakBytes();
+
+    struct Tile;
 
 private:
-    struct Tile;
     Tile* tile(DibHandle image, int32_t scaledWidth, int32_t scaledHeight, int column, int row);
+    void addTile(std::unique_ptr<Tile> made);
+    void dropTile(Tile* tile);
+    void clearTiles();
 
     // A bilevel image reduced 8 times in each direction, dark where any of
     // its 8 x 8 pixels is dark: shrinking by 8 or more samples this instead
@@ -56,8 +68,7 @@ private:
     const ReducedPlane* reducedPlane(DibHandle image, const void* lockedDib);
     ReducedPlane reduced_;
 
-    std::list<std::unique_ptr<Tile>> tiles_;   // most recently used first
-    size_t cachedBytes_ = 0;
+    std::list<std::unique_ptr<Tile>> tiles_;   // this renderer's tiles
     DibHandle cachedImage_ = nullptr;
     int32_t cachedWidth_ = 0;
     int32_t cachedHeight_ = 0;

@@ -2,6 +2,7 @@
 
 #include "ImageRenderer.h"
 #include "ResourceIds.h"
+#include "ViewGeometry.h"
 
 #include <algorithm>
 
@@ -140,15 +141,17 @@ void MagnifierLens::draw(HDC target, int x, int y, const ViewState& view)
             // at twice the scale, grey where the lens reaches past its edges.
             const double t = 2 * view.scale;
             const double sw = lensWidth_ / t, sh = lensHeight_ / t;
-            double sl = int((x + hotX_ + view.hpos - view.imageRect.left) / view.scale - sw * 0.5);
-            double st = int((y + hotY_ + view.vpos - view.imageRect.top) / view.scale - sh * 0.5);
-            double sr = int(sl + sw), sb = int(st + sh);
+            // Sums in floating point, conversions saturated: far out in a
+            // huge zoomed image nothing wraps round.
+            double sl = saturatingTrunc((double(x) + hotX_ + view.hpos - view.imageRect.left) / view.scale - sw * 0.5);
+            double st = saturatingTrunc((double(y) + hotY_ + view.vpos - view.imageRect.top) / view.scale - sh * 0.5);
+            double sr = saturatingTrunc(sl + sw), sb = saturatingTrunc(st + sh);
             RECT dest = {0, 0, lensWidth_, lensHeight_};
             bool clipped = false;
-            if (sl < 0) { dest.left = LONG(-sl * view.scale * 2); sl = 0; clipped = true; }
-            if (st < 0) { dest.top = LONG(-st * t); st = 0; clipped = true; }
-            if (sr > view.W) { dest.right = LONG(lensWidth_ - (sr - view.W) * t); sr = view.W; clipped = true; }
-            if (sb > view.H) { dest.bottom = LONG(lensHeight_ - (sb - view.H) * t); sb = view.H; clipped = true; }
+            if (sl < 0) { dest.left = saturatingTrunc(-sl * view.scale * 2); sl = 0; clipped = true; }
+            if (st < 0) { dest.top = saturatingTrunc(-st * t); st = 0; clipped = true; }
+            if (sr > view.W) { dest.right = saturatingTrunc(lensWidth_ - (sr - view.W) * t); sr = view.W; clipped = true; }
+            if (sb > view.H) { dest.bottom = saturatingTrunc(lensHeight_ - (sb - view.H) * t); sb = view.H; clipped = true; }
             if (clipped) {
                 RECT all = {0, 0, lensWidth_, lensHeight_};
                 FillRect(zoomDc_, &all, static_cast<HBRUSH>(GetStockObject(LTGRAY_BRUSH)));

@@ -17,9 +17,6 @@ static_assert(sizeof(PRINTDLGA) == 66, "PRINTDLGA must be the packed 66-byte str
 namespace {
 
 constexpr size_t kMaxDocumentName = 30;
-// Bytes of source rows per band when the printer driver refuses to draw the
-// whole source at once.
-constexpr uint64_t kBandBytes = 4u << 20;
 
 // Deletes the printer device context on every path.
 class PrinterDC {
@@ -168,7 +165,7 @@ int printDib(DibHandle image, const RECT& source, HWND owner, const char* docume
     if (page.bottom > page.top && sw > 0 && sh > 0) {
         const int lines = paintDibRect(printer.get(), page, image, sourceFor(page, source, imageHeight), nullptr);
         if (drawFailed(lines))
-            paintDibInBands(printer.get(), page, image, source, kBandBytes);
+            paintDibInBands(printer.get(), page, image, source, kPrintBandBytes);
     }
     if (EndPage(printer.get()) <= 0) {
         AbortDoc(printer.get());

@@ -38,6 +38,10 @@ RECT pageRectFor(int horzRes, int logPixelsX, int logPixelsY, int sw, int sh);
 // The printer device context chosen in the print dialog, or null.
 HDC getPrinterDC(HWND owner);
 
+// Bytes of source rows per band when a device refuses to draw a whole source
+// at once.
+constexpr unsigned long long kPrintBandBytes = 4ull << 20;
+
 // Draws the source rectangle (rows counted from the top) into the destination
 // in horizontal bands of at most `bandBytes` bytes of source rows, each its
 // own drawing call from a DIB of just those rows onto the destination rows

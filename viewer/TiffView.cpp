@@ -12,6 +12,17 @@
 namespace {
 constexpr char kClassName[] = "TiffViewClass";
 constexpr UINT kTipDelayMs = 500;
+constexpr UINT_PTR kTipToolId = 1;
+
+TOOLINFOA tipTool(HWND view)
+{
+    TOOLINFOA tool = {};
+    tool.cbSize = 44;   // the size that includes lParam
+    tool.uFlags = 0;    // identified by id; the view relays the mouse messages itself
+    tool.hwnd = view;
+    tool.uId = kTipToolId;
+    return tool;
+}
 
 void registerViewClass(HINSTANCE instance)
 {
@@ -92,6 +103,7 @@ void TiffView::create(HWND parent, const RECT& rect)
         tipFont_ = CreateFontIndirectA(&font);
     }
     SendMessageA(tooltip_, WM_SETFONT, reinterpret_cast<WPARAM>(tipFont_), FALSE);
+    addTipTool();
 
     lens_.setUp(module);
 
@@ -130,6 +142,8 @@ LRESULT TiffView::handleMessage(UINT message, WPARAM wParam, LPARAM, bool& handl
         if (tooltip_ && IsWindow(tooltip_))
             DestroyWindow(tooltip_);
         tooltip_ = nullptr;
+        tipHotspot_ = nullptr;
+        tipRect_ = RECT{};
         handled = false;
         return 0;
     case WM_NCMOUSEMOVE: SetCursor(arrowCursor_); return 0;
@@ -153,6 +167,9 @@ void TiffView::onCommand(int commandId)
 {
     if (!image_)
         return;
+    // A command that arrives before the first paint works from this
+    // document's fit, never from what an earlier document left.
+    ensureFitted();
     const CallOutMark mark = markCallOut();
     SendMessageA(tooltip_, TTM_ACTIVATE, FALSE, 0);
     switch (commandId) {
@@ -181,4 +198,50 @@ void TiffView::redrawNow()
 {
     if (window_)
         RedrawWindow(window_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+}
+
+void TiffView::addTipTool()
+{
+    tipHotspot_ = nullptr;
+    tipRect_ = RECT{};
+    if (!tooltip_)
+        return;
+    TOOLINFOA tool = tipTool(window_);
+    tool.lpszText = const_cast<char*>("");
+    SendMessageA(tooltip_, TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&tool));
+}
+
+void TiffView::showTip(const ViewHotspot& hotspot, const RECT& rect)
+{
+    if (!tooltip_ || !window_)
+        return;
+    if (hotspot.tipText.empty()) {
+        hideTip();
+        return;
+    }
+    TOOLINFOA tool = tipTool(window_);
+    if (tipHotspot_ != &hotspot) {
+        // Another hotspot's tip must not stay up with this one's text.
+        SendMessageA(tooltip_, TTM_POP, 0, 0);
+        tool.lpszText = const_cast<char*>(hotspot.tipText.c_str());
+        SendMessageA(tooltip_, TTM_UPDATETIPTEXTA, 0, reinterpret_cast<LPARAM>(&tool));
+        tipHotspot_ = &hotspot;
+    }
+    if (!EqualRect(&rect, &tipRect_)) {
+        tool.rect = rect;
+        SendMessageA(tooltip_, TTM_NEWTOOLRECTA, 0, reinterpret_cast<LPARAM>(&tool));
+        tipRect_ = rect;
+    }
+}
+
+void TiffView::hideTip()
+{
+    if (!tooltip_ || !window_ || (!tipHotspot_ && IsRectEmpty(&tipRect_)))
+        return;
+    SendMessageA(tooltip_, TTM_POP, 0, 0);
+    TOOLINFOA tool = tipTool(window_);
+    tool.rect = RECT{};
+    SendMessageA(tooltip_, TTM_NEWTOOLRECTA, 0, reinterpret_cast<LPARAM>(&tool));
+    tipHotspot_ = nullptr;
+    tipRect_ = RECT{};
 }

@@ -7,6 +7,7 @@
 // TiffViewImage.cpp (setImageFile), TiffViewPaint.cpp, TiffViewPointer.cpp and
 // TiffViewPrint.cpp.
 #include "Dib.h"
+#include "HotspotIndex.h"
 #include "ImageRenderer.h"
 #include "MagnifierLens.h"
 #include "ViewGeometry.h"
@@ -16,6 +17,7 @@
 #include <windows.h>
 
 #include <memory>
+#include <string>
 #include <vector>
 
 class HotspotList;
@@ -31,8 +33,14 @@ public:
     // Creates the view window (a child of `parent` at `rect`), its tooltip
     // control and the drawing resources.
     void create(HWND parent, const RECT& rect);
-    // Shows the document at `fileName` (UTF-16; null empties the view).
+    // Shows the document at `fileName` (UTF-16; null empties the view),
+    // fitted afresh at the next paint.
     void setImageFile(const wchar_t* fileName);
+    // Reads the shown document again from `fileName` (a host that asks for a
+    // drawing re-reads its file): when the image has the size of the one
+    // shown, the scale, the zoom limits and the scroll positions stay;
+    // otherwise it is a new document, fitted afresh.
+    void reloadImageFile(const wchar_t* fileName);
     // A toolbar command (CommandIds.h); ignored while no image is set.
     void onCommand(int commandId);
     // Draws the visible part fitted into `rect` of `dc`; without a device
@@ -55,6 +63,20 @@ public:
     // Counts the documents set so far (each setImageFile is a new one).
     uint32_t documentGeneration() const { return documentGeneration_; }
 
+    // The tooltip: one tool whose text and rectangle are those of one
+    // hotspot at a time. showTip makes `hotspot`'s text the tip of the
+    // client rectangle `rect` (the tip appears when the pointer has rested
+    // there for the delay; a tip of another hotspot that is showing goes at
+    // once); a hotspot without tip text hides it. hideTip hides the tip and
+    // empties the tool. Hover keeps it on the current hotspot.
+    void showTip(const ViewHotspot& hotspot, const RECT& rect);
+    void hideTip();
+    const ViewHotspot* tipHotspot() const { return tipHotspot_; }
+    // The client rectangle of a hotspot at the current zoom and scroll
+    // positions (edges included, so right and bottom are one past them),
+    // limited to the client area.
+    RECT hotspotClientRect(const ViewHotspot& hotspot) const;
+
     // Geometry (TiffViewGeometry.cpp).
     RECT centreImageRect(const RECT& client) const;
     void initialFit();
@@ -62,6 +84,9 @@ public:
     void updateHotspotRects();
     void updateTipRects();
     RECT visibleSource(int dw, int dh) const;
+    // The first hotspot in list order whose pixel rectangle holds the
+    // document point, or null.
+    const ViewHotspot* hotspotAt(POINT document) const;
     POINT documentPoint(POINT client) const;
 
     // Read access for the container, the hosts and the tests.
@@ -80,6 +105,9 @@ public:
     const ViewHotspot* currentHotspot() const { return currentHotspot_; }
     bool lensActive() const { return lensActive_; }
     bool panning() const { return panning_; }
+    // A text drawn in the view instead of an image that cannot be shown
+    // (empty when there is none).
+    const std::wstring& notice() const { return notice_; }
     int32_t displayBitsPerPixel() const { return displayBitsPerPixel_; }
     // The screen depth decides the palette reduction; tests set 8 to take
     // the palette-screen path on a true-colour screen.
@@ -113,11 +141,16 @@ private:
     // Painting helpers.
     bool drawImage(HDC target, const RECT& imageRect, int hpos, int vpos);
     void drawFrame(HDC target, int hpos, int vpos);
+    void drawNotice(HDC dc, const RECT& client);
     void ensureOffscreen(HDC paintDc, int width, int height);
     void releaseOffscreen();
     void releaseImage();
-    void registerTipTools();
-    void removeTipTools();
+    // Reads the document into the released view; false when the page
+    // changed the view while a box of the reader was open (nothing kept).
+    bool loadDocument(const wchar_t* fileName);
+    void makeViewHotspots();
+    void ensureFitted();
+    void addTipTool();
     int scrollPos(int bar) const;
     SIZE clientSizeWithoutBars();
 
@@ -149,10 +182,14 @@ private:
     HPEN framePen_ = nullptr;
     std::unique_ptr<HotspotList> hotspotList_;
     std::vector<std::unique_ptr<ViewHotspot>> hotspots_;
+    HotspotIndex hotspotIndex_;
     bool frameOnly_ = false;
     const ViewHotspot* currentHotspot_ = nullptr;
     HWND tooltip_ = nullptr;
     HFONT tipFont_ = nullptr;
+    const ViewHotspot* tipHotspot_ = nullptr;   // whose text the tool carries
+    RECT tipRect_ = {};                         // the tool's rectangle
+    std::wstring notice_;
     NavigationCallback* navigation_ = nullptr;
     int32_t displayBitsPerPixel_ = 24;
     bool layoutBusy_ = false;

@@ -48,16 +48,22 @@ void TiffView::initialFit()
 {
     RECT client = {};
     GetClientRect(window_, &client);
-    const SizeI fitted = fitSize(client.right, client.bottom, W_, H_);
-    if (fitted.width <= 0 || fitted.height <= 0)
+    const Fit fit = fitImage(client.right, client.bottom, W_, H_);
+    if (fit.size.width <= 0 || fit.size.height <= 0)
         return;   // no room yet: fitted again at the next paint
-    scaledWidth_ = fitted.width;
-    scaledHeight_ = fitted.height;
-    scale_ = double(scaledWidth_) / W_;
+    scaledWidth_ = fit.size.width;
+    scaledHeight_ = fit.size.height;
+    scale_ = fit.scale;
     minScale_ = 100.0 / W_;
     maxScale_ = 3.0;
     updateHotspotRects();
     updateTipRects();
+}
+
+void TiffView::ensureFitted()
+{
+    if (image_ && window_ && scaledWidth_ == 0)
+        initialFit();
 }
 
 void TiffView::zoomTo(double newScale, bool suspendRedraw)
@@ -83,10 +89,12 @@ void TiffView::zoomTo(double newScale, bool suspendRedraw)
 void TiffView::fitWindow()
 {
     const SIZE client = clientSizeWithoutBars();
-    const SizeI fitted = fitSize(client.cx, client.cy, W_, H_);
-    scaledWidth_ = fitted.width;
-    scaledHeight_ = fitted.height;
-    scale_ = double(scaledWidth_) / W_;
+    const Fit fit = fitImage(client.cx, client.cy, W_, H_);
+    if (fit.size.width <= 0 || fit.size.height <= 0)
+        return;   // no room: the image keeps its scale
+    scaledWidth_ = fit.size.width;
+    scaledHeight_ = fit.size.height;
+    scale_ = fit.scale;
     updateScrollBars();
     redrawNow();
 }
@@ -94,7 +102,11 @@ void TiffView::fitWindow()
 void TiffView::fitAxis(bool width)
 {
     const SIZE client = clientSizeWithoutBars();
-    scale_ = width ? fitWidthScale(client.cx, client.cy, W_, H_) : fitHeightScale(client.cx, client.cy, W_, H_);
+    const double scale =
+        width ? fitWidthScale(client.cx, client.cy, W_, H_) : fitHeightScale(client.cx, client.cy, W_, H_);
+    if (!(scale > 0))
+        return;   // no room (a window narrower than a scroll bar): the image keeps its scale
+    scale_ = scale;
     const SizeI size = scaledSize(W_, H_, scale_);
     scaledWidth_ = size.width;
     scaledHeight_ = size.height;
@@ -130,8 +142,10 @@ void TiffView::updateScrollBars()
         info.nMin = 0;
         info.nMax = scaled;
         info.nPage = UINT(std::max(0, std::min(clientSize, scaled)));
-        info.nPos = std::max(0, std::min(scaled - 1, position));
         const BOOL needed = scaled > clientSize;
+        // A bar that is not needed is at 0: its range would otherwise leave
+        // position 1 and hide the image's first row or column.
+        info.nPos = needed ? std::max(0, std::min(scaled - 1, position)) : 0;
         SetScrollInfo(window_, bar, &info, needed);
         ShowScrollBar(window_, bar, needed);
     };
@@ -174,52 +188,47 @@ void TiffView::updateHotspotRects()
         GetClientRect(window_, &client);
     const RECT r = centreImageRect(client);
     for (auto& h : hotspots_) {
-        h->pixelLeft = int32_t(r.left + h->leftFraction * scaledWidth_);
-        h->pixelTop = int32_t(r.top + h->topFraction * scaledHeight_);
-        h->pixelRight = int32_t(r.left + h->rightFraction * scaledWidth_);
-        h->pixelBottom = int32_t(r.top + h->bottomFraction * scaledHeight_);
+        const RectI p = fractionRect(h->leftFraction, h->topFraction, h->rightFraction, h->bottomFraction, r.left,
+                                     r.top, scaledWidth_, scaledHeight_);
+        h->pixelLeft = p.left;
+        h->pixelTop = p.top;
+        h->pixelRight = p.right;
+        h->pixelBottom = p.bottom;
     }
+}
+
+RECT TiffView::hotspotClientRect(const ViewHotspot& h) const
+{
+    RECT client = {};
+    if (window_)
+        GetClientRect(window_, &client);
+    const RectI p = offsetRect({h.pixelLeft, h.pixelTop, h.pixelRight, h.pixelBottom}, scrollPos(SB_HORZ),
+                               scrollPos(SB_VERT));
+    // Right and bottom edges belong to the hotspot; a tool rectangle ends
+    // one past them. Beyond the client area nothing can point.
+    RECT r = {std::max<LONG>(p.left, client.left), std::max<LONG>(p.top, client.top),
+              std::min<LONG>(p.right, client.right - 1) + 1, std::min<LONG>(p.bottom, client.bottom - 1) + 1};
+    if (r.left >= r.right || r.top >= r.bottom)
+        r = RECT{};
+    return r;
 }
 
 void TiffView::updateTipRects()
 {
     if (!tooltip_ || !window_)
         return;
-    RECT client = {};
-    GetClientRect(window_, &client);
-    const RECT r = centreImageRect(client);
-    const int hp = GetScrollPos(window_, SB_HORZ), vp = GetScrollPos(window_, SB_VERT);
-    const LRESULT count = SendMessageA(tooltip_, TTM_GETTOOLCOUNT, 0, 0);
-    for (auto& h : hotspots_) {
-        if (h->tipText.empty())
-            continue;
-        TOOLINFOA tool = {};
-        tool.cbSize = 44;   // the size that includes lParam
-        tool.uFlags = 0;
-        tool.hwnd = window_;
-        tool.uId = reinterpret_cast<UINT_PTR>(h.get());
-        tool.rect.left = LONG(r.left + h->leftFraction * scaledWidth_ - hp);
-        tool.rect.top = LONG(r.top + h->topFraction * scaledHeight_ - vp);
-        tool.rect.right = LONG(r.left + h->rightFraction * scaledWidth_ - hp);
-        tool.rect.bottom = LONG(r.top + h->bottomFraction * scaledHeight_ - vp);
-        tool.lpszText = const_cast<char*>(h->tipText.c_str());
-        SendMessageA(tooltip_, count == 0 ? TTM_ADDTOOLA : TTM_NEWTOOLRECTA, 0, reinterpret_cast<LPARAM>(&tool));
-    }
+    if (currentHotspot_)
+        showTip(*currentHotspot_, hotspotClientRect(*currentHotspot_));
+    else
+        hideTip();
 }
 
-void TiffView::removeTipTools()
+const ViewHotspot* TiffView::hotspotAt(POINT p) const
 {
-    if (!tooltip_)
-        return;
-    // Tools are identified by the address of their ViewHotspot; remove them
-    // all while those entries still exist.
-    for (auto& h : hotspots_) {
-        if (h->tipText.empty())
-            continue;
-        TOOLINFOA tool = {};
-        tool.cbSize = 44;
-        tool.hwnd = window_;
-        tool.uId = reinterpret_cast<UINT_PTR>(h.get());
-        SendMessageA(tooltip_, TTM_DELTOOLA, 0, reinterpret_cast<LPARAM>(&tool));
-    }
+    RECT client = {};
+    if (window_)
+        GetClientRect(window_, &client);
+    const RECT r = centreImageRect(client);
+    const int i = hotspotIndex_.firstContaining(hotspots_, p.x, p.y, r.left, r.top, scaledWidth_, scaledHeight_);
+    return i >= 0 ? hotspots_[size_t(i)].get() : nullptr;
 }

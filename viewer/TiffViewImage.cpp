@@ -72,25 +72,106 @@ void TiffView::releaseImage()
         GlobalFree(image_);
     image_ = nullptr;
     renderer_.reset();
-    removeTipTools();
+    hideTip();
     currentHotspot_ = nullptr;
+    hotspotIndex_.clear();
     hotspots_.clear();
     hotspotList_.reset();
     W_ = H_ = 0;
+    notice_.clear();
 }
 
 void TiffView::setImageFile(const wchar_t* fileName)
 {
     releaseImage();
     ++documentGeneration_;
-    // A new document is fitted afresh at the next paint.
+    // A new document is fitted afresh at the next paint; until then nothing
+    // of the earlier one's geometry counts (the limits are those of a new view).
     scaledWidth_ = scaledHeight_ = 0;
+    scale_ = minScale_ = maxScale_ = 1.0;
     if (window_) {
         ShowScrollBar(window_, SB_BOTH, FALSE);
         SetScrollPos(window_, SB_HORZ, 0, FALSE);
         SetScrollPos(window_, SB_VERT, 0, FALSE);
     }
+    if (!loadDocument(fileName))
+        return;
+    if (!image_) {
+        // Nothing to show; an empty view repaints grey (with its notice).
+        if (window_)
+            InvalidateRect(window_, nullptr, FALSE);
+        return;
+    }
+    redrawNow();
+}
 
+void TiffView::reloadImageFile(const wchar_t* fileName)
+{
+    const int32_t oldW = W_, oldH = H_, oldWidth = scaledWidth_, oldHeight = scaledHeight_;
+    const double oldScale = scale_, oldMin = minScale_, oldMax = maxScale_;
+    const int hpos = scrollPos(SB_HORZ), vpos = scrollPos(SB_VERT);
+    if (!image_ || oldWidth == 0) {
+        setImageFile(fileName);
+        return;
+    }
+    releaseImage();
+    ++documentGeneration_;   // the image is a new one, whatever shows on it
+    if (!loadDocument(fileName))
+        return;
+    if (!image_ || W_ != oldW || H_ != oldH) {
+        // Another image after all: a new document.
+        scaledWidth_ = scaledHeight_ = 0;
+        scale_ = minScale_ = maxScale_ = 1.0;
+        if (window_) {
+            ShowScrollBar(window_, SB_BOTH, FALSE);
+            SetScrollPos(window_, SB_HORZ, 0, FALSE);
+            SetScrollPos(window_, SB_VERT, 0, FALSE);
+            if (image_)
+                redrawNow();
+            else
+                InvalidateRect(window_, nullptr, FALSE);
+        }
+        return;
+    }
+    scale_ = oldScale;
+    minScale_ = oldMin;
+    maxScale_ = oldMax;
+    scaledWidth_ = oldWidth;
+    scaledHeight_ = oldHeight;
+    if (window_) {
+        // The bars keep their ranges; the positions are set again in case
+        // the reading changed them.
+        updateScrollBars();
+        SetScrollPos(window_, SB_HORZ, hpos, TRUE);
+        SetScrollPos(window_, SB_VERT, vpos, TRUE);
+        updateTipRects();
+    } else {
+        updateHotspotRects();
+    }
+    redrawNow();
+}
+
+void TiffView::makeViewHotspots()
+{
+    for (const auto& element : *hotspotList_) {
+        if (std::strcmp(element->className(), HotspotRecord::kClassName) != 0)
+            continue;
+        auto record = static_cast<const HotspotRecord*>(element.get());
+        if (record->reference.empty())
+            continue;
+        auto shown = std::make_unique<ViewHotspot>();
+        shown->hotspot = record;
+        shown->leftFraction = double(record->left) / W_;
+        shown->topFraction = double(record->top) / H_;
+        shown->rightFraction = double(record->right) / W_;
+        shown->bottomFraction = double(record->bottom) / H_;
+        shown->tipText = toAnsi(record->text);
+        hotspots_.push_back(std::move(shown));
+    }
+}
+
+bool TiffView::loadDocument(const wchar_t* fileName)
+{
     // The reader may show its error box and the palette reduction its
     // "File Not Found!" box: the page can remove the viewer or set another
     // document meanwhile. The image stays ours until it is known to be
@@ -112,13 +193,13 @@ void TiffView::setImageFile(const wchar_t* fileName)
     if (!unchangedSince(mark)) {
         if (loaded)
             GlobalFree(loaded);
-        return;
+        return false;
     }
     if (!loaded) {
-        // Nothing to show; an empty view repaints grey.
-        if (window_)
-            InvalidateRect(window_, nullptr, FALSE);
-        return;
+        if (document.imageTooLarge())
+            notice_ = L"This image is too large to show: " + std::to_wstring(document.imageWidth()) + L" \u00D7 " +
+                      std::to_wstring(document.imageHeight()) + L" pixels";
+        return true;
     }
 
     if (displayBitsPerPixel_ <= 8) {
@@ -132,7 +213,7 @@ void TiffView::setImageFile(const wchar_t* fileName)
             reduceToPalette(loaded, this);
         if (!unchangedSince(mark)) {
             GlobalFree(loaded);
-            return;
+            return false;
         }
         palette_ = makeDibPalette(loaded);
     }
@@ -146,24 +227,16 @@ void TiffView::setImageFile(const wchar_t* fileName)
         GlobalUnlock(image_);
     }
 
-    if (hotspotList_) {
-        for (const auto& element : *hotspotList_) {
-            if (std::strcmp(element->className(), HotspotRecord::kClassName) != 0)
-                continue;
-            auto record = static_cast<const HotspotRecord*>(element.get());
-            if (record->reference.empty())
-                continue;
-            auto shown = std::make_unique<ViewHotspot>();
-            shown->hotspot = record;
-            shown->leftFraction = double(record->left) / W_;
-            shown->topFraction = double(record->top) / H_;
-            shown->rightFraction = double(record->right) / W_;
-            shown->bottomFraction = double(record->bottom) / H_;
-            shown->tipText = toAnsi(record->text);
-            hotspots_.push_back(std::move(shown));
-        }
+    // Without memory for the hotspots the image still shows, without them.
+    try {
+        if (hotspotList_)
+            makeViewHotspots();
+        hotspotIndex_.build(hotspots_);
+    } catch (const std::bad_alloc&) {
+        hotspotIndex_.clear();
+        hotspots_.clear();
     }
 
     renderer_.prepare(image_);
-    redrawNow();
+    return true;
 }

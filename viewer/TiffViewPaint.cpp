@@ -68,6 +68,30 @@ bool TiffView::drawImage(HDC target, const RECT& r, int hp, int vp)
     return paintDibRect(target, r, image_, source, nullptr) > 0;
 }
 
+void TiffView::drawNotice(HDC dc, const RECT& client)
+{
+    if (notice_.empty())
+        return;
+    // Black text in the system's dialog font, centred, broken into lines
+    // where the window is narrow.
+    RECT area = {client.left + 8, client.top + 8, client.right - 8, client.bottom - 8};
+    if (area.right <= area.left || area.bottom <= area.top)
+        return;
+    HGDIOBJ oldFont = SelectObject(dc, GetStockObject(DEFAULT_GUI_FONT));
+    const int oldMode = SetBkMode(dc, TRANSPARENT);
+    const COLORREF oldColour = SetTextColor(dc, RGB(0, 0, 0));
+    const UINT format = DT_CENTER | DT_WORDBREAK | DT_NOPREFIX;
+    RECT measured = area;
+    DrawTextW(dc, notice_.c_str(), int(notice_.size()), &measured, format | DT_CALCRECT);
+    const LONG height = measured.bottom - measured.top;
+    if (height < area.bottom - area.top)
+        area.top += (area.bottom - area.top - height) / 2;
+    DrawTextW(dc, notice_.c_str(), int(notice_.size()), &area, format);
+    SetTextColor(dc, oldColour);
+    SetBkMode(dc, oldMode);
+    SelectObject(dc, oldFont);
+}
+
 void TiffView::drawFrame(HDC target, int hp, int vp)
 {
     if (!currentHotspot_ || mode_ != PointerMode || !framePen_)
@@ -88,6 +112,7 @@ void TiffView::onPaint()
         RECT client;
         GetClientRect(window_, &client);
         FillRect(dc, &client, lightGrey());
+        drawNotice(dc, client);
         EndPaint(window_, &ps);
         frameOnly_ = useOffscreen_ = false;
         return;

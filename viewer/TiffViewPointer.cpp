@@ -45,6 +45,8 @@ void TiffView::onMouseMove(WPARAM keys)
         return;
     }
 
+    // Hit tests need the pixel rectangles of a fitted image.
+    ensureFitted();
     POINT p;
     GetCursorPos(&p);
     ScreenToClient(window_, &p);
@@ -58,12 +60,10 @@ void TiffView::onMouseMove(WPARAM keys)
         if (mode_ == PointerMode)
             redrawNow();
     }
-    for (const auto& h : hotspots_) {
-        if (h->contains(p.x, p.y)) {
-            currentHotspot_ = h.get();
-            break;
-        }
-    }
+    currentHotspot_ = hotspotAt(p);
+    // The tip follows the current hotspot, so it always names the hotspot
+    // that a click would open.
+    updateTipRects();
     if (currentHotspot_ && mode_ == PointerMode && framePen_) {
         frameOnly_ = true;
         redrawNow();

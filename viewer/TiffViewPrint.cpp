@@ -3,6 +3,11 @@
 
 #include "PrintJob.h"
 
+namespace {
+// The largest destination that is sampled in one piece (16 MB at 32 bits).
+constexpr int64_t kMaxSampledPixels = 4 << 20;
+} // namespace
+
 void TiffView::drawVisible(HDC dc, const RECT& b)
 {
     if (!image_)
@@ -33,10 +38,23 @@ void TiffView::drawVisible(HDC dc, const RECT& b)
         d.top = b.top + (bh - f.height) / 2;
         d.bottom = d.top + f.height;
     }
+    if (d.right <= d.left || d.bottom <= d.top || s.right <= s.left || s.bottom <= s.top)
+        return;
     RECT source = s;
     if (d.right - d.left != s.right - s.left || d.bottom - d.top != s.bottom - s.top) {
         source.top = H_ - s.bottom;
         source.bottom = H_ - s.top;
     }
-    paintDibRect(dc, d, image_, source, nullptr);
+    const int lines = paintDibRect(dc, d, image_, source, nullptr);
+    if (lines != 0 && lines != int(GDI_ERROR))
+        return;
+    // The device refused the whole source in one drawing (a large image into
+    // a printer, a metafile or a memory surface). A destination of moderate
+    // size is sampled from the image as the screen draws it (thin lines of a
+    // shrunk drawing stay); a larger one is drawn in bands of rows, as the
+    // print command does.
+    const int64_t destinationPixels = int64_t(d.right - d.left) * (d.bottom - d.top);
+    if (destinationPixels <= kMaxSampledPixels && renderer_.drawStretched(dc, d, image_, s))
+        return;
+    paintDibInBands(dc, d, image_, s, kPrintBandBytes);
 }

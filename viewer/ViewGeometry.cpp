@@ -6,10 +6,7 @@
 #include <climits>
 #include <cmath>
 
-namespace {
-
-// Truncation toward zero, saturated to the 32-bit range (NaN gives 0).
-int32_t truncate(double value)
+int32_t saturatingTrunc(double value)
 {
     if (!(value == value))
         return 0;
@@ -20,9 +17,12 @@ int32_t truncate(double value)
     return int32_t(value);
 }
 
-} // namespace
+namespace {
 
-SizeI fitSize(int32_t aw, int32_t ah, int32_t w, int32_t h)
+int32_t truncate(double value) { return saturatingTrunc(value); }
+
+// The fit before any side is raised to one pixel.
+SizeI fitUnraised(int32_t aw, int32_t ah, int32_t w, int32_t h)
 {
     if (w <= 0 || h <= 0)
         return {};
@@ -35,6 +35,32 @@ SizeI fitSize(int32_t aw, int32_t ah, int32_t w, int32_t h)
     if (ah * a <= aw)
         return {truncate(ah * a), ah};
     return {aw, truncate(aw / a)};
+}
+
+} // namespace
+
+SizeI fitSize(int32_t aw, int32_t ah, int32_t w, int32_t h)
+{
+    SizeI s = fitUnraised(aw, ah, w, h);
+    if (aw > 0 && ah > 0 && w > 0 && h > 0) {
+        s.width = std::max(s.width, 1);
+        s.height = std::max(s.height, 1);
+    }
+    return s;
+}
+
+Fit fitImage(int32_t aw, int32_t ah, int32_t W, int32_t H)
+{
+    Fit fit;
+    const SizeI raw = fitUnraised(aw, ah, W, H);
+    fit.size = fitSize(aw, ah, W, H);
+    if (fit.size.width <= 0 || fit.size.height <= 0)
+        return fit;   // no room: no fit
+    if (raw.width < 1 && raw.height >= 1)
+        fit.scale = double(fit.size.height) / H;
+    else
+        fit.scale = double(fit.size.width) / W;
+    return fit;
 }
 
 RectI centreImageRect(RectI r, int32_t scaledWidth, int32_t scaledHeight)
@@ -73,14 +99,45 @@ RectI visibleSource(int32_t hpos, int32_t vpos, double scale, int32_t dw, int32_
         return s;
     s.left = truncate(hpos / scale);
     s.top = truncate(vpos / scale);
-    s.right = s.left + std::min<int64_t>(int64_t(W) - s.left, truncate(dw / scale));
-    s.bottom = s.top + std::min<int64_t>(int64_t(H) - s.top, truncate(dh / scale));
+    // A part of a pixel is shown as that whole pixel.
+    int64_t across = truncate(dw / scale), down = truncate(dh / scale);
+    if (dw > 0 && s.left < W)
+        across = std::max<int64_t>(across, 1);
+    if (dh > 0 && s.top < H)
+        down = std::max<int64_t>(down, 1);
+    s.right = int32_t(s.left + std::min<int64_t>(int64_t(W) - s.left, across));
+    s.bottom = int32_t(s.top + std::min<int64_t>(int64_t(H) - s.top, down));
     return s;
 }
 
 SizeI scaledSize(int32_t W, int32_t H, double scale)
 {
-    return {truncate(W * scale), truncate(H * scale)};
+    SizeI s = {truncate(W * scale), truncate(H * scale)};
+    if (scale > 0 && W > 0 && H > 0) {
+        s.width = std::max(s.width, 1);
+        s.height = std::max(s.height, 1);
+    }
+    return s;
+}
+
+namespace {
+int32_t saturate(int64_t value)
+{
+    return int32_t(std::max<int64_t>(INT32_MIN, std::min<int64_t>(INT32_MAX, value)));
+}
+} // namespace
+
+RectI fractionRect(double left, double top, double right, double bottom, int32_t imageLeft, int32_t imageTop,
+                   int32_t scaledWidth, int32_t scaledHeight)
+{
+    return {truncate(imageLeft + left * scaledWidth), truncate(imageTop + top * scaledHeight),
+            truncate(imageLeft + right * scaledWidth), truncate(imageTop + bottom * scaledHeight)};
+}
+
+RectI offsetRect(RectI r, int32_t dx, int32_t dy)
+{
+    return {saturate(int64_t(r.left) - dx), saturate(int64_t(r.top) - dy), saturate(int64_t(r.right) - dx),
+            saturate(int64_t(r.bottom) - dy)};
 }
 
 namespace {

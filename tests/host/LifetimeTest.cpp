@@ -216,7 +216,7 @@ struct FaultCheck {
 
 enum class PluginPoint { ReaderBoxAtStreamEnd, ReaderBoxAtSetWindow, PrintDialogFromToolbar, PrintDialogFromBrowser,
                          DebugBoxOnClick, GetUrlOnClick };
-enum class PluginAction { Destroy, NewWindow, NewDocument };
+enum class PluginAction { Destroy, WindowGone, NewWindow, NewDocument };
 
 const char* name(PluginPoint p)
 {
@@ -227,7 +227,7 @@ const char* name(PluginPoint p)
 }
 const char* name(PluginAction a)
 {
-    static const char* names[] = {"NPP_Destroy", "another window", "another document"};
+    static const char* names[] = {"NPP_Destroy", "its window destroyed", "another window", "another document"};
     return names[int(a)];
 }
 
@@ -269,11 +269,13 @@ TEST(PluginTornDown, DuringEveryModalLoopAndCallOut)
                               PluginPoint::DebugBoxOnClick, PluginPoint::GetUrlOnClick}) {
         if (printsAt(point) && !printer)
             continue;
-        for (PluginAction action : {PluginAction::Destroy, PluginAction::NewWindow, PluginAction::NewDocument}) {
+        for (PluginAction action :
+             {PluginAction::Destroy, PluginAction::WindowGone, PluginAction::NewWindow, PluginAction::NewDocument}) {
             SCOPED_TRACE(std::string(name(point)) + ", " + name(action));
             const int allocationsBefore = PluginModule::liveAllocations();
             const std::set<std::string> filesBefore = moduleTempFiles();
             FaultCheck faultCheck;
+            DialogWatcher later;   // boxes of a damaged document after the one the case is about
             {
                 Shown s;
                 TestHostWindow other(300, 240);
@@ -291,6 +293,7 @@ TEST(PluginTornDown, DuringEveryModalLoopAndCallOut)
                 auto tearDown = [&] {
                     switch (action) {
                     case PluginAction::Destroy: s.instance.destroy(); break;
+                    case PluginAction::WindowGone: DestroyWindow(s.host()); break;
                     case PluginAction::NewWindow: s.instance.setWindow(other.hwnd()); break;
                     case PluginAction::NewDocument: {
                         DialogWatcher quiet;
@@ -340,6 +343,8 @@ TEST(PluginTornDown, DuringEveryModalLoopAndCallOut)
                 if (action == PluginAction::Destroy) {
                     EXPECT_EQ(PluginModule::liveAllocations(), allocationsBefore) << "instance not freed";
                     EXPECT_EQ(viewIn(s.host()), nullptr);
+                } else if (action == PluginAction::WindowGone) {
+                    s.instance.destroy();   // the browser's next step
                 } else {
                     // The instance lives on and shows what the page gave it last.
                     HWND host = action == PluginAction::NewWindow ? other.hwnd() : s.host();

@@ -1,14 +1,45 @@
 // The plug-in role through the real module's exports: entry points, instance
 // lifecycle, streams and temporary files, printing and navigation.
+#include "CommandIds.h"
 #include "DialogWatcher.h"
 #include "PluginFixture.h"
 #include "ResourceCounters.h"
+
+#include <commctrl.h>
 
 #include <cstdio>
 
 namespace {
 
 void* const kUntouched = reinterpret_cast<void*>(0x5A5A5A5A);
+
+// A w x h bilevel G4 document, black in its top-left and bottom-right
+// quarters, white elsewhere; written row by row, so that no buffer of the
+// image's size is needed.
+std::vector<uint8_t> quartersBilevelDocument(uint32_t w, uint32_t h)
+{
+    const std::string path = uniqueTempPath(".htf");
+    ScopedFile file(path);
+    TIFF* tif = TIFFOpen(path.c_str(), "w");
+    if (!tif)
+        return {};
+    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, w);
+    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, h);
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 1);
+    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
+    TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX4);
+    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, h);
+    TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    std::vector<uint8_t> top((w + 7) / 8, 0), bottom((w + 7) / 8, 0);
+    for (uint32_t x = 0; x < w; ++x)
+        (x < w / 2 ? top : bottom)[x / 8] |= uint8_t(0x80 >> (x % 8));   // 1 is black
+    bool ok = true;
+    for (uint32_t y = 0; y < h && ok; ++y)
+        ok = TIFFWriteScanline(tif, (y < h / 2 ? top : bottom).data(), y, 0) == 1;
+    TIFFClose(tif);
+    return ok ? readWholeFile(path) : std::vector<uint8_t>();
+}
 
 // After tests that hand the module tables of their own, the program's module
 // gets its own tables back.
@@ -308,6 +339,89 @@ TEST(PluginLifecycle, StreamEndingWithAnErrorShowsWhatArrived)
     }
 }
 
+// Browsers often lay a plug-in out at 0 x 0 first and give it its size
+// later: the viewer shows the document as soon as the window has grown,
+// without waiting for a toolbar command.
+TEST(PluginLifecycle, WindowGrownFromNothingShowsTheDocumentAtOnce)
+{
+    for (const bool streamFirst : {true, false}) {
+        SCOPED_TRACE(streamFirst ? "document before the growth" : "document after the growth");
+        TestHostWindow window(0, 0);
+        InstanceDriver instance(plugin());
+        ASSERT_EQ(instance.create(), NPERR_NO_ERROR);
+        ASSERT_EQ(instance.setWindow(window.hwnd()), NPERR_NO_ERROR);
+        if (streamFirst) {
+            ASSERT_EQ(instance.stream(redBlueDocument()), NPERR_NO_ERROR);
+        }
+        pumpMessages();
+        SetWindowPos(window.hwnd(), nullptr, 0, 0, 600, 440, SWP_NOMOVE | SWP_NOZORDER);
+        ASSERT_EQ(instance.setWindow(window.hwnd()), NPERR_NO_ERROR);
+        if (!streamFirst) {
+            ASSERT_EQ(instance.stream(redBlueDocument()), NPERR_NO_ERROR);
+        }
+        pumpMessages();
+        const Capture c = captureClient(window.hwnd());
+        ASSERT_EQ(c.width, 600);
+        // 200 x 100 fitted into the 598 x 398 client area: 598 x 299.
+        EXPECT_GT(countColour(c, {0, 40, 600, 440}, kRed), 80000);
+        EXPECT_GT(countColour(c, {0, 40, 600, 440}, kBlue), 80000);
+        EXPECT_GT(countColour(c, {0, 40, 600, 80}, kLightGrey), 10000) << "the margin above the image";
+        EXPECT_GT(countColour(c, {0, 0, 600, 40}, kLightGrey), 10000) << "the toolbar band";
+    }
+}
+
+// A second document streamed into an instance whose view is zoomed in,
+// scrolled and in magnifier mode is fitted afresh, whether or not the view
+// could paint before the next command; the mode stays.
+TEST(PluginLifecycle, SecondDocumentIntoAZoomedScrolledViewIsFittedAfresh)
+{
+    for (const bool hiddenWhileStreamed : {false, true}) {
+        SCOPED_TRACE(hiddenWhileStreamed ? "window hidden while the document arrives" : "window shown");
+        Shown s;
+        s.showDocument(redBlueDocument(2000, 1000));
+        HWND view = viewIn(s.host());
+        ASSERT_NE(view, nullptr);
+        for (int i = 0; i < 60; ++i)   // up to the largest zoom, 3.0
+            SendMessageA(s.host(), WM_COMMAND, ID_ZOOM_IN, 0);
+        SendMessageA(view, WM_HSCROLL, SB_PAGEDOWN, 0);
+        SendMessageA(view, WM_VSCROLL, SB_PAGEDOWN, 0);
+        SendMessageA(s.host(), WM_COMMAND, ID_MAGNIFIER, 0);
+        pumpMessages();
+        ASSERT_GT(GetScrollPos(view, SB_HORZ), 0);
+
+        if (hiddenWhileStreamed)
+            ShowWindow(s.host(), SW_HIDE);
+        // 100 x 300: fitted into the 398 x 298 client area it is 99 x 298
+        // at client columns 149 to 247, the whole height.
+        ASSERT_EQ(s.instance.stream(redBlueDocument(100, 300)), NPERR_NO_ERROR);
+        if (hiddenWhileStreamed) {
+            ShowWindow(s.host(), SW_SHOWNOACTIVATE);
+            // The user's next click reaches the viewer before its first paint.
+            SendMessageA(s.host(), WM_COMMAND, ID_ZOOM_OUT, 0);
+        }
+        pumpMessages();
+        EXPECT_EQ(GetScrollPos(view, SB_HORZ), 0);
+        EXPECT_EQ(GetScrollPos(view, SB_VERT), 0);
+        const Capture c = captureClient(s.host());
+        // Client (x, y) of the view is host (x + 1, y + 41).
+        if (!hiddenWhileStreamed) {
+            EXPECT_EQ(countColour(c, {1, 41, 150, 339}, kLightGrey), 149 * 298) << "grey left of the image";
+            EXPECT_EQ(countColour(c, {249, 41, 399, 339}, kLightGrey), 150 * 298) << "grey right of the image";
+            EXPECT_EQ(c.at(160, 41), kRed) << "the image's top row shows";
+            EXPECT_EQ(c.at(160, 338), kRed) << "the image's bottom row shows";
+            EXPECT_EQ(c.at(240, 338), kBlue);
+        } else {
+            // Zoom out from that fit does nothing (the limit is 100 pixels of
+            // width); from the first document's scale 3.0 it would give an
+            // image 290 pixels wide.
+            EXPECT_GT(countColour(c, {1, 41, 140, 339}, kLightGrey), 130 * 298);
+            EXPECT_GT(countColour(c, {260, 41, 399, 339}, kLightGrey), 130 * 298);
+        }
+        // The view is still in magnifier mode: the button stays checked.
+        EXPECT_TRUE(SendMessageA(toolbarIn(s.host()), TB_ISBUTTONCHECKED, ID_MAGNIFIER, 0));
+    }
+}
+
 TEST(PluginPrinting, FullPageEmbeddedAndWithoutDeviceContext)
 {
     Shown s;
@@ -330,6 +444,24 @@ TEST(PluginPrinting, FullPageEmbeddedAndWithoutDeviceContext)
     // No device context: nothing printed, and the browser is told so rather
     // than being stalled by a print dialog.
     EXPECT_FALSE(s.instance.printFullPage(nullptr));
+}
+
+// Embedded printing of an image too large for one drawing call of the
+// runtime (a 40000 x 40000 drawing at fit) still puts the image on the page.
+TEST(PluginPrinting, EmbeddedPrintOfAHugeBilevelImageShowsIt)
+{
+    const std::vector<uint8_t> bytes = quartersBilevelDocument(40000, 40000);
+    ASSERT_FALSE(bytes.empty());
+    Shown s;
+    s.showDocument(bytes);
+    Canvas page(400, 400);
+    s.instance.printEmbedded(page.dc(), {0, 0, 400, 400});
+    struct Probe { int x, y; unsigned colour; } probes[] = {
+        {100, 100, 0x000000}, {300, 100, 0xFFFFFF}, {100, 300, 0xFFFFFF}, {300, 300, 0x000000},
+        {20, 20, 0x000000}, {380, 380, 0x000000},
+    };
+    for (const Probe& p : probes)
+        EXPECT_EQ(page.pixel(p.x, p.y), p.colour) << p.x << "," << p.y;
 }
 
 TEST(PluginNavigation, HotspotClickAsksTheBrowserToLoadItsUrl)

@@ -5,6 +5,7 @@
 // registered control comes up by ProgID or CLSID in the runtime's own
 // container window (atl.dll's "AtlAxWin"). Also the olehost program itself.
 #include "ComModule.h"
+#include "DialogWatcher.h"
 #include "OleHost.h"
 #include "StandInBrowser.h"
 #include "TempDir.h"
@@ -22,6 +23,7 @@ constexpr int kHeight = 340;   // the toolbar band takes the top 40 pixels
 constexpr unsigned kBlue = 0x0000FF;
 constexpr unsigned kRed = 0xFF0000;
 constexpr wchar_t kProgId[] = L"ROZERADO.RAVOVavIrezCtrl";
+constexpr WPARAM kActualSizeCommand = 130;   // the toolbar's "1:1"
 const std::wstring kTemplateResult = L"/servlets/ZevuRedor?ShtmlFile=815";
 
 // 200 x 150, left half blue, right half red; one hotspot "815" over all of it.
@@ -172,7 +174,9 @@ TEST_F(OleHostTest, DrawingRendersWhatTheViewerShows)
     EXPECT_LT(blueX / blue, redX / red);
 }
 
-TEST_F(OleHostTest, DestroyingTheContainerWindowDeletesTheDownload)
+// The download lives as long as the control: the control's window may be
+// made again (deactivation and activation) and shows it once more.
+TEST_F(OleHostTest, DestroyingTheContainerWindowKeepsTheDownloadUntilTheControlGoes)
 {
     OleHost host(kWidth, kHeight);
     embedFromModule(host);
@@ -180,9 +184,91 @@ TEST_F(OleHostTest, DestroyingTheContainerWindowDeletesTheDownload)
     DestroyWindow(host.hwnd());
     pumpMessages();
     EXPECT_EQ(host.hwnd(), nullptr);
-    EXPECT_EQ(controlDownloads(), downloadsBefore);
+    EXPECT_EQ(controlDownloads(), downloadsBefore + 1);
     host.close();
+    EXPECT_EQ(controlDownloads(), downloadsBefore);
     EXPECT_EQ(host.site().references(), 1);
+}
+
+// A host deactivates the control (its window goes) and activates it again:
+// the document shows again, without a message box.
+TEST_F(OleHostTest, ReactivationShowsTheDocumentAgain)
+{
+    OleHost host(kWidth, kHeight);
+    embedFromModule(host);
+    DialogWatcher watcher;
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        IOleInPlaceObject* inPlace = nullptr;
+        ASSERT_EQ(host.control()->QueryInterface(IID_IOleInPlaceObject, reinterpret_cast<void**>(&inPlace)), S_OK);
+        EXPECT_EQ(inPlace->InPlaceDeactivate(), S_OK);
+        inPlace->Release();
+        pumpMessages();
+        EXPECT_EQ(host.controlWindow(), nullptr);
+
+        IOleObject* object = nullptr;
+        ASSERT_EQ(host.control()->QueryInterface(IID_IOleObject, reinterpret_cast<void**>(&object)), S_OK);
+        RECT position = {};
+        GetClientRect(host.hwnd(), &position);
+        EXPECT_EQ(object->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, &host.site(), 0, host.hwnd(), &position), S_OK);
+        object->Release();
+        pumpMessages();
+        ASSERT_NE(host.viewerWindow(), nullptr);
+        const Capture shown = captureClient(host.viewerWindow());
+        EXPECT_GT(count(shown.pixels, kBlue), 10000);
+        EXPECT_GT(count(shown.pixels, kRed), 10000);
+    }
+    Sleep(300);   // let the watcher see a box that was already answered
+    EXPECT_TRUE(watcher.seen().empty()) << watcher.seen()[0].caption << ": " << watcher.seen()[0].text;
+    host.close();
+    EXPECT_EQ(controlDownloads(), downloadsBefore);
+}
+
+// A host asking the control to draw itself gets the part the viewer shows,
+// and the user keeps the zoom and scroll position (the download is read
+// again all the same).
+TEST_F(OleHostTest, HostDrawingKeepsTheUsersZoomAndGetsTheVisiblePart)
+{
+    // 2000 x 1500, left half blue, right half red: at 1:1 the window shows
+    // one colour, depending on the scroll position.
+    ScopedFile wide(uniqueTempPath(".htf"));
+    ASSERT_TRUE(writeTiffFixture(wide.path(), twoColourFixture(2000, 1500, kBlue, kRed)));
+    struct Case {
+        int scrollTo;
+        unsigned shown, hidden;
+    } cases[] = {{0, kBlue, kRed}, {1200, kRed, kBlue}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.scrollTo);
+        OleHost host(kWidth, kHeight);
+        host.parameters().set(L"src", toFileUrl(wide.path()));
+        ASSERT_EQ(host.createFromModule(besideProgram("ROZERADO.DLL"), CLSID_RAVOVavIrezCtrl), S_OK);
+        ASSERT_EQ(host.embed(), S_OK);
+        pumpMessages();
+        HWND viewer = host.viewerWindow();
+        ASSERT_NE(viewer, nullptr);
+        SendMessageA(host.controlWindow(), WM_COMMAND, kActualSizeCommand, 0);
+        SendMessageA(viewer, WM_HSCROLL, MAKEWPARAM(SB_THUMBPOSITION, c.scrollTo), 0);
+        pumpMessages();
+        ASSERT_EQ(count(captureClient(viewer).pixels, c.hidden), 0);
+
+        Canvas canvas(kWidth, kHeight);
+        ASSERT_EQ(host.drawInto(canvas), S_OK);
+        pumpMessages();
+        int shown = 0, hidden = 0;
+        for (int y = 0; y < kHeight; ++y)
+            for (int x = 0; x < kWidth; ++x) {
+                shown += canvas.pixel(x, y) == c.shown;
+                hidden += canvas.pixel(x, y) == c.hidden;
+            }
+        EXPECT_GT(shown, 50000);
+        EXPECT_EQ(hidden, 0) << "the host got more than the visible part";
+        // The viewer still shows 1:1 at the same place.
+        EXPECT_EQ(GetScrollPos(viewer, SB_HORZ), c.scrollTo);
+        const Capture after = captureClient(viewer);
+        EXPECT_EQ(count(after.pixels, c.hidden), 0);
+        EXPECT_GT(count(after.pixels, c.shown), 100000);
+        host.close();
+    }
 }
 
 TEST_F(OleHostTest, ProgramPrintsTheNavigationOfAClick)
@@ -286,8 +372,9 @@ TEST_F(RegisteredControl, RuntimeContainerWindowCreatesTheControlByProgIdOrClsid
 
         DestroyWindow(axWindow);
         pumpMessages();
-        EXPECT_EQ(controlDownloads(), downloadsBefore);
+        // The download goes with the control.
         ctrl->Release();
+        EXPECT_EQ(controlDownloads(), downloadsBefore);
     }
 }
 

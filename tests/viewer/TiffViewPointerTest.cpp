@@ -63,6 +63,49 @@ TEST(TiffViewPointer, HoverEntersLeavesAndMovesBetweenHotspots)
     }
 }
 
+// The tip a user sees once it appears (empty while none shows).
+std::string shownTip(HWND tooltip)
+{
+    for (int i = 0; i < 30 && !IsWindowVisible(tooltip); ++i) {
+        Sleep(50);
+        pumpMessages();
+    }
+    if (!IsWindowVisible(tooltip))
+        return "";
+    char text[256] = {};
+    GetWindowTextA(tooltip, text, sizeof text);
+    return text;
+}
+
+// The tip always names the hotspot that a click opens: with A (first in the
+// list) inside B, entering B and moving on into A keeps B current, and B's
+// tip shows; moving from B straight into a neighbour shows the neighbour's.
+TEST(TiffViewPointer, TheTipNamesTheCurrentHotspot)
+{
+    PointerFixture f({{"A", u"inner A", 20, 20, 40, 40}, {"B", u"outer B", 10, 10, 60, 60},
+                      {"C", u"neighbour C", 61, 10, 90, 60}});
+    HWND tooltip = f.v.view->tooltipWindow();
+    struct Step { POINT at; const char* current; const char* tip; } steps[] = {
+        {{15, 15}, "B", "outer B"},
+        {{30, 30}, "B", "outer B"},       // into A, which lies inside B
+        {{70, 30}, "C", "neighbour C"},   // straight into C
+        {{30, 30}, "A", "inner A"},       // A entered from outside B: first in the list
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.tip);
+        // Moves within the spot, as a resting pointer makes them.
+        f.v.pointerAt(step.at.x, step.at.y);
+        f.v.pointerAt(step.at.x + 1, step.at.y);
+        EXPECT_EQ(f.current(), step.current);
+        EXPECT_EQ(shownTip(tooltip), step.tip);
+    }
+    f.v.pointerAt(30, 30, WM_LBUTTONDOWN, MK_LBUTTON);
+    f.v.pointerAt(30, 30, WM_LBUTTONUP);
+    EXPECT_EQ(f.navigation.clicked, std::vector<std::string>{"A"});
+    f.v.pointerAt(95, 95);   // no hotspot: no tip
+    EXPECT_EQ(shownTip(tooltip), "");
+}
+
 TEST(TiffViewPointer, CursorFollowsModeAndHotspot)
 {
     PointerFixture f({{"A", u"a", 10, 10, 40, 40}});
@@ -243,23 +286,34 @@ TEST(TiffViewPointer, TooltipToolsFollowScrollingAndCommandsHideTheTip)
     ViewInWindow v(500, 400);
     v.show(doc.path());
     v.command(ID_ACTUAL_SIZE);
+    // The view's one tool.
     auto toolRect = [&] {
         TOOLINFOA tool = {};
         tool.cbSize = 44;
-        tool.hwnd = v.view->hwnd();
-        tool.uId = reinterpret_cast<UINT_PTR>(v.view->hotspots()[0].get());
-        SendMessageA(v.view->tooltipWindow(), TTM_GETTOOLINFOA, 0, reinterpret_cast<LPARAM>(&tool));
+        SendMessageA(v.view->tooltipWindow(), TTM_ENUMTOOLSA, 0, reinterpret_cast<LPARAM>(&tool));
         return tool.rect;
     };
-    EXPECT_EQ(toolRect().left, 100);
+    RECT r = toolRect();
+    EXPECT_TRUE(IsRectEmpty(&r)) << "no hotspot under the pointer yet";
+    v.pointerAt(150, 120);
+    r = toolRect();
+    EXPECT_EQ(r.left, 100);
+    EXPECT_EQ(r.top, 100);
+    EXPECT_EQ(r.right, 201);   // edges included
+    EXPECT_EQ(r.bottom, 151);
     SendMessageA(v.view->hwnd(), WM_HSCROLL, SB_LINERIGHT, 0);
-    SendMessageA(v.view->hwnd(), WM_VSCROLL, SB_PAGEDOWN, 0);
-    const RECT moved = toolRect();
-    EXPECT_EQ(moved.left, 95);
-    EXPECT_EQ(moved.top, 100 - 400);
+    SendMessageA(v.view->hwnd(), WM_VSCROLL, SB_LINEDOWN, 0);
+    r = toolRect();
+    EXPECT_EQ(r.left, 95);
+    EXPECT_EQ(r.top, 95);
+    SendMessageA(v.view->hwnd(), WM_VSCROLL, SB_PAGEDOWN, 0);   // scrolled out of the window
+    r = toolRect();
+    EXPECT_TRUE(IsRectEmpty(&r));
 
     // Rest on the hotspot: the tip shows after its delay; a command hides it.
     SendMessageA(v.view->hwnd(), WM_VSCROLL, SB_PAGEUP, 0);
+    SendMessageA(v.view->hwnd(), WM_VSCROLL, SB_LINEUP, 0);
+    SendMessageA(v.view->hwnd(), WM_HSCROLL, SB_LINELEFT, 0);
     v.pointerAt(150, 120);
     for (int i = 0; i < 20 && !IsWindowVisible(v.view->tooltipWindow()); ++i) {
         Sleep(100);

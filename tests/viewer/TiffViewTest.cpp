@@ -1,4 +1,5 @@
 #include "CommandIds.h"
+#include "DialogWatcher.h"
 #include "DibView.h"
 #include "HotspotRecord.h"
 #include "ResourceCounters.h"
@@ -9,6 +10,7 @@
 #include <set>
 
 #include <commctrl.h>
+#include <tiffio.h>
 
 namespace {
 
@@ -207,13 +209,20 @@ TEST(TiffViewWindow, HotspotsKeepStreamOrderSkipEmptyReferencesAndConvertTips)
     EXPECT_EQ(shown[1]->pixelLeft, 100);
     EXPECT_EQ(shown[1]->pixelRight, 300);
     EXPECT_EQ(shown[1]->pixelTop, 100);
-    // Tools only for non-empty tips.
-    EXPECT_EQ(SendMessageA(v.view->tooltipWindow(), TTM_GETTOOLCOUNT, 0, 0), 2);
+    // One tooltip tool, whatever the number of hotspots; it carries the
+    // text of the hotspot under the pointer, none for one without text.
+    EXPECT_EQ(SendMessageA(v.view->tooltipWindow(), TTM_GETTOOLCOUNT, 0, 0), 1);
+    v.pointerAt(200, 150);   // image (100, 50): "b" is first in the list there
+    EXPECT_EQ(v.view->tipHotspot(), shown[0].get());
+    v.pointerAt(150, 150);   // image (75, 50): only "a", which has no tip text
+    EXPECT_EQ(v.view->currentHotspot(), shown[1].get());
+    EXPECT_EQ(v.view->tipHotspot(), nullptr);
 
-    // A second document is fitted afresh and its tools registered anew.
+    // A second document is fitted afresh; the tool stays the only one.
     ScopedFile other(writeRgbDocument(100, 100, {{"x", u"tip", 0, 0, 50, 50}}));
     v.show(other.path());
     EXPECT_EQ(v.view->scaledWidth(), 300);
+    EXPECT_EQ(v.view->tipHotspot(), nullptr);
     EXPECT_EQ(SendMessageA(v.view->tooltipWindow(), TTM_GETTOOLCOUNT, 0, 0), 1);
 }
 
@@ -338,8 +347,10 @@ TEST(TiffViewWindow, AViewCreatedAgainInANewWindowLeaksNothing)
         recreate();
     EXPECT_EQ(gdiObjects(), gdi);
     EXPECT_EQ(userWindows(), windows);
-    // The new tooltip control has the document's tool again.
+    // The new tooltip control has its tool again, and it follows the pointer.
     EXPECT_EQ(SendMessageA(v.view->tooltipWindow(), TTM_GETTOOLCOUNT, 0, 0), 1);
+    v.pointerAt(20, 20);
+    EXPECT_EQ(v.view->tipHotspot(), v.view->hotspots()[0].get());
 }
 
 bool lineAt405(int x, int) { return x == 405; }
@@ -371,6 +382,239 @@ TEST(TiffViewWindow, ZeroSizedClientAreaDrawsNothingAndFitsLater)
     SetWindowPos(v.view->hwnd(), nullptr, 0, 0, 202, 102, SWP_NOZORDER);
     v.capture();
     EXPECT_EQ(v.view->scaledWidth(), 200);
+}
+
+int countColour(const Capture& c, unsigned colour)
+{
+    int n = 0;
+    for (unsigned pixel : c.pixels)
+        n += pixel == colour;
+    return n;
+}
+
+unsigned solidRed(int, int) { return kRed; }
+
+// One image column or row of 65535 pixels: visible at open, after every fit
+// and over the whole range of zooms that the limits allow.
+TEST(TiffViewWindow, ThinImagesAreVisibleAtEveryFitAndZoom)
+{
+    struct Case { int w, h; } cases[] = {{1, 65535}, {65535, 1}};
+    for (const Case& k : cases) {
+        SCOPED_TRACE(testing::Message() << k.w << "x" << k.h);
+        ScopedFile doc(writeRgbDocument(k.w, k.h, {}, solidRed));
+        ViewInWindow v(400, 300);
+        v.show(doc.path());
+        auto visible = [&](const char* when) {
+            EXPECT_GT(v.view->scaledWidth(), 0) << when;
+            EXPECT_GT(v.view->scaledHeight(), 0) << when;
+            EXPECT_GT(countColour(v.capture(), kRed), 0) << when;
+        };
+        visible("at open");
+        EXPECT_GT(countColour(v.capture(), kRed), 290) << "the long side fills the window";
+        const struct { int command; const char* name; } steps[] = {
+            {ID_FIT_WIDTH, "fit width"}, {ID_FIT_HEIGHT, "fit height"}, {ID_ACTUAL_SIZE, "1:1"},
+            {ID_FIT_WINDOW, "fit window"}, {ID_ZOOM_OUT, "zoom out"}, {ID_ZOOM_OUT, "zoom out"},
+        };
+        for (const auto& step : steps) {
+            v.command(step.command);
+            visible(step.name);
+        }
+        for (int i = 0; i < 80 && v.view->scale() < v.view->maxScale(); ++i) {
+            v.command(ID_ZOOM_IN);
+            if (i % 10 == 0)
+                visible("zooming in");
+        }
+        visible("the largest zoom");
+    }
+}
+
+// A command that reaches a view before its first paint works from the new
+// document, never from the scale and limits of the one before.
+TEST(TiffViewWindow, CommandsBeforeTheFirstFitIgnoreTheEarlierDocument)
+{
+    ScopedFile first(writeRgbDocument(200, 100)), second(writeRgbDocument(100, 50));
+    ViewInWindow v(400, 300);
+    v.show(first.path());   // scale 2.0, limits 0.5 and 3.0
+    for (int i = 0; i < 5; ++i)
+        v.command(ID_ZOOM_IN);
+    ASSERT_DOUBLE_EQ(v.view->scale(), 2.5);
+    SetWindowPos(v.view->hwnd(), nullptr, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOZORDER);   // no room to fit
+    v.show(second.path());
+    v.command(ID_ZOOM_IN);
+    EXPECT_EQ(v.view->scaledWidth(), 0) << "zoomed from the earlier document's scale";
+    SetWindowPos(v.view->hwnd(), nullptr, 0, 0, 402, 302, SWP_NOMOVE | SWP_NOZORDER);
+    v.capture();
+    EXPECT_EQ(v.view->scaledWidth(), 400);
+    EXPECT_DOUBLE_EQ(v.view->scale(), 4.0);
+    EXPECT_DOUBLE_EQ(v.view->minScale(), 1.0);
+}
+
+// After a fit or a zoom out that needs no scroll bars, the view shows the
+// image from its first row and column, and the pointer meets the hotspots
+// where they are drawn.
+TEST(TiffViewWindow, HiddenScrollBarsAreAtTheStart)
+{
+    // A 2000 x 1500 image, a hotspot over its first four columns: at the
+    // fit into 500 x 400 (scale 0.25, rows 12 to 386) that is client column 0.
+    ScopedFile doc(writeRgbDocument(2000, 1500, {{"edge", u"", 0, 0, 4, 1500}}));
+    for (const int command : {int(ID_FIT_WINDOW), int(ID_ZOOM_OUT)}) {
+        SCOPED_TRACE(command);
+        ViewInWindow v(500, 400);
+        v.show(doc.path());
+        v.command(ID_ACTUAL_SIZE);
+        SendMessageA(v.view->hwnd(), WM_HSCROLL, MAKEWPARAM(SB_THUMBPOSITION, 700), 0);
+        SendMessageA(v.view->hwnd(), WM_VSCROLL, MAKEWPARAM(SB_THUMBPOSITION, 300), 0);
+        if (command == ID_FIT_WINDOW) {
+            v.command(ID_FIT_WINDOW);
+        } else {
+            for (int i = 0; i < 20; ++i)   // 1.0 down to the limit 0.05: no bar needed from 0.25 on
+                v.command(ID_ZOOM_OUT);
+        }
+        const LONG style = GetWindowLongA(v.view->hwnd(), GWL_STYLE);
+        ASSERT_FALSE(style & (WS_HSCROLL | WS_VSCROLL));
+        EXPECT_EQ(GetScrollPos(v.view->hwnd(), SB_HORZ), 0);
+        EXPECT_EQ(GetScrollPos(v.view->hwnd(), SB_VERT), 0);
+        const RECT r = v.view->centreImageRect(RECT{0, 0, 500, 400});
+        const Capture c = v.capture();
+        EXPECT_EQ(c.at(r.left, r.top), rgbPattern(0, 0)) << "the first column and row show";
+        EXPECT_NE(c.at(r.right - 1, r.top), kLightGrey) << "no grey strip at the far side";
+        EXPECT_NE(c.at(r.right - 1, r.bottom - 1), kLightGrey);
+        v.pointerAt(r.left, (r.top + r.bottom) / 2);
+        ASSERT_NE(v.view->currentHotspot(), nullptr);
+        EXPECT_EQ(v.view->currentHotspot()->hotspot->reference, "edge");
+    }
+}
+
+// Hotspot edges near 2^31 image pixels: times the zoom they lie far beyond
+// the 32-bit range; the hotspot still answers where it is.
+TEST(TiffViewWindow, HotspotsWithEdgesNearTheIntegerLimitKeepAnswering)
+{
+    const int32_t max = INT32_MAX;
+    ScopedFile doc(writeRgbDocument(100, 100, {{"all", u"all of it", 0, 0, max, max},
+                                               {"beyond", u"beyond", max - 1000, 0, max, 100}}));
+    ViewInWindow v(300, 300);
+    v.show(doc.path());   // scale 3.0
+    ASSERT_DOUBLE_EQ(v.view->scale(), 3.0);
+    for (const POINT p : {POINT{150, 150}, POINT{2, 298}, POINT{299, 0}}) {
+        v.pointerAt(-5, -5);   // outside both: the next point is entered afresh
+        EXPECT_EQ(v.view->currentHotspot(), nullptr);
+        v.pointerAt(p.x, p.y);
+        ASSERT_NE(v.view->currentHotspot(), nullptr) << p.x << "," << p.y;
+        EXPECT_EQ(v.view->currentHotspot()->hotspot->reference, "all");
+        EXPECT_EQ(v.view->tipHotspot(), v.view->currentHotspot());
+        const RECT tool = v.view->hotspotClientRect(*v.view->currentHotspot());
+        EXPECT_TRUE(PtInRect(&tool, p)) << "the tip's rectangle holds the pointer";
+    }
+    const ViewHotspot& all = *v.view->hotspots()[0];
+    EXPECT_EQ(all.pixelRight, max);
+    EXPECT_EQ(all.pixelBottom, max);
+    EXPECT_EQ(v.view->hotspots()[1]->pixelLeft, max) << "never wraps round to the left";
+}
+
+// Ten thousand hotspots: one tooltip tool, and the pointer finds the same
+// hotspot as a search of the whole list would.
+TEST(TiffViewWindow, ManyHotspotsShareOneTipToolAndAreFoundAsInTheList)
+{
+    std::vector<FixtureHotspot> spots;
+    for (int i = 0; i < 10000; ++i) {
+        const int x = (i * 37) % 980, y = (i * 53) % 490;
+        spots.push_back({std::to_string(i), u"tip " + std::u16string(1, char16_t(u'a' + i % 26)), x, y,
+                         x + 5 + i % 40, y + 3 + i % 20});
+    }
+    ScopedFile doc(writeRgbDocument(1000, 500, spots));
+    ViewInWindow v(400, 300);
+    v.show(doc.path());
+    ASSERT_EQ(v.view->hotspots().size(), 10000u);
+    EXPECT_EQ(SendMessageA(v.view->tooltipWindow(), TTM_GETTOOLCOUNT, 0, 0), 1);
+    for (const int command : {0, int(ID_ACTUAL_SIZE), int(ID_ZOOM_IN)}) {
+        if (command)
+            v.command(command);
+        SendMessageA(v.view->hwnd(), WM_HSCROLL, SB_PAGEDOWN, 0);
+        for (int y = 0; y < 300; y += 7)
+            for (int x = 0; x < 400; x += 11) {
+                const POINT d = v.view->documentPoint(POINT{x, y});
+                const ViewHotspot* expected = nullptr;
+                for (const auto& h : v.view->hotspots())
+                    if (h->contains(d.x, d.y)) {
+                        expected = h.get();
+                        break;
+                    }
+                ASSERT_EQ(v.view->hotspotAt(d), expected) << x << "," << y;
+            }
+    }
+}
+
+// An image that this process cannot hold is not an empty grey view: the
+// view says so, in its client area, without a message box.
+TEST(TiffViewWindow, ImageTooLargeForTheProcessShowsANotice)
+{
+    // A 64 x 64 RGB image in one strip, its size changed to 30000 x 30000
+    // (2.7 GB as a 24-bit DIB).
+    ScopedFile doc(uniqueTempPath(".htf"));
+    TiffFixture f;
+    f.width = f.height = 64, f.photometric = PHOTOMETRIC_RGB, f.samplesPerPixel = 3, f.rowsPerStrip = 64;
+    f.pixels.assign(64 * 64 * 3, 200);
+    ASSERT_TRUE(writeTiffFixture(doc.path(), f));
+    ASSERT_TRUE(patchDirectoryEntry(doc.path(), TIFFTAG_IMAGEWIDTH, 30000));
+    ASSERT_TRUE(patchDirectoryEntry(doc.path(), TIFFTAG_IMAGELENGTH, 30000));
+    ASSERT_TRUE(patchDirectoryEntry(doc.path(), TIFFTAG_ROWSPERSTRIP, 30000));
+
+    ViewInWindow v(400, 300);
+    DialogWatcher watcher;
+    v.show(doc.path());
+    EXPECT_EQ(v.view->image(), nullptr);
+    EXPECT_EQ(v.view->notice(), L"This image is too large to show: 30000 \u00D7 30000 pixels");
+    const Capture c = v.capture();
+    int dark = 0, darkOutsideTheMiddle = 0;
+    for (int y = 0; y < 300; ++y)
+        for (int x = 0; x < 400; ++x)
+            if (c.at(x, y) == 0) {
+                ++dark;
+                darkOutsideTheMiddle += y < 100 || y > 200;
+            }
+    EXPECT_GT(dark, 100) << "the text is drawn";
+    EXPECT_EQ(darkOutsideTheMiddle, 0) << "centred";
+    EXPECT_EQ(c.at(5, 5), kLightGrey);
+    Sleep(200);
+    EXPECT_TRUE(watcher.seen().empty());
+
+    // The next document replaces the notice.
+    ScopedFile small(writeRgbDocument(20, 10, {}, solidRed));
+    v.show(small.path());
+    EXPECT_TRUE(v.view->notice().empty());
+    EXPECT_EQ(countColour(v.capture(), 0), 0);
+    EXPECT_GT(countColour(v.capture(), kRed), 50000);
+}
+
+// Reading the shown document again keeps what the user chose; another image
+// size is a new document.
+TEST(TiffViewWindow, ReloadKeepsZoomAndScrollOfTheSameImageSize)
+{
+    ScopedFile doc(writeRgbDocument(2000, 1500, {{"a", u"a", 0, 0, 10, 10}}));
+    ScopedFile same(writeRgbDocument(2000, 1500, {}, solidRed));
+    ScopedFile other(writeRgbDocument(300, 200));
+    struct Case { const ScopedFile* file; bool kept; } cases[] = {{&doc, true}, {&same, true}, {&other, false}};
+    for (const Case& k : cases) {
+        ViewInWindow v(500, 400);
+        v.show(doc.path());
+        v.command(ID_ACTUAL_SIZE);
+        v.command(ID_ZOOM_IN);
+        SendMessageA(v.view->hwnd(), WM_HSCROLL, MAKEWPARAM(SB_THUMBPOSITION, 600), 0);
+        SendMessageA(v.view->hwnd(), WM_VSCROLL, MAKEWPARAM(SB_THUMBPOSITION, 300), 0);
+        v.view->reloadImageFile(widen(k.file->path()).c_str());
+        pumpMessages();
+        if (k.kept) {
+            EXPECT_DOUBLE_EQ(v.view->scale(), 1.05);
+            EXPECT_EQ(GetScrollPos(v.view->hwnd(), SB_HORZ), 600);
+            EXPECT_EQ(GetScrollPos(v.view->hwnd(), SB_VERT), 300);
+            const Capture c = v.capture();
+            EXPECT_EQ(c.at(0, 0), k.file == &same ? kRed : rgbPattern(571, 285));   // 600 / 1.05, 300 / 1.05
+        } else {
+            v.capture();
+            EXPECT_EQ(v.view->scaledWidth(), 500);
+            EXPECT_EQ(GetScrollPos(v.view->hwnd(), SB_HORZ), 0);
+        }
+    }
 }
 
 TEST(TiffViewWindow, TwoHundredDocumentsLeaveNoHandlesOrFilesBehind)

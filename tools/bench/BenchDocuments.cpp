@@ -5,6 +5,8 @@
 #include <tiffio.h>
 #include <windows.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 bool benchDocument(const char* file, const std::function<TiffFixture()>& make, std::string& path)
@@ -46,4 +48,34 @@ TiffFixture photo()
     f.compression = COMPRESSION_LZW, f.xResolution = 300;
     f.pixels = photoLikeRgb(f.width, f.height);
     return f;
+}
+
+TiffFixture cataloguePhoto()
+{
+    TiffFixture f;
+    f.width = 2000, f.height = 1500, f.photometric = PHOTOMETRIC_RGB, f.samplesPerPixel = 3;
+    f.compression = COMPRESSION_LZW, f.xResolution = 150;
+    f.pixels = photoLikeRgb(f.width, f.height);
+    return f;
+}
+
+std::vector<FixtureHotspot> gridHotspots(int count, uint32_t w, uint32_t h)
+{
+    std::vector<FixtureHotspot> spots;
+    if (count <= 0)
+        return spots;
+    const double areaWidth = w * 0.75;
+    const int columns = std::max(1, int(std::ceil(std::sqrt(count * areaWidth / h))));
+    const int rows = (count + columns - 1) / columns;
+    const double cellWidth = areaWidth / columns, cellHeight = double(h) / rows;
+    spots.reserve(size_t(count));
+    for (int i = 0; i < count; ++i) {
+        const int column = i % columns, row = i / columns;
+        const int32_t left = int32_t(column * cellWidth), top = int32_t(row * cellHeight);
+        const int32_t right = std::max(left + 1, int32_t(left + cellWidth * 0.75));
+        const int32_t bottom = std::max(top + 1, int32_t(top + cellHeight * 0.75));
+        const std::string number = std::to_string(i + 1);
+        spots.push_back({number, u"Item " + std::u16string(number.begin(), number.end()), left, top, right, bottom});
+    }
+    return spots;
 }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 // The path of `file` in the temporary directory, through `path`. When the
 // file is not there yet it is written from `make()` first (with a note on
@@ -17,3 +18,10 @@ bool benchDocument(const char* file, const std::function<TiffFixture()>& make, s
 TiffFixture a0Drawing(uint32_t width, uint32_t height);
 // A photo-like 8000 x 6000 RGB image at 300 dpi, LZW.
 TiffFixture photo();
+// A photo-like 2000 x 1500 RGB image, LZW: the kind of picture a catalogue
+// page embeds many times.
+TiffFixture cataloguePhoto();
+// `count` hotspots with tip texts in a grid over the left three quarters of
+// a w x h image (the right quarter has none), each covering three quarters
+// of its cell.
+std::vector<FixtureHotspot> gridHotspots(int count, uint32_t w, uint32_t h);

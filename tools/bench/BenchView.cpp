@@ -7,12 +7,25 @@
 // the viewer aims at 2 x. A breakdown times the tile renderer alone (tile
 // building against copying cached tiles) into a memory surface. Documents,
 // each with a few hotspots, are generated once into the temporary directory.
+//
+// The hotspot rows time a 2000 x 1500 photo with 0, 10 000 and 100 000
+// hotspots: opening it and its first picture against the reader alone
+// reading the same file (the aim: within 1.2 x), and pointer moves, a zoom
+// step and a line scroll with 100 000 hotspots against the same step without
+// them (the aim: within 2 x). The soak opens that photo in 20 views of one
+// process, each zoomed in and scrolled all over, and prints the tiles' total
+// and the process's peak working set.
 // Prints figures; asserts nothing.
 //
-//   bench_view [runs]
+//   bench_view [runs] [documents|hotspots|soak]
+// With a part named only that part runs (the peak working set, which cannot
+// be reset, is then that part's own).
 #include "BenchDocuments.h"
 #include "BenchTimer.h"
 #include "CommandIds.h"
+#include "GlobalMemory.h"
+#include "HotspotList.h"
+#include "HtfDocument.h"
 #include "ImageRenderer.h"
 #include "TiffFixture.h"
 #include "TiffView.h"
@@ -510,12 +523,233 @@ void printRendererBreakdown(ViewBench& bench, int runs)
     ReleaseDC(window, windowDc);
 }
 
+// The catalogue photo with `count` hotspots (a fixed list for the one-hotspot
+// comparison), generated once.
+bool hotspotDocument(int count, bool firstOnly, std::string& path)
+{
+    std::string file = "rozerado-benchview-photo2000-" + std::to_string(count) + (firstOnly ? "-first" : "") + ".htf";
+    return benchDocument(file.c_str(), [count, firstOnly] {
+        TiffFixture f = cataloguePhoto();
+        std::vector<FixtureHotspot> spots = gridHotspots(count, f.width, f.height);
+        if (firstOnly)
+            spots.resize(std::min<size_t>(spots.size(), 1));
+        if (!spots.empty()) {
+            f.withHotspotTag = true;
+            f.hotspotBytes = hotspotStreamBytes(spots);
+        }
+        return f;
+    }, path);
+}
+
+// The reader alone: the image and the hotspot list of the file.
+double readerSeconds(const std::string& path, int runs)
+{
+    std::vector<double> times;
+    for (int i = 0; i < runs; ++i)
+        times.push_back(seconds([&] {
+            HtfDocument document;
+            DibHandle image = document.open(path.c_str());
+            std::unique_ptr<HotspotList> hotspots(document.takeHotspots());
+            if (image)
+                GlobalFree(image);
+        }));
+    return median(times);
+}
+
+// One view of the catalogue photo in a window of the benchmark's size.
+class PhotoView {
+public:
+    PhotoView() : host_(kClientWidth + 2, kClientHeight + 2)
+    {
+        const RECT r = {0, 0, kClientWidth + 2, kClientHeight + 2};
+        view_.create(host_.hwnd(), r);
+        pump();
+    }
+    // Opens the document; the window is shown, so its first picture is
+    // painted before setImageFile returns.
+    double open(const std::string& path)
+    {
+        const std::wstring wide(path.begin(), path.end());
+        return seconds([&] {
+            view_.setImageFile(wide.c_str());
+            pump();
+        });
+    }
+    TiffView& view() { return view_; }
+    HWND window() const { return view_.hwnd(); }
+    void command(int id) { view_.onCommand(id); }
+    void settle()
+    {
+        paintNow(window());
+        pump();
+    }
+    // A command without painting, then one paint: the state a step starts from.
+    void prepare(int id)
+    {
+        ShowWindow(host_.hwnd(), SW_HIDE);
+        command(id);
+        ShowWindow(host_.hwnd(), SW_SHOWNOACTIVATE);
+        settle();
+    }
+    double move(POINT p)
+    {
+        return seconds([&] {
+            POINT screen = p;
+            ClientToScreen(window(), &screen);
+            SetCursorPos(screen.x, screen.y);
+            SendMessageA(window(), WM_MOUSEMOVE, 0, MAKELPARAM(p.x, p.y));
+        });
+    }
+
+private:
+    HostWindow host_;
+    TiffView view_{nullptr};
+};
+
+// The timed steps of one document: pointer moves over empty places, onto
+// the first hotspot and off it, a zoom step from the fit, a line scroll at 1:1.
+struct StepTimes {
+    double emptyMoves = 0, ontoAndOff = 0, zoom = 0, scroll = 0;
+};
+
+StepTimes timeSteps(const std::string& path, int runs)
+{
+    PhotoView v;
+    v.open(path);
+    StepTimes t;
+    v.prepare(ID_FIT_WINDOW);
+    // The right quarter of the image has no hotspots; at the fit (scale 0.5,
+    // 1000 x 750 at rows 25 to 774) that is client columns 750 and more.
+    const POINT empty[] = {{900, 300}, {950, 500}};
+    std::vector<double> moves, onto;
+    for (int i = 0; i < runs; ++i) {
+        moves.push_back(v.move(empty[i % 2]));
+        pump();
+    }
+    t.emptyMoves = median(moves);
+    if (!v.view().hotspots().empty()) {
+        const ViewHotspot& h = *v.view().hotspots().front();
+        const POINT on = {(h.pixelLeft + h.pixelRight) / 2, (h.pixelTop + h.pixelBottom) / 2};
+        for (int i = 0; i < runs; ++i) {
+            onto.push_back(v.move(on) + v.move(empty[0]));
+            pump();
+        }
+        t.ontoAndOff = median(onto);
+    }
+    std::vector<double> zooms, scrolls;
+    for (int i = 0; i < std::max(runs / 2, 2); ++i) {
+        v.prepare(ID_FIT_WINDOW);
+        zooms.push_back(seconds([&] { v.command(ID_ZOOM_IN); }));
+        pump();
+    }
+    t.zoom = median(zooms);
+    v.prepare(ID_ACTUAL_SIZE);
+    for (int i = 0; i < runs; ++i) {
+        scrolls.push_back(seconds([&] { SendMessageA(v.window(), WM_VSCROLL, i % 2 ? SB_LINEUP : SB_LINEDOWN, 0); }));
+        pump();
+    }
+    t.scroll = median(scrolls);
+    return t;
+}
+
+bool runHotspots(int runs)
+{
+    std::printf("\ncatalogue photo 2000x1500 RGB LZW with hotspots (%dx%d client area)\n", kClientWidth, kClientHeight);
+    std::printf("  %-10s %14s %24s %7s (target for 100000: within 1.2 x)\n", "hotspots", "reader ms",
+                "open + first picture ms", "ratio");
+    std::string none, first, tenThousand, hundredThousand;
+    if (!hotspotDocument(0, false, none) || !hotspotDocument(100000, true, first) ||
+        !hotspotDocument(10000, false, tenThousand) || !hotspotDocument(100000, false, hundredThousand))
+        return false;
+    const int openRuns = std::max(3, runs / 3);
+    for (const auto& doc : {std::make_pair(0, none), std::make_pair(10000, tenThousand),
+                            std::make_pair(100000, hundredThousand)}) {
+        const double reader = readerSeconds(doc.second, openRuns);
+        std::vector<double> opens;
+        size_t shown = 0;
+        for (int i = 0; i < openRuns; ++i) {
+            PhotoView v;
+            opens.push_back(v.open(doc.second));
+            shown = v.view().hotspots().size();
+        }
+        // The aim (1.2 x) is for the many hotspots; without them the ratio
+        // is what the first picture adds to the reading.
+        const double view = median(opens), ratio = view / reader;
+        std::printf("  %-10zu %14.1f %24.1f %7.2f %s\n", shown, reader * 1e3, view * 1e3, ratio,
+                    doc.first < 100000 ? "" : ratio <= 1.2 ? "ok" : "MISS");
+    }
+    std::fflush(stdout);
+
+    const StepTimes base = timeSteps(none, runs), one = timeSteps(first, runs);
+    const StepTimes many = timeSteps(hundredThousand, runs);
+    std::printf("  steps with 100000 hotspots against the same step without them (target: within 2 x):\n");
+    auto row = [](const char* what, double with, double without, const char* baseline) {
+        const double ratio = without > 0 ? with / without : 0;
+        std::printf("    %-44s %9.3f ms  %9.3f ms (%s)  %6.2f %s\n", what, with * 1e3, without * 1e3, baseline, ratio,
+                    ratio <= 2.0 ? "ok" : "MISS");
+    };
+    row("pointer move over empty places, fit", many.emptyMoves, base.emptyMoves, "no hotspots");
+    row("pointer onto a hotspot and off, fit", many.ontoAndOff, one.ontoAndOff, "one hotspot");
+    row("zoom step (ID_ZOOM_IN) from the fit", many.zoom, base.zoom, "no hotspots");
+    row("line scroll (SB_LINEDOWN) at 1:1", many.scroll, base.scroll, "no hotspots");
+    std::fflush(stdout);
+    return true;
+}
+
+// Twenty views of the catalogue photo in one process, each zoomed to the
+// largest zoom and looked at all over: the tiles stay within one budget.
+bool runSoak()
+{
+    std::string path;
+    if (!hotspotDocument(0, false, path))
+        return false;
+    constexpr int kViews = 20;
+    const double start = nowSeconds();
+    std::vector<std::unique_ptr<PhotoView>> views;
+    for (int i = 0; i < kViews; ++i) {
+        views.push_back(std::make_unique<PhotoView>());
+        PhotoView& v = *views.back();
+        v.open(path);
+        ShowWindow(GetParent(v.window()), SW_HIDE);
+        for (int step = 0; step < 60 && v.view().scale() < v.view().maxScale(); ++step)
+            v.command(ID_ZOOM_IN);
+        ShowWindow(GetParent(v.window()), SW_SHOWNOACTIVATE);
+        for (int row = 0; row < 4; ++row)
+            for (int column = 0; column < 4; ++column) {
+                SendMessageA(v.window(), WM_HSCROLL, MAKEWPARAM(SB_THUMBPOSITION, column * 1500), 0);
+                SendMessageA(v.window(), WM_VSCROLL, MAKEWPARAM(SB_THUMBPOSITION, row * 1100), 0);
+                v.settle();
+            }
+    }
+    std::printf("\nsoak: %d views of the catalogue photo 2000x1500 at scale 3, each scrolled over 16 places, in "
+                "%.1f s\n", kViews, nowSeconds() - start);
+    std::printf("  tiles of all views at most %.1f MiB together (budget %.1f MiB); peak working set %.1f MiB\n",
+                ImageRenderer::processPeakBytes() / 1048576.0, ImageRenderer::processBudgetBytes() / 1048576.0,
+                peakMemoryMiB());
+    std::fflush(stdout);
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     printUserMessagesToStderr();   // a terminal program: nobody could answer a message box
     const int runs = std::max(2, argc > 1 ? std::atoi(argv[1]) : 10);
+    const std::string only = argc > 2 ? argv[2] : "";
+    if (!only.empty() && only != "documents" && only != "hotspots" && only != "soak") {
+        std::fprintf(stderr, "usage: bench_view [runs] [documents|hotspots|soak]\n");
+        return 1;
+    }
+    TIFFSetWarningHandler(nullptr);
+    if (only == "hotspots") {
+        if (!runHotspots(runs))
+            return 2;
+        std::printf("\npeak working set: %.1f MiB\n", peakMemoryMiB());
+        return 0;
+    }
+    if (only == "soak")
+        return runSoak() ? 0 : 2;
     struct Doc {
         const char* name;
         const char* file;
@@ -524,7 +758,6 @@ int main(int argc, char** argv)
         {"A0 drawing 13245x18720 bilevel G4", "rozerado-benchview-a0.htf", [] { return a0Drawing(13245, 18720); }},
         {"photo 8000x6000 RGB LZW", "rozerado-benchview-photo.htf", photo},
     };
-    TIFFSetWarningHandler(nullptr);
     std::printf("bench_view: %dx%d client area, %d runs; ratios to one SetDIBitsToDevice of a %dx%d 24-bit DIB "
                 "into the window (target: within %.0f x)\n",
                 kClientWidth, kClientHeight, runs, kClientWidth, kClientHeight, kTarget);
@@ -553,6 +786,8 @@ int main(int argc, char** argv)
         printRendererBreakdown(bench, runs);
         std::fflush(stdout);
     }
+    if (only.empty() && (!runHotspots(runs) || !runSoak()))
+        return 2;
     std::printf("\npeak working set: %.1f MiB\n", peakMemoryMiB());
     return 0;
 }

@@ -48,6 +48,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     const SizeI fit = fitSize(cw, ch, W, H);
     check(fit.width >= 0 && fit.width <= cw && fit.height >= 0 && fit.height <= ch, "fitSize leaves the area");
+    const Fit whole = fitImage(cw, ch, W, H);
+    if (cw > 0 && ch > 0 && W > 0 && H > 0)
+        check(whole.size.width >= 1 && whole.size.height >= 1 && whole.scale > 0, "a fit with room loses a side");
 
     const SizeI scaled = scaledSize(W, H, scale);
     if (scale >= 0)
@@ -78,6 +81,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (scale > 0)
         check(source.right <= std::max(W, source.left) && source.bottom <= std::max(H, source.top),
               "visible source beyond the image");
+    if (scale > 0 && cw > 0 && ch > 0 && source.left < W && source.top < H && source.left >= 0 && source.top >= 0)
+        check(source.right > source.left && source.bottom > source.top, "a visible image part draws nothing");
 
     fitWidthScale(cw, ch, W, H);
     fitHeightScale(cw, ch, W, H);
