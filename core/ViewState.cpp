@@ -30,6 +30,8 @@ void ViewState::setImage(int32_t width, int32_t height)
     W_ = std::max(0, width);
     H_ = std::max(0, height);
     scaledWidth_ = scaledHeight_ = 0;
+    index_.clear();
+    indexed_ = false;
     hotspots_.clear();
     hideBars();
     h_.position = v_.position = 0;
@@ -39,13 +41,25 @@ void ViewState::addHotspot(int32_t left, int32_t top, int32_t right, int32_t bot
 {
     if (!hasImage())
         return;
-    Hotspot h;
-    h.left = double(left) / W_;
-    h.top = double(top) / H_;
-    h.right = double(right) / W_;
-    h.bottom = double(bottom) / H_;
-    hotspots_.push_back(h);
-    updateHotspotRects();
+    auto h = std::make_unique<ViewHotspot>();
+    h->leftFraction = double(left) / W_;
+    h->topFraction = double(top) / H_;
+    h->rightFraction = double(right) / W_;
+    h->bottomFraction = double(bottom) / H_;
+    const RectI r = imageRect();
+    const RectI p = fractionRect(h->leftFraction, h->topFraction, h->rightFraction, h->bottomFraction, r.left, r.top,
+                                 scaledWidth_, scaledHeight_);
+    h->pixelLeft = p.left, h->pixelTop = p.top, h->pixelRight = p.right, h->pixelBottom = p.bottom;
+    hotspots_.push_back(std::move(h));
+    indexed_ = false;
+}
+
+RectI ViewState::hotspotRect(size_t i) const
+{
+    if (i >= hotspots_.size())
+        return {};
+    const ViewHotspot& h = *hotspots_[i];
+    return {h.pixelLeft, h.pixelTop, h.pixelRight, h.pixelBottom};
 }
 
 void ViewState::hideBars()
@@ -79,12 +93,12 @@ bool ViewState::ensureFitted()
     if (fitted())
         return true;
     const RectI c = client();
-    const SizeI size = fitSize(c.width(), c.height(), W_, H_);
-    if (size.width <= 0 || size.height <= 0)
+    const Fit fit = fitImage(c.width(), c.height(), W_, H_);
+    if (fit.size.width <= 0 || fit.size.height <= 0)
         return false;   // no room yet: fitted again at the next paint
-    scaledWidth_ = size.width;
-    scaledHeight_ = size.height;
-    scale_ = double(scaledWidth_) / W_;
+    scaledWidth_ = fit.size.width;
+    scaledHeight_ = fit.size.height;
+    scale_ = fit.scale;
     minScale_ = 100.0 / W_;
     maxScale_ = 3.0;
     updateHotspotRects();
@@ -95,8 +109,10 @@ void ViewState::setBar(Bar& bar, int32_t scaled, int32_t clientSize)
 {
     bar.range = scaled;
     bar.page = std::max(0, std::min(clientSize, scaled));
-    bar.position = clampPosition(bar, std::max(0, std::min(scaled - 1, bar.position)));
     bar.shown = scaled > clientSize;
+    // A bar that is not needed is at 0: its range would otherwise leave
+    // position 1 and hide the image's first row or column.
+    bar.position = bar.shown ? clampPosition(bar, std::max(0, std::min(scaled - 1, bar.position))) : 0;
 }
 
 void ViewState::updateScrollBars()
@@ -112,11 +128,10 @@ void ViewState::updateScrollBars()
 void ViewState::updateHotspotRects()
 {
     const RectI r = imageRect();
-    for (Hotspot& h : hotspots_) {
-        h.pixels.left = int32_t(r.left + h.left * scaledWidth_);
-        h.pixels.top = int32_t(r.top + h.top * scaledHeight_);
-        h.pixels.right = int32_t(r.left + h.right * scaledWidth_);
-        h.pixels.bottom = int32_t(r.top + h.bottom * scaledHeight_);
+    for (auto& h : hotspots_) {
+        const RectI p = fractionRect(h->leftFraction, h->topFraction, h->rightFraction, h->bottomFraction, r.left,
+                                     r.top, scaledWidth_, scaledHeight_);
+        h->pixelLeft = p.left, h->pixelTop = p.top, h->pixelRight = p.right, h->pixelBottom = p.bottom;
     }
 }
 
@@ -147,10 +162,12 @@ bool ViewState::command(int commandId)
         // The fits measure the client area without scroll bars.
         hideBars();
         const RectI c = client();
-        const SizeI size = fitSize(c.width(), c.height(), W_, H_);
-        scaledWidth_ = size.width;
-        scaledHeight_ = size.height;
-        scale_ = double(scaledWidth_) / W_;
+        const Fit fit = fitImage(c.width(), c.height(), W_, H_);
+        if (fit.size.width <= 0 || fit.size.height <= 0)
+            return false;   // no room: the image keeps its scale
+        scaledWidth_ = fit.size.width;
+        scaledHeight_ = fit.size.height;
+        scale_ = fit.scale;
         updateScrollBars();
         return true;
     }
@@ -158,8 +175,11 @@ bool ViewState::command(int commandId)
     case ID_FIT_HEIGHT: {
         hideBars();
         const RectI c = client();
-        scale_ = commandId == ID_FIT_WIDTH ? fitWidthScale(c.width(), c.height(), W_, H_)
-                                           : fitHeightScale(c.width(), c.height(), W_, H_);
+        const double scale = commandId == ID_FIT_WIDTH ? fitWidthScale(c.width(), c.height(), W_, H_)
+                                                       : fitHeightScale(c.width(), c.height(), W_, H_);
+        if (!(scale > 0))
+            return false;   // no room (narrower than a scroll bar): the image keeps its scale
+        scale_ = scale;
         const SizeI size = scaledSize(W_, H_, scale_);
         scaledWidth_ = size.width;
         scaledHeight_ = size.height;
@@ -206,12 +226,13 @@ bool ViewState::pan(int32_t dx, int32_t dy)
     return true;
 }
 
-int ViewState::hotspotAt(int32_t clientX, int32_t clientY) const
+int ViewState::hotspotAt(int32_t clientX, int32_t clientY)
 {
-    const int32_t x = clientX + h_.position, y = clientY + v_.position;
-    for (size_t i = 0; i < hotspots_.size(); ++i) {
-        if (hotspots_[i].contains(x, y))
-            return int(i);
+    if (!indexed_) {
+        index_.build(hotspots_);
+        indexed_ = true;
     }
-    return -1;
+    const RectI r = imageRect();
+    return index_.firstContaining(hotspots_, clientX + h_.position, clientY + v_.position, r.left, r.top,
+                                  scaledWidth_, scaledHeight_);
 }

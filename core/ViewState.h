@@ -7,11 +7,16 @@
 //
 // Scroll bars follow the rules of the platform's standard bars: a bar's range
 // is 0 to the scaled size, its page the client size (at most the range), and
-// a position is kept between 0 and range - page + 1. A bar takes
-// `scrollBarSize` pixels of the client area while it is shown.
+// a position is kept between 0 and range - page + 1; a bar that is not needed
+// is at 0. A bar takes `scrollBarSize` pixels of the client area while it is
+// shown. Hotspots are found through the viewer's hotspot index, so a
+// document with very many of them costs little per pointer move.
+#include "HotspotIndex.h"
 #include "ViewGeometry.h"
+#include "ViewHotspot.h"
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 class ViewState {
@@ -21,19 +26,6 @@ public:
         int32_t page = 0;
         int32_t position = 0;
         bool shown = false;
-    };
-
-    // One hotspot: its edges as fractions of the image size and its
-    // rectangle in document space (client space plus the scroll positions)
-    // at the current zoom.
-    struct Hotspot {
-        double left = 0, top = 0, right = 0, bottom = 0;
-        RectI pixels;
-        // Edges included: a hotspot from 10 to 20 is hit at 20.
-        bool contains(int32_t x, int32_t y) const
-        {
-            return pixels.left <= x && x <= pixels.right && pixels.top <= y && y <= pixels.bottom;
-        }
     };
 
     explicit ViewState(int32_t scrollBarSize = 16) : barSize_(scrollBarSize) {}
@@ -81,9 +73,12 @@ public:
     RectI imageRect() const;
     // The part of the image the client area shows.
     RectI visibleSource() const;
-    const std::vector<Hotspot>& hotspots() const { return hotspots_; }
-    // The first hotspot at client point (x, y), or -1.
-    int hotspotAt(int32_t clientX, int32_t clientY) const;
+    size_t hotspotCount() const { return hotspots_.size(); }
+    // Hotspot i's rectangle in document space (client space plus the scroll
+    // positions) at the current zoom; edges included.
+    RectI hotspotRect(size_t i) const;
+    // The first hotspot in list order at client point (x, y), or -1.
+    int hotspotAt(int32_t clientX, int32_t clientY);
 
 private:
     void updateScrollBars();
@@ -104,5 +99,7 @@ private:
     int32_t scaledHeight_ = 0;
     Bar h_;
     Bar v_;
-    std::vector<Hotspot> hotspots_;
+    HotspotIndex::Hotspots hotspots_;
+    HotspotIndex index_;
+    bool indexed_ = false;   // the index holds every hotspot
 };

@@ -91,11 +91,12 @@ TEST(ViewState, HotspotsFollowZoomAndScroll)
     view.addHotspot(100, 200, 300, 400);
     view.addHotspot(0, 0, 1000, 2000);   // the whole image, after the first
     view.ensureFitted();                 // scale 0.2, image at x 200..400
-    const ViewState::Hotspot& h = view.hotspots()[0];
-    EXPECT_EQ(h.pixels.left, 220);
-    EXPECT_EQ(h.pixels.top, 40);
-    EXPECT_EQ(h.pixels.right, 260);
-    EXPECT_EQ(h.pixels.bottom, 80);
+    const RectI h = view.hotspotRect(0);
+    EXPECT_EQ(h.left, 220);
+    EXPECT_EQ(h.top, 40);
+    EXPECT_EQ(h.right, 260);
+    EXPECT_EQ(h.bottom, 80);
+    EXPECT_EQ(view.hotspotRect(2).right, 0);   // no such hotspot
     struct Probe { int x, y, hit; } probes[] = {
         {220, 40, 0}, {260, 80, 0}, {261, 80, 1}, {219, 60, 1}, {199, 60, -1}, {401, 60, -1},
     };
@@ -103,7 +104,7 @@ TEST(ViewState, HotspotsFollowZoomAndScroll)
         EXPECT_EQ(view.hotspotAt(p.x, p.y), p.hit) << p.x << "," << p.y;
     view.command(ID_ACTUAL_SIZE);
     view.setPosition(false, 150);
-    EXPECT_EQ(view.hotspots()[0].pixels.top, 200);
+    EXPECT_EQ(view.hotspotRect(0).top, 200);
     EXPECT_EQ(view.hotspotAt(150, 60), 0);   // document point (150, 210)
     EXPECT_EQ(view.hotspotAt(150, 260), 1);
 }

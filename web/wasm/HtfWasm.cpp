@@ -219,13 +219,13 @@ EMSCRIPTEN_KEEPALIVE void htf_view_state(const ViewState* v, int32_t* out)
 // Hotspot i's rectangle in document space: left, top, right, bottom.
 EMSCRIPTEN_KEEPALIVE int htf_view_hotspot_rect(const ViewState* v, int index, int32_t* out)
 {
-    if (index < 0 || size_t(index) >= v->hotspots().size())
+    if (index < 0 || size_t(index) >= v->hotspotCount())
         return 0;
-    const RectI& r = v->hotspots()[size_t(index)].pixels;
+    const RectI r = v->hotspotRect(size_t(index));
     out[0] = r.left, out[1] = r.top, out[2] = r.right, out[3] = r.bottom;
     return 1;
 }
-EMSCRIPTEN_KEEPALIVE int htf_view_hotspot_at(const ViewState* v, int32_t x, int32_t y) { return v->hotspotAt(x, y); }
+EMSCRIPTEN_KEEPALIVE int htf_view_hotspot_at(ViewState* v, int32_t x, int32_t y) { return v->hotspotAt(x, y); }
 
 // --- Navigation: the module's composition and refusals ---
 
