@@ -138,6 +138,8 @@ HtfReadResult readHtfDocument(const uint8_t* data, size_t size, const char* name
     if (!tif)
         return result;
     result.opened = true;
+    TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &result.width);
+    TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &result.height);
     try {
         result.outcome = decodeTiffImage(tif, target);
         result.hotspots = readHotspotTag(tif);

@@ -16,12 +16,18 @@ class ImageTarget;
 struct HtfReadResult {
     bool opened = false;                 // the bytes opened as TIFF
     DecodeOutcome outcome = DecodeOutcome::Unsupported;
+    uint32_t width = 0, height = 0;      // the first image's size as the file gives it
     std::unique_ptr<HotspotList> hotspots;   // null when the document has none
     bool hadError = false;
     std::string errorModule;             // libtiff's module of the first error
     std::string errorText;               // its text
 
     bool hasImage() const { return opened && outcome == DecodeOutcome::Decoded; }
+    // No image because it is larger than the target can hold.
+    bool tooLarge() const
+    {
+        return opened && (outcome == DecodeOutcome::TooLarge || outcome == DecodeOutcome::NoMemory);
+    }
     // "<module> Error", as the Windows module captions its message box.
     std::string errorCaption() const;
 };

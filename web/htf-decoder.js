@@ -21,6 +21,9 @@ async function read(bytes) {
     const result = {
       opened: core._htf_doc_opened(doc) !== 0,
       hasImage: core._htf_doc_has_image(doc) !== 0,
+      tooLarge: core._htf_doc_too_large(doc) !== 0,
+      fileWidth: core._htf_doc_file_width(doc),
+      fileHeight: core._htf_doc_file_height(doc),
       error: core.UTF8ToString(core._htf_doc_error(doc)),
       hotspots: JSON.parse(core.UTF8ToString(core._htf_doc_hotspots(doc))),
     };

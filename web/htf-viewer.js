@@ -250,6 +250,9 @@ class HtfViewer extends HTMLElement {
       const result = await decode(bytes);
       if (generation !== this._generation || !this.isConnected) return;
       const decoded = performance.now();
+      if (!result.hasImage && result.tooLarge) {
+        throw new Error(`This image is too large to show: ${result.fileWidth} \u00D7 ${result.fileHeight} pixels`);
+      }
       if (!result.hasImage) {
         const detail = result.error ? result.error.replace('\n', ': ') : '';
         throw new Error(detail ? `The document could not be shown.\n${detail}` : 'The document could not be shown.');
@@ -295,7 +298,7 @@ class HtfViewer extends HTMLElement {
     if (result && c) {
       const image = c._htf_image_make(result.width, result.height, result.bits, result.rowBytes);
       if (!image) {
-        this._showError('The document is too large to be shown.');
+        this._showError(`This image is too large to show: ${result.width} \u00D7 ${result.height} pixels`);
         this._paint();
         return;
       }

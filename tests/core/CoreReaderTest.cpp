@@ -57,6 +57,7 @@ struct Both {
     std::unique_ptr<DibOwner> module;           // the Windows reader's DIB
     std::unique_ptr<HotspotList> moduleHotspots;
     std::vector<SeenDialog> moduleMessages;
+    bool moduleTooLarge = false;
     HtfReadResult core;
     std::unique_ptr<MemoryTarget> target;
 };
@@ -69,6 +70,7 @@ Both readBoth(const std::string& path, ImageTarget::ColourLayout layout)
         HtfDocument document;
         both.module = std::make_unique<DibOwner>(document.open(path.c_str()));
         both.moduleHotspots.reset(document.takeHotspots());
+        both.moduleTooLarge = document.imageTooLarge();
         Sleep(50);   // let the watcher see the box
         both.moduleMessages = watcher.seen();
     }
@@ -259,6 +261,7 @@ TEST(CoreReader, DamagedDocumentsReportTheModulesFirstMessage)
         ASSERT_TRUE(d.apply(file.path())) << d.name;
         Both both = readBoth(file.path(), ImageTarget::ColourLayout::Rgba32);
         EXPECT_EQ(both.core.hasImage(), both.module->dib != nullptr) << d.name;
+        EXPECT_EQ(both.core.tooLarge(), both.moduleTooLarge) << d.name;
         if (both.core.hasImage())
             expectSamePicture(both, d.name);
         // The module shows at most one box; the core keeps the same message.

@@ -527,6 +527,10 @@ class ElementTest(unittest.TestCase):
         self.assertIn('Error', text)
         self.assertEqual(self.load(page, 'missing.htf'), 'htf-error')
         self.assertIn('404', page.evaluate('viewer.shadowRoot.querySelector(".error").textContent'))
+        # Larger than the 1 GiB an image may take here: the module's notice.
+        self.assertEqual(self.load(page, 'huge.htf'), 'htf-error')
+        self.assertEqual(page.evaluate('viewer.shadowRoot.querySelector(".error").textContent'),
+                         'This image is too large to show: 60000 \u00D7 60000 pixels')
         self.assertEqual(self.load(page, 'rgb.htf'), 'htf-load')
         self.assertEqual(page.evaluate('viewer.shadowRoot.querySelector(".error").style.display'), 'none')
         self.assertEqual(self.state(page)['scaledWidth'] > 0, True)

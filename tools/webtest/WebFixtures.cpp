@@ -3,6 +3,7 @@
 // them. Writes into OUTDIR:
 //   bilevel.htf, palette.htf, rgb.htf   one image kind each, with hotspots
 //   damaged.htf                         a document cut off in its directory
+//   huge.htf                            an image of 60000 x 60000 pixels (too large)
 //   NAME.rgba                           the module reader's pixels of NAME.htf:
 //                                       "W H\n" then W x H RGBA bytes, rows top first
 //   hotspots.txt                        per document: NAME left top right bottom reference
@@ -227,6 +228,13 @@ int main(int argc, char** argv)
         }
     }
     std::fclose(list);
+    // 60000 x 60000 RGB: larger than any image the viewers take.
+    const std::string huge = dir + "huge.htf";
+    TiffFixture small = rgb();
+    small.compression = COMPRESSION_NONE;
+    if (!writeTiffFixture(huge, small) || !patchDirectoryEntry(huge, TIFFTAG_IMAGEWIDTH, 60000) ||
+        !patchDirectoryEntry(huge, TIFFTAG_IMAGELENGTH, 60000))
+        return 1;
     // Cut off inside its directory: the reader shows its error.
     TiffFixture cut = rgb();
     const std::string damaged = dir + "damaged.htf";

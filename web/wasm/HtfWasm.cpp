@@ -128,6 +128,9 @@ EMSCRIPTEN_KEEPALIVE WebDocument* htf_read(const uint8_t* data, size_t size)
 EMSCRIPTEN_KEEPALIVE int htf_doc_opened(const WebDocument* d) { return d && d->result.opened; }
 EMSCRIPTEN_KEEPALIVE int htf_doc_outcome(const WebDocument* d) { return d ? int(d->result.outcome) : -1; }
 EMSCRIPTEN_KEEPALIVE int htf_doc_has_image(const WebDocument* d) { return d && d->result.hasImage(); }
+EMSCRIPTEN_KEEPALIVE int htf_doc_too_large(const WebDocument* d) { return d && d->result.tooLarge(); }
+EMSCRIPTEN_KEEPALIVE uint32_t htf_doc_file_width(const WebDocument* d) { return d->result.width; }
+EMSCRIPTEN_KEEPALIVE uint32_t htf_doc_file_height(const WebDocument* d) { return d->result.height; }
 EMSCRIPTEN_KEEPALIVE int32_t htf_doc_width(const WebDocument* d) { return d->image.width; }
 EMSCRIPTEN_KEEPALIVE int32_t htf_doc_height(const WebDocument* d) { return d->image.height; }
 EMSCRIPTEN_KEEPALIVE int htf_doc_bits(const WebDocument* d) { return d->image.bits; }
