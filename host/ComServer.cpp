@@ -1,6 +1,7 @@
 #include "ComServer.h"
 
 #include "ClassFactory.h"
+#include "ViewAccessible.h"
 #include "rozerado_h.h"
 
 #include <new>
@@ -73,5 +74,7 @@ STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** result)
 
 STDAPI DllCanUnloadNow()
 {
-    return ComServer::lockCount() == 0 ? S_OK : S_FALSE;
+    // A screen reader may still hold a viewer's accessible object, whose
+    // code is in this module.
+    return ComServer::lockCount() == 0 && ViewAccessible::liveObjects() == 0 ? S_OK : S_FALSE;
 }

@@ -4,6 +4,7 @@
 #include "NpapiAbi.h"
 #include "PluginInstance.h"
 #include "Settings.h"
+#include "ViewAccessible.h"
 
 namespace {
 // The interface version this plug-in implements: major 0, minor 11.
@@ -55,5 +56,12 @@ extern "C" NPError __stdcall NP_Initialize(NPNetscapeFuncs* functions)
 extern "C" NPError __stdcall NP_Shutdown()
 {
     setBrowserFunctions(nullptr);
+    // A screen reader that still holds a viewer's accessible object would
+    // call into this module after the browser unloads it: it stays loaded.
+    if (ViewAccessible::liveObjects() > 0) {
+        HMODULE self = nullptr;
+        GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                           reinterpret_cast<LPCSTR>(&NP_Shutdown), &self);
+    }
     return NPERR_NO_ERROR;
 }

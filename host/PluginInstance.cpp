@@ -2,6 +2,7 @@
 
 #include "DocumentTransfer.h"
 #include "PrivateTempFile.h"
+#include "ViewInput.h"
 #include "ViewerContainer.h"
 
 #include <fcntl.h>
@@ -38,6 +39,19 @@ void dropPendingFile(PluginInstance& data)
     data.pendingFile.clear();
 }
 
+// The document's name as the page's URL gives it.
+std::wstring documentNameOf(const char* url)
+{
+    const int length = MultiByteToWideChar(CP_ACP, 0, url, -1, nullptr, 0);
+    if (length <= 1)
+        return std::wstring();
+    std::u16string wide(size_t(length), u'\0');
+    MultiByteToWideChar(CP_ACP, 0, url, -1, reinterpret_cast<wchar_t*>(&wide[0]), length);
+    wide.resize(size_t(length - 1));
+    const std::u16string name = documentNameFromAddress(wide);
+    return std::wstring(name.begin(), name.end());
+}
+
 // Destroys the container's windows. The object itself is kept until no call
 // into the instance runs any more: the view being replaced may be the one
 // whose message box is open.
@@ -65,6 +79,7 @@ bool showPendingFile(PluginInstance& data, std::string& shown)
     std::vector<wchar_t> wide(size_t(length > 0 ? length : 1), L'\0');
     if (length > 0)
         MultiByteToWideChar(CP_ACP, 0, shown.c_str(), -1, wide.data(), length);
+    data.container->view().setDocumentName(data.documentName);
     data.container->view().setImageFile(wide.data());
     return true;
 }
@@ -254,12 +269,13 @@ NPError NPP_SetWindow(NPP instance, NPWindow* window)
     return NPERR_NO_ERROR;
 }
 
-NPError NPP_NewStream(NPP instance, NPMIMEType, NPStream*, NPBool, uint16_t* stype)
+NPError NPP_NewStream(NPP instance, NPMIMEType, NPStream* stream, NPBool, uint16_t* stype)
 {
     PluginInstance* data = instanceData(instance);
     if (!data)
         return NPERR_INVALID_INSTANCE_ERROR;
     InstanceCall call(data);
+    data->documentName = documentNameOf(stream && stream->url ? stream->url : "");
     closeStreamFile(*data);
     // A document that never got shown is replaced by the new one.
     dropPendingFile(*data);

@@ -49,6 +49,7 @@ struct PluginInstance : HostAnchor {
     std::vector<std::unique_ptr<ViewerContainer>> retiredContainers;
     std::string pendingFile;             // document still to be shown (ANSI path); empty: none
     FILE* streamFile = nullptr;          // the temporary file the stream is written to
+    std::wstring documentName;           // the streamed document's name in its URL, for screen readers
     uint64_t streamBytes = 0;            // bytes of the current stream taken so far
     bool streamRefused = false;          // the current stream grew too large and was dropped
 

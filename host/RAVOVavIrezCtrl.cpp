@@ -5,6 +5,7 @@
 #include "DocumentTransfer.h"
 #include "PageAddress.h"
 #include "PrivateTempFile.h"
+#include "ViewInput.h"
 
 #include <urlmon.h>
 
@@ -30,12 +31,24 @@ std::wstring widen(const std::string& text)
     return wide;
 }
 
+// A document's name as the page gave its address or path, for screen readers.
+std::wstring documentNameOf(const wchar_t* address)
+{
+    if (!address)
+        return std::wstring();
+    const std::u16string name = documentNameFromAddress(reinterpret_cast<const char16_t*>(address));
+    return std::wstring(name.begin(), name.end());
+}
+
 } // namespace
 
 RAVOVavIrezCtrl::RAVOVavIrezCtrl() : ControlBase(CLSID_RAVOVavIrezCtrl, IID_IRAVOVavIrezCtrl, DIID__IRAVOVavIrezCtrlEvents)
 {
     ComServer::lock();
     container_.setHostAnchor(this);
+    // A click or Tab into the viewer makes the control UI-active, so that
+    // its container routes keys to it.
+    container_.setViewFocusHandler([this] { activateForKeyboard(); });
 }
 
 RAVOVavIrezCtrl::~RAVOVavIrezCtrl()
@@ -107,6 +120,7 @@ HRESULT STDMETHODCALLTYPE RAVOVavIrezCtrl::Invoke(DISPID id, REFIID iid, LCID lo
 HRESULT STDMETHODCALLTYPE RAVOVavIrezCtrl::SetTIFFFile(BSTR fileName)
 {
     SelfReference self(this);   // the reader's error box lets the page go on
+    container_.view().setDocumentName(documentNameOf(fileName));
     container_.view().setImageFile(fileName);   // null empties the viewer
     return S_OK;
 }
@@ -221,6 +235,7 @@ void RAVOVavIrezCtrl::openDownloadedFile(bool keepView)
 {
     const std::string shown = downloadPath_;
     const uint32_t generation = sourceGeneration_;
+    container_.view().setDocumentName(documentNameOf(source_));
     if (keepView)
         container_.view().reloadImageFile(widen(shown).c_str());
     else
@@ -287,6 +302,11 @@ void RAVOVavIrezCtrl::onClientSiteChanged(IOleClientSite* site)
     // page let go of the control) it holds none either.
     if (!site)
         container_.setClientSite(nullptr);
+}
+
+bool RAVOVavIrezCtrl::translateKey(const MSG& message)
+{
+    return container_.translateKey(message);
 }
 
 void RAVOVavIrezCtrl::onWindowDestroy()

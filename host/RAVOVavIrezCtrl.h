@@ -45,6 +45,7 @@ protected:
     HRESULT onHostDraw(ControlDrawInfo& info) override;
     void onWindowDestroy() override;
     void onClientSiteChanged(IOleClientSite* site) override;
+    bool translateKey(const MSG& message) override;
 
 private:
     // The viewer's windows hold the control while they handle a message.

@@ -12,16 +12,19 @@ namespace {
 
 constexpr int kButtonImageSize = 24;
 
-// The buttons left to right: picture index and command. Fit height (picture
+// The buttons left to right: picture index, command and name. Fit height (picture
 // 6) sends ID_FIT_HEIGHT and fit width (picture 7) sends ID_FIT_WIDTH, so the
 // two ids are crossed with respect to the picture order.
 struct ButtonSpec {
     int image;
     int command;
+    const char* name;
 };
 constexpr ButtonSpec kButtons[] = {
-    {0, ID_POINTER},    {1, ID_ZOOM_IN},    {2, ID_ZOOM_OUT}, {3, ID_MAGNIFIER},    {4, ID_PAN},
-    {5, ID_FIT_WINDOW}, {6, ID_FIT_HEIGHT}, {7, ID_FIT_WIDTH}, {8, ID_ACTUAL_SIZE}, {9, ID_PRINT},
+    {0, ID_POINTER, "Pointer"},         {1, ID_ZOOM_IN, "Zoom in"},        {2, ID_ZOOM_OUT, "Zoom out"},
+    {3, ID_MAGNIFIER, "Magnifier"},     {4, ID_PAN, "Pan"},                {5, ID_FIT_WINDOW, "Fit window"},
+    {6, ID_FIT_HEIGHT, "Fit height"},   {7, ID_FIT_WIDTH, "Fit width"},    {8, ID_ACTUAL_SIZE, "Actual size"},
+    {9, ID_PRINT, "Print"},
 };
 
 void initCommonControls()
@@ -57,12 +60,18 @@ void ViewerContainer::create(HWND hostWindow)
     const RECT viewRect = {client.left, client.top + kToolbarHeight, client.right, client.bottom};
     view_.create(hostWindow, viewRect);
     createToolbar(client);
+    // A host window that already has the keyboard focus hands it on, as it
+    // does when it gets it later.
+    if (GetFocus() == hostWindow && view_.hwnd())
+        SetFocus(view_.hwnd());
 }
 
 void ViewerContainer::createToolbar(const RECT& client)
 {
+    // Tooltips name the buttons (TTN_GETDISPINFO, below), where a pointer
+    // resting on a button and a screen reader's toolbar support find them.
     const DWORD style = WS_CHILD | WS_CLIPSIBLINGS | WS_CLIPCHILDREN | TBSTYLE_FLAT | TBSTYLE_WRAPABLE |
-                        CCS_NODIVIDER | CCS_NOPARENTALIGN | CCS_NORESIZE;
+                        TBSTYLE_TOOLTIPS | CCS_NODIVIDER | CCS_NOPARENTALIGN | CCS_NORESIZE;
     HWND toolbar = CreateWindowExA(WS_EX_DLGMODALFRAME, TOOLBARCLASSNAMEA, "TIFF Viewer Toolbar", style, 0, 0,
                                    client.right - client.left, kToolbarHeight - client.top, hwnd(), nullptr,
                                    viewerResourceModule(), nullptr);
@@ -123,6 +132,14 @@ void ViewerContainer::setClientSite(IUnknown* site)
     clientSite_ = site;
 }
 
+const char* ViewerContainer::buttonName(int command)
+{
+    for (const ButtonSpec& button : kButtons)
+        if (button.command == command)
+            return button.name;
+    return nullptr;
+}
+
 bool ViewerContainer::navigateToHotspot(const ViewHotspot& hotspot)
 {
     if (!hotspot.hotspot || (hostAnchor() && hostAnchor()->hostClosing()))
@@ -156,14 +173,41 @@ void ViewerContainer::setHostAnchor(HostAnchor* anchor)
     view_.setHostAnchor(anchor);
 }
 
-LRESULT ViewerContainer::handleMessage(UINT message, WPARAM wParam, LPARAM, bool& handled)
+std::string ViewerContainer::hotspotUrl(const ViewHotspot& hotspot)
+{
+    if (!hotspot.hotspot)
+        return std::string();
+    return hotspotRequestUrl(*hotspot.hotspot, settings(), pluginInstance != nullptr, clientSite_);
+}
+
+bool ViewerContainer::translateKey(const MSG& message)
+{
+    const HWND view = view_.hwnd();
+    if (!view || (message.message != WM_KEYDOWN && message.message != WM_CHAR))
+        return false;
+    if (message.hwnd != view && GetFocus() != view)
+        return false;
+    if (!view_.usesKeyMessage(message))
+        return false;
+    // The viewer handles it now; the host neither translates nor dispatches it.
+    SendMessageA(view, message.message, message.wParam, message.lParam);
+    return true;
+}
+
+LRESULT ViewerContainer::handleMessage(UINT message, WPARAM wParam, LPARAM lParam, bool& handled)
 {
     switch (message) {
     case WM_SIZE:
         onSize();
         return 0;
     case WM_COMMAND:
-        onCommand(wParam);
+        onCommand(wParam, lParam);
+        return 0;
+    case WM_NOTIFY:
+        handled = lParam && onNotify(*reinterpret_cast<const NMHDR*>(lParam));
+        return 0;
+    case WM_SETFOCUS:
+        onFocus(wParam);
         return 0;
     default:
         handled = false;
@@ -195,8 +239,46 @@ void ViewerContainer::checkButton(int commandId, bool checked)
     SendMessageA(toolbar_.hwnd(), TB_CHECKBUTTON, WPARAM(commandId), MAKELPARAM(checked ? TRUE : FALSE, 0));
 }
 
-void ViewerContainer::onCommand(WPARAM command)
+void ViewerContainer::onFocus(WPARAM previous)
 {
+    // The host window's own handling first (a control becomes UI-active),
+    // then the keyboard focus goes on to the viewer, the one part that uses keys.
+    const HWND host = hwnd();
+    callPrevious(WM_SETFOCUS, previous, 0);
+    if (hwnd() != host || !IsWindow(host))
+        return;
+    if (HWND view = view_.hwnd(); view && GetFocus() == host)
+        SetFocus(view);
+}
+
+bool ViewerContainer::onNotify(const NMHDR& header)
+{
+    if (header.code != TTN_GETDISPINFOA && header.code != TTN_GETDISPINFOW)
+        return false;
+    const char* name = buttonName(int(header.idFrom));
+    if (!name)
+        return false;
+    if (header.code == TTN_GETDISPINFOA) {
+        auto& info = const_cast<NMTTDISPINFOA&>(reinterpret_cast<const NMTTDISPINFOA&>(header));
+        info.lpszText = const_cast<char*>(name);
+        info.hinst = nullptr;
+    } else {
+        auto& info = const_cast<NMTTDISPINFOW&>(reinterpret_cast<const NMTTDISPINFOW&>(header));
+        MultiByteToWideChar(CP_ACP, 0, name, -1, info.szText, int(std::size(info.szText)));
+        info.lpszText = info.szText;
+        info.hinst = nullptr;
+    }
+    return true;
+}
+
+void ViewerContainer::onCommand(WPARAM command, LPARAM source)
+{
+    if (HWND view = view_.hwnd(); view && reinterpret_cast<HWND>(source) == view) {
+        // The viewer took the keyboard focus; it sends no other commands.
+        if (HIWORD(command) == kViewSetFocusNotification && viewFocusHandler_)
+            viewFocusHandler_();
+        return;
+    }
     // The marks follow from the mode before the view toggles it: the view
     // switches a mode off when its button is pressed again.
     const int32_t mode = view_.mode();

@@ -2,8 +2,10 @@
 // Holds one viewer in a window that a host supplies (the browser's plug-in
 // window or the control's own window): takes the window over, puts a
 // 40-pixel toolbar band at its top and the viewer below, turns toolbar clicks
-// into viewer commands with the right check marks, and is the viewer's
-// navigation callback, asking the host browser to load a clicked hotspot's URL.
+// into viewer commands with the right check marks, names the buttons in the
+// toolbar's tooltips, hands the keyboard focus on to the viewer, and is the
+// viewer's navigation callback, asking the host browser to load a clicked
+// hotspot's URL.
 #include "NavigationCallback.h"
 #include "TiffView.h"
 #include "WindowWrapper.h"
@@ -11,6 +13,8 @@
 #include <windows.h>
 #include <commctrl.h>
 #include <unknwn.h>
+
+#include <functional>
 
 struct _NPP;   // the browser's plug-in instance (NpapiAbi.h)
 
@@ -33,6 +37,17 @@ public:
     void setHostAnchor(HostAnchor* anchor);
 
     bool navigateToHotspot(const ViewHotspot& hotspot) override;
+    std::string hotspotUrl(const ViewHotspot& hotspot) override;
+    // A keyboard message that a control host routes through the control
+    // before dispatching it: true when the viewer used it (it has then been
+    // handled), false to hand it back to the host's page.
+    bool translateKey(const MSG& message);
+    // Called when the viewer takes the keyboard focus (the control becomes
+    // UI-active); may call out to the host.
+    void setViewFocusHandler(std::function<void()> handler) { viewFocusHandler_ = std::move(handler); }
+    // The name of a toolbar button's command, as its tooltip shows it; null
+    // for other ids.
+    static const char* buttonName(int command);
     LRESULT handleMessage(UINT message, WPARAM wParam, LPARAM lParam, bool& handled) override;
 
     TiffView& view() { return view_; }
@@ -52,11 +67,14 @@ private:
     void createToolbar(const RECT& client);
     void setUpButtons();
     void onSize();
-    void onCommand(WPARAM command);
+    void onCommand(WPARAM command, LPARAM source);
+    bool onNotify(const NMHDR& header);
+    void onFocus(WPARAM previous);
     void checkButton(int commandId, bool checked);
 
     TiffView view_;
     ToolbarWindow toolbar_;
     HIMAGELIST imageList_ = nullptr;
     IUnknown* clientSite_ = nullptr;
+    std::function<void()> viewFocusHandler_;
 };

@@ -44,3 +44,7 @@ private:
 // interface obtained is released.
 bool navigateViaBrowser(IUnknown* clientSite, const std::string& relativeUrl,
                         const std::string& frame);
+
+// The absolute URL that navigateViaBrowser would ask the browser to load for
+// `relativeUrl`; empty whenever it would ask for nothing. Navigates nothing.
+std::string browserAbsoluteUrl(IUnknown* clientSite, const std::string& relativeUrl);

@@ -53,3 +53,19 @@ bool navigateHotspot(const HotspotRecord& record, const Settings& settings, HWND
     }
     return prepared && browser.navigate(frame);
 }
+
+std::string hotspotRequestUrl(const HotspotRecord& record, const Settings& settings, bool pluginHost,
+                              IUnknown* clientSite)
+{
+    // The same composition and checks as a click, without the box and
+    // without the request.
+    const std::string url = composeHotspotUrl(settings.relUrl, record.reference);
+    if (url.empty() || checkHotspotNavigation(record.reference, url) != NavigationRefusal::None)
+        return std::string();
+    if (pluginHost)
+        return url;
+    BrowserNavigation browser;
+    if (!browser.prepare(clientSite, url) || checkResolvedNavigation(browser.absoluteUrl()) != NavigationRefusal::None)
+        return std::string();
+    return browser.absoluteUrl();
+}

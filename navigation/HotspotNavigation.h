@@ -6,6 +6,7 @@
 #include <unknwn.h>
 
 #include <functional>
+#include <string>
 
 class HotspotRecord;
 struct Settings;
@@ -28,3 +29,10 @@ constexpr char kNavigationDebugCaption[] = "QEL Hotspot TiffViewer";
 bool navigateHotspot(const HotspotRecord& record, const Settings& settings, HWND owner,
                      const PluginUrlRequest& pluginRequest, IUnknown* clientSite,
                      const std::function<bool()>& stillWanted = {});
+
+// The URL that navigateHotspot would hand to the browser for `record`,
+// without showing or navigating anything: the composed URL in the plug-in
+// host (whose browser resolves it), the absolute one in the control host.
+// Empty when a click would request nothing (also when it would be refused).
+std::string hotspotRequestUrl(const HotspotRecord& record, const Settings& settings, bool pluginHost,
+                              IUnknown* clientSite);

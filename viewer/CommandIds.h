@@ -13,3 +13,8 @@ enum CommandId : int {
     ID_PRINT = 131,
     ID_POINTER = 132,
 };
+
+// The notification code of the WM_COMMAND that the view sends its parent
+// when it takes the keyboard focus, as standard controls report theirs: a
+// control host becomes UI-active then.
+constexpr int kViewSetFocusNotification = 0x0100;

@@ -57,6 +57,7 @@ TiffView::TiffView(NavigationCallback* navigation) : navigation_(navigation)
 
 TiffView::~TiffView()
 {
+    releaseAccessible();
     // The container destroys the window first; a view destroyed on its own
     // takes its window with it rather than leave it pointing at nothing.
     if (window_ && IsWindow(window_))
@@ -122,7 +123,7 @@ void TiffView::create(HWND parent, const RECT& rect)
         updateScrollBars();
 }
 
-LRESULT TiffView::handleMessage(UINT message, WPARAM wParam, LPARAM, bool& handled)
+LRESULT TiffView::handleMessage(UINT message, WPARAM wParam, LPARAM lParam, bool& handled)
 {
     switch (message) {
     case WM_PAINT: onPaint(); return 0;
@@ -131,12 +132,16 @@ LRESULT TiffView::handleMessage(UINT message, WPARAM wParam, LPARAM, bool& handl
     case WM_HSCROLL: onScroll(SB_HORZ, wParam); return 0;
     case WM_VSCROLL: onScroll(SB_VERT, wParam); return 0;
     case WM_MOUSEMOVE: onMouseMove(wParam); return 0;
-    case WM_LBUTTONDOWN: onButtonDown(); return 0;
+    case WM_LBUTTONDOWN:
+        if (takeFocus())
+            onButtonDown();
+        return 0;
     case WM_LBUTTONUP: onButtonUp(); return 0;
     case WM_LBUTTONDBLCLK: onDoubleClick(); return 0;
     case WM_CAPTURECHANGED: onCaptureLost(); return 0;
     case WM_SETCURSOR: return 0;
     case WM_DESTROY:
+        releaseAccessible();
         // The tooltip control belongs to the top-level window, not to this
         // child window, so it goes with the view's window explicitly.
         if (tooltip_ && IsWindow(tooltip_))
@@ -147,6 +152,15 @@ LRESULT TiffView::handleMessage(UINT message, WPARAM wParam, LPARAM, bool& handl
         handled = false;
         return 0;
     case WM_NCMOUSEMOVE: SetCursor(arrowCursor_); return 0;
+    // Keyboard, wheel and screen readers (TiffViewKeys.cpp, TiffViewWheel.cpp).
+    case WM_SETFOCUS: onFocusChange(true); return 0;
+    case WM_KILLFOCUS: onFocusChange(false); return 0;
+    case WM_GETDLGCODE: return dialogCode(lParam);
+    case WM_KEYDOWN: handled = onKeyDown(wParam, lParam); return 0;
+    case WM_CHAR: handled = onCharacter(wParam); return 0;
+    case WM_MOUSEWHEEL:
+    case WM_MOUSEHWHEEL: handled = onWheel(message, wParam, lParam); return 0;
+    case WM_GETOBJECT: return onGetObject(wParam, lParam, handled);
     default: handled = false; return 0;
     }
 }

@@ -12,9 +12,16 @@
 #include "MagnifierLens.h"
 #include "ViewGeometry.h"
 #include "ViewHotspot.h"
+#include "ViewInput.h"
 #include "WindowWrapper.h"
 
 #include <windows.h>
+
+// The message of a tilting wheel, which systems from Windows Vista on send;
+// the module builds for older ones too, which never send it.
+#ifndef WM_MOUSEHWHEEL
+#define WM_MOUSEHWHEEL 0x020E
+#endif
 
 #include <memory>
 #include <string>
@@ -22,6 +29,7 @@
 
 class HotspotList;
 class NavigationCallback;
+class ViewAccessible;
 
 class TiffView : public WindowWrapper {
 public:
@@ -77,6 +85,28 @@ public:
     // limited to the client area.
     RECT hotspotClientRect(const ViewHotspot& hotspot) const;
 
+    // Keyboard (TiffViewKeys.cpp).
+    // The hotspot with the keyboard focus, an index into hotspots(); -1: none.
+    int32_t keyFocus() const { return keyFocus_; }
+    // Moves the keyboard focus to hotspot `index` (-1 clears it): outlines
+    // it, scrolls it into view, shows its tip and tells screen readers.
+    void setKeyFocus(int32_t index);
+    // Whether the view uses this keyboard message (key down or character);
+    // a container hands the others back to its page.
+    bool usesKeyMessage(const MSG& message) const;
+    // Follows hotspot `index` as a click does. False when the view changed
+    // meanwhile (the page may remove it or give it another document during
+    // the call): nothing of the view may be touched then.
+    bool followHotspotAt(int32_t index);
+    // A hotspot's rectangle in client coordinates at the current zoom and
+    // scroll positions, wherever it lies (also outside the client area).
+    RECT hotspotLocation(const ViewHotspot& hotspot) const;
+    // The URL a click on hotspot `index` would request (empty: none).
+    std::string hotspotUrl(int32_t index) const;
+    // The document's name as the page gave it (for screen readers).
+    void setDocumentName(const std::wstring& name) { documentName_ = name; }
+    const std::wstring& documentName() const { return documentName_; }
+
     // Geometry (TiffViewGeometry.cpp).
     RECT centreImageRect(const RECT& client) const;
     void initialFit();
@@ -129,6 +159,26 @@ private:
     bool followHotspot(const ViewHotspot& hotspot);
     void panStep();
     void redrawNow();
+
+    // Keyboard, focus and wheel (TiffViewKeys.cpp, TiffViewWheel.cpp).
+    bool takeFocus();
+    void onFocusChange(bool gained);
+    bool onKeyDown(WPARAM key, LPARAM flags);
+    bool onCharacter(WPARAM character);
+    LRESULT dialogCode(LPARAM message) const;
+    ViewInputState inputState() const;
+    void runAction(ViewAction action);
+    void clearKeyFocus();
+    void scrollTo(int32_t horizontal, int32_t vertical);
+    ScrollAxis scrollAxis(int bar) const;
+    void pointerInput();
+    const ViewHotspot* outlinedHotspot() const;
+    void showKeyTip();
+    void hideKeyTip();
+    bool onWheel(UINT message, WPARAM wParam, LPARAM lParam);
+    void zoomAbout(double newScale, POINT client);
+    LRESULT onGetObject(WPARAM wParam, LPARAM lParam, bool& handled);
+    void releaseAccessible();
 
     // Commands.
     void zoomTo(double newScale, bool suspendRedraw);
@@ -199,4 +249,17 @@ private:
     ImageRenderer renderer_;
     int cursorHidden_ = 0;   // ShowCursor(FALSE) calls not yet undone
     uint32_t documentGeneration_ = 0;
+
+    // Keyboard focus: the hotspot it is on, whether the last input was the
+    // keyboard's (its outline then shows instead of the pointer's) and the
+    // pointer position then (a move away from it is pointer input).
+    int32_t keyFocus_ = -1;
+    bool keyOutline_ = false;
+    bool hasFocus_ = false;
+    POINT keyCursor_ = {};
+    WheelAccumulator wheelVertical_;
+    WheelAccumulator wheelHorizontal_;
+    WheelAccumulator wheelZoom_;
+    std::wstring documentName_;
+    ViewAccessible* accessible_ = nullptr;   // made at a screen reader's first request
 };

@@ -74,6 +74,9 @@ void TiffView::releaseImage()
     renderer_.reset();
     hideTip();
     currentHotspot_ = nullptr;
+    hideKeyTip();
+    keyFocus_ = -1;
+    keyOutline_ = false;
     hotspotIndex_.clear();
     hotspots_.clear();
     hotspotList_.reset();
@@ -110,6 +113,8 @@ void TiffView::reloadImageFile(const wchar_t* fileName)
     const int32_t oldW = W_, oldH = H_, oldWidth = scaledWidth_, oldHeight = scaledHeight_;
     const double oldScale = scale_, oldMin = minScale_, oldMax = maxScale_;
     const int hpos = scrollPos(SB_HORZ), vpos = scrollPos(SB_VERT);
+    const int32_t keyFocus = keyFocus_;
+    const bool keyOutline = keyOutline_;
     if (!image_ || oldWidth == 0) {
         setImageFile(fileName);
         return;
@@ -138,6 +143,11 @@ void TiffView::reloadImageFile(const wchar_t* fileName)
     maxScale_ = oldMax;
     scaledWidth_ = oldWidth;
     scaledHeight_ = oldHeight;
+    // The keyboard focus stays on its hotspot too.
+    if (keyFocus < int32_t(hotspots_.size())) {
+        keyFocus_ = keyFocus;
+        keyOutline_ = keyOutline;
+    }
     if (window_) {
         // The bars keep their ranges; the positions are set again in case
         // the reading changed them.
@@ -149,6 +159,7 @@ void TiffView::reloadImageFile(const wchar_t* fileName)
         updateHotspotRects();
     }
     redrawNow();
+    showKeyTip();
 }
 
 void TiffView::makeViewHotspots()

@@ -94,9 +94,12 @@ void TiffView::drawNotice(HDC dc, const RECT& client)
 
 void TiffView::drawFrame(HDC target, int hp, int vp)
 {
-    if (!currentHotspot_ || mode_ != PointerMode || !framePen_)
+    // The hotspot under the pointer in pointer mode, or the one with the
+    // keyboard focus when the keyboard was used last.
+    const ViewHotspot* outlined = outlinedHotspot();
+    if (!outlined || !framePen_)
         return;
-    const ViewHotspot& h = *currentHotspot_;
+    const ViewHotspot& h = *outlined;
     HGDIOBJ oldPen = SelectObject(target, framePen_);
     HGDIOBJ oldBrush = SelectObject(target, GetStockObject(NULL_BRUSH));
     Rectangle(target, h.pixelLeft - hp, h.pixelTop - vp, h.pixelRight - hp, h.pixelBottom - vp);

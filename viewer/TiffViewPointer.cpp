@@ -45,6 +45,7 @@ void TiffView::onMouseMove(WPARAM keys)
         return;
     }
 
+    pointerInput();
     // Hit tests need the pixel rectangles of a fitted image.
     ensureFitted();
     POINT p;

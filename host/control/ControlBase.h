@@ -239,6 +239,14 @@ protected:
     virtual HRESULT onHostDraw(ControlDrawInfo& info) { return onDraw(info); }
     // The control's window receives WM_DESTROY.
     virtual void onWindowDestroy() {}
+    // A keyboard message that the container offers before it dispatches it
+    // (IOleInPlaceActiveObject::TranslateAccelerator): true when the control
+    // used it; false hands it back to the container.
+    virtual bool translateKey(const MSG&) { return false; }
+
+    // A window inside the control took the keyboard focus: the control
+    // becomes UI-active, as when its own window takes it. Calls the site.
+    void activateForKeyboard();
 
     // IDispatch for the derived control, from the type library.
     HRESULT dispatchGetTypeInfoCount(UINT* count);

@@ -148,7 +148,9 @@ HRESULT ControlBase::inPlaceActivate(LONG verb)
         if (FAILED(result)) {
             uiActive_ = false;
         } else {
-            if (window_ && GetFocus() != window_)
+            // The focus may already be in a window inside the control.
+            const HWND focus = GetFocus();
+            if (window_ && focus != window_ && !IsChild(window_, focus))
                 SetFocus(window_);
             auto active = static_cast<IOleInPlaceActiveObject*>(this);
             if (frame) {
@@ -269,9 +271,22 @@ HRESULT STDMETHODCALLTYPE ControlBase::GetDropTarget(IDropTarget** target)
     return E_NOTIMPL;
 }
 
-HRESULT STDMETHODCALLTYPE ControlBase::TranslateAccelerator(LPMSG)
+HRESULT STDMETHODCALLTYPE ControlBase::TranslateAccelerator(LPMSG message)
 {
-    return S_FALSE;
+    if (!message)
+        return E_INVALIDARG;
+    // Handling the key may call out (a hotspot followed, the print dialog):
+    // the control stays whole until it returns.
+    SelfReference self(this);
+    return translateKey(*message) ? S_OK : S_FALSE;
+}
+
+void ControlBase::activateForKeyboard()
+{
+    if (inPlaceActive_ && !uiActive_ && inPlaceSite_) {
+        SelfReference self(this);   // the site may let go of the control meanwhile
+        inPlaceActivate(OLEIVERB_UIACTIVATE);
+    }
 }
 
 HRESULT STDMETHODCALLTYPE ControlBase::OnFrameWindowActivate(BOOL)

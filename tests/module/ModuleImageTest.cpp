@@ -91,7 +91,7 @@ TEST(ModuleImage, ImportsOnlyWindowsSystemDlls)
     static const std::set<std::string> system = {
         "kernel32.dll", "user32.dll", "gdi32.dll", "comctl32.dll", "comdlg32.dll", "advapi32.dll",
         "ole32.dll", "oleaut32.dll", "shell32.dll", "shlwapi.dll", "urlmon.dll", "wininet.dll",
-        "msvcrt.dll", "winspool.drv", "version.dll",
+        "msvcrt.dll", "winspool.drv", "version.dll", "oleacc.dll",
     };
     PeFile pe(readWholeFile(dllPath()));
     ASSERT_TRUE(pe.valid());

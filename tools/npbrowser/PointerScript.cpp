@@ -48,7 +48,8 @@ PointerScript::PointerScript(const char* program, bool withDrags, bool checkedWa
 
 bool PointerScript::takes(const std::string& option) const
 {
-    if (option == "--move" || option == "--click" || option == "--wait" || option == "--screenshot")
+    if (option == "--move" || option == "--click" || option == "--key" || option == "--wait" ||
+        option == "--screenshot")
         return true;
     return withDrags_ && (option == "--press" || option == "--release" || option == "--command" ||
                           option == "--mark" || option == "--wait-file");
@@ -66,6 +67,11 @@ bool PointerScript::add(const std::string& option, const char* value)
                                       : option == "--press" ? ScriptStep::Press
                                                             : ScriptStep::Release;
         steps_.push_back({kind, {a, b}, 0, {}});
+    } else if (option == "--key") {
+        ScriptStep step{ScriptStep::Key, {}, 0, {}};
+        if (!parseKeyStroke(value, step.key))
+            return std::fprintf(stderr, "%s: bad key %s\n", program, value), false;
+        steps_.push_back(step);
     } else if (option == "--command") {
         char* end = nullptr;
         const long id = std::strtol(value, &end, 10);
@@ -117,6 +123,10 @@ void PointerScript::run(HWND window) const
             break;
         case ScriptStep::Click:
             pointerClick(window, step.point);
+            pumpMessagesFor(50);
+            break;
+        case ScriptStep::Key:
+            pressKey(window, step.key);
             pumpMessagesFor(50);
             break;
         case ScriptStep::Wait:

@@ -15,6 +15,18 @@ constexpr char kWindowClass[] = "RozeradoStandInBrowser";
 std::vector<UrlRequest> requests;
 std::function<void(const UrlRequest&)> urlListener;
 int allocations = 0;
+std::function<bool(MSG&)> keyboardFilter;
+
+// Hands a message taken from the queue on as a browser's loop does: a
+// keyboard message first to the filter (a container's accelerator
+// translation), then translated (key downs make characters) and dispatched.
+void handleQueued(MSG& msg)
+{
+    if (msg.message >= WM_KEYFIRST && msg.message <= WM_KEYLAST && keyboardFilter && keyboardFilter(msg))
+        return;
+    TranslateMessage(&msg);
+    DispatchMessageA(&msg);
+}
 
 void* memAlloc(uint32_t size)
 {
@@ -250,7 +262,7 @@ NPError InstanceDriver::setNullWindow()
 NPError InstanceDriver::beginStream(uint16_t* streamType)
 {
     stream_ = {};
-    stream_.url = "http://localhost/document.htf";
+    stream_.url = streamUrl.c_str();
     offset_ = 0;
     uint16_t type = NP_NORMAL;
     char mime[] = "application/x-RAVO-VavIrez";
@@ -414,8 +426,7 @@ void pumpMessagesFor(DWORD milliseconds)
                 PostQuitMessage(int(msg.wParam));   // leave it for the main loop
                 return;
             }
-            TranslateMessage(&msg);
-            DispatchMessageA(&msg);
+            handleQueued(msg);
         }
         const DWORD elapsed = GetTickCount() - start;
         if (elapsed >= milliseconds)
@@ -427,10 +438,99 @@ void pumpMessagesFor(DWORD milliseconds)
 void runMessageLoop()
 {
     MSG msg;
-    while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
-        TranslateMessage(&msg);
-        DispatchMessageA(&msg);
+    while (GetMessageA(&msg, nullptr, 0, 0) > 0)
+        handleQueued(msg);
+}
+
+void setKeyboardFilter(std::function<bool(MSG&)> filter)
+{
+    keyboardFilter = std::move(filter);
+}
+
+bool parseKeyStroke(const std::string& text, KeyStroke& key)
+{
+    key = KeyStroke();
+    std::string rest = text;
+    // Modifiers first ("shift+", "ctrl+", "alt+"); what remains is the key,
+    // which may itself be "+".
+    for (;;) {
+        const size_t plus = rest.find('+');
+        if (plus == std::string::npos || plus == 0 || plus + 1 == rest.size())
+            break;
+        std::string modifier = rest.substr(0, plus);
+        std::transform(modifier.begin(), modifier.end(), modifier.begin(), ::tolower);
+        if (modifier == "shift")
+            key.shift = true;
+        else if (modifier == "ctrl")
+            key.ctrl = true;
+        else if (modifier == "alt")
+            key.alt = true;
+        else
+            return false;
+        rest = rest.substr(plus + 1);
     }
+    struct Named {
+        const char* name;
+        UINT key;
+    };
+    static const Named names[] = {
+        {"tab", VK_TAB},       {"enter", VK_RETURN}, {"space", VK_SPACE},   {"escape", VK_ESCAPE},
+        {"left", VK_LEFT},     {"right", VK_RIGHT},  {"up", VK_UP},         {"down", VK_DOWN},
+        {"pageup", VK_PRIOR},  {"pagedown", VK_NEXT}, {"home", VK_HOME},    {"end", VK_END},
+        {"add", VK_ADD},       {"subtract", VK_SUBTRACT},
+    };
+    std::string lower = rest;
+    std::transform(lower.begin(), lower.end(), lower.begin(), ::tolower);
+    for (const Named& n : names)
+        if (lower == n.name) {
+            key.key = n.key;
+            return true;
+        }
+    if (rest.size() != 1)
+        return false;
+    // One character: the key that types it on this keyboard, with Shift if
+    // it needs it.
+    const SHORT scan = VkKeyScanA(rest[0]);
+    if (scan == -1)
+        return false;
+    key.key = UINT(LOBYTE(scan));
+    key.shift = key.shift || (HIBYTE(scan) & 1);
+    key.ctrl = key.ctrl || (HIBYTE(scan) & 2);
+    key.alt = key.alt || (HIBYTE(scan) & 4);
+    return true;
+}
+
+void pressKey(HWND window, const KeyStroke& key)
+{
+    // The key goes where the keyboard focus is, as the system sends it. A
+    // window that nobody has activated yet (no window manager) is given the
+    // focus as activating it would.
+    if (!GetFocus())
+        SetFocus(window);
+    HWND target = GetFocus();
+    if (!target)
+        target = window;
+    BYTE saved[256] = {}, state[256] = {};
+    GetKeyboardState(saved);
+    std::memcpy(state, saved, sizeof state);
+    auto hold = [&state](UINT which, UINT left, bool down) {
+        const BYTE value = down ? 0x80 : 0;
+        state[which] = state[left] = value;
+    };
+    hold(VK_SHIFT, VK_LSHIFT, key.shift);
+    hold(VK_CONTROL, VK_LCONTROL, key.ctrl);
+    hold(VK_MENU, VK_LMENU, key.alt);
+    state[key.key] = 0x80;
+    SetKeyboardState(state);
+    const LPARAM scan = LPARAM(MapVirtualKeyA(key.key, 0)) << 16;
+    const LPARAM context = key.alt ? LPARAM(1) << 29 : 0;
+    PostMessageA(target, key.alt ? WM_SYSKEYDOWN : WM_KEYDOWN, key.key, 1 | scan | context);
+    pumpMessagesFor(0);
+    state[key.key] = 0;
+    SetKeyboardState(state);
+    PostMessageA(target, key.alt ? WM_SYSKEYUP : WM_KEYUP, key.key, 1 | scan | context | (LPARAM(3) << 30));
+    pumpMessagesFor(0);
+    SetKeyboardState(saved);
 }
 
 Canvas::Canvas(int width, int height, COLORREF fill) : width_(width), height_(height)

@@ -86,6 +86,8 @@ public:
 
     NPP npp() { return &npp_; }
     bool alive() const { return alive_; }
+    // The address the streams come from (NPStream::url).
+    std::string streamUrl = "http://localhost/document.htf";
     NPError create();
     NPError destroy();
     // NPP_SetWindow with the window's client size; null passes no window.
@@ -137,6 +139,28 @@ void pointerClick(HWND window, POINT client);
 void pumpMessagesFor(DWORD milliseconds);
 // Handles messages until WM_QUIT (a BrowserWindow closed).
 void runMessageLoop();
+// Both loops offer every keyboard message to this filter before they
+// translate and dispatch it, as a container offers them to its UI-active
+// control (null: none); true means the filter used it.
+void setKeyboardFilter(std::function<bool(MSG&)> filter);
+
+// A key with the modifiers held while it is pressed.
+struct KeyStroke {
+    UINT key = 0;   // virtual-key code
+    bool shift = false;
+    bool ctrl = false;
+    bool alt = false;
+};
+// "tab", "shift+tab", "enter", "space", "escape", "left", "right", "up",
+// "down", "pageup", "pagedown", "home", "end", "add" and "subtract" (the
+// keypad's), or one character ("+", "-", "0", "1", "p"), each with any of
+// "shift+", "ctrl+" and "alt+" in front. False for anything else.
+bool parseKeyStroke(const std::string& text, KeyStroke& key);
+// Presses and releases the key as a user would: the window with the keyboard
+// focus gets the key messages with the modifiers held, through the loop
+// above (so they are filtered and make characters). When no window has the
+// focus, `window` gets it first, as activating it would give it.
+void pressKey(HWND window, const KeyStroke& key);
 
 // A 24-bit bitmap in memory with a device context to draw into.
 class Canvas {

@@ -54,10 +54,12 @@ OleHost::OleHost(int width, int height, const std::string& title)
     if (window_)
         SetWindowLongPtrA(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     browser_.location = page_.c_str();
+    setKeyboardFilter([this](MSG& message) { return translateAccelerator(message); });
 }
 
 OleHost::~OleHost()
 {
+    setKeyboardFilter(nullptr);
     close();
     if (window_) {
         SetWindowLongPtrA(window_, GWLP_USERDATA, 0);
@@ -200,6 +202,26 @@ HRESULT OleHost::drawInto(Canvas& canvas) const
     view->Release();
     GdiFlush();
     return hr;
+}
+
+bool OleHost::translateAccelerator(MSG& message)
+{
+    IOleInPlaceActiveObject* active = site_.activeObject();
+    if (!active)
+        return false;
+    // The control may let go of being active from inside the call.
+    active->AddRef();
+    const HRESULT used = active->TranslateAccelerator(&message);
+    active->Release();
+    if (used == S_OK)
+        return true;
+    // A Tab the control leaves to the page moves the focus on to the page's
+    // next element, here the container's own window.
+    if (message.message == WM_KEYDOWN && message.wParam == VK_TAB && window_) {
+        SetFocus(window_);
+        return true;
+    }
+    return false;
 }
 
 void OleHost::onSize()

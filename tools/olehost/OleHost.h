@@ -51,6 +51,12 @@ public:
     HWND viewerWindow() const;
     // IViewObject::Draw of the content into the whole canvas.
     HRESULT drawInto(Canvas& canvas) const;
+    // As a browser does with every keyboard message before it dispatches
+    // it: offers it to the UI-active control
+    // (IOleInPlaceActiveObject::TranslateAccelerator); true when the control
+    // used it. The host's message loops do this while the host lives. A Tab
+    // the control does not use moves the focus out of it, as a page does.
+    bool translateAccelerator(MSG& message);
 
 private:
     static LRESULT CALLBACK windowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
