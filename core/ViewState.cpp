@@ -236,3 +236,67 @@ int ViewState::hotspotAt(int32_t clientX, int32_t clientY)
     return index_.firstContaining(hotspots_, clientX + h_.position, clientY + v_.position, r.left, r.top,
                                   scaledWidth_, scaledHeight_);
 }
+
+ScrollAxis ViewState::scrollAxis(bool horizontal) const
+{
+    const Bar& bar = horizontal ? h_ : v_;
+    const RectI c = client();
+    ScrollAxis axis;
+    axis.position = bar.position;
+    axis.page = horizontal ? c.width() : c.height();
+    const int32_t scaled = horizontal ? scaledWidth_ : scaledHeight_;
+    if (scaled > axis.page)
+        axis.maximum = std::max(0, bar.range - bar.page);
+    return axis;
+}
+
+void ViewState::scrollFor(ViewAction action)
+{
+    ScrollAxis horizontal = scrollAxis(true), vertical = scrollAxis(false);
+    scrollForAction(action, horizontal, vertical);
+    setPosition(true, horizontal.position);
+    setPosition(false, vertical.position);
+}
+
+bool ViewState::wheel(int32_t delta, bool horizontal, bool tilt, int32_t lines)
+{
+    WheelAccumulator& accumulator = horizontal ? wheelHorizontal_ : wheelVertical_;
+    const ScrollAxis axis = scrollAxis(horizontal);
+    if (!fitted() || axis.maximum <= 0) {
+        accumulator.reset();
+        return false;
+    }
+    const int32_t pixels = accumulator.add(delta, wheelPixelsPerNotch(lines, axis.page));
+    // Turning the wheel away from the user (a negative delta) scrolls down
+    // or right, as does tilting it right.
+    const int64_t by = tilt ? int64_t(pixels) : -int64_t(pixels);
+    setPosition(horizontal, clampScroll(axis, int64_t(axis.position) + by));
+    return true;
+}
+
+bool ViewState::wheelZoom(int32_t delta, int32_t x, int32_t y)
+{
+    if (!fitted())
+        return false;
+    int32_t steps = wheelZoom_.add(delta, 1);
+    double scale = scale_;
+    for (; steps > 0; --steps)
+        scale = zoomInScale(scale, maxScale_);
+    for (; steps < 0; ++steps)
+        scale = zoomOutScale(scale, minScale_);
+    if (scale == scale_)
+        return false;   // at a limit
+    const RectI c = client();
+    x = std::max(0, std::min(c.width(), x));
+    y = std::max(0, std::min(c.height(), y));
+    const RectI before = imageRect();
+    const int32_t hp = h_.position, vp = v_.position;
+    const double oldScale = scale_;
+    zoomTo(scale);
+    const RectI after = imageRect();
+    const int32_t newH = scrollAfterZoom(x, hp, before.left, oldScale, scale_, after.left, scrollAxis(true).maximum);
+    const int32_t newV = scrollAfterZoom(y, vp, before.top, oldScale, scale_, after.top, scrollAxis(false).maximum);
+    setPosition(true, newH);
+    setPosition(false, newV);
+    return true;
+}

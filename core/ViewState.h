@@ -14,6 +14,7 @@
 #include "HotspotIndex.h"
 #include "ViewGeometry.h"
 #include "ViewHotspot.h"
+#include "ViewInput.h"
 
 #include <cstdint>
 #include <memory>
@@ -54,6 +55,20 @@ public:
     bool pan(int32_t dx, int32_t dy);
     // Sets a bar's position as the platform does (clamped).
     void setPosition(bool horizontal, int32_t position);
+
+    // The keyboard and the wheel, as the viewer window takes them (ViewInput):
+    // one axis as keys and the wheel scroll it (as far as a pan drag goes;
+    // nothing where the image fits).
+    ScrollAxis scrollAxis(bool horizontal) const;
+    // A scrolling action of a key (lines, pages, corners).
+    void scrollFor(ViewAction action);
+    // Wheel `delta` (120 a notch) on the vertical or, with Shift or a tilt,
+    // the horizontal axis, `lines` a notch (-1: a page). False when the image
+    // fits that way: the page around the view scrolls instead.
+    bool wheel(int32_t delta, bool horizontal, bool tilt, int32_t lines);
+    // Ctrl+wheel: zoom steps about client point (x, y), the image point
+    // under it kept in place. True when the scale changed.
+    bool wheelZoom(int32_t delta, int32_t x, int32_t y);
 
     bool hasImage() const { return W_ > 0 && H_ > 0; }
     bool fitted() const { return scaledWidth_ != 0; }
@@ -99,6 +114,9 @@ private:
     int32_t scaledHeight_ = 0;
     Bar h_;
     Bar v_;
+    WheelAccumulator wheelHorizontal_;
+    WheelAccumulator wheelVertical_;
+    WheelAccumulator wheelZoom_;
     HotspotIndex::Hotspots hotspots_;
     HotspotIndex index_;
     bool indexed_ = false;   // the index holds every hotspot

@@ -132,6 +132,26 @@ export function navigationRules(c) {
   };
 }
 
+// The viewer's keys and actions, numbered as the core's ViewInput has them.
+export const VIEW_KEY = Object.freeze({
+  Tab: 1, Enter: 2, ' ': 3, Escape: 4, ArrowLeft: 5, ArrowRight: 6, ArrowUp: 7, ArrowDown: 8,
+  PageUp: 9, PageDown: 10, Home: 11, End: 12, p: 13, P: 13,
+});
+export const ACTION = Object.freeze({
+  NONE: 0, CONSUME: 1, NEXT_HOTSPOT: 2, PREVIOUS_HOTSPOT: 3, FOLLOW_HOTSPOT: 4, CLEAR_FOCUS: 5,
+  FIRST_SCROLL: 6, LAST_SCROLL: 15, ZOOM_IN: 16, ZOOM_OUT: 17, FIT_WINDOW: 18, ACTUAL_SIZE: 19, PRINT: 20,
+});
+
+// A browser wheel event as the platform's wheel delta (120 a notch, positive
+// away from the user or, tilted, to the right): { delta, horizontal, tilt }.
+export function platformWheel(event) {
+  const perNotch = event.deltaMode === 1 ? 3 : event.deltaMode === 2 ? 1 : 100;
+  if (event.deltaX !== 0 && event.deltaY === 0 && !event.shiftKey)
+    return { delta: Math.round(event.deltaX / perNotch * 120), horizontal: true, tilt: true };
+  const amount = event.deltaY !== 0 ? event.deltaY : event.deltaX;
+  return { delta: -Math.round(amount / perNotch * 120), horizontal: event.shiftKey, tilt: false };
+}
+
 // A scroll bar's thumb: its offset and length along a track of `track`
 // pixels for a bar of range, page and position (the platform's rules: the
 // position runs from 0 to range - page + 1).
@@ -154,38 +174,6 @@ export function positionAtThumb(range, page, offset, track) {
 
 // The platform's scroll requests.
 export const SCROLL = Object.freeze({ LINE_UP: 0, LINE_DOWN: 1, PAGE_UP: 2, PAGE_DOWN: 3, THUMB: 5 });
-export const LINE_PIXELS = 5;   // one scroll line of the viewer
-
-// Wheel input: a notch is 120 units on the platform, 100 pixels or 3 lines
-// in a browser's wheel event. Three lines of the viewer per notch; small
-// deltas of a high-resolution wheel add up.
-export function wheelNotches(event) {
-  const per = event.deltaMode === 1 ? 3 : event.deltaMode === 2 ? 1 : 100;
-  return { x: event.deltaX / per, y: event.deltaY / per };
-}
-
-export class WheelAccumulator {
-  constructor() { this.rest = 0; }
-  // Whole pixels to scroll for `notches` more (3 lines of 5 pixels a notch).
-  pixels(notches) {
-    this.rest += notches * 3 * LINE_PIXELS;
-    const whole = Math.trunc(this.rest);
-    this.rest -= whole;
-    return whole;
-  }
-}
-
-// Positions that keep image point under (x, y) of the client area where it
-// is after a zoom from `before` to `after` (each { scale, imageLeft,
-// imageTop, h, v }).
-export function positionsKeepingPoint(x, y, before, after) {
-  const ix = (x + before.h - before.imageLeft) / before.scale;
-  const iy = (y + before.v - before.imageTop) / before.scale;
-  return {
-    h: Math.round(ix * after.scale + after.imageLeft - x),
-    v: Math.round(iy * after.scale + after.imageTop - y),
-  };
-}
 
 // The tiles of `size` pixels that cover document rectangle [left, right) x
 // [top, bottom) of a scaled image, clipped to it.

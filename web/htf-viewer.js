@@ -13,10 +13,8 @@
 // cancelable "htf-navigate" (detail: url, frame) before a hotspot is followed.
 import createHtfCore from './htf-core.js';
 import {
-  COMMAND, DEFAULTS, MODE, SCROLL, TOOLBAR, WheelAccumulator, hotspotNavigation, modeAfter, navigationRules,
-  parseFrameColor,
-  parseFrameWidth, positionAtThumb, positionsKeepingPoint, referenceText, thumbGeometry, tilesCovering,
-  wheelNotches,
+  ACTION, COMMAND, DEFAULTS, MODE, SCROLL, TOOLBAR, VIEW_KEY, hotspotNavigation, modeAfter, navigationRules,
+  parseFrameColor, parseFrameWidth, platformWheel, positionAtThumb, referenceText, thumbGeometry, tilesCovering,
 } from './htf-logic.js';
 
 const here = new URL('.', import.meta.url);
@@ -161,7 +159,6 @@ class HtfViewer extends HTMLElement {
     this._keyboard = -1;        // hotspot with the keyboard focus
     this._outlineFrom = 'none'; // which input set the outline last: 'pointer' or 'keyboard'
     this._tipTimer = 0;
-    this._wheel = { x: new WheelAccumulator(), y: new WheelAccumulator() };
     this._drag = null;
     this._printed = 0;
     this._bindInput();
@@ -896,83 +893,74 @@ class HtfViewer extends HTMLElement {
     if (h !== s.h.position || v !== s.v.position) this._setPositions(h, v);
   }
 
+  // Keys act as in the viewer window (the core's ViewInput decides), except
+  // Tab: the browser moves the focus through the hotspot links and then on
+  // out of the element, rather than round within it.
   _key(event) {
     if (!this._doc) return;
+    const c = this._core;
     const onLink = event.target?.dataset?.index !== undefined && event.composedPath()[0] !== this._view;
     const index = onLink ? Number(event.target.dataset.index) : -1;
-    switch (event.key) {
-      case 'Enter':
-      case ' ':
-        if (index >= 0) {
-          event.preventDefault();
-          this._navigate(index);
-        }
+    const s = this._state();
+    const state = [1, this._doc.hotspots.length, index >= 0 ? 1 : 0, this._drag ? 1 : 0,
+      s.scaledWidth > s.clientWidth ? 1 : 0, s.scaledHeight > s.clientHeight ? 1 : 0];
+    const mods = [event.shiftKey ? 1 : 0, event.ctrlKey ? 1 : 0, event.altKey ? 1 : 0];
+    let action = ACTION.NONE;
+    if (VIEW_KEY[event.key] !== undefined)
+      action = c._htf_key_action(VIEW_KEY[event.key], ...mods, event.repeat ? 1 : 0, ...state);
+    if (action === ACTION.NONE && [...event.key].length === 1)
+      action = c._htf_char_action(event.key.codePointAt(0), ...mods, ...state);
+    switch (action) {
+      case ACTION.NONE:
+      case ACTION.NEXT_HOTSPOT:
+      case ACTION.PREVIOUS_HOTSPOT:
         return;
-      case 'Escape':
+      case ACTION.CONSUME:
+        break;
+      case ACTION.FOLLOW_HOTSPOT:
+        if (index >= 0) this._navigate(index);
+        break;
+      case ACTION.CLEAR_FOCUS:
         if (this._drag) this._endDrag();
         if (index >= 0) this._view.focus({ preventScroll: true });
         this._keyboard = -1;
         this._hideTip();
         this._paint();
-        event.preventDefault();
-        return;
-      case 'ArrowLeft': this._scroll(true, SCROLL.LINE_UP); break;
-      case 'ArrowRight': this._scroll(true, SCROLL.LINE_DOWN); break;
-      case 'ArrowUp': this._scroll(false, SCROLL.LINE_UP); break;
-      case 'ArrowDown': this._scroll(false, SCROLL.LINE_DOWN); break;
-      case 'PageUp': this._scroll(event.shiftKey, SCROLL.PAGE_UP); break;
-      case 'PageDown': this._scroll(event.shiftKey, SCROLL.PAGE_DOWN); break;
-      case 'Home': this._setPositions(0, 0); this._afterScroll(); break;
-      case 'End': this._setPositions(1 << 30, 1 << 30); this._afterScroll(); break;
-      case '+': this.command(COMMAND.ZOOM_IN); break;
-      case '-': this.command(COMMAND.ZOOM_OUT); break;
-      case '0': this.command(COMMAND.FIT_WINDOW); break;
-      case '1': this.command(COMMAND.ACTUAL_SIZE); break;
-      case 'p':
-      case 'P':
-        if (!event.ctrlKey) return;
-        this.command(COMMAND.PRINT);
         break;
+      case ACTION.ZOOM_IN: this.command(COMMAND.ZOOM_IN); break;
+      case ACTION.ZOOM_OUT: this.command(COMMAND.ZOOM_OUT); break;
+      case ACTION.FIT_WINDOW: this.command(COMMAND.FIT_WINDOW); break;
+      case ACTION.ACTUAL_SIZE: this.command(COMMAND.ACTUAL_SIZE); break;
+      case ACTION.PRINT: this.command(COMMAND.PRINT); break;
       default:
-        return;
+        if (action >= ACTION.FIRST_SCROLL && action <= ACTION.LAST_SCROLL) {
+          c._htf_view_scroll_for(this._viewState, action);
+          this._afterScroll();
+        }
+        break;
     }
     event.preventDefault();
   }
 
   // --- Wheel ---
 
+  // The wheel as in the viewer window: three lines a notch, Shift or a tilt
+  // sideways, Ctrl zooms about the pointer; where the image fits that way
+  // the page around the element scrolls instead.
   _wheelInput(event) {
     if (!this._doc) return;
-    const notches = wheelNotches(event);
+    const { delta, horizontal, tilt } = platformWheel(event);
+    if (!delta) return;
     if (event.ctrlKey) {
-      // Zoom one step per notch, keeping the point under the pointer.
       event.preventDefault();
-      const steps = Math.round(notches.y) || Math.sign(notches.y);
-      if (!steps) return;
+      if (this._drag) return;
       const p = this._clientPoint(event);
-      for (let i = 0; i < Math.abs(steps); ++i) {
-        const s = this._state();
-        const before = { scale: this._core._htf_view_scale(this._viewState), imageLeft: s.imageLeft, imageTop: s.imageTop, h: s.h.position, v: s.v.position };
-        if (!this._core._htf_view_command(this._viewState, steps < 0 ? COMMAND.ZOOM_IN : COMMAND.ZOOM_OUT)) break;
-        const t = this._state();
-        const after = { scale: this._core._htf_view_scale(this._viewState), imageLeft: t.imageLeft, imageTop: t.imageTop };
-        const kept = positionsKeepingPoint(p.x, p.y, before, after);
-        this._setPositions(kept.h, kept.v);
-      }
-      this._paint();
+      if (this._core._htf_view_wheel_zoom(this._viewState, delta, p.x, p.y)) this._afterScroll();
       return;
     }
-    const s = this._state();
-    const horizontal = event.shiftKey || (notches.x !== 0 && notches.y === 0);
-    const bar = horizontal ? s.h : s.v;
-    // Nothing to scroll this way: the page around the viewer scrolls.
-    if (!bar.shown) return;
+    if (!this._core._htf_view_wheel(this._viewState, delta, horizontal ? 1 : 0, tilt ? 1 : 0, 3)) return;
     event.preventDefault();
-    const amount = horizontal ? (event.shiftKey ? notches.y || notches.x : notches.x) : notches.y;
-    const pixels = this._wheel[horizontal ? 'x' : 'y'].pixels(amount);
-    if (!pixels) return;
-    this._setPositions(horizontal ? bar.position + pixels : null, horizontal ? null : bar.position + pixels);
-    this._afterScroll();
+    if (!this._drag) this._afterScroll();
   }
 }
 

@@ -125,3 +125,38 @@ TEST(ViewState, NoImageAndNoRoomDoNothing)
 }
 
 } // namespace
+
+namespace {
+
+// Keys and the wheel scroll as far as a pan drag goes, and only where the
+// image does not fit; Ctrl+wheel zooms about the pointer.
+TEST(ViewState, KeysAndWheelScrollAsTheViewerWindowDoes)
+{
+    ViewState view(17);
+    view.setViewport(600, 400);
+    view.setImage(1000, 2000);
+    view.ensureFitted();
+    EXPECT_FALSE(view.wheel(-120, false, false, 3));   // all of it visible: the page's wheel
+    view.command(ID_ACTUAL_SIZE);
+    EXPECT_TRUE(view.wheel(-120, false, false, 3));
+    EXPECT_EQ(view.verticalBar().position, 15);
+    EXPECT_TRUE(view.wheel(-40, false, false, 3));      // a third of a notch: 5 pixels
+    EXPECT_EQ(view.verticalBar().position, 20);
+    EXPECT_TRUE(view.wheel(-120, true, false, 3));      // Shift: sideways
+    EXPECT_EQ(view.horizontalBar().position, 15);
+    view.scrollFor(ViewAction::BottomRight);
+    EXPECT_EQ(view.horizontalBar().position, 1000 - 600);
+    EXPECT_EQ(view.verticalBar().position, 2000 - 400);
+    view.scrollFor(ViewAction::TopLeft);
+    view.scrollFor(ViewAction::LineDown);
+    EXPECT_EQ(view.verticalBar().position, kScrollLine);
+    view.setPosition(false, 15);
+    view.setPosition(true, 0);
+    EXPECT_TRUE(view.wheelZoom(120, 300, 200));
+    EXPECT_NEAR(view.scale(), 1.05, 1e-9);
+    // Image point (300, 215) stays under the pointer: at 1.05 it is at (315, 225.75).
+    EXPECT_EQ(view.horizontalBar().position, 15);
+    EXPECT_EQ(view.verticalBar().position, 26);
+}
+
+} // namespace

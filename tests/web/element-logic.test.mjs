@@ -7,8 +7,8 @@ import test from 'node:test';
 import { fileURLToPath } from 'node:url';
 
 import {
-  COMMAND, MODE, TOOLBAR, WheelAccumulator, hotspotNavigation, modeAfter, navigationRules, parseFrameColor,
-  parseFrameWidth, positionAtThumb, positionsKeepingPoint, thumbGeometry, tilesCovering, wheelNotches,
+  COMMAND, MODE, TOOLBAR, hotspotNavigation, modeAfter, navigationRules, parseFrameColor, parseFrameWidth,
+  platformWheel, positionAtThumb, thumbGeometry, tilesCovering,
 } from '../../web/htf-logic.js';
 
 const root = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '..', '..');
@@ -55,24 +55,16 @@ test('scroll bar thumbs map positions and back over the whole range', () => {
   }
 });
 
-test('the wheel scrolls three lines a notch and adds up small deltas', () => {
-  assert.deepEqual(wheelNotches({ deltaMode: 0, deltaX: 0, deltaY: 100 }), { x: 0, y: 1 });
-  assert.deepEqual(wheelNotches({ deltaMode: 1, deltaX: 3, deltaY: -6 }), { x: 1, y: -2 });
-  const wheel = new WheelAccumulator();
-  assert.equal(wheel.pixels(1), 15);
-  const small = [0.1, 0.1, 0.1, 0.1, 0.1, 0.1, 0.1].map((n) => wheel.pixels(n));
-  assert.equal(small.reduce((a, b) => a + b, 0), 10);   // 7 x 1.5 = 10.5: whole pixels only
-  assert.equal(wheel.pixels(-1), -14);   // the half pixel left over counts
-});
-
-test('a zoom keeps the image point under the pointer', () => {
-  const kept = positionsKeepingPoint(300, 200, { scale: 1, imageLeft: 0, imageTop: 0, h: 0, v: 15 },
-    { scale: 1.05, imageLeft: 0, imageTop: 0 });
-  assert.deepEqual(kept, { h: 15, v: 26 });
-  // A centred image (image rectangle away from the client's corner).
-  const centred = positionsKeepingPoint(250, 100, { scale: 0.5, imageLeft: 100, imageTop: 0, h: 0, v: 0 },
-    { scale: 0.55, imageLeft: 90, imageTop: 0 });
-  assert.deepEqual(centred, { h: 5, v: 10 });
+test('browser wheel events become the platform\'s wheel deltas', () => {
+  const cases = [
+    [{ deltaMode: 0, deltaX: 0, deltaY: 100, shiftKey: false }, { delta: -120, horizontal: false, tilt: false }],
+    [{ deltaMode: 0, deltaX: 0, deltaY: -50, shiftKey: false }, { delta: 60, horizontal: false, tilt: false }],
+    [{ deltaMode: 1, deltaX: 0, deltaY: 3, shiftKey: false }, { delta: -120, horizontal: false, tilt: false }],
+    [{ deltaMode: 0, deltaX: 0, deltaY: 100, shiftKey: true }, { delta: -120, horizontal: true, tilt: false }],
+    [{ deltaMode: 0, deltaX: 100, deltaY: 0, shiftKey: true }, { delta: -120, horizontal: true, tilt: false }],
+    [{ deltaMode: 0, deltaX: 100, deltaY: 0, shiftKey: false }, { delta: 120, horizontal: true, tilt: true }],
+  ];
+  for (const [event, expected] of cases) assert.deepEqual(platformWheel(event), expected, JSON.stringify(event));
 });
 
 test('tiles cover exactly the visible part of the scaled image', () => {

@@ -230,6 +230,45 @@ EMSCRIPTEN_KEEPALIVE int htf_view_hotspot_rect(const ViewState* v, int index, in
 }
 EMSCRIPTEN_KEEPALIVE int htf_view_hotspot_at(ViewState* v, int32_t x, int32_t y) { return v->hotspotAt(x, y); }
 
+// --- Keys and the wheel, as the viewer window takes them ---
+
+namespace {
+ViewInputState inputState(int hasImage, int hotspots, int keyFocus, int dragging, int scrollsH, int scrollsV)
+{
+    ViewInputState state;
+    state.hasImage = hasImage != 0;
+    state.hotspotCount = hotspots;
+    state.hasKeyFocus = keyFocus != 0;
+    state.dragging = dragging != 0;
+    state.scrollsHorizontally = scrollsH != 0;
+    state.scrollsVertically = scrollsV != 0;
+    return state;
+}
+} // namespace
+
+// The action of a key (ViewKey numbering) and of a typed character.
+EMSCRIPTEN_KEEPALIVE int htf_key_action(int key, int shift, int ctrl, int alt, int repeat, int hasImage, int hotspots,
+                                        int keyFocus, int dragging, int scrollsH, int scrollsV)
+{
+    return int(actionForKey(ViewKey(key), KeyModifiers{shift != 0, ctrl != 0, alt != 0}, repeat != 0,
+                            inputState(hasImage, hotspots, keyFocus, dragging, scrollsH, scrollsV)));
+}
+EMSCRIPTEN_KEEPALIVE int htf_char_action(uint32_t character, int shift, int ctrl, int alt, int hasImage, int hotspots,
+                                         int keyFocus, int dragging, int scrollsH, int scrollsV)
+{
+    return int(actionForCharacter(char32_t(character), KeyModifiers{shift != 0, ctrl != 0, alt != 0},
+                                  inputState(hasImage, hotspots, keyFocus, dragging, scrollsH, scrollsV)));
+}
+EMSCRIPTEN_KEEPALIVE void htf_view_scroll_for(ViewState* v, int action) { v->scrollFor(ViewAction(action)); }
+EMSCRIPTEN_KEEPALIVE int htf_view_wheel(ViewState* v, int32_t delta, int horizontal, int tilt, int32_t lines)
+{
+    return v->wheel(delta, horizontal != 0, tilt != 0, lines);
+}
+EMSCRIPTEN_KEEPALIVE int htf_view_wheel_zoom(ViewState* v, int32_t delta, int32_t x, int32_t y)
+{
+    return v->wheelZoom(delta, x, y);
+}
+
 // --- Navigation: the module's composition and refusals ---
 
 // The URL template with every "#HSREF#" replaced by the reference (both
