@@ -142,12 +142,23 @@ HRESULT STDMETHODCALLTYPE RAVOVavIrezCtrl::put_src(BSTR value)
     SysFreeString(source_);
     source_ = value ? SysAllocStringLen(value, SysStringLen(value)) : SysAllocString(L"");
 
+    awaitingSite_ = false;
     std::wstring address;
-    const bool allowed = sourceAddress(address);
+    const Source source = sourceAddress(address);
+    if (generation != sourceGeneration_)
+        return S_OK;   // resolving asked the page, and the page set another src meanwhile
     // The previous document goes whether or not the new one arrives.
     deleteDownload();
+    if (source == Source::AwaitSite) {
+        // Hosts that hand over the page's parameters before the client site
+        // (one that loads the module without its registration, whose status
+        // bits ask for the site first): the download waits for the page.
+        awaitingSite_ = true;
+        downloadPath_.clear();
+        return S_OK;
+    }
     Download outcome = Download::Refused;
-    if (allowed) {
+    if (source == Source::Load) {
         // The wide address as it was checked: nothing is narrowed on the way.
         IStream* stream = nullptr;
         const HRESULT opened = URLOpenBlockingStreamW(static_cast<IRAVOVavIrezCtrl*>(this), address.c_str(),
@@ -176,22 +187,28 @@ HRESULT STDMETHODCALLTYPE RAVOVavIrezCtrl::put_src(BSTR value)
     return S_OK;
 }
 
-bool RAVOVavIrezCtrl::sourceAddress(std::wstring& address)
+RAVOVavIrezCtrl::Source RAVOVavIrezCtrl::sourceAddress(std::wstring& address)
 {
     address.assign(source_ ? source_ : L"", SysStringLen(source_));
     const std::u16string text(reinterpret_cast<const char16_t*>(address.data()), address.size());
     // A NUL would end the address early for some readers of it and not for
     // others.
     if (hasNulCharacter(text))
-        return false;
+        return Source::Refuse;
     const bool untrusted = untrustedData();
     AddressKind kind = classifyAddress(text);
+    // What the page is decides: a relative src is resolved against it, and
+    // an untrusted page may load local files only when it is one itself.
+    const bool needsPage = (kind == AddressKind::Relative && !address.empty()) ||
+                           (untrusted && kind == AddressKind::LocalFile);
+    if (needsPage && !clientSite())
+        return Source::AwaitSite;
     if (kind == AddressKind::Relative && !address.empty()) {
         std::wstring resolved;
         if (resolveAgainstPage(clientSite(), address, resolved)) {
             const std::u16string resolvedText(reinterpret_cast<const char16_t*>(resolved.data()), resolved.size());
             if (hasNulCharacter(resolvedText))
-                return false;
+                return Source::Refuse;
             address = resolved;
             kind = classifyAddress(resolvedText);
         }
@@ -202,7 +219,7 @@ bool RAVOVavIrezCtrl::sourceAddress(std::wstring& address)
         pageIsLocalFile = classifyAddress(std::u16string(reinterpret_cast<const char16_t*>(page.data()),
                                                          page.size())) == AddressKind::LocalFile;
     }
-    return maySourceLoad(kind, untrusted, pageIsLocalFile);
+    return maySourceLoad(kind, untrusted, pageIsLocalFile) ? Source::Load : Source::Refuse;
 }
 
 RAVOVavIrezCtrl::Download RAVOVavIrezCtrl::saveDownload(IStream* stream)
@@ -300,8 +317,18 @@ void RAVOVavIrezCtrl::onClientSiteChanged(IOleClientSite* site)
 {
     // The container navigates through the control's site: without one (the
     // page let go of the control) it holds none either.
-    if (!site)
+    if (!site) {
         container_.setClientSite(nullptr);
+        return;
+    }
+    if (awaitingSite_) {
+        // A relative src that came before the site: now there is a page.
+        BSTR source = SysAllocStringLen(source_, SysStringLen(source_));
+        if (source) {
+            put_src(source);
+            SysFreeString(source);
+        }
+    }
 }
 
 bool RAVOVavIrezCtrl::translateKey(const MSG& message)

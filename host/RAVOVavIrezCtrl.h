@@ -57,9 +57,11 @@ private:
     ~RAVOVavIrezCtrl() override;
 
     enum class Download { Saved, NotOpened, Refused };
-    // The address that `src` leads to, resolved against the page, if this
-    // control may load it there; false when it may not.
-    bool sourceAddress(std::wstring& address);
+    enum class Source { Load, Refuse, AwaitSite };
+    // The address that `src` leads to, resolved against the page, and
+    // whether this control may load it there. A relative src before the
+    // client site waits for the site.
+    Source sourceAddress(std::wstring& address);
     // Copies the opened download stream into a new download file.
     Download saveDownload(IStream* stream);
     // Shows the download (keepView: read again, keeping zoom and scroll).
@@ -71,6 +73,7 @@ private:
     BSTR source_ = nullptr;        // null until src is first set
     std::string downloadPath_;     // empty until the first successful download
     bool ownsDownload_ = false;    // the file at downloadPath_ is this control's and not yet deleted
+    bool awaitingSite_ = false;    // src is relative and came before the client site
     bool renderRequest_ = false;   // a host asked to draw into its own device context
     uint32_t sourceGeneration_ = 0; // counts the src values set, to notice one set during a download
 };

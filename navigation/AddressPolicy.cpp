@@ -62,12 +62,12 @@ size_t segmentEnd(const Text& text, size_t from)
     return from;
 }
 
-// A drive: a letter, then ":" (or "|", as file: URLs may write it).
+// A drive: a letter, then ":" (in file: URLs also "|", as they may write it).
 template <class Text>
-bool driveAt(const Text& text, size_t from)
+bool driveAt(const Text& text, size_t from, bool inFileUrl = false)
 {
     return from + 1 < text.size() && isLetter(unitAt(text, from)) &&
-           (unitAt(text, from + 1) == ':' || unitAt(text, from + 1) == '|');
+           (unitAt(text, from + 1) == ':' || (inFileUrl && unitAt(text, from + 1) == '|'));
 }
 
 // A file name the platform takes for a device wherever it stands: CON, PRN,
@@ -107,7 +107,7 @@ bool hasDeviceNameFrom(const Text& text, size_t from)
 
 // A path as the platform reads it, from `from` on.
 template <class Text>
-AddressKind classifyPath(const Text& text, size_t from)
+AddressKind classifyPath(const Text& text, size_t from, bool inFileUrl = false)
 {
     const size_t separators = separatorsAt(text, from);
     if (separators >= 2) {
@@ -121,7 +121,7 @@ AddressKind classifyPath(const Text& text, size_t from)
     if (separators == 1 && from + 3 < text.size() && unitAt(text, from + 1) == '?' &&
         unitAt(text, from + 2) == '?' && isSeparator(unitAt(text, from + 3)))
         return AddressKind::Device;   // "\??\": the object manager's own names
-    if (driveAt(text, from))
+    if (driveAt(text, from, inFileUrl))
         return hasDeviceNameFrom(text, from + 2) ? AddressKind::Device : AddressKind::LocalFile;
     return hasDeviceNameFrom(text, from) ? AddressKind::Device : AddressKind::Relative;
 }
@@ -166,16 +166,16 @@ AddressKind classifyFileUrl(const Text& text, size_t from)
         const size_t end = segmentEnd(rest, 2);
         if (equalsIgnoringCase(rest, 2, end - 2, "localhost")) {
             const size_t path = end + separatorsAt(rest, end);
-            kind = driveAt(rest, path) ? classifyPath(rest, path) : AddressKind::OtherScheme;
-        } else if (end - 2 == 2 && driveAt(rest, 2)) {
-            kind = classifyPath(rest, 2);
+            kind = driveAt(rest, path, true) ? classifyPath(rest, path, true) : AddressKind::OtherScheme;
+        } else if (end - 2 == 2 && driveAt(rest, 2, true)) {
+            kind = classifyPath(rest, 2, true);
         } else {
-            kind = classifyPath(rest, 0);
+            kind = classifyPath(rest, 0, true);
         }
     } else if (separators >= 4) {
-        kind = classifyPath(rest, separators - 2);   // file:////server/share
-    } else if (driveAt(rest, separators)) {
-        kind = classifyPath(rest, separators);      // file:C:/, file:/C:/, file:///C:/
+        kind = classifyPath(rest, separators - 2, true);   // file:////server/share
+    } else if (driveAt(rest, separators, true)) {
+        kind = classifyPath(rest, separators, true);   // file:C:/, file:/C:/, file:///C:/
     }
     if (kind == AddressKind::Relative)
         kind = AddressKind::OtherScheme;

@@ -3,6 +3,7 @@
 #include "HotspotList.h"
 #include "HotspotRecord.h"
 #include "HtfDocument.h"
+#include "ImportHook.h"
 #include "TempDir.h"
 #include "TiffFixture.h"
 
@@ -492,6 +493,81 @@ TEST_F(HtfDocumentTest, TakenTemporaryNameMovesTheCounterOn)
     std::snprintf(name, sizeof name, "%ld1.tmp", long(reinterpret_cast<intptr_t>(&document)));
     EXPECT_FALSE(fileExists(tempDirectory() + name));
     DeleteFileA(leftover.c_str());
+}
+
+// Another process takes the hotspot bytes' first name after the reader
+// found it free (whether it looked first or created at once): that file is
+// left alone and the bytes go under the next name.
+std::string racedName;
+bool raced = false;
+void takeRacedName(const char* path)
+{
+    if (!raced && racedName == path) {
+        raced = true;
+        writeWholeFile(racedName, "theirs", 6);
+    }
+}
+void takeBeforeCreate(const char* path, DWORD) { takeRacedName(path); }
+
+TEST_F(HtfDocumentTest, NameTakenBetweenLookAndCreateIsLeftAlone)
+{
+    ScopedFile source(uniqueTempPath(".htf"));
+    TiffFixture f = grey(1, 1, 8, {0});
+    f.withHotspotTag = true;
+    f.hotspotBytes = hotspotStreamBytes({{"A", u"a", 0, 0, 1, 1}});
+    ASSERT_TRUE(writeTiffFixture(source.path(), f));
+
+    HtfDocument document;
+    racedName = tempDirectory() + std::to_string(reinterpret_cast<intptr_t>(&document)) + "0.tmp";
+    raced = false;
+    ScopedFile theirs(racedName);
+    {
+        // GetFileAttributesA is called through the hook's own pointer, so
+        // the hook below reaches the platform and not itself.
+        static void* platformLook = nullptr;
+        struct Look {
+            static DWORD WINAPI call(LPCSTR path)
+            {
+                const DWORD attributes = reinterpret_cast<DWORD(WINAPI*)(LPCSTR)>(platformLook)(path);
+                if (attributes == INVALID_FILE_ATTRIBUTES && path)
+                    takeRacedName(path);
+                return attributes;
+            }
+        };
+        ImportHook look(GetModuleHandleA(nullptr), "kernel32.dll", "GetFileAttributesA",
+                        reinterpret_cast<void*>(&Look::call));
+        platformLook = look.original();
+        CreateFileSpy create(GetModuleHandleA(nullptr), &takeBeforeCreate);
+        ASSERT_TRUE(look.installed() && create.installed());
+        DibOwner image(document.open(source.c_str()));
+        std::unique_ptr<HotspotList> list(document.takeHotspots());
+        ASSERT_NE(list, nullptr);
+        EXPECT_EQ(list->count(), 1u);
+    }
+    EXPECT_TRUE(raced);
+    const std::vector<unsigned char> kept = readWholeFile(theirs.path());
+    EXPECT_EQ(std::string(kept.begin(), kept.end()), "theirs");
+}
+
+// Without a temporary directory the hotspot bytes have nowhere to go: the
+// image comes without hotspots, and nothing lands in the current directory.
+TEST_F(HtfDocumentTest, WithoutATemporaryDirectoryNothingIsWritten)
+{
+    ScopedFile source(uniqueTempPath(".htf"));
+    TiffFixture f = grey(1, 1, 8, {0});
+    f.withHotspotTag = true;
+    f.hotspotBytes = hotspotStreamBytes({{"A", u"a", 0, 0, 1, 1}});
+    ASSERT_TRUE(writeTiffFixture(source.path(), f));
+    ScratchCurrentDirectory current;
+    {
+        TempDirectoryOverride none(unreportableTempDirectory());
+        HtfDocument document;
+        DibOwner image(document.open(source.c_str()));
+        EXPECT_NE(image.dib, nullptr);
+        std::unique_ptr<HotspotList> list(document.takeHotspots());
+        EXPECT_EQ(list, nullptr);
+    }
+    EXPECT_TRUE(listDirectory(current.path()).empty());
 }
 
 // --- What the user sees of failures -------------------------------------

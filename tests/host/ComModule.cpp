@@ -1,5 +1,7 @@
 #include "ComModule.h"
 
+#include <urlmon.h>
+
 #include "TempDir.h"
 #include "rozerado_h.h"
 
@@ -170,4 +172,73 @@ TiffFixture twoColourFixture(uint32_t width, uint32_t height, unsigned left, uns
         fixture.pixels[i + 2] = uint8_t(colour);
     }
     return fixture;
+}
+
+std::string unixPath(const std::string& path)
+{
+    using ToUnix = char*(CDECL*)(LPCWSTR);
+    auto toUnix = reinterpret_cast<ToUnix>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+    const std::wstring wide(path.begin(), path.end());
+    char* name = toUnix ? toUnix(wide.c_str()) : nullptr;
+    if (!name)
+        return std::string();
+    std::string result = name;
+    HeapFree(GetProcessHeap(), 0, name);
+    return result;
+}
+
+namespace {
+// The whole body behind a URL, or false when it cannot be opened.
+bool fetch(const std::wstring& url, std::string& body)
+{
+    IStream* stream = nullptr;
+    if (FAILED(URLOpenBlockingStreamW(nullptr, url.c_str(), &stream, 0, nullptr)) || !stream)
+        return false;
+    body.clear();
+    char buffer[4096];
+    ULONG got = 0;
+    while (SUCCEEDED(stream->Read(buffer, sizeof buffer, &got)) && got > 0)
+        body.append(buffer, got);
+    stream->Release();
+    return true;
+}
+} // namespace
+
+std::wstring startWebServer(const std::string& directory, int seconds)
+{
+    static int servers = 0;
+    const int call = servers++;
+    const std::string unixDirectory = unixPath(directory);
+    if (unixDirectory.empty())
+        return std::wstring();
+    // A file only this server has: an answer without it is someone else's server.
+    const std::string marker = "rzserved" + std::to_string(GetCurrentProcessId()) + "_" + std::to_string(call) + ".txt";
+    const std::string token = marker + std::to_string(GetTickCount());
+    const std::string markerPath = directory + "\\" + marker;
+    if (!writeWholeFile(markerPath, token.data(), token.size()))
+        return std::wstring();
+    std::wstring found;
+    for (int attempt = 0; attempt < 5 && found.empty(); ++attempt) {
+        const int port = 20000 + int((GetCurrentProcessId() * 31 + DWORD(call) * 7919 + DWORD(attempt) * 104729) % 40000);
+        const std::wstring base = L"http://127.0.0.1:" + std::to_wstring(port) + L"/";
+        // Detached from this program's standard handles, so that whoever
+        // reads the test's output is not kept waiting for the server.
+        const std::string server = "exec /usr/bin/timeout " + std::to_string(seconds) +
+                                   " /usr/bin/python3 -m http.server " + std::to_string(port) +
+                                   " --bind 127.0.0.1 --directory '" + unixDirectory + "' </dev/null >/dev/null 2>&1";
+        if (runProgram(L"start.exe /unix /bin/sh -c \"" + std::wstring(server.begin(), server.end()) + L"\"") != 0)
+            break;
+        for (int i = 0; i < 100; ++i) {
+            std::string body;
+            if (fetch(base + std::wstring(marker.begin(), marker.end()), body)) {
+                if (body == token)
+                    found = base;
+                break;   // up, ours or not
+            }
+            Sleep(100);
+        }
+    }
+    DeleteFileA(markerPath.c_str());
+    return found;
 }

@@ -49,3 +49,11 @@ std::wstring toFileUrl(const std::string& path);
 // An 8-bit RGB document without hotspots: the left half of each row `left`,
 // the right half `right` (0xRRGGBB).
 TiffFixture twoColourFixture(uint32_t width, uint32_t height, unsigned left, unsigned right);
+
+// The Unix path of a Windows path (Wine's kernel32 export), for programs
+// of the machine itself; empty when there is none.
+std::string unixPath(const std::string& path);
+// A web server on 127.0.0.1 (python3 -m http.server) serving `directory`
+// for `seconds`, on a port that this call's server alone answers: its base
+// URL "http://127.0.0.1:PORT/", or empty when none came up.
+std::wstring startWebServer(const std::string& directory, int seconds = 30);

@@ -271,22 +271,6 @@ TEST_F(ControlHosting, FiftyControlsLeaveNothingBehind)
     EXPECT_EQ(com.canUnloadNow(), S_OK);
 }
 
-// The Unix path of a Windows path (Wine's kernel32 export), for programs
-// of the machine itself.
-std::string unixPath(const std::string& path)
-{
-    using ToUnix = char*(CDECL*)(LPCWSTR);
-    auto toUnix = reinterpret_cast<ToUnix>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
-    const std::wstring wide(path.begin(), path.end());
-    char* name = toUnix ? toUnix(wide.c_str()) : nullptr;
-    if (!name)
-        return std::string();
-    std::string result = name;
-    HeapFree(GetProcessHeap(), 0, name);
-    return result;
-}
-
 TEST_F(ControlHosting, DownloadsOverHttpAndAnErrorPageEmptiesTheViewer)
 {
     // A local web server for 20 seconds, serving a fresh directory.
@@ -294,25 +278,8 @@ TEST_F(ControlHosting, DownloadsOverHttpAndAnErrorPageEmptiesTheViewer)
     CreateDirectoryA(directory.c_str(), nullptr);
     const std::string served = directory + "\\plan.htf";
     ASSERT_TRUE(CopyFileA(red->path().c_str(), served.c_str(), FALSE));
-    const std::string unixDirectory = unixPath(directory);
-    ASSERT_FALSE(unixDirectory.empty());
-    const int port = 20000 + int(GetCurrentProcessId() % 20000);
-    const std::wstring base = L"http://127.0.0.1:" + std::to_wstring(port) + L"/";
-    // Detached from this program's standard handles, so that whoever reads
-    // the test's output is not kept waiting for the server.
-    const std::string server = "exec /usr/bin/timeout 20 /usr/bin/python3 -m http.server " + std::to_string(port) +
-                               " --bind 127.0.0.1 --directory '" + unixDirectory + "' </dev/null >/dev/null 2>&1";
-    ASSERT_EQ(runProgram(L"start.exe /unix /bin/sh -c \"" + std::wstring(server.begin(), server.end()) + L"\""), 0);
-    bool up = false;
-    for (int i = 0; i < 100 && !up; ++i) {
-        IStream* probe = nullptr;
-        up = SUCCEEDED(URLOpenBlockingStreamW(nullptr, (base + L"plan.htf").c_str(), &probe, 0, nullptr)) && probe;
-        if (probe)
-            probe->Release();
-        if (!up)
-            Sleep(100);
-    }
-    ASSERT_TRUE(up) << "no web server on port " << port;
+    const std::wstring base = startWebServer(directory);
+    ASSERT_FALSE(base.empty()) << "no web server";
 
     Hosted hosted = create();
     hosted.putSrc(base + L"plan.htf");

@@ -281,8 +281,9 @@ TEST(PluginTornDown, DuringEveryModalLoopAndCallOut)
                 TestHostWindow other(300, 240);
                 ASSERT_EQ(s.instance.create(), NPERR_NO_ERROR);
                 const bool windowFirst = point != PluginPoint::ReaderBoxAtSetWindow;
-                if (windowFirst)
+                if (windowFirst) {
                     ASSERT_EQ(s.instance.setWindow(s.host()), NPERR_NO_ERROR);
+                }
                 if (point != PluginPoint::ReaderBoxAtStreamEnd && point != PluginPoint::ReaderBoxAtSetWindow) {
                     DialogWatcher quiet;
                     ASSERT_EQ(s.instance.stream(good), NPERR_NO_ERROR);
@@ -334,12 +335,14 @@ TEST(PluginTornDown, DuringEveryModalLoopAndCallOut)
                     pumpMessages();
                     ran = inside.ran();
                     // Nothing is asked of a browser whose plug-in is gone.
-                    if (point == PluginPoint::DebugBoxOnClick)
+                    if (point == PluginPoint::DebugBoxOnClick) {
                         EXPECT_EQ(PluginModule::urlRequests().size(), action == PluginAction::NewDocument ? 1u : 0u);
+                    }
                 }
                 EXPECT_TRUE(ran);
-                if (printsAt(point))
+                if (printsAt(point)) {
                     EXPECT_EQ(printJobs().calls(), jobsBefore) << "printed for a viewer that was gone";
+                }
                 if (action == PluginAction::Destroy) {
                     EXPECT_EQ(PluginModule::liveAllocations(), allocationsBefore) << "instance not freed";
                     EXPECT_EQ(viewIn(s.host()), nullptr);
@@ -542,14 +545,16 @@ TEST_F(ControlTornDown, DuringEveryModalLoopAndCallOut)
                     }
                     pumpMessages();
                     ran = inside.ran();
-                    if (point == ControlPoint::DebugBoxOnClick)
+                    if (point == ControlPoint::DebugBoxOnClick) {
                         EXPECT_EQ(host.browser().navigations.size(), action == ControlAction::NewDocument ? 1u : 0u)
                             << "navigated for a control that was gone";
+                    }
                 }
             }
             EXPECT_TRUE(ran);
-            if (point == ControlPoint::PrintDialogFromToolbar)
+            if (point == ControlPoint::PrintDialogFromToolbar) {
                 EXPECT_EQ(printJobs().calls(), jobsBefore) << "printed for a viewer that was gone";
+            }
             if (shown && !gone && host.viewerWindow()) {
                 UpdateWindow(host.viewerWindow());
                 EXPECT_GT(countColour(captureClient(host.viewerWindow()), {0, 0, 1000, 1000}, kGreen), 1000);

@@ -2,6 +2,7 @@
 // lifecycle, streams and temporary files, printing and navigation.
 #include "CommandIds.h"
 #include "DialogWatcher.h"
+#include "ImportHook.h"
 #include "PluginFixture.h"
 #include "ResourceCounters.h"
 
@@ -495,6 +496,41 @@ TEST(PluginNavigation, HotspotClickAsksTheBrowserToLoadItsUrl)
     EXPECT_EQ(PluginModule::urlRequests().size(), 1u);
 }
 
+// What a document's reference may not smuggle into the browser's request:
+// line breaks (a header of its own) and other control characters. Query
+// parameters keep working.
+TEST(PluginNavigation, ReferenceWithControlCharactersIsNotRequested)
+{
+    struct Case {
+        const char* reference;
+        const char* requested;   // null: nothing
+    } cases[] = {
+        {"815&view=2", "/servlets/ZevuRedor?ShtmlFile=815&view=2"},
+        {"815\r\nSet-Cookie: a=b", nullptr},
+        {"815\t", nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.reference);
+        Shown s;
+        s.showDocument(redBlueDocument(200, 100, c.reference));
+        PluginModule::urlRequests().clear();
+        const Capture capture = captureClient(s.host());
+        POINT red = {-1, -1};
+        for (int x = 0; x < capture.width && red.x < 0; ++x)
+            if (capture.at(x, 190) == kRed)
+                red = {x + 20, 190};
+        ASSERT_GE(red.x, 0);
+        pointerMove(s.host(), red);
+        pumpMessagesFor(50);
+        pointerClick(s.host(), red);
+        pumpMessagesFor(50);
+        ASSERT_EQ(PluginModule::urlRequests().size(), c.requested ? 1u : 0u);
+        if (c.requested) {
+            EXPECT_EQ(PluginModule::urlRequests()[0].url, c.requested);
+        }
+    }
+}
+
 TEST(PluginResources, ObjectCountersSeeOneObject)
 {
     TestHostWindow first(10, 10);   // the thread's first window brings a helper window of its own
@@ -578,6 +614,59 @@ TEST(PluginResources, ThousandDocumentsAndTwoHundredInstancesLeaveNothingBehind)
     EXPECT_EQ(tempFiles(), files);
     EXPECT_EQ(children(), 0);
     EXPECT_EQ(PluginModule::liveAllocations(), 0);
+}
+
+// A temporary directory that refuses new files costs one try, not a search
+// through every possible name, and the stream then brings no document.
+TEST(PluginTemporaryFiles, RefusingDirectoryIsTriedOnce)
+{
+    InstanceDriver instance(plugin());
+    ASSERT_EQ(instance.create(), NPERR_NO_ERROR);
+    {
+        TempDirectoryOverride refusing(kUnwritableDirectory);
+        CreateFileSpy spy(GetModuleHandleA("ROZERADO.DLL"));
+        ASSERT_TRUE(spy.installed());
+        ASSERT_EQ(instance.beginStream(), NPERR_NO_ERROR);
+        EXPECT_EQ(spy.creations(), 1u);
+    }
+    NPStream stream = {};
+    char data[16] = {};
+    EXPECT_EQ(plugin().plugin().write(instance.npp(), &stream, 0, 16, data), 0);
+    EXPECT_EQ(instance.endStream(), NPERR_NO_ERROR);
+}
+
+// A stream may bring 1 GiB; the byte after that stops it: the browser is
+// told (-1, also for every later write), the copy is deleted and the viewer
+// is left empty, without a message.
+TEST(PluginStreams, StreamBeyondOneGibibyteIsStoppedAndDropped)
+{
+    Shown s;
+    s.showDocument(redBlueDocument());
+    ASSERT_GT(countColour(captureClient(s.host()), {0, 40, 400, 340}, kRed), 10000);
+
+    DialogWatcher dialogs;
+    ASSERT_EQ(s.instance.beginStream(), NPERR_NO_ERROR);
+    const std::string temp = tempPathFor(s.instance.npp(), 0);
+    ASSERT_TRUE(fileExists(temp));
+    NPStream stream = {};
+    constexpr int32_t kPiece = 16 << 20;
+    std::vector<char> piece(size_t(kPiece), 'x');
+    NPPluginFuncs& f = plugin().plugin();
+    for (int i = 0; i < 64; ++i)
+        ASSERT_EQ(f.write(s.instance.npp(), &stream, i * kPiece, kPiece, piece.data()), kPiece) << i;
+    EXPECT_EQ(fileSize(temp), uint64_t(1) << 30);
+    EXPECT_EQ(f.write(s.instance.npp(), &stream, 0, 1, piece.data()), -1);
+    EXPECT_FALSE(fileExists(temp));
+    EXPECT_EQ(f.write(s.instance.npp(), &stream, 0, 1, piece.data()), -1);
+    ASSERT_EQ(s.instance.endStream(NPRES_NETWORK_ERR), NPERR_NO_ERROR);
+    pumpMessages();
+    EXPECT_EQ(countColour(captureClient(s.host()), {0, 40, 400, 340}, kRed), 0);
+    EXPECT_TRUE(dialogs.seen().empty());
+
+    // The next stream starts from nothing.
+    ASSERT_EQ(s.instance.stream(redBlueDocument()), NPERR_NO_ERROR);
+    pumpMessages();
+    EXPECT_GT(countColour(captureClient(s.host()), {0, 40, 400, 340}, kRed), 10000);
 }
 
 }  // namespace

@@ -32,8 +32,8 @@ inline PluginModule& plugin()
 }
 
 // A w x h RGB document, left half red, right half blue, with a hotspot over
-// the left half whose reference is "815".
-inline std::vector<uint8_t> redBlueDocument(uint32_t w = 200, uint32_t h = 100)
+// the left half whose reference is "815" (or `reference`).
+inline std::vector<uint8_t> redBlueDocument(uint32_t w = 200, uint32_t h = 100, const std::string& reference = "815")
 {
     TiffFixture f;
     f.width = w, f.height = h, f.photometric = PHOTOMETRIC_RGB, f.samplesPerPixel = 3;
@@ -47,7 +47,7 @@ inline std::vector<uint8_t> redBlueDocument(uint32_t w = 200, uint32_t h = 100)
             p[2] = x < w / 2 ? 0 : 255;
         }
     f.withHotspotTag = true;
-    f.hotspotBytes = hotspotStreamBytes({{"815", u"Room 815", 0, 0, int32_t(w / 2), int32_t(h)}});
+    f.hotspotBytes = hotspotStreamBytes({{reference, u"Room 815", 0, 0, int32_t(w / 2), int32_t(h)}});
     const std::string path = uniqueTempPath(".htf");
     ScopedFile file(path);
     if (!writeTiffFixture(path, f))

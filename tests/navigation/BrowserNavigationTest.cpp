@@ -95,6 +95,9 @@ TEST(NavigateViaBrowser, NoNavigationWhenTheBrowserCannotBeReachedOrCracked)
         {"no location", Nothing, nullptr, S_OK, "/x", false},
         {"empty location", Nothing, L"", S_OK, "/x", false},
         {"not a URL", Nothing, L"floor plan", S_OK, "/x", false},
+        // A host name the code page cannot spell exactly is not cracked into
+        // its look-alike (a fullwidth "e" would become "e").
+        {"fullwidth letter in the host", Nothing, L"http://www.\xFF45xample.com/", S_OK, "/x", false},
         {"1024 characters", Nothing, tooLong.c_str(), S_OK, "/x", false},
         {"4000 characters", Nothing, farTooLong.c_str(), S_OK, "/x", false},
         {"1023 characters", Nothing, longest.c_str(), S_OK, "/x", true},

@@ -185,7 +185,9 @@ TEST(TiffViewKeys, ScrollingKeysMoveByTheLineThePageAndToTheCorners)
     const RECT c = f.client();
     // As far as the scroll bars go (their range and page, as a pan drag goes).
     auto largest = [&f](int bar) {
-        SCROLLINFO info = {sizeof info, SIF_RANGE | SIF_PAGE};
+        SCROLLINFO info = {};
+        info.cbSize = sizeof info;
+        info.fMask = SIF_RANGE | SIF_PAGE;
         GetScrollInfo(f.v.view->hwnd(), bar, &info);
         return info.nMax - int(info.nPage);
     };

@@ -617,6 +617,64 @@ TEST(TiffViewWindow, ReloadKeepsZoomAndScrollOfTheSameImageSize)
     }
 }
 
+// The palette reduction's bitmaps are files of the view's own: someone
+// else's files under its first names are neither deleted nor overwritten.
+TEST(TiffViewWindow, PaletteReductionLeavesOtherFilesAlone)
+{
+    ScopedFile doc(writeRgbDocument(64, 48));
+    ViewInWindow v(200, 150);
+    v.view->setDisplayBitsPerPixel(8);
+    const std::string first = tempDirectory() + std::to_string(reinterpret_cast<intptr_t>(v.view.get())) + "0.tif";
+    ScopedFile fullColour(first), reduced(first + "1");
+    ASSERT_TRUE(writeWholeFile(fullColour.path(), "theirs", 6));
+    ASSERT_TRUE(writeWholeFile(reduced.path(), "theirs", 6));
+    v.show(doc.path());
+    EXPECT_EQ(DibView(v.view->image()).header.biBitCount, 8);
+    EXPECT_EQ(readWholeFile(fullColour.path()).size(), 6u);
+    EXPECT_EQ(readWholeFile(reduced.path()).size(), 6u);
+}
+
+// Without a temporary directory the reduction writes nothing anywhere: the
+// reduced image is missing as when the quantizer fails (the user is told),
+// and the full-colour image stays.
+TEST(TiffViewWindow, PaletteReductionWithoutATemporaryDirectoryWritesNothing)
+{
+    ScopedFile doc(writeRgbDocument(64, 48));
+    ViewInWindow v(200, 150);
+    v.view->setDisplayBitsPerPixel(8);
+    ScratchCurrentDirectory current;
+    DialogWatcher dialogs;
+    {
+        TempDirectoryOverride none(unreportableTempDirectory());
+        v.show(doc.path());
+    }
+    EXPECT_EQ(DibView(v.view->image()).header.biBitCount, 24);
+    EXPECT_TRUE(listDirectory(current.path()).empty());
+    Sleep(300);   // let the watcher see a box that was already answered
+    const std::vector<SeenDialog> seen = dialogs.seen();
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].text, "File Not Found!");
+}
+
+// A file name that the ANSI code page cannot spell exactly opens nothing:
+// its look-alike (fullwidth "＼" for "\") would be another file.
+TEST(TiffViewWindow, NameWithoutAnExactAnsiSpellingOpensNothing)
+{
+    ScopedFile doc(writeRgbDocument(64, 48));
+    std::wstring lookAlike = widen(doc.path());
+    for (wchar_t& c : lookAlike)
+        if (c == L'\\')
+            c = L'\xFF3C';
+    ViewInWindow v(200, 150);
+    DialogWatcher dialogs;
+    v.view->setImageFile(lookAlike.c_str());
+    EXPECT_EQ(v.view->image(), nullptr);
+    v.view->setImageFile(widen(doc.path()).c_str());
+    EXPECT_NE(v.view->image(), nullptr);
+    Sleep(300);
+    EXPECT_TRUE(dialogs.seen().empty());
+}
+
 TEST(TiffViewWindow, TwoHundredDocumentsLeaveNoHandlesOrFilesBehind)
 {
     ScopedFile doc(writeRgbDocument(120, 90, {{"a", u"tip", 1, 1, 50, 50}}));

@@ -65,3 +65,46 @@ HRESULT STDMETHODCALLTYPE StandInBrowser::Navigate2(VARIANT* url, VARIANT* flags
         onNavigate();
     return S_OK;
 }
+
+HRESULT STDMETHODCALLTYPE StandInBindHost::QueryInterface(REFIID riid, void** object)
+{
+    *object = nullptr;
+    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IBindHost)) {
+        *object = static_cast<IBindHost*>(this);
+        AddRef();
+        return S_OK;
+    }
+    return E_NOINTERFACE;
+}
+
+HRESULT STDMETHODCALLTYPE StandInBindHost::CreateMoniker(LPOLESTR name, IBindCtx*, IMoniker** moniker, DWORD)
+{
+    if (moniker == nullptr || name == nullptr)
+        return E_POINTER;
+    *moniker = nullptr;
+    if (base.empty())
+        return E_FAIL;
+    IMoniker* page = nullptr;
+    HRESULT hr = CreateURLMoniker(nullptr, base.c_str(), &page);
+    if (FAILED(hr))
+        return hr;
+    hr = CreateURLMonikerEx(page, name, moniker, URL_MK_UNIFORM);
+    page->Release();
+    return hr;
+}
+
+HRESULT STDMETHODCALLTYPE StandInBindHost::MonikerBindToStorage(IMoniker*, IBindCtx*, IBindStatusCallback*, REFIID,
+                                                                void** object)
+{
+    if (object)
+        *object = nullptr;
+    return E_NOTIMPL;
+}
+
+HRESULT STDMETHODCALLTYPE StandInBindHost::MonikerBindToObject(IMoniker*, IBindCtx*, IBindStatusCallback*, REFIID,
+                                                               void** object)
+{
+    if (object)
+        *object = nullptr;
+    return E_NOTIMPL;
+}

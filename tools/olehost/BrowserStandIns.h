@@ -1,14 +1,16 @@
 #pragma once
 // Small COM objects that play the browser around a control: a service
 // provider that hands out one other object for one service (the client site
-// and the top-level browser's provider), and a web browser that reports a
-// location and records what it is asked to load. Each counts its references,
+// and the top-level browser's provider), a web browser that reports a
+// location and records what it is asked to load, and a bind host that makes
+// the page's addresses into URL monikers relative to the page. Each counts its references,
 // starting at 1 for the test or host that owns it (never deleting itself), so
 // tests can check that nothing was kept. The navigation tests and olehost use
 // them.
 #include <windows.h>
 #include <exdisp.h>
 #include <servprov.h>
+#include <urlmon.h>
 
 #include <functional>
 #include <string>
@@ -119,6 +121,31 @@ public:
     NOT_IMPLEMENTED(put_AddressBar, (VARIANT_BOOL)) NOT_IMPLEMENTED(get_Resizable, (VARIANT_BOOL *))
     NOT_IMPLEMENTED(put_Resizable, (VARIANT_BOOL))
 #undef NOT_IMPLEMENTED
+
+private:
+    LONG references_ = 1;
+};
+
+// The page's bind host (SID_SBindHost), as a browser offers it to the
+// controls of a page: CreateMoniker resolves a name against `base`.
+class StandInBindHost : public IBindHost {
+public:
+    virtual ~StandInBindHost() = default;
+
+    LONG references() const { return references_; }
+
+    std::wstring base;   // the page's URL; empty: every name fails
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override;
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
+    ULONG STDMETHODCALLTYPE Release() override { return --references_; }
+
+    HRESULT STDMETHODCALLTYPE CreateMoniker(LPOLESTR name, IBindCtx* context, IMoniker** moniker,
+                                            DWORD reserved) override;
+    HRESULT STDMETHODCALLTYPE MonikerBindToStorage(IMoniker*, IBindCtx*, IBindStatusCallback*, REFIID,
+                                                   void** object) override;
+    HRESULT STDMETHODCALLTYPE MonikerBindToObject(IMoniker*, IBindCtx*, IBindStatusCallback*, REFIID,
+                                                  void** object) override;
 
 private:
     LONG references_ = 1;

@@ -1,6 +1,8 @@
 #include "ContainerSite.h"
+#include "BrowserStandIns.h"
 
 #include <shlguid.h>
+#include <urlmon.h>
 
 HRESULT STDMETHODCALLTYPE ContainerSite::QueryInterface(REFIID iid, void** object)
 {
@@ -21,11 +23,14 @@ HRESULT STDMETHODCALLTYPE ContainerSite::QueryInterface(REFIID iid, void** objec
     return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE ContainerSite::GetMoniker(DWORD, DWORD, IMoniker** moniker)
+HRESULT STDMETHODCALLTYPE ContainerSite::GetMoniker(DWORD, DWORD which, IMoniker** moniker)
 {
-    if (moniker)
-        *moniker = nullptr;
-    return E_NOTIMPL;
+    if (!moniker)
+        return E_POINTER;
+    *moniker = nullptr;
+    if (which != OLEWHICHMK_CONTAINER || containerPage.empty())
+        return E_NOTIMPL;
+    return CreateURLMoniker(nullptr, containerPage.c_str(), moniker);
 }
 
 HRESULT STDMETHODCALLTYPE ContainerSite::GetContainer(IOleContainer** container)
@@ -103,5 +108,7 @@ HRESULT STDMETHODCALLTYPE ContainerSite::QueryService(REFGUID service, REFIID ii
     *object = nullptr;
     if (topLevel_ && IsEqualGUID(service, SID_STopLevelBrowser))
         return topLevel_->QueryInterface(iid, object);
+    if (bindHost_ && offersBindHost && IsEqualGUID(service, SID_SBindHost))
+        return bindHost_->QueryInterface(iid, object);
     return E_NOINTERFACE;
 }

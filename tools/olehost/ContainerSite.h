@@ -2,12 +2,17 @@
 // The container's side of one embedded control, as a web browser offers it:
 // the client site, the in-place site and frame around a real window, and a
 // service provider that hands the top-level browser's provider to whoever
-// asks for SID_STopLevelBrowser. Owned by its host (the count starts at 1 and
+// asks for SID_STopLevelBrowser and the page's bind host for SID_SBindHost.
+// The page's URL is also the container's moniker (OLEWHICHMK_CONTAINER). Owned by its host (the count starts at 1 and
 // the object never deletes itself), so a host can check that the control let
 // go of every reference it took.
 #include <windows.h>
 #include <ole2.h>
 #include <servprov.h>
+
+#include <string>
+
+class StandInBindHost;
 
 class ContainerSite : public IOleClientSite,
                       public IOleInPlaceSite,
@@ -16,12 +21,19 @@ class ContainerSite : public IOleClientSite,
 public:
     // `window`: the window the control goes into (its whole client area).
     // `topLevel`: answers SID_STopLevelBrowser (null: no browser above).
-    ContainerSite(HWND window, IServiceProvider* topLevel) : window_(window), topLevel_(topLevel) {}
+    // `bindHost`: answers SID_SBindHost (null: none).
+    ContainerSite(HWND window, IServiceProvider* topLevel, StandInBindHost* bindHost = nullptr)
+        : window_(window), topLevel_(topLevel), bindHost_(bindHost) {}
     virtual ~ContainerSite() = default;
     ContainerSite(const ContainerSite&) = delete;
     ContainerSite& operator=(const ContainerSite&) = delete;
 
     LONG references() const { return references_; }
+
+    // The URL GetMoniker gives for OLEWHICHMK_CONTAINER; empty: no moniker.
+    std::wstring containerPage;
+    // Whether QueryService answers SID_SBindHost.
+    bool offersBindHost = false;
     bool inPlaceActive() const { return inPlaceActive_; }
     bool uiActive() const { return uiActive_; }
     // The control's in-place active object while it is UI-active.
@@ -78,6 +90,7 @@ private:
     LONG references_ = 1;
     HWND window_;
     IServiceProvider* topLevel_;
+    StandInBindHost* bindHost_;
     bool inPlaceActive_ = false;
     bool uiActive_ = false;
     IOleInPlaceActiveObject* activeObject_ = nullptr;

@@ -3,6 +3,7 @@
 #include "StandInBrowser.h"   // Canvas
 
 #include <commctrl.h>
+#include <objsafe.h>
 #include <shlguid.h>
 
 namespace {
@@ -47,7 +48,7 @@ Interface* queryInterface(IUnknown* object, REFIID iid)
 OleHost::OleHost(int width, int height, const std::string& title)
     : window_(createHostWindow(width, height, title, &OleHost::windowProcedure)),
       topLevel_(SID_SWebBrowserApp, &browser_),
-      site_(window_, &topLevel_)
+      site_(window_, &topLevel_, &bindHost_)
 {
     // Set only now: the window's first messages must not reach a host that
     // is still being built.
@@ -76,10 +77,13 @@ OleHost::~OleHost()
     }
 }
 
-void OleHost::setPage(const std::wstring& location)
+void OleHost::setPage(const std::wstring& location, unsigned routes)
 {
-    page_ = location;
+    page_ = routes & kPageByLocation ? location : std::wstring();
     browser_.location = page_.c_str();
+    bindHost_.base = location;
+    site_.offersBindHost = (routes & kPageByBindHost) && !location.empty();
+    site_.containerPage = routes & kPageByContainerMoniker ? location : std::wstring();
 }
 
 HRESULT OleHost::createFromModule(const std::string& path, REFCLSID clsid)
@@ -128,6 +132,20 @@ HRESULT OleHost::embed()
         object->SetClientSite(&site_);
 
     HRESULT hr = S_OK;
+    if (untrustedData_) {
+        // A browser asks before it hands over the page's parameters, and
+        // does not load a control that will not take them as untrusted.
+        IObjectSafety* safety = queryInterface<IObjectSafety>(control_, IID_IObjectSafety);
+        hr = safety ? safety->SetInterfaceSafetyOptions(IID_IPersistPropertyBag, INTERFACESAFE_FOR_UNTRUSTED_DATA,
+                                                        INTERFACESAFE_FOR_UNTRUSTED_DATA)
+                    : E_NOINTERFACE;
+        if (safety)
+            safety->Release();
+        if (FAILED(hr)) {
+            object->Release();
+            return hr;
+        }
+    }
     if (IPersistPropertyBag* persist = queryInterface<IPersistPropertyBag>(control_, IID_IPersistPropertyBag)) {
         hr = persist->Load(&parameters_, nullptr);
         persist->Release();

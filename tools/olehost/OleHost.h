@@ -1,9 +1,13 @@
 #pragma once
 // A minimal OLE container that plays the web browser around one ActiveX
 // control: a top-level window whose client area the control fills, the
-// client and in-place site, the page's parameters as a property bag, and a
+// client and in-place site, the page's parameters as a property bag, a
 // top-level browser (IWebBrowser2) that reports the page's location and
-// records every Navigate2. Used by the olehost program and by the tests.
+// records every Navigate2, and the page's URL as a browser offers it for
+// resolving the page's addresses (bind host, container moniker). Like a
+// browser it can declare the page's data untrusted (IObjectSafety) before it
+// hands the control the parameters. Used by the olehost program and by the
+// tests.
 #include "BrowserStandIns.h"
 #include "ContainerSite.h"
 #include "PropertyBag.h"
@@ -27,8 +31,21 @@ public:
     ContainerSite& site() { return site_; }
     PropertyBag& parameters() { return parameters_; }
     StandInBrowser& browser() { return browser_; }
-    // The location the browser reports (get_LocationURL).
-    void setPage(const std::wstring& location);
+    // Where the control can learn the page's URL; a browser offers all.
+    enum PageRoute : unsigned {
+        kPageByBindHost = 1,          // SID_SBindHost's IBindHost::CreateMoniker
+        kPageByContainerMoniker = 2,  // IOleClientSite::GetMoniker(OLEWHICHMK_CONTAINER)
+        kPageByLocation = 4,          // the top-level browser's get_LocationURL
+        kPageByAll = 7,
+    };
+    // The page's URL, offered by `routes` (an empty location offers none
+    // but the browser's, which then reports an empty location).
+    void setPage(const std::wstring& location, unsigned routes = kPageByAll);
+    // Declare the page's data untrusted (INTERFACESAFE_FOR_UNTRUSTED_DATA)
+    // before the parameters are loaded, as browsers do; embed fails when the
+    // control refuses.
+    void setUntrustedData(bool untrusted) { untrustedData_ = untrusted; }
+    StandInBindHost& bindHost() { return bindHost_; }
 
     // Creates the control from a module's class object, without registration.
     // The module stays loaded while the host lives.
@@ -66,8 +83,10 @@ private:
     std::wstring page_;
     StandInBrowser browser_;
     StandInServiceProvider topLevel_;
+    StandInBindHost bindHost_;
     ContainerSite site_;
     PropertyBag parameters_;
     HMODULE module_ = nullptr;
     IUnknown* control_ = nullptr;
+    bool untrustedData_ = false;
 };

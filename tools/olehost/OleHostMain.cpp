@@ -21,7 +21,10 @@ const char kUsage[] =
     "  --progid NAME          create the registered control NAME, a ProgID or a CLSID in braces\n"
     "                         (default ROZERADO.RAVOVavIrezCtrl; needs regsvr32 ROZERADO.DLL)\n"
     "  --src URL              the page's <param name=\"src\">, loaded through IPersistPropertyBag\n"
-    "  --page URL             the page location the browser reports (get_LocationURL)\n"
+    "  --page URL             the page's URL, offered as a browser offers it: the bind host's base\n"
+    "                         (SID_SBindHost), the container's moniker and the browser's location\n"
+    "  --untrusted            declare the page's data untrusted (IObjectSafety) before the parameters\n"
+    "                         are loaded, as browsers do: src then loads only from the web\n"
     "  --size WxH             client size of the window the control fills (default 640x480)\n"
     "  --draw-bmp FILE.bmp    after the script, IViewObject::Draw the control into a 24-bit bitmap\n"
     "                         of its size and save it\n"
@@ -46,6 +49,7 @@ struct Options {
     std::string drawBmp;
     PointerScript script{"olehost", false, true};
     bool quit = false;
+    bool untrusted = false;
 };
 
 std::wstring widen(const std::string& text)
@@ -76,6 +80,10 @@ bool parseOptions(int argc, char** argv, Options& o)
         const std::string arg = argv[i];
         if (arg == "--quit") {
             o.quit = true;
+            continue;
+        }
+        if (arg == "--untrusted") {
+            o.untrusted = true;
             continue;
         }
         if (arg == "-h" || arg == "--help")
@@ -141,6 +149,7 @@ int run(const Options& o)
         return 1;
     }
     host.setPage(o.page);
+    host.setUntrustedData(o.untrusted);
     if (o.hasSrc)
         host.parameters().set(L"src", o.src);
     StandInBrowser& browser = host.browser();
