@@ -6,8 +6,7 @@
 
 namespace {
 
-// Not the Windows reader's name: each extender finds only its own handles.
-const char kClientName[] = "HtfCorePrivateTags";
+const char kClientName[] = "QELPrivateTags";
 
 enum : uint32_t {
     kPrintHookInstalled = 1u << 0,
@@ -38,8 +37,8 @@ const TIFFFieldInfo kFieldInfo[] = {
 bool extenderInstalled = false;
 TIFFExtendProc parentExtender = nullptr;
 
-// Blocks made while a handle is being opened here; freed when the open
-// fails, since libtiff then discards the handle without a close.
+// Blocks made while a handle is being opened by htfTIFFOpen; freed when the
+// open fails, since libtiff then discards the handle without a close.
 thread_local std::vector<PrivateTagBlock*>* openingBlocks = nullptr;
 
 // libtiff's warnings (unknown tags, odd values) are not shown to anyone.
@@ -166,10 +165,14 @@ void extender(TIFF* tif)
         parentExtender(tif);
 }
 
-} // namespace
+// What htfTIFFOpen adds to the options of one open.
+struct OpenOptions {
+    TIFFErrorHandlerExtR errors;
+    void* errorsData;
+    bool quiet;
+};
 
-TIFF* htfTIFFClientOpen(const char* name, const char* mode, const TiffClientProcs& procs,
-                        TIFFErrorHandlerExtR errors, void* errorsData)
+TIFF* openWithOptions(TiffOpener open, void* context, const OpenOptions& extra)
 {
     if (!extenderInstalled) {
         parentExtender = TIFFSetTagExtender(extender);
@@ -180,12 +183,12 @@ TIFF* htfTIFFClientOpen(const char* name, const char* mode, const TiffClientProc
     TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
     if (options) {
         TIFFOpenOptionsSetMaxSingleMemAlloc(options, kMaxLibtiffAllocation);
-        if (errors)
-            TIFFOpenOptionsSetErrorHandlerExtR(options, errors, errorsData);
-        TIFFOpenOptionsSetWarningHandlerExtR(options, ignoreWarning, nullptr);
+        if (extra.errors)
+            TIFFOpenOptionsSetErrorHandlerExtR(options, extra.errors, extra.errorsData);
+        if (extra.quiet)
+            TIFFOpenOptionsSetWarningHandlerExtR(options, ignoreWarning, nullptr);
     }
-    TIFF* tif = TIFFClientOpenExt(name, mode, procs.client, procs.read, procs.write, procs.seek, procs.close,
-                                  procs.size, procs.map, procs.unmap, options);
+    TIFF* tif = open(context, options);
     if (options)
         TIFFOpenOptionsFree(options);
     openingBlocks = nullptr;
@@ -194,6 +197,34 @@ TIFF* htfTIFFClientOpen(const char* name, const char* mode, const TiffClientProc
             freeBlock(block);
     }
     return tif;
+}
+
+struct ClientOpen {
+    const char* name;
+    const char* mode;
+    const TiffClientProcs* procs;
+};
+
+TIFF* openClient(void* context, TIFFOpenOptions* options)
+{
+    const auto* a = static_cast<const ClientOpen*>(context);
+    const TiffClientProcs& p = *a->procs;
+    return TIFFClientOpenExt(a->name, a->mode, p.client, p.read, p.write, p.seek, p.close, p.size, p.map, p.unmap,
+                             options);
+}
+
+} // namespace
+
+TIFF* htfTIFFOpen(TiffOpener open, void* context, TIFFErrorHandlerExtR errors, void* errorsData)
+{
+    return openWithOptions(open, context, OpenOptions{errors, errorsData, false});
+}
+
+TIFF* htfTIFFClientOpen(const char* name, const char* mode, const TiffClientProcs& procs,
+                        TIFFErrorHandlerExtR errors, void* errorsData)
+{
+    ClientOpen a{name, mode, &procs};
+    return openWithOptions(openClient, &a, OpenOptions{errors, errorsData, true});
 }
 
 void htfTIFFClose(TIFF* tif)

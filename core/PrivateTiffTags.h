@@ -28,11 +28,16 @@ struct TiffClientProcs {
     TIFFUnmapFileProc unmap = nullptr;
 };
 
-// Opens a TIFF handle through client procedures with the private tags known
-// and the allocation limit set. `errors`, when given, receives the handle's
-// errors (libtiff's per-handle handler; returning non-zero keeps them from
-// the process-wide handler). Null on failure; the client then still belongs
-// to the caller.
+// Opens a TIFF handle with the private tags known and the allocation limit
+// set: `open` opens it with the options it is given (TIFFClientOpenExt,
+// TIFFFdOpenExt, ...). `errors`, when given, receives the handle's errors
+// (libtiff's per-handle handler; returning non-zero keeps them from the
+// process-wide handler). Null on failure; whatever `open` was given then
+// still belongs to the caller.
+using TiffOpener = TIFF* (*)(void* context, TIFFOpenOptions* options);
+TIFF* htfTIFFOpen(TiffOpener open, void* context, TIFFErrorHandlerExtR errors = nullptr, void* errorsData = nullptr);
+
+// htfTIFFOpen through client procedures; libtiff's warnings are not shown.
 TIFF* htfTIFFClientOpen(const char* name, const char* mode, const TiffClientProcs& procs,
                         TIFFErrorHandlerExtR errors = nullptr, void* errorsData = nullptr);
 // Closes the handle and frees the private tag values.

@@ -207,7 +207,9 @@ DecodeOutcome convertIndexed(TIFF* tif, ImageTarget& target, uint16_t defaultBit
     uint16_t bits = defaultBits;
     TIFFGetField(tif, TIFFTAG_BITSPERSAMPLE, &bits);
     const tmsize_t scanlineBytes = TIFFScanlineSize(tif);
-    if (!size.fitsSigned() || scanlineBytes < 0 || uint64_t(scanlineBytes) > 0xFFFFFFFFull)
+    if (scanlineBytes < 0)
+        return DecodeOutcome::Unsupported;   // no row size: nothing to decode
+    if (!size.fitsSigned() || uint64_t(scanlineBytes) > 0xFFFFFFFFull)
         return DecodeOutcome::TooLarge;
     if (!target.allocate(size.width, size.height, bits, uint32_t(scanlineBytes), resolutionOf(tif)))
         return DecodeOutcome::NoMemory;

@@ -14,7 +14,7 @@ class ImageTarget;
 
 enum class DecodeOutcome {
     Decoded,        // the target holds the image (perhaps partly black)
-    Unsupported,    // a photometric interpretation the viewer does not show
+    Unsupported,    // a photometric interpretation the viewer does not show, or no row size
     TooLarge,       // larger than a row or image of the target can hold
     NoMemory,       // the target could not make room for it
 };
