@@ -1,205 +1,34 @@
 #include "PrivateTags.h"
 
-#include <cstdio>
-#include <cstring>
-#include <vector>
-
 namespace {
 
-const char kClientName[] = "QELPrivateTags";
-
-enum : uint32_t {
-    kPrintHookInstalled = 1u << 0,
-    kHotspotSet = 1u << 1,    // the hotspot tag's field is set in this directory
-    kClipPathSet = 1u << 2,   // the clip path tag's field is set in this directory
+struct FileOpen {
+    int fd;
+    const char* name;
+    const char* mode;
 };
 
-// Attached to each handle through libtiff's client info.
-struct PrivateTagBlock {
-    uint32_t flags;
-    uint32_t byteCount;   // byte count of the private tag value set last
-    void* bytes;          // our copy of those bytes (_TIFFmalloc), or null
-    TIFFVSetMethod parentSetField;
-    TIFFVGetMethod parentGetField;
-    TIFFPrintMethod parentPrintDir;
-};
-
-// Variable byte count passed as an unsigned 32-bit value followed by a
-// pointer. libtiff's one-field bitmap bits are fixed for its own tags, so the
-// tags are custom fields and their per-tag "set" state is kept in our block.
-const TIFFFieldInfo kFieldInfo[] = {
-    {TIFFTAG_QELHOTSPOT, TIFF_VARIABLE2, TIFF_VARIABLE2, TIFF_UNDEFINED, FIELD_CUSTOM, 1, 1,
-     const_cast<char*>("QELHotspot")},
-    {TIFFTAG_QELCLIPPATH, TIFF_VARIABLE2, TIFF_VARIABLE2, TIFF_UNDEFINED, FIELD_CUSTOM, 1, 1,
-     const_cast<char*>("QELClipPath")},
-};
-
-bool extenderInstalled = false;
-TIFFExtendProc parentExtender = nullptr;
-
-// Blocks made while HtfTIFFFdOpen runs; freed there when the open fails,
-// since libtiff then discards the handle without a close.
-thread_local std::vector<PrivateTagBlock*>* openingBlocks = nullptr;
-
-constexpr tmsize_t kMaxLibtiffAllocation = tmsize_t(512) << 20;
-
-bool isPrivateTag(uint32_t tag)
+TIFF* openFile(void* context, TIFFOpenOptions* options)
 {
-    return tag == TIFFTAG_QELCLIPPATH || tag == TIFFTAG_QELHOTSPOT;
-}
-
-uint32_t setFlagOf(uint32_t tag)
-{
-    return tag == TIFFTAG_QELHOTSPOT ? kHotspotSet : kClipPathSet;
-}
-
-PrivateTagBlock* blockOf(TIFF* tif)
-{
-    return static_cast<PrivateTagBlock*>(TIFFGetClientInfo(tif, kClientName));
-}
-
-void freeBlock(PrivateTagBlock* block)
-{
-    if (!block)
-        return;
-    if (block->bytes)
-        _TIFFfree(block->bytes);
-    _TIFFfree(block);
-}
-
-void printDirectory(TIFF* tif, FILE* out, long flags)
-{
-    PrivateTagBlock* block = blockOf(tif);
-    if (!block)
-        return;
-    if (block->parentPrintDir)
-        block->parentPrintDir(tif, out, flags);
-    if (block->flags & kClipPathSet)
-        std::fprintf(out, "  QEL ClipPath encluded Length: %ld ! \n", long(block->byteCount));
-}
-
-int setField(TIFF* tif, uint32_t tag, va_list ap)
-{
-    PrivateTagBlock* block = blockOf(tif);
-    if (!isPrivateTag(tag))
-        return block->parentSetField(tif, tag, ap);
-
-    va_list forward;
-    va_copy(forward, ap);
-    const uint32_t count = va_arg(ap, uint32_t);
-    const void* data = va_arg(ap, const void*);
-
-    block->byteCount = count;
-    if (block->bytes)
-        _TIFFfree(block->bytes);
-    block->bytes = nullptr;
-    if (data && count > 0) {
-        block->bytes = _TIFFmalloc(tmsize_t(count));
-        if (block->bytes)
-            std::memcpy(block->bytes, data, count);
-    }
-
-    if (!(block->flags & kPrintHookInstalled)) {
-        TIFFTagMethods* methods = TIFFAccessTagMethods(tif);
-        block->parentPrintDir = methods->printdir;
-        methods->printdir = printDirectory;
-        block->flags |= kPrintHookInstalled;
-    }
-    block->flags |= setFlagOf(tag);
-
-    // The library marks the directory's custom fields as set (which
-    // TIFFGetField checks before asking us) and keeps the value for writing.
-    if (data)
-        block->parentSetField(tif, tag, forward);
-    va_end(forward);
-    return 1;
-}
-
-int getField(TIFF* tif, uint32_t tag, va_list ap)
-{
-    PrivateTagBlock* block = blockOf(tif);
-    if (!isPrivateTag(tag))
-        return block->parentGetField(tif, tag, ap);
-    if (!(block->flags & setFlagOf(tag)))
-        return 0;
-    *va_arg(ap, uint32_t*) = block->byteCount;
-    *va_arg(ap, void**) = block->bytes;
-    return 1;
-}
-
-void extender(TIFF* tif)
-{
-    PrivateTagBlock* block = blockOf(tif);
-    if (!block) {
-        if (!openingBlocks) {
-            // Not a handle of ours (another part of the process uses libtiff).
-            if (parentExtender)
-                parentExtender(tif);
-            return;
-        }
-        block = static_cast<PrivateTagBlock*>(_TIFFmalloc(sizeof(PrivateTagBlock)));
-        if (!block)
-            return;
-        std::memset(block, 0, sizeof *block);
-        openingBlocks->push_back(block);
-        TIFFSetClientInfo(tif, block, kClientName);
-    }
-
-    TIFFMergeFieldInfo(tif, kFieldInfo, sizeof kFieldInfo / sizeof kFieldInfo[0]);
-
-    // A fresh directory: forget the previous directory's value and hook.
-    if (block->bytes)
-        _TIFFfree(block->bytes);
-    std::memset(block, 0, sizeof *block);
-    TIFFTagMethods* methods = TIFFAccessTagMethods(tif);
-    block->parentSetField = methods->vsetfield;
-    block->parentGetField = methods->vgetfield;
-    methods->vsetfield = setField;
-    methods->vgetfield = getField;
-
-    if (parentExtender)
-        parentExtender(tif);
+    const auto* a = static_cast<const FileOpen*>(context);
+    return TIFFFdOpenExt(a->fd, a->name, a->mode, options);
 }
 
 } // namespace
 
 TIFF* HtfTIFFFdOpen(HANDLE fileHandle, const char* name, const char* mode)
 {
-    if (!extenderInstalled) {
-        parentExtender = TIFFSetTagExtender(extender);
-        extenderInstalled = true;
-    }
     // libtiff's Windows file layer takes the handle as an int. Kernel handles
     // fit in 32 bits on 64-bit Windows too (sign-extended); one that does
     // not come back whole is refused rather than truncated.
     const int fd = int(reinterpret_cast<intptr_t>(fileHandle));
     if (reinterpret_cast<HANDLE>(intptr_t(fd)) != fileHandle)
         return nullptr;
-    std::vector<PrivateTagBlock*> made;
-    openingBlocks = &made;
-    // No single allocation of libtiff's may exceed 512 MiB: a damaged entry
-    // count would otherwise make it take a gigabyte or more for a moment,
-    // which a 32-bit browser process may not survive. No image this module
-    // can show needs one block that large.
-    TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
-    if (options)
-        TIFFOpenOptionsSetMaxSingleMemAlloc(options, kMaxLibtiffAllocation);
-    TIFF* tif = TIFFFdOpenExt(fd, name, mode, options);
-    if (options)
-        TIFFOpenOptionsFree(options);
-    openingBlocks = nullptr;
-    if (!tif) {
-        for (PrivateTagBlock* block : made)
-            freeBlock(block);
-    }
-    return tif;
+    FileOpen a{fd, name, mode};
+    return htfTIFFOpen(openFile, &a);
 }
 
 void HtfTIFFClose(TIFF* tif)
 {
-    if (!tif)
-        return;
-    PrivateTagBlock* block = blockOf(tif);
-    TIFFClose(tif);
-    freeBlock(block);
+    htfTIFFClose(tif);
 }

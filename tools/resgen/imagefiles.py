@@ -67,13 +67,14 @@ def _png_chunk(kind, data):
     return struct.pack('>I', len(data)) + kind + data + struct.pack('>I', zlib.crc32(kind + data) & 0xffffffff)
 
 
-def png_bytes(width, height, rgb_at):
-    """An 8-bit RGB PNG; rgb_at(x, y) gives each pixel's (r, g, b)."""
+def png_bytes(width, height, rgb_at, alpha=False):
+    """An 8-bit RGB PNG; rgb_at(x, y) gives each pixel's (r, g, b), or with
+    alpha its (r, g, b, a)."""
     raw = bytearray()
     for y in range(height):
         raw.append(0)
         for x in range(width):
             raw += bytes(rgb_at(x, y))
-    header = struct.pack('>IIBBBBB', width, height, 8, 2, 0, 0, 0)
+    header = struct.pack('>IIBBBBB', width, height, 8, 6 if alpha else 2, 0, 0, 0)
     return (b'\x89PNG\r\n\x1a\n' + _png_chunk(b'IHDR', header) + _png_chunk(b'IDAT', zlib.compress(bytes(raw), 9))
             + _png_chunk(b'IEND', b''))

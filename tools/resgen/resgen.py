@@ -5,7 +5,10 @@
 
 --check compares what would be written with the files in place and fails
 if any differs (the committed files must be this script's output).
---preview also writes enlarged PNG pictures of everything into DIR."""
+--preview also writes enlarged PNG pictures of everything into DIR.
+--web DIR writes the pictures of the browser element instead: the ten
+toolbar buttons (toolbar-0.png ... toolbar-9.png, in toolbar order) and the
+lens frame (lens.png, transparent outside the frame and inside its view)."""
 
 import argparse
 import os
@@ -64,12 +67,34 @@ def preview(canvas, palette, hotspot, scale):
     return png_bytes(canvas.width * scale, canvas.height * scale, rgb_at)
 
 
+def write_web(directory):
+    """The browser element's pictures, cut from the same drawings."""
+    os.makedirs(directory, exist_ok=True)
+    strip = p.toolbar()
+    for i in range(10):
+        def button(x, y, left=i * p.CELL):
+            return p.STANDARD[strip.get(left + x, y)]
+        with open(os.path.join(directory, 'toolbar-%d.png' % i), 'wb') as f:
+            f.write(png_bytes(p.CELL, p.CELL, button))
+    frame, lens, view = p.lens_frame(), p.lens_mask(), p.view_mask()
+
+    def lens_pixel(x, y):
+        opaque = lens.get(x, y) == 1 and view.get(x, y) == 0
+        return p.STANDARD[frame.get(x, y)] + ((255,) if opaque else (0,))
+    with open(os.path.join(directory, 'lens.png'), 'wb') as f:
+        f.write(png_bytes(p.LENS_WIDTH, p.LENS_HEIGHT, lens_pixel, alpha=True))
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument('--out', default=DEFAULT_OUT)
     parser.add_argument('--check', action='store_true')
     parser.add_argument('--preview')
+    parser.add_argument('--web')
     args = parser.parse_args()
+    if args.web:
+        write_web(args.web)
+        return 0
 
     files = build()
     if not args.check:

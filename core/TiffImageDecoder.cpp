@@ -1,0 +1,430 @@
+#include "TiffImageDecoder.h"
+
+#include "ImageTarget.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+// The largest raster band the colour conversion decodes at once (the largest
+// block a Windows DIB may take).
+constexpr uint64_t kMaxRasterBandBytes = 0x7FFFFFFF;
+
+// Frees a _TIFFmalloc buffer on every path.
+struct TiffBuffer {
+    explicit TiffBuffer(tmsize_t size) : data(size > 0 ? _TIFFmalloc(size) : nullptr) {}
+    ~TiffBuffer() { if (data) _TIFFfree(data); }
+    TiffBuffer(const TiffBuffer&) = delete;
+    TiffBuffer& operator=(const TiffBuffer&) = delete;
+    void* data;
+};
+
+// Pixels per metre from the X resolution (72 per inch gives 2835).
+int32_t resolutionOf(TIFF* tif)
+{
+    float resolution = 0;
+    uint16_t unit = 0;
+    TIFFGetField(tif, TIFFTAG_XRESOLUTION, &resolution);
+    TIFFGetField(tif, TIFFTAG_RESOLUTIONUNIT, &unit);
+    double value = resolution;
+    if (unit == RESUNIT_INCH)
+        value *= 39.37008;
+    if (!(value >= 0 && value < 2147483647.0))   // NaN, negative or absurd
+        return 0;
+    return int32_t(std::lround(value));
+}
+
+struct Size {
+    uint32_t width = 0;
+    uint32_t height = 0;
+    // Sizes a signed 32-bit image header can carry.
+    bool fitsSigned() const { return width <= 0x7FFFFFFF && height <= 0x7FFFFFFF; }
+};
+
+Size sizeOf(TIFF* tif)
+{
+    Size size;
+    TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &size.height);
+    TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &size.width);
+    return size;
+}
+
+// Grey, bilevel and palette images keep their depth and indices when they
+// have one sample of 1, 4 or 8 bits; others go through the RGBA conversion.
+bool keepsIndexedForm(TIFF* tif, uint16_t defaultBits)
+{
+    uint16_t bits = defaultBits, samples = 1;
+    TIFFGetField(tif, TIFFTAG_BITSPERSAMPLE, &bits);
+    TIFFGetField(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
+    return samples == 1 && (bits == 1 || bits == 4 || bits == 8);
+}
+
+// Copies `bitCount` bits from the start of `src` to bit `dstBit` of `dst`
+// (most significant bit first, as TIFF rows pack 1- and 4-bit pixels). Bits
+// of `dst` outside the run keep their value; no byte outside it is touched.
+void copyBits(unsigned char* dst, uint64_t dstBit, const unsigned char* src, uint64_t bitCount)
+{
+    unsigned char* out = dst + dstBit / 8;
+    const unsigned shift = unsigned(dstBit % 8);
+    const size_t wholeBytes = size_t(bitCount / 8);
+    const unsigned restBits = unsigned(bitCount % 8);
+    if (shift == 0) {
+        std::memcpy(out, src, wholeBytes);
+        if (restBits) {
+            const unsigned char keep = static_cast<unsigned char>(0xFF >> restBits);
+            out[wholeBytes] = static_cast<unsigned char>((out[wholeBytes] & keep) | (src[wholeBytes] & ~keep));
+        }
+        return;
+    }
+    // Each source byte straddles two destination bytes.
+    for (size_t i = 0; i <= wholeBytes; ++i) {
+        const unsigned bits = i < wholeBytes ? 8 : restBits;
+        if (bits == 0)
+            break;
+        const unsigned sourceMask = (0xFF00u >> bits) & 0xFF;
+        const unsigned wide = (src[i] & sourceMask) << (8 - shift);
+        const unsigned wideMask = sourceMask << (8 - shift);
+        out[i] = static_cast<unsigned char>((out[i] & ~(wideMask >> 8)) | (wide >> 8));
+        if (wideMask & 0xFF)
+            out[i + 1] = static_cast<unsigned char>((out[i + 1] & ~wideMask) | (wide & 0xFF));
+    }
+}
+
+// Tiled files cannot be read by scanlines: each tile's rows are copied into
+// the rows they cover. Tile rows are padded to whole bytes, so a tile column
+// starts at bit (column x tile width x bits per sample) of the image row, and
+// edge tiles are clipped to the image's width and height.
+void readIndexedTiles(TIFF* tif, ImageTarget& target, uint32_t width, uint32_t height, uint32_t rowBytes,
+                      uint16_t bitsPerSample)
+{
+    uint32_t tileWidth = 0, tileLength = 0;
+    TIFFGetField(tif, TIFFTAG_TILEWIDTH, &tileWidth);
+    TIFFGetField(tif, TIFFTAG_TILELENGTH, &tileLength);
+    const tmsize_t tileRowBytes = TIFFTileRowSize(tif);
+    const tmsize_t tileBytes = TIFFTileSize(tif);
+    if (tileWidth == 0 || tileLength == 0 || tileRowBytes <= 0 || tileBytes <= 0)
+        return;
+    // The tile buffer must hold every row that is copied out of it.
+    if (uint64_t(tileRowBytes) * 8 < uint64_t(tileWidth) * bitsPerSample ||
+        uint64_t(tileBytes) < uint64_t(tileRowBytes) * tileLength ||
+        uint64_t(rowBytes) * 8 < uint64_t(width) * bitsPerSample)
+        return;
+    TiffBuffer tile(tileBytes);
+    if (!tile.data)
+        return;
+    const auto* tileData = static_cast<const unsigned char*>(tile.data);
+    for (uint32_t y = 0; y < height; y += tileLength) {
+        const uint32_t rows = std::min(tileLength, height - y);
+        for (uint32_t x = 0; x < width; x += tileWidth) {
+            if (TIFFReadTile(tif, tile.data, x, y, 0, 0) < 0)
+                continue;
+            const uint64_t columns = std::min(tileWidth, width - x);
+            for (uint32_t ty = 0; ty < rows; ++ty)
+                copyBits(target.row(y + ty), uint64_t(x) * bitsPerSample, tileData + size_t(ty) * size_t(tileRowBytes),
+                         columns * bitsPerSample);
+            if (width - x <= tileWidth)
+                break;   // x + tileWidth would wrap past the last column
+        }
+        if (height - y <= tileLength)
+            break;
+    }
+}
+
+// Reading goes on with the next row after a row that cannot be read (that
+// row stays black). After two failed rows in a row the rest of the strip is
+// given up as well: a strip that cannot be loaded fails again for each of its
+// rows, and a small damaged file that declares millions of rows in one strip
+// would keep the reader busy for minutes. A codec that resynchronises after a
+// damaged row still delivers the rows that follow it.
+class RowCursor {
+public:
+    RowCursor(uint32_t height, uint32_t rowsPerStrip)
+        : height_(height), rowsPerStrip_(rowsPerStrip == 0 || rowsPerStrip > height ? std::max<uint32_t>(height, 1)
+                                                                                     : rowsPerStrip)
+    {
+    }
+    bool more() const { return row_ < height_; }
+    uint32_t row() const { return row_; }
+    void advance(bool read)
+    {
+        if (read || !lastFailed_) {
+            lastFailed_ = !read;
+            ++row_;
+            return;
+        }
+        lastFailed_ = false;
+        const uint64_t next = (uint64_t(row_) / rowsPerStrip_ + 1) * rowsPerStrip_;
+        row_ = uint32_t(std::min<uint64_t>(next, height_));
+    }
+
+private:
+    uint32_t height_;
+    uint32_t rowsPerStrip_;
+    uint32_t row_ = 0;
+    bool lastFailed_ = false;
+};
+
+void readIndexedRows(TIFF* tif, ImageTarget& target, uint32_t width, uint32_t height, uint32_t rowBytes,
+                     tmsize_t scanlineBytes, uint16_t bitsPerSample)
+{
+    if (TIFFIsTiled(tif)) {
+        readIndexedTiles(tif, target, width, height, rowBytes, bitsPerSample);
+        return;
+    }
+    uint32_t rowsPerStrip = 0;
+    TIFFGetField(tif, TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
+    RowCursor rows(height, rowsPerStrip);
+    uint16_t planar = PLANARCONFIG_CONTIG;
+    TIFFGetField(tif, TIFFTAG_PLANARCONFIG, &planar);
+    if (planar == PLANARCONFIG_CONTIG) {
+        while (rows.more()) {
+            const uint32_t r = rows.row();
+            rows.advance(TIFFReadScanline(tif, target.row(r), r, 0) == 1);
+        }
+    } else if (planar == PLANARCONFIG_SEPARATE) {
+        // One sample per pixel (see keepsIndexedForm): plane 0 is the image.
+        TiffBuffer row(scanlineBytes);
+        if (!row.data)
+            return;
+        while (rows.more()) {
+            const uint32_t r = rows.row();
+            const bool read = TIFFReadScanline(tif, row.data, r, 0) == 1;
+            if (read)
+                std::memcpy(target.row(r), row.data, size_t(scanlineBytes));
+            rows.advance(read);
+        }
+    }
+}
+
+// Shared by the grey and palette conversions: the file's depth and rows;
+// `fillPalette` makes the colour table.
+template <class FillPalette>
+DecodeOutcome convertIndexed(TIFF* tif, ImageTarget& target, uint16_t defaultBits, FillPalette fillPalette)
+{
+    const Size size = sizeOf(tif);
+    uint16_t bits = defaultBits;
+    TIFFGetField(tif, TIFFTAG_BITSPERSAMPLE, &bits);
+    const tmsize_t scanlineBytes = TIFFScanlineSize(tif);
+    if (scanlineBytes < 0)
+        return DecodeOutcome::Unsupported;   // no row size: nothing to decode
+    if (!size.fitsSigned() || uint64_t(scanlineBytes) > 0xFFFFFFFFull)
+        return DecodeOutcome::TooLarge;
+    if (!target.allocate(size.width, size.height, bits, uint32_t(scanlineBytes), resolutionOf(tif)))
+        return DecodeOutcome::NoMemory;
+    const uint32_t count = 1u << bits;
+    RgbColour palette[256];
+    fillPalette(palette, count);
+    target.setPalette(palette, count);
+    readIndexedRows(tif, target, size.width, size.height, uint32_t(scanlineBytes), scanlineBytes, bits);
+    return DecodeOutcome::Decoded;
+}
+
+DecodeOutcome convertGrey(TIFF* tif, ImageTarget& target)
+{
+    return convertIndexed(tif, target, 1, [tif](RgbColour* palette, uint32_t n) {
+        uint16_t photometric = PHOTOMETRIC_MINISBLACK;
+        TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric);
+        const uint32_t step = 255 / (n - 1);
+        for (uint32_t i = 0; i < n; ++i) {
+            uint8_t v = uint8_t(step * i);
+            if (photometric == PHOTOMETRIC_MINISWHITE)
+                v = uint8_t(255 - v);
+            palette[i] = RgbColour{v, v, v};
+        }
+    });
+}
+
+DecodeOutcome convertPalette(TIFF* tif, ImageTarget& target)
+{
+    return convertIndexed(tif, target, 8, [tif](RgbColour* palette, uint32_t n) {
+        for (uint32_t i = 0; i < n; ++i)
+            palette[i] = RgbColour{};
+        uint16_t *red = nullptr, *green = nullptr, *blue = nullptr;
+        if (!TIFFGetField(tif, TIFFTAG_COLORMAP, &red, &green, &blue) || !red || !green || !blue)
+            return;
+        for (uint32_t i = 0; i < n; ++i)
+            palette[i] = RgbColour{uint8_t(red[i] >> 8), uint8_t(green[i] >> 8), uint8_t(blue[i] >> 8)};
+    });
+}
+
+// Ends a TIFFRGBAImage on every path.
+struct RgbaImage {
+    TIFFRGBAImage image{};
+    bool begun = false;
+    ~RgbaImage() { if (begun) TIFFRGBAImageEnd(&image); }
+};
+
+// Rows decoded per call: whole strips or tile rows, about 4 MiB of raster.
+uint32_t rgbaBandRows(TIFF* tif, uint32_t width, uint32_t height)
+{
+    uint32_t unit = 0;
+    if (TIFFIsTiled(tif))
+        TIFFGetField(tif, TIFFTAG_TILELENGTH, &unit);
+    else
+        TIFFGetField(tif, TIFFTAG_ROWSPERSTRIP, &unit);
+    unit = std::max<uint32_t>(1, std::min(unit, height));
+    const uint64_t wanted = (4u << 20) / (uint64_t(std::max<uint32_t>(width, 1)) * 4);
+    const uint64_t rows = std::max<uint64_t>(unit, wanted / unit * unit);
+    return uint32_t(std::min<uint64_t>(rows, height));
+}
+
+// Makes the first `count` rows black again (opaque in the RGBA layout).
+void clearRows(ImageTarget& target, uint32_t count, size_t rowBytes)
+{
+    const bool rgba = target.colourLayout() == ImageTarget::ColourLayout::Rgba32;
+    for (uint32_t y = 0; y < count; ++y) {
+        uint8_t* row = target.row(y);
+        std::memset(row, 0, rowBytes);
+        if (rgba) {
+            for (size_t alpha = 3; alpha < rowBytes; alpha += 4)
+                row[alpha] = 255;
+        }
+    }
+}
+
+// The common colour kind, 8-bit RGB samples side by side in strips, read by
+// scanlines instead of through the RGBA interface: the same pixels (that
+// interface passes such samples through unchanged) at a fraction of the
+// work. As there, a row that cannot be read makes the whole picture black.
+bool isPlainRgbStrips(TIFF* tif)
+{
+    uint16_t bits = 0, samples = 0, planar = PLANARCONFIG_CONTIG, extra = 0;
+    uint16_t* extraTypes = nullptr;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_EXTRASAMPLES, &extra, &extraTypes);
+    uint16_t photometric = 0, orientation = ORIENTATION_TOPLEFT;
+    TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_ORIENTATION, &orientation);
+    return photometric == PHOTOMETRIC_RGB && bits == 8 && samples == 3 && extra == 0 &&
+           planar == PLANARCONFIG_CONTIG && orientation == ORIENTATION_TOPLEFT && !TIFFIsTiled(tif);
+}
+
+DecodeOutcome readPlainRgb(TIFF* tif, ImageTarget& target, uint32_t width, uint32_t height, uint32_t rowBytes)
+{
+    const tmsize_t scanlineBytes = TIFFScanlineSize(tif);
+    if (scanlineBytes <= 0 || uint64_t(scanlineBytes) < uint64_t(width) * 3)
+        return DecodeOutcome::Decoded;   // all black
+    TiffBuffer line(scanlineBytes);
+    if (!line.data)
+        return DecodeOutcome::Decoded;
+    const bool rgba = target.colourLayout() == ImageTarget::ColourLayout::Rgba32;
+    const auto* in = static_cast<const uint8_t*>(line.data);
+    for (uint32_t y = 0; y < height; ++y) {
+        if (TIFFReadScanline(tif, line.data, y, 0) != 1) {
+            clearRows(target, y, rowBytes);
+            return DecodeOutcome::Decoded;
+        }
+        uint8_t* out = target.row(y);
+        if (rgba) {
+            for (uint32_t x = 0; x < width; ++x, out += 4) {
+                out[0] = in[3 * x];
+                out[1] = in[3 * x + 1];
+                out[2] = in[3 * x + 2];
+                out[3] = 255;
+            }
+        } else {
+            for (uint32_t x = 0; x < width; ++x, out += 3) {
+                out[0] = in[3 * x + 2];
+                out[1] = in[3 * x + 1];
+                out[2] = in[3 * x];
+            }
+        }
+    }
+    return DecodeOutcome::Decoded;
+}
+
+// Every kind that is not kept indexed goes through libtiff's RGBA interface.
+// The image is decoded in bands of whole strips (or tile rows) rather than
+// into one raster of the whole image: the same conversion, with a raster of a
+// few MiB instead of 4 bytes per pixel of the image.
+DecodeOutcome convertRgba(TIFF* tif, ImageTarget& target)
+{
+    const Size size = sizeOf(tif);
+    const bool rgba = target.colourLayout() == ImageTarget::ColourLayout::Rgba32;
+    const uint32_t pixelBytes = rgba ? 4 : 3;
+    if (!size.fitsSigned() || uint64_t(size.width) * pixelBytes > 0xFFFFFFFFull)
+        return DecodeOutcome::TooLarge;
+    const uint32_t rowBytes = size.width * pixelBytes;
+    if (!target.allocate(size.width, size.height, 24, rowBytes, resolutionOf(tif)))
+        return DecodeOutcome::NoMemory;
+    if (size.width == 0 || size.height == 0)
+        return DecodeOutcome::Decoded;
+
+    if (isPlainRgbStrips(tif))
+        return readPlainRgb(tif, target, size.width, size.height, rowBytes);
+
+    char message[1024] = {};
+    RgbaImage image;
+    if (!TIFFRGBAImageOK(tif, message) || !(image.begun = TIFFRGBAImageBegin(&image.image, tif, 0, message))) {
+        TIFFErrorExtR(tif, TIFFFileName(tif), "%s", message);
+        return DecodeOutcome::Decoded;   // all black
+    }
+    const uint32_t bandRows = rgbaBandRows(tif, size.width, size.height);
+    const uint64_t rasterBytes = uint64_t(size.width) * bandRows * 4;
+    if (rasterBytes > kMaxRasterBandBytes)
+        return DecodeOutcome::Decoded;
+    TiffBuffer raster{tmsize_t(rasterBytes)};
+    if (!raster.data)
+        return DecodeOutcome::Decoded;
+
+    for (uint32_t top = 0; top < size.height; top += bandRows) {
+        const uint32_t rows = std::min(bandRows, size.height - top);
+        image.image.row_offset = int(top);
+        image.image.col_offset = 0;
+        if (!TIFFRGBAImageGet(&image.image, static_cast<uint32_t*>(raster.data), size.width, rows)) {
+            // A failed decode shows black, not a partial image: clear the
+            // rows of the bands already copied (the rest was never written).
+            clearRows(target, top, rowBytes);
+            return DecodeOutcome::Decoded;
+        }
+        // The band's first raster row is its bottom row.
+        const uint32_t* in = static_cast<const uint32_t*>(raster.data);
+        for (uint32_t k = 0; k < rows; ++k, in += size.width) {
+            unsigned char* out = target.row(top + rows - 1 - k);
+            if (rgba) {
+                for (uint32_t x = 0; x < size.width; ++x) {
+                    const uint32_t abgr = in[x];
+                    out[4 * x] = uint8_t(abgr);             // red
+                    out[4 * x + 1] = uint8_t(abgr >> 8);    // green
+                    out[4 * x + 2] = uint8_t(abgr >> 16);   // blue
+                    out[4 * x + 3] = 255;
+                }
+            } else {
+                for (uint32_t x = 0; x < size.width; ++x) {
+                    const uint32_t abgr = in[x];
+                    out[3 * x] = uint8_t(abgr >> 16);       // blue
+                    out[3 * x + 1] = uint8_t(abgr >> 8);    // green
+                    out[3 * x + 2] = uint8_t(abgr);         // red
+                }
+            }
+        }
+    }
+    return DecodeOutcome::Decoded;
+}
+
+} // namespace
+
+DecodeOutcome decodeTiffImage(TIFF* tif, ImageTarget& target)
+{
+    uint16_t photometric = PHOTOMETRIC_MINISBLACK;
+    TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric);
+    switch (photometric) {
+    case PHOTOMETRIC_MINISWHITE:
+    case PHOTOMETRIC_MINISBLACK:
+        return keepsIndexedForm(tif, 1) ? convertGrey(tif, target) : convertRgba(tif, target);
+    case PHOTOMETRIC_PALETTE:
+        return keepsIndexedForm(tif, 8) ? convertPalette(tif, target) : convertRgba(tif, target);
+    case PHOTOMETRIC_RGB:
+    case PHOTOMETRIC_MASK:
+    case PHOTOMETRIC_SEPARATED:
+    case PHOTOMETRIC_YCBCR:
+    case PHOTOMETRIC_CIELAB:
+        return convertRgba(tif, target);
+    default:
+        return DecodeOutcome::Unsupported;
+    }
+}

@@ -1,0 +1,22 @@
+#pragma once
+// Decodes the current image of an open TIFF handle into an ImageTarget, the
+// way the viewer shows documents: bilevel, grey and palette images with one
+// sample of 1, 4 or 8 bits keep their depth, indices and palette; every other
+// kind goes through libtiff's RGBA interface into colour pixels.
+//
+// Damage is tolerated as far as it can be: a row that cannot be read stays
+// black, a strip that fails twice in a row is given up, and a colour image
+// whose decoding fails part way is black all over. Errors go to the
+// handle's error handler.
+#include <tiffio.h>
+
+class ImageTarget;
+
+enum class DecodeOutcome {
+    Decoded,        // the target holds the image (perhaps partly black)
+    Unsupported,    // a photometric interpretation the viewer does not show, or no row size
+    TooLarge,       // larger than a row or image of the target can hold
+    NoMemory,       // the target could not make room for it
+};
+
+DecodeOutcome decodeTiffImage(TIFF* tif, ImageTarget& target);

@@ -1,0 +1,302 @@
+#include "ViewState.h"
+
+#include "CommandIds.h"
+
+#include <algorithm>
+
+namespace {
+// The largest position a standard scroll bar accepts.
+int32_t maxPosition(const ViewState::Bar& bar)
+{
+    return bar.range - std::max(bar.page - 1, 0);
+}
+
+int32_t clampPosition(const ViewState::Bar& bar, int32_t position)
+{
+    return std::max(0, std::min(maxPosition(bar), position));
+}
+} // namespace
+
+void ViewState::setViewport(int32_t width, int32_t height)
+{
+    viewportWidth_ = std::max(0, width);
+    viewportHeight_ = std::max(0, height);
+    if (hasImage())
+        updateScrollBars();
+}
+
+void ViewState::setImage(int32_t width, int32_t height)
+{
+    W_ = std::max(0, width);
+    H_ = std::max(0, height);
+    scaledWidth_ = scaledHeight_ = 0;
+    index_.clear();
+    indexed_ = false;
+    hotspots_.clear();
+    hideBars();
+    h_.position = v_.position = 0;
+}
+
+void ViewState::addHotspot(int32_t left, int32_t top, int32_t right, int32_t bottom)
+{
+    if (!hasImage())
+        return;
+    auto h = std::make_unique<ViewHotspot>();
+    h->leftFraction = double(left) / W_;
+    h->topFraction = double(top) / H_;
+    h->rightFraction = double(right) / W_;
+    h->bottomFraction = double(bottom) / H_;
+    const RectI r = imageRect();
+    const RectI p = fractionRect(h->leftFraction, h->topFraction, h->rightFraction, h->bottomFraction, r.left, r.top,
+                                 scaledWidth_, scaledHeight_);
+    h->pixelLeft = p.left, h->pixelTop = p.top, h->pixelRight = p.right, h->pixelBottom = p.bottom;
+    hotspots_.push_back(std::move(h));
+    indexed_ = false;
+}
+
+RectI ViewState::hotspotRect(size_t i) const
+{
+    if (i >= hotspots_.size())
+        return {};
+    const ViewHotspot& h = *hotspots_[i];
+    return {h.pixelLeft, h.pixelTop, h.pixelRight, h.pixelBottom};
+}
+
+void ViewState::hideBars()
+{
+    h_.shown = v_.shown = false;
+}
+
+RectI ViewState::client() const
+{
+    RectI c;
+    c.right = std::max(0, viewportWidth_ - (v_.shown ? barSize_ : 0));
+    c.bottom = std::max(0, viewportHeight_ - (h_.shown ? barSize_ : 0));
+    return c;
+}
+
+RectI ViewState::imageRect() const
+{
+    return centreImageRect(client(), scaledWidth_, scaledHeight_);
+}
+
+RectI ViewState::visibleSource() const
+{
+    const RectI c = client();
+    return ::visibleSource(h_.position, v_.position, scale_, c.width(), c.height(), W_, H_);
+}
+
+bool ViewState::ensureFitted()
+{
+    if (!hasImage())
+        return false;
+    if (fitted())
+        return true;
+    const RectI c = client();
+    const Fit fit = fitImage(c.width(), c.height(), W_, H_);
+    if (fit.size.width <= 0 || fit.size.height <= 0)
+        return false;   // no room yet: fitted again at the next paint
+    scaledWidth_ = fit.size.width;
+    scaledHeight_ = fit.size.height;
+    scale_ = fit.scale;
+    minScale_ = 100.0 / W_;
+    maxScale_ = 3.0;
+    updateHotspotRects();
+    return true;
+}
+
+void ViewState::setBar(Bar& bar, int32_t scaled, int32_t clientSize)
+{
+    bar.range = scaled;
+    bar.page = std::max(0, std::min(clientSize, scaled));
+    bar.shown = scaled > clientSize;
+    // A bar that is not needed is at 0: its range would otherwise leave
+    // position 1 and hide the image's first row or column.
+    bar.position = bar.shown ? clampPosition(bar, std::max(0, std::min(scaled - 1, bar.position))) : 0;
+}
+
+void ViewState::updateScrollBars()
+{
+    // Both bars are decided on the client area as it was before either
+    // changed, the vertical one first.
+    const RectI c = client();
+    setBar(v_, scaledHeight_, c.height());
+    setBar(h_, scaledWidth_, c.width());
+    updateHotspotRects();
+}
+
+void ViewState::updateHotspotRects()
+{
+    const RectI r = imageRect();
+    for (auto& h : hotspots_) {
+        const RectI p = fractionRect(h->leftFraction, h->topFraction, h->rightFraction, h->bottomFraction, r.left,
+                                     r.top, scaledWidth_, scaledHeight_);
+        h->pixelLeft = p.left, h->pixelTop = p.top, h->pixelRight = p.right, h->pixelBottom = p.bottom;
+    }
+}
+
+void ViewState::zoomTo(double newScale)
+{
+    scale_ = newScale;
+    const SizeI size = scaledSize(W_, H_, scale_);
+    scaledWidth_ = size.width;
+    scaledHeight_ = size.height;
+    updateScrollBars();
+}
+
+bool ViewState::command(int commandId)
+{
+    if (!hasImage() || !ensureFitted())
+        return false;
+    switch (commandId) {
+    case ID_ZOOM_IN:
+    case ID_ZOOM_OUT: {
+        const double next =
+            commandId == ID_ZOOM_IN ? zoomInScale(scale_, maxScale_) : zoomOutScale(scale_, minScale_);
+        if (next == scale_)
+            return false;   // at a limit: no change
+        zoomTo(next);
+        return true;
+    }
+    case ID_FIT_WINDOW: {
+        // The fits measure the client area without scroll bars.
+        hideBars();
+        const RectI c = client();
+        const Fit fit = fitImage(c.width(), c.height(), W_, H_);
+        if (fit.size.width <= 0 || fit.size.height <= 0)
+            return false;   // no room: the image keeps its scale
+        scaledWidth_ = fit.size.width;
+        scaledHeight_ = fit.size.height;
+        scale_ = fit.scale;
+        updateScrollBars();
+        return true;
+    }
+    case ID_FIT_WIDTH:
+    case ID_FIT_HEIGHT: {
+        hideBars();
+        const RectI c = client();
+        const double scale = commandId == ID_FIT_WIDTH ? fitWidthScale(c.width(), c.height(), W_, H_)
+                                                       : fitHeightScale(c.width(), c.height(), W_, H_);
+        if (!(scale > 0))
+            return false;   // no room (narrower than a scroll bar): the image keeps its scale
+        scale_ = scale;
+        const SizeI size = scaledSize(W_, H_, scale_);
+        scaledWidth_ = size.width;
+        scaledHeight_ = size.height;
+        // A fit may go beyond the zoom limit; zooming in then starts from there.
+        maxScale_ = std::max(maxScale_, scale_);
+        updateScrollBars();
+        return true;
+    }
+    case ID_ACTUAL_SIZE:
+        scaledWidth_ = W_;
+        scaledHeight_ = H_;
+        scale_ = 1.0;
+        updateScrollBars();
+        return true;
+    default:
+        return false;
+    }
+}
+
+void ViewState::setPosition(bool horizontal, int32_t position)
+{
+    Bar& bar = horizontal ? h_ : v_;
+    bar.position = clampPosition(bar, position);
+}
+
+void ViewState::scroll(bool horizontal, int request, int32_t thumb)
+{
+    Bar& bar = horizontal ? h_ : v_;
+    setPosition(horizontal, bar.position + scrollDistance(request, bar.page, bar.position, thumb));
+}
+
+bool ViewState::pan(int32_t dx, int32_t dy)
+{
+    auto target = [](const Bar& bar, int32_t delta) {
+        return std::max(0, std::min(bar.range - bar.page, bar.position - delta));
+    };
+    const int32_t newH = target(h_, dx), newV = target(v_, dy);
+    if (newH == h_.position && newV == v_.position)
+        return false;
+    if (newH != h_.position)
+        setPosition(true, newH);
+    if (newV != v_.position)
+        setPosition(false, newV);
+    return true;
+}
+
+int ViewState::hotspotAt(int32_t clientX, int32_t clientY)
+{
+    if (!indexed_) {
+        index_.build(hotspots_);
+        indexed_ = true;
+    }
+    const RectI r = imageRect();
+    return index_.firstContaining(hotspots_, clientX + h_.position, clientY + v_.position, r.left, r.top,
+                                  scaledWidth_, scaledHeight_);
+}
+
+ScrollAxis ViewState::scrollAxis(bool horizontal) const
+{
+    const Bar& bar = horizontal ? h_ : v_;
+    const RectI c = client();
+    ScrollAxis axis;
+    axis.position = bar.position;
+    axis.page = horizontal ? c.width() : c.height();
+    const int32_t scaled = horizontal ? scaledWidth_ : scaledHeight_;
+    if (scaled > axis.page)
+        axis.maximum = std::max(0, bar.range - bar.page);
+    return axis;
+}
+
+void ViewState::scrollFor(ViewAction action)
+{
+    ScrollAxis horizontal = scrollAxis(true), vertical = scrollAxis(false);
+    scrollForAction(action, horizontal, vertical);
+    setPosition(true, horizontal.position);
+    setPosition(false, vertical.position);
+}
+
+bool ViewState::wheel(int32_t delta, bool horizontal, bool tilt, int32_t lines)
+{
+    WheelAccumulator& accumulator = horizontal ? wheelHorizontal_ : wheelVertical_;
+    const ScrollAxis axis = scrollAxis(horizontal);
+    if (!fitted() || axis.maximum <= 0) {
+        accumulator.reset();
+        return false;
+    }
+    const int32_t pixels = accumulator.add(delta, wheelPixelsPerNotch(lines, axis.page));
+    // Turning the wheel away from the user (a negative delta) scrolls down
+    // or right, as does tilting it right.
+    const int64_t by = tilt ? int64_t(pixels) : -int64_t(pixels);
+    setPosition(horizontal, clampScroll(axis, int64_t(axis.position) + by));
+    return true;
+}
+
+bool ViewState::wheelZoom(int32_t delta, int32_t x, int32_t y)
+{
+    if (!fitted())
+        return false;
+    int32_t steps = wheelZoom_.add(delta, 1);
+    double scale = scale_;
+    for (; steps > 0; --steps)
+        scale = zoomInScale(scale, maxScale_);
+    for (; steps < 0; ++steps)
+        scale = zoomOutScale(scale, minScale_);
+    if (scale == scale_)
+        return false;   // at a limit
+    const RectI c = client();
+    x = std::max(0, std::min(c.width(), x));
+    y = std::max(0, std::min(c.height(), y));
+    const RectI before = imageRect();
+    const int32_t hp = h_.position, vp = v_.position;
+    const double oldScale = scale_;
+    zoomTo(scale);
+    const RectI after = imageRect();
+    const int32_t newH = scrollAfterZoom(x, hp, before.left, oldScale, scale_, after.left, scrollAxis(true).maximum);
+    const int32_t newV = scrollAfterZoom(y, vp, before.top, oldScale, scale_, after.top, scrollAxis(false).maximum);
+    setPosition(true, newH);
+    setPosition(false, newV);
+    return true;
+}

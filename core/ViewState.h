@@ -1,0 +1,123 @@
+#pragma once
+// The viewer's zoom and scroll model without a window: the scale, the scaled
+// image size, the two scroll bars (range, page, position, shown or not) and
+// the hotspot rectangles at the current zoom, changed by the same steps as
+// the Windows viewer window takes them (the first fit, the toolbar commands,
+// scroll requests, pan drags, a new window size).
+//
+// Scroll bars follow the rules of the platform's standard bars: a bar's range
+// is 0 to the scaled size, its page the client size (at most the range), and
+// a position is kept between 0 and range - page + 1; a bar that is not needed
+// is at 0. A bar takes `scrollBarSize` pixels of the client area while it is
+// shown. Hotspots are found through the viewer's hotspot index, so a
+// document with very many of them costs little per pointer move.
+#include "HotspotIndex.h"
+#include "ViewGeometry.h"
+#include "ViewHotspot.h"
+#include "ViewInput.h"
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+class ViewState {
+public:
+    struct Bar {
+        int32_t range = 100;   // the platform's initial range
+        int32_t page = 0;
+        int32_t position = 0;
+        bool shown = false;
+    };
+
+    explicit ViewState(int32_t scrollBarSize = 16) : barSize_(scrollBarSize) {}
+
+    // The size of the view's area inside its border, bars included. With an
+    // image that is fitted already, the bars and hotspots follow it.
+    void setViewport(int32_t width, int32_t height);
+    // A new document of W x H pixels (0 x 0: none): not fitted yet, bars
+    // hidden and at position 0, no hotspots.
+    void setImage(int32_t width, int32_t height);
+    // Adds a hotspot of the image (rectangle in image pixels).
+    void addHotspot(int32_t left, int32_t top, int32_t right, int32_t bottom);
+
+    // The fit of a new document at its first paint: the largest size with
+    // its aspect ratio in the client area. Does nothing once fitted, or
+    // while the client area is empty. True when fitted.
+    bool ensureFitted();
+    // A toolbar command (zoom in/out, the three fits, 1:1); others are
+    // ignored. True when the picture changed.
+    bool command(int commandId);
+    // A scroll bar request (0 line up ... 8 end scroll, as the platform
+    // numbers them) on the horizontal (true) or vertical bar.
+    void scroll(bool horizontal, int request, int32_t thumb);
+    // Moves the picture with a pan drag by (dx, dy) screen pixels; positions
+    // stop at range - page. True when a position changed.
+    bool pan(int32_t dx, int32_t dy);
+    // Sets a bar's position as the platform does (clamped).
+    void setPosition(bool horizontal, int32_t position);
+
+    // The keyboard and the wheel, as the viewer window takes them (ViewInput):
+    // one axis as keys and the wheel scroll it (as far as a pan drag goes;
+    // nothing where the image fits).
+    ScrollAxis scrollAxis(bool horizontal) const;
+    // A scrolling action of a key (lines, pages, corners).
+    void scrollFor(ViewAction action);
+    // Wheel `delta` (120 a notch) on the vertical or, with Shift or a tilt,
+    // the horizontal axis, `lines` a notch (-1: a page). False when the image
+    // fits that way: the page around the view scrolls instead.
+    bool wheel(int32_t delta, bool horizontal, bool tilt, int32_t lines);
+    // Ctrl+wheel: zoom steps about client point (x, y), the image point
+    // under it kept in place. True when the scale changed.
+    bool wheelZoom(int32_t delta, int32_t x, int32_t y);
+
+    bool hasImage() const { return W_ > 0 && H_ > 0; }
+    bool fitted() const { return scaledWidth_ != 0; }
+    double scale() const { return scale_; }
+    double minScale() const { return minScale_; }
+    double maxScale() const { return maxScale_; }
+    int32_t scaledWidth() const { return scaledWidth_; }
+    int32_t scaledHeight() const { return scaledHeight_; }
+    int32_t imageWidth() const { return W_; }
+    int32_t imageHeight() const { return H_; }
+    const Bar& horizontalBar() const { return h_; }
+    const Bar& verticalBar() const { return v_; }
+    int32_t scrollBarSize() const { return barSize_; }
+    // The client area: the viewport less the shown bars.
+    RectI client() const;
+    // Where the image is drawn in the client area at scroll positions 0.
+    RectI imageRect() const;
+    // The part of the image the client area shows.
+    RectI visibleSource() const;
+    size_t hotspotCount() const { return hotspots_.size(); }
+    // Hotspot i's rectangle in document space (client space plus the scroll
+    // positions) at the current zoom; edges included.
+    RectI hotspotRect(size_t i) const;
+    // The first hotspot in list order at client point (x, y), or -1.
+    int hotspotAt(int32_t clientX, int32_t clientY);
+
+private:
+    void updateScrollBars();
+    void updateHotspotRects();
+    void hideBars();
+    void setBar(Bar& bar, int32_t scaled, int32_t clientSize);
+    void zoomTo(double newScale);
+
+    int32_t barSize_;
+    int32_t viewportWidth_ = 0;
+    int32_t viewportHeight_ = 0;
+    int32_t W_ = 0;
+    int32_t H_ = 0;
+    double scale_ = 1.0;
+    double minScale_ = 1.0;
+    double maxScale_ = 1.0;
+    int32_t scaledWidth_ = 0;
+    int32_t scaledHeight_ = 0;
+    Bar h_;
+    Bar v_;
+    WheelAccumulator wheelHorizontal_;
+    WheelAccumulator wheelVertical_;
+    WheelAccumulator wheelZoom_;
+    HotspotIndex::Hotspots hotspots_;
+    HotspotIndex index_;
+    bool indexed_ = false;   // the index holds every hotspot
+};

@@ -1,0 +1,162 @@
+// The portable zoom and scroll model against the table the Windows viewer's
+// tests check too.
+#include "CommandIds.h"
+#include "GeometryTable.h"
+#include "ViewState.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+void runStep(ViewState& view, const GeometryStep& step)
+{
+    if (step.name == "paint")
+        view.ensureFitted();
+    else if (const int command = geometryStepCommand(step.name))
+        view.command(command);
+    else if (step.name == "hscroll" || step.name == "vscroll")
+        view.scroll(step.name == "hscroll", step.arguments.at(0), step.arguments.at(1));
+    else if (step.name == "resize")
+        view.setViewport(step.arguments.at(0), step.arguments.at(1));
+    else
+        FAIL() << "unknown step " << step.name;
+}
+
+TEST(ViewState, FollowsTheSharedGeometryTable)
+{
+    GeometryTable table;
+    std::string error;
+    ASSERT_TRUE(readGeometryTable(ROZERADO_GEOMETRY_TABLE, table, error)) << error;
+    ASSERT_GE(table.cases.size(), 5u);
+    for (const GeometryCase& c : table.cases) {
+        ViewState view(table.scrollBarSize);
+        view.setViewport(c.viewportWidth, c.viewportHeight);
+        view.setImage(c.imageWidth, c.imageHeight);
+        for (const GeometryStep& step : c.steps) {
+            runStep(view, step);
+            const std::string where = c.name + " " + describeExpected(step);
+            EXPECT_NEAR(view.scale(), step.scale, 5e-7) << where;
+            EXPECT_EQ(view.scaledWidth(), step.scaledWidth) << where;
+            EXPECT_EQ(view.scaledHeight(), step.scaledHeight) << where;
+            EXPECT_EQ(view.horizontalBar().shown, step.horizontalBar) << where;
+            EXPECT_EQ(view.verticalBar().shown, step.verticalBar) << where;
+            EXPECT_EQ(view.horizontalBar().position, step.horizontalPosition) << where;
+            EXPECT_EQ(view.verticalBar().position, step.verticalPosition) << where;
+        }
+    }
+}
+
+TEST(ViewState, ClientAreaLosesTheShownBars)
+{
+    ViewState view(16);
+    view.setViewport(600, 400);
+    view.setImage(1000, 2000);
+    ASSERT_TRUE(view.ensureFitted());
+    EXPECT_EQ(view.client().width(), 600);
+    view.command(ID_ACTUAL_SIZE);
+    EXPECT_EQ(view.client().width(), 584);
+    EXPECT_EQ(view.client().height(), 384);
+    // Centred where the image is smaller than the client area.
+    view.command(ID_FIT_WINDOW);
+    EXPECT_EQ(view.imageRect().left, 200);
+    EXPECT_EQ(view.imageRect().right, 400);
+}
+
+// As the window does: a pan stops at range - page, where the page is the
+// client size measured before the bars were shown (600 x 400 here).
+TEST(ViewState, PanStopsAtRangeLessPage)
+{
+    ViewState view(16);
+    view.setViewport(600, 400);
+    view.setImage(1000, 2000);
+    view.ensureFitted();
+    view.command(ID_ACTUAL_SIZE);
+    EXPECT_TRUE(view.pan(-100, -50));   // dragging left and up shows more to the right and below
+    EXPECT_EQ(view.horizontalBar().position, 100);
+    EXPECT_EQ(view.verticalBar().position, 50);
+    EXPECT_TRUE(view.pan(-100000, -100000));
+    EXPECT_EQ(view.horizontalBar().position, 1000 - 600);
+    EXPECT_EQ(view.verticalBar().position, 2000 - 400);
+    EXPECT_FALSE(view.pan(-5, -5));   // nothing moves
+    EXPECT_TRUE(view.pan(100000, 100000));
+    EXPECT_EQ(view.horizontalBar().position, 0);
+    EXPECT_EQ(view.verticalBar().position, 0);
+}
+
+TEST(ViewState, HotspotsFollowZoomAndScroll)
+{
+    ViewState view(16);
+    view.setViewport(600, 400);
+    view.setImage(1000, 2000);
+    view.addHotspot(100, 200, 300, 400);
+    view.addHotspot(0, 0, 1000, 2000);   // the whole image, after the first
+    view.ensureFitted();                 // scale 0.2, image at x 200..400
+    const RectI h = view.hotspotRect(0);
+    EXPECT_EQ(h.left, 220);
+    EXPECT_EQ(h.top, 40);
+    EXPECT_EQ(h.right, 260);
+    EXPECT_EQ(h.bottom, 80);
+    EXPECT_EQ(view.hotspotRect(2).right, 0);   // no such hotspot
+    struct Probe { int x, y, hit; } probes[] = {
+        {220, 40, 0}, {260, 80, 0}, {261, 80, 1}, {219, 60, 1}, {199, 60, -1}, {401, 60, -1},
+    };
+    for (const Probe& p : probes)
+        EXPECT_EQ(view.hotspotAt(p.x, p.y), p.hit) << p.x << "," << p.y;
+    view.command(ID_ACTUAL_SIZE);
+    view.setPosition(false, 150);
+    EXPECT_EQ(view.hotspotRect(0).top, 200);
+    EXPECT_EQ(view.hotspotAt(150, 60), 0);   // document point (150, 210)
+    EXPECT_EQ(view.hotspotAt(150, 260), 1);
+}
+
+TEST(ViewState, NoImageAndNoRoomDoNothing)
+{
+    ViewState view(16);
+    EXPECT_FALSE(view.ensureFitted());
+    EXPECT_FALSE(view.command(ID_ZOOM_IN));
+    view.setImage(100, 100);
+    EXPECT_FALSE(view.ensureFitted());   // no viewport yet
+    EXPECT_FALSE(view.command(ID_FIT_WINDOW));
+    view.setViewport(50, 50);
+    EXPECT_TRUE(view.ensureFitted());
+    EXPECT_DOUBLE_EQ(view.scale(), 0.5);
+    EXPECT_FALSE(view.pan(10, 10));
+    EXPECT_EQ(view.hotspotAt(10, 10), -1);
+}
+
+} // namespace
+
+namespace {
+
+// Keys and the wheel scroll as far as a pan drag goes, and only where the
+// image does not fit; Ctrl+wheel zooms about the pointer.
+TEST(ViewState, KeysAndWheelScrollAsTheViewerWindowDoes)
+{
+    ViewState view(17);
+    view.setViewport(600, 400);
+    view.setImage(1000, 2000);
+    view.ensureFitted();
+    EXPECT_FALSE(view.wheel(-120, false, false, 3));   // all of it visible: the page's wheel
+    view.command(ID_ACTUAL_SIZE);
+    EXPECT_TRUE(view.wheel(-120, false, false, 3));
+    EXPECT_EQ(view.verticalBar().position, 15);
+    EXPECT_TRUE(view.wheel(-40, false, false, 3));      // a third of a notch: 5 pixels
+    EXPECT_EQ(view.verticalBar().position, 20);
+    EXPECT_TRUE(view.wheel(-120, true, false, 3));      // Shift: sideways
+    EXPECT_EQ(view.horizontalBar().position, 15);
+    view.scrollFor(ViewAction::BottomRight);
+    EXPECT_EQ(view.horizontalBar().position, 1000 - 600);
+    EXPECT_EQ(view.verticalBar().position, 2000 - 400);
+    view.scrollFor(ViewAction::TopLeft);
+    view.scrollFor(ViewAction::LineDown);
+    EXPECT_EQ(view.verticalBar().position, kScrollLine);
+    view.setPosition(false, 15);
+    view.setPosition(true, 0);
+    EXPECT_TRUE(view.wheelZoom(120, 300, 200));
+    EXPECT_NEAR(view.scale(), 1.05, 1e-9);
+    // Image point (300, 215) stays under the pointer: at 1.05 it is at (315, 225.75).
+    EXPECT_EQ(view.horizontalBar().position, 15);
+    EXPECT_EQ(view.verticalBar().position, 26);
+}
+
+} // namespace

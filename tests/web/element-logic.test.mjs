@@ -1,0 +1,204 @@
+// The element's JavaScript that needs no browser, and the WebAssembly core
+// under node: node --test tests/web/  (HTF_WEB_DIR: the built build/web).
+import assert from 'node:assert/strict';
+import fs from 'node:fs';
+import path from 'node:path';
+import test from 'node:test';
+import { fileURLToPath } from 'node:url';
+
+import {
+  COMMAND, MODE, TOOLBAR, hotspotNavigation, modeAfter, navigationRules, parseFrameColor, parseFrameWidth,
+  platformWheel, positionAtThumb, thumbGeometry, tilesCovering,
+} from '../../web/htf-logic.js';
+
+const root = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '..', '..');
+const webDir = process.env.HTF_WEB_DIR || path.join(root, 'build', 'web');
+const bytesOf = (text) => Array.from(Buffer.from(text, 'latin1'));
+
+test('the toolbar has the module\'s ten buttons and commands in order', () => {
+  assert.deepEqual(TOOLBAR.map((b) => b.name), ['Pointer', 'Zoom in', 'Zoom out', 'Magnifier', 'Pan', 'Fit window',
+    'Fit height', 'Fit width', 'Actual size', 'Print']);
+  assert.deepEqual(TOOLBAR.map((b) => b.command), [132, 123, 124, 125, 126, 127, 129, 128, 130, 131]);
+  assert.deepEqual(TOOLBAR.map((b) => b.picture), [0, 1, 2, 3, 4, 5, 6, 7, 8, 9]);
+});
+
+test('magnifier and pan toggle; pointer ends both; other commands keep the mode', () => {
+  const steps = [
+    [MODE.POINTER, COMMAND.MAGNIFIER, MODE.MAGNIFIER], [MODE.MAGNIFIER, COMMAND.MAGNIFIER, MODE.POINTER],
+    [MODE.MAGNIFIER, COMMAND.PAN, MODE.PAN], [MODE.PAN, COMMAND.PAN, MODE.POINTER],
+    [MODE.PAN, COMMAND.POINTER, MODE.POINTER], [MODE.PAN, COMMAND.ZOOM_IN, MODE.PAN],
+  ];
+  for (const [from, command, to] of steps) assert.equal(modeAfter(from, command), to, `${from} ${command}`);
+});
+
+test('settings attributes read as the settings file does', () => {
+  const widths = [['1', 1], ['0', 0], ['3px', 3], ['-2', 0], ['99', 10], ['x', 0], [null, 1]];
+  for (const [text, width] of widths) assert.equal(parseFrameWidth(text), width, String(text));
+  assert.equal(parseFrameColor('255,0,0'), 'rgb(255,0,0)');
+  assert.equal(parseFrameColor('256, 1, -1'), 'rgb(0,1,255)');
+  assert.equal(parseFrameColor('navy'), 'navy');
+  assert.equal(parseFrameColor(''), 'rgb(0,128,128)');
+});
+
+test('scroll bar thumbs map positions and back over the whole range', () => {
+  for (const [range, page, track] of [[2000, 400, 349], [13245, 981, 947], [600, 599, 100], [100, 0, 50]]) {
+    const { maxPosition } = thumbGeometry(range, page, 0, track);
+    assert.equal(maxPosition, range - Math.max(page - 1, 0));
+    assert.equal(thumbGeometry(range, page, 0, track).offset, 0);
+    const end = thumbGeometry(range, page, maxPosition, track);
+    assert.equal(end.offset + end.length, track, `${range} ${page}`);
+    for (const position of [0, Math.floor(maxPosition / 3), maxPosition]) {
+      const { offset, length } = thumbGeometry(range, page, position, track);
+      const back = positionAtThumb(range, page, offset, track);
+      assert.ok(Math.abs(back - position) <= Math.ceil(maxPosition / Math.max(1, track - length)), `${range} ${position} ${back}`);
+    }
+  }
+});
+
+test('browser wheel events become the platform\'s wheel deltas', () => {
+  const cases = [
+    [{ deltaMode: 0, deltaX: 0, deltaY: 100, shiftKey: false }, { delta: -120, horizontal: false, tilt: false }],
+    [{ deltaMode: 0, deltaX: 0, deltaY: -50, shiftKey: false }, { delta: 60, horizontal: false, tilt: false }],
+    [{ deltaMode: 1, deltaX: 0, deltaY: 3, shiftKey: false }, { delta: -120, horizontal: false, tilt: false }],
+    [{ deltaMode: 0, deltaX: 0, deltaY: 100, shiftKey: true }, { delta: -120, horizontal: true, tilt: false }],
+    [{ deltaMode: 0, deltaX: 100, deltaY: 0, shiftKey: true }, { delta: -120, horizontal: true, tilt: false }],
+    [{ deltaMode: 0, deltaX: 100, deltaY: 0, shiftKey: false }, { delta: 120, horizontal: true, tilt: true }],
+  ];
+  for (const [event, expected] of cases) assert.deepEqual(platformWheel(event), expected, JSON.stringify(event));
+});
+
+test('tiles cover exactly the visible part of the scaled image', () => {
+  const tiles = tilesCovering(100, 200, 700, 500, 1000, 450);
+  assert.deepEqual(tiles.map((t) => [t.column, t.row]), [[0, 0], [1, 0], [2, 0], [0, 1], [1, 1], [2, 1]]);
+  const last = tiles.at(-1);
+  assert.deepEqual([last.x, last.y, last.w, last.h], [512, 256, 256, 194]);
+  assert.deepEqual(tilesCovering(1000, 0, 1200, 100, 1000, 450), []);
+  assert.deepEqual(tilesCovering(0, 0, 10, 10, 0, 0), []);
+});
+
+// --- The WebAssembly core under node ---
+
+async function loadCore() {
+  const loader = path.join(webDir, 'htf-core.js');
+  if (!fs.existsSync(loader)) return null;
+  const { default: createHtfCore } = await import(loader);
+  return createHtfCore({ wasmBinary: fs.readFileSync(path.join(webDir, 'htf-core.wasm')) });
+}
+
+function readDocument(core, bytes) {
+  const input = core._htf_alloc(Math.max(1, bytes.length));
+  core.HEAPU8.set(bytes, input);
+  const doc = core._htf_read(input, bytes.length);
+  core._htf_free(input);
+  try {
+    return {
+      opened: core._htf_doc_opened(doc) === 1,
+      hasImage: core._htf_doc_has_image(doc) === 1,
+      width: core._htf_doc_width(doc),
+      height: core._htf_doc_height(doc),
+      bits: core._htf_doc_bits(doc),
+      error: core.UTF8ToString(core._htf_doc_error(doc)),
+      hotspots: JSON.parse(core.UTF8ToString(core._htf_doc_hotspots(doc))),
+    };
+  } finally {
+    core._htf_doc_release(doc);
+  }
+}
+
+test('the WebAssembly reader opens the example document from memory', async (t) => {
+  const core = await loadCore();
+  if (!core) return t.skip('build/web is not built');
+  const bytes = fs.readFileSync(path.join(root, 'examples', 'floorplan.htf'));
+  const doc = readDocument(core, bytes);
+  assert.equal(doc.hasImage, true);
+  assert.equal(doc.width, 360);
+  assert.equal(doc.height, 240);
+  assert.ok(doc.hotspots.length >= 3);
+  assert.equal(doc.hotspots[0].reference, 'living');
+  assert.equal(doc.error, '');
+  // Cut off: the first error of the reader, no image; garbage: not TIFF.
+  const cut = readDocument(core, bytes.subarray(0, 200));
+  assert.equal(cut.hasImage, false);
+  assert.match(cut.error, / Error\n/);
+  const garbage = readDocument(core, Buffer.from('not a document at all'));
+  assert.equal(garbage.opened, false);
+  assert.equal(garbage.hasImage, false);
+});
+
+test('the WebAssembly zoom model follows the shared geometry table', async (t) => {
+  const core = await loadCore();
+  if (!core) return t.skip('build/web is not built');
+  const lines = fs.readFileSync(path.join(root, 'tests', 'data', 'view-geometry.txt'), 'utf8').split('\n');
+  const commands = { zoomin: 123, zoomout: 124, fitwindow: 127, fitwidth: 128, fitheight: 129, actual: 130 };
+  const state = core._htf_alloc(80);
+  let view = 0, bar = 0, steps = 0;
+  for (const line of lines) {
+    const words = line.trim().split(/\s+/);
+    if (!words[0] || words[0].startsWith('#')) continue;
+    if (words[0] === 'scrollbar') { bar = Number(words[1]); continue; }
+    if (words[0] === 'case') {
+      if (view) core._htf_view_release(view);
+      view = core._htf_view_new(bar);
+      core._htf_view_set_viewport(view, Number(words[2]), Number(words[3]));
+      core._htf_view_set_image(view, Number(words[4]), Number(words[5]));
+      continue;
+    }
+    const arrow = words.indexOf('->');
+    const args = words.slice(1, arrow).map(Number);
+    if (words[0] === 'paint') core._htf_view_fit(view);
+    else if (commands[words[0]]) core._htf_view_command(view, commands[words[0]]);
+    else if (words[0] === 'hscroll' || words[0] === 'vscroll') core._htf_view_scroll(view, words[0] === 'hscroll' ? 1 : 0, args[0], args[1]);
+    else if (words[0] === 'resize') core._htf_view_set_viewport(view, args[0], args[1]);
+    core._htf_view_state(view, state);
+    const s = new Int32Array(core.HEAPU8.buffer, state, 20);
+    const [scale, w, h, hb, vb, hp, vp] = words.slice(arrow + 1).map(Number);
+    assert.ok(Math.abs(core._htf_view_scale(view) - scale) < 5e-7, line);
+    assert.deepEqual([s[0], s[1], s[12], s[16], s[15], s[19]], [w, h, hb, vb, hp, vp], line);
+    steps += 1;
+  }
+  assert.ok(steps >= 50);
+  core._htf_view_release(view);
+  core._htf_free(state);
+});
+
+test('navigation follows relative and web URLs by the module\'s rules', async (t) => {
+  const core = await loadCore();
+  if (!core) return t.skip('build/web is not built');
+  const rules = navigationRules(core);
+  const page = 'http://www.example.com/town/plan.html';
+  const cases = [
+    ['/servlets/ZevuRedor?ShtmlFile=#HSREF#', '815', 'http://www.example.com/servlets/ZevuRedor?ShtmlFile=815'],
+    ['/servlets/ZevuRedor?ShtmlFile=#HSREF#', '815&view=2', 'http://www.example.com/servlets/ZevuRedor?ShtmlFile=815&view=2'],
+    ['/servlets/ZevuRedor?ShtmlFile=#HSREF#', 'javascript:alert(1)', 'http://www.example.com/servlets/ZevuRedor?ShtmlFile=javascript:alert(1)'],
+    ['#HSREF#', 'room.html', 'http://www.example.com/town/room.html'],
+    ['#HSREF#', 'https://other.example/x', 'https://other.example/x'],
+    ['#HSREF#/#HSREF#', 'a', 'http://www.example.com/town/a/a'],
+    ['#HSREF#', '//other.example/x', null],
+    ['#HSREF#', 'javascript:alert(document.cookie)//', null],
+    ['#HSREF#', 'JavaScript:alert(1)', null],
+    ['#HSREF#', ' javascript:alert(1)', null],
+    ['#HSREF#', 'vbscript:msgbox', null],
+    ['#HSREF#', 'data:text/html,<script>alert(1)</script>', null],
+    ['#HSREF#', 'file:///C:/windows/win.ini', null],
+    ['#HSREF#', 'mailto:someone@example.com', null],
+    ['#HSREF#', '815\r\nSet-Cookie: x', null],
+    ['#HSREF#', 'a\tb', null],
+    ['#HSREF#', 'a\x7Fb', null],
+    ['java\tscript:#HSREF#', 'alert(1)', null],
+  ];
+  for (const [template, reference, expected] of cases) {
+    const result = hotspotNavigation({ template, frame: '', referenceBytes: bytesOf(reference), pageUrl: page, ...rules });
+    if (expected === null) {
+      assert.ok(result.refused, `${JSON.stringify(reference)} must be refused, got ${result.url}`);
+    } else {
+      assert.equal(result.url, new URL(expected).href, JSON.stringify(reference));
+      assert.equal(result.frame, '_self');
+    }
+  }
+  // A relative reference on a local page resolves to a file: nothing is followed.
+  const local = hotspotNavigation({ template: '#HSREF#', frame: '', referenceBytes: bytesOf('room.html'),
+    pageUrl: 'file:///home/user/plan.html', ...rules });
+  assert.ok(local.refused);
+  assert.equal(hotspotNavigation({ template: '#HSREF#', frame: 'content', referenceBytes: bytesOf('a'), pageUrl: page,
+    ...rules }).frame, 'content');
+});

@@ -1,0 +1,109 @@
+"""scripts/bench-web [runs]: the <htf-viewer> element in Debian's chromium
+beside the Windows module under the runtime, on the A0 drawing at 400 dpi
+(13245 x 18720, bilevel G4) and the 8000 x 6000 RGB LZW photo.
+
+Per document: the module's open (HtfDocument::open, the fastest of 3), the
+element's open plus first picture (from setting src to the first painted
+frame, the fastest of `runs`, each in a fresh page), a full repaint and a
+zoom step (in and out alternately, each building the tiles of the new scale)
+at 1000 x 800, and the tab's peak memory (the renderer processes' peak
+resident size, a fresh browser per document). Targets: first picture within
+1.5 x the module's open; a repaint or a zoom step within 16 ms. Figures only:
+nothing here fails on time."""
+
+import os
+import subprocess
+import sys
+import tempfile
+
+from browser import Browser, WebServer
+
+PAGE = '''<!DOCTYPE html><meta charset="utf-8"><script type="module" src="/web/htf-viewer.js"></script>
+<body style="margin:0"><htf-viewer id="v" style="width:1002px;height:842px"></htf-viewer>
+<script>
+window.viewer = document.getElementById('v');
+window.openTimed = (src) => new Promise((resolve, reject) => {
+  const start = performance.now();
+  const done = (e) => {
+    viewer.removeEventListener('htf-load', done); viewer.removeEventListener('htf-error', done);
+    if (e.type === 'htf-error') return reject(new Error(e.detail.message));
+    requestAnimationFrame(() => resolve([performance.now() - start, e.detail.timings]));
+  };
+  viewer.addEventListener('htf-load', done); viewer.addEventListener('htf-error', done);
+  viewer.setAttribute('src', src);
+});
+// The canvas is read back after each step, so the time includes its drawing.
+const flush = () => viewer.shadowRoot.querySelector('canvas.picture').getContext('2d').getImageData(0, 0, 1, 1);
+window.timed = (work, runs) => {
+  const times = [];
+  for (let i = 0; i < runs; ++i) { const t = performance.now(); work(i); flush(); times.push(performance.now() - t); }
+  times.sort((a, b) => a - b);
+  return times[Math.floor(times.length / 2)];
+};
+</script>'''
+
+
+def main():
+    root, build, cache = sys.argv[1], sys.argv[2], sys.argv[3]
+    runs = int(sys.argv[4]) if len(sys.argv) > 4 else 3
+    docs = os.path.join(cache, 'web-bench')
+    fixtures = os.path.join(build, 'bin', 'webfixtures.exe')
+    if not os.path.exists(os.path.join(docs, 'photo.htf')):
+        os.makedirs(docs, exist_ok=True)
+        print('bench-web: writing the documents into %s ...' % docs, file=sys.stderr)
+        subprocess.run(['wine', fixtures, 'Z:' + docs.replace('/', '\\'), '--large'], check=True,
+                       stdin=subprocess.DEVNULL)
+    work = tempfile.mkdtemp(prefix='htf-bench-')
+    with open(os.path.join(work, 'bench.html'), 'w') as f:
+        f.write(PAGE)
+    print('%-7s %12s %14s %7s %11s %11s %11s' % ('', 'module open', 'first picture', 'ratio', 'repaint',
+                                                  'zoom step', 'peak memory'))
+    misses = 0
+    with WebServer(work, {'/web': os.path.join(build, 'web'), '/docs': docs}) as server:
+        # For scale: the same page and browser without a document.
+        with Browser(width=1100, height=900) as browser:
+            page = browser.open(server.url('bench.html'))
+            page.wait_for('customElements.get("htf-viewer") !== undefined')
+            _, peak = browser.renderer_memory()
+        print('%-7s %12s %14s %7s %11s %11s %8.0f MB' % ('(none)', '', '', '', '', '', peak / 1024))
+        for name in ('a0', 'photo'):
+            out = subprocess.run(['wine', fixtures, '--time', 'Z:' + os.path.join(docs, name + '.htf').replace('/', '\\'),
+                                  '3'], check=True, capture_output=True, text=True, stdin=subprocess.DEVNULL)
+            module = float(out.stdout.split()[1])
+            with Browser(width=1100, height=900) as browser:
+                first = None
+                for _ in range(runs):
+                    page = browser.open(server.url('bench.html'))
+                    page.wait_for('customElements.get("htf-viewer") !== undefined')
+                    t, parts = page.evaluate('openTimed("/docs/%s.htf")' % name)
+                    if first is None or t < first:
+                        first, breakdown = t, parts
+                    if _ < runs - 1:
+                        browser.pages.remove(page)
+                        page.send('Page.close')
+                        page.close()
+                repaint = page.evaluate('timed(() => viewer._paint(), 20)')
+                page.evaluate('viewer.command(130)')
+                repaint_1to1 = page.evaluate('timed(() => viewer._paint(), 20)')
+                page.evaluate('viewer.command(127)')
+                zoom = page.evaluate('timed((i) => viewer.command(i % 2 ? 124 : 123), 10)')
+                _, peak = browser.renderer_memory()
+            ratio = first / module
+            marks = []
+            if ratio > 1.5:
+                marks.append('MISS first picture')
+            if max(repaint, repaint_1to1) > 16 or zoom > 16:
+                marks.append('MISS 16 ms')
+            misses += bool(marks)
+            print('%-7s %9.0f ms %11.0f ms %6.2fx %5.1f/%.1f ms %8.1f ms %8.0f MB  %s' % (
+                name, module, first, ratio, repaint, repaint_1to1, zoom, peak / 1024, ' '.join(marks)))
+            print('        first picture: fetch %.0f ms, read in the worker %.0f ms, hand-over %.0f ms, '
+                  'preparing and painting %.0f ms' % (breakdown['fetch'], breakdown['read'], breakdown['handOver'],
+                                                       breakdown['picture']))
+    print('(repaint: fitted / at 1:1; zoom step: the median of 10, in and out from the fit; peak memory: the '
+          'renderer processes of a fresh browser)')
+    return 0
+
+
+if __name__ == '__main__':
+    sys.exit(main())

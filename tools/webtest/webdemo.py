@@ -1,0 +1,53 @@
+"""scripts/web-demo [--headless]: examples/index.html in Debian's chromium,
+served from 127.0.0.1 with the element's files of build/web beside it.
+
+With a display it opens a window (point at a room, click it; close the
+window to end). Headless (or without a display) it hovers the living room,
+saves build/web/demo.png with its outline and tooltip, clicks it and prints
+the URL the page then requests."""
+
+import os
+import sys
+import time
+
+from browser import Browser, WebServer
+
+
+def main():
+    root, build = sys.argv[1], sys.argv[2]
+    headless = '--headless' in sys.argv[3:] or not os.environ.get('DISPLAY')
+    examples, web = os.path.join(root, 'examples'), os.path.join(build, 'web')
+    with WebServer(examples, fallbacks=[web]) as server, Browser(headless=headless, width=640, height=560) as browser:
+        page = browser.open(server.url('index.html'))
+        if not headless:
+            print('web-demo: %s in chromium; point at a room, click it; close the window to end'
+                  % server.url('index.html'))
+            while browser._process.poll() is None:
+                time.sleep(0.5)
+            return 0
+        page.wait_for('document.querySelector("htf-viewer") && document.querySelector("htf-viewer").viewState '
+                      '&& document.querySelector("htf-viewer").viewState.scaledWidth > 0', timeout=30)
+        where = page.evaluate('''(() => {
+            const v = document.querySelector('htf-viewer'), s = v.viewState, h = s.hotspots[0];
+            const r = v.shadowRoot.querySelector('canvas.picture').getBoundingClientRect();
+            return [r.left + (h.left + h.right) / 2, r.top + (h.top + h.bottom) / 2,
+                    Math.round(v.getBoundingClientRect().bottom + 16)]; })()''')
+        page.move(where[0], where[1])
+        page.wait_for('''document.querySelector('htf-viewer').shadowRoot.querySelector('.tip').style.display
+                         === 'block' ''', timeout=10)
+        page.evaluate('new Promise((r) => requestAnimationFrame(() => requestAnimationFrame(r)))')
+        png = os.path.join(web, 'demo.png')
+        page.save_screenshot(png, (0, 0, 600, where[2]))
+        server.forget()
+        page.click(where[0], where[1])
+        deadline = time.monotonic() + 10
+        while not server.requested('/servlets/') and time.monotonic() < deadline:
+            time.sleep(0.05)
+        for request in server.requested('/servlets/'):
+            print(request)
+        print('web-demo: the screenshot shows the floor plan, the outlined living room and its tooltip: %s' % png)
+        return 0 if server.requested('/servlets/') else 1
+
+
+if __name__ == '__main__':
+    sys.exit(main())

@@ -1,0 +1,192 @@
+// The parts of the <htf-viewer> element that need no browser: the toolbar's
+// buttons, the navigation rules, scroll bar and wheel arithmetic. Plain
+// functions, tested with node's own test runner (web/test/).
+
+// Command ids, as the Windows module's toolbar sends them.
+export const COMMAND = Object.freeze({
+  ZOOM_IN: 123,
+  ZOOM_OUT: 124,
+  MAGNIFIER: 125,
+  PAN: 126,
+  FIT_WINDOW: 127,
+  FIT_WIDTH: 128,
+  FIT_HEIGHT: 129,
+  ACTUAL_SIZE: 130,
+  PRINT: 131,
+  POINTER: 132,
+});
+
+// The ten buttons left to right: picture (toolbar-N.png), command and the
+// accessible name. Fit height (picture 6) sends FIT_HEIGHT and fit width
+// (picture 7) FIT_WIDTH, as in the module.
+export const TOOLBAR = Object.freeze([
+  { picture: 0, command: COMMAND.POINTER, name: 'Pointer' },
+  { picture: 1, command: COMMAND.ZOOM_IN, name: 'Zoom in' },
+  { picture: 2, command: COMMAND.ZOOM_OUT, name: 'Zoom out' },
+  { picture: 3, command: COMMAND.MAGNIFIER, name: 'Magnifier' },
+  { picture: 4, command: COMMAND.PAN, name: 'Pan' },
+  { picture: 5, command: COMMAND.FIT_WINDOW, name: 'Fit window' },
+  { picture: 6, command: COMMAND.FIT_HEIGHT, name: 'Fit height' },
+  { picture: 7, command: COMMAND.FIT_WIDTH, name: 'Fit width' },
+  { picture: 8, command: COMMAND.ACTUAL_SIZE, name: 'Actual size' },
+  { picture: 9, command: COMMAND.PRINT, name: 'Print' },
+]);
+
+export const MODE = Object.freeze({ POINTER: 0, MAGNIFIER: 1, PAN: 2 });
+
+// The mode after a toolbar command, and which of the two toggle buttons
+// shows its check mark: the magnifier and pan buttons toggle their mode,
+// the pointer button ends both.
+export function modeAfter(mode, command) {
+  switch (command) {
+    case COMMAND.MAGNIFIER: return mode === MODE.MAGNIFIER ? MODE.POINTER : MODE.MAGNIFIER;
+    case COMMAND.PAN: return mode === MODE.PAN ? MODE.POINTER : MODE.PAN;
+    case COMMAND.POINTER: return MODE.POINTER;
+    default: return mode;
+  }
+}
+
+export const DEFAULTS = Object.freeze({
+  template: '/servlets/ZevuRedor?ShtmlFile=#HSREF#',
+  frame: '_self',
+  frameWidth: 1,
+  frameColor: 'rgb(0,128,128)',
+});
+
+// A frame width as the settings file reads it: the leading whole number
+// (0 when there is none), limited to 0..10; 0 draws no outline.
+export function parseFrameWidth(text) {
+  if (text == null) return DEFAULTS.frameWidth;
+  const value = parseInt(String(text).trim(), 10);
+  return Number.isNaN(value) ? 0 : Math.max(0, Math.min(10, value));
+}
+
+// A frame colour: any CSS colour, or "red,green,blue" as the settings file
+// writes it (each taken modulo 256, as the module does).
+export function parseFrameColor(text) {
+  if (text == null || String(text).trim() === '') return DEFAULTS.frameColor;
+  const triple = /^\s*(-?\d+)\s*,\s*(-?\d+)\s*,\s*(-?\d+)/.exec(String(text));
+  if (triple) return `rgb(${triple.slice(1).map((v) => parseInt(v, 10) & 0xFF).join(',')})`;
+  return String(text);
+}
+
+// The target frame: the configured one, or "_self" when it is empty.
+export function targetFrame(configured) {
+  return configured ? String(configured) : DEFAULTS.frame;
+}
+
+// The reference's bytes as the author's code page has them (references are
+// almost always ASCII; the rest is read as Windows-1252).
+export function referenceText(bytes) {
+  return new TextDecoder('windows-1252').decode(Uint8Array.from(bytes));
+}
+
+// Where a click on a hotspot goes, by the module's rules: `compose(template,
+// reference)` fills the template and checks the URL as the module does before
+// it navigates (the core's composition and checks: { url, refusal }), then
+// the URL is resolved against the page and `checkResolved(absolute)` lets
+// only http and https through, as in the control role. Returns { url, frame }
+// or { refused: reason }.
+export function hotspotNavigation({ template, frame, referenceBytes, pageUrl, compose, checkResolved }) {
+  const { url, refusal } = compose(template, referenceText(referenceBytes));
+  if (refusal) return { refused: refusal };
+  let resolved;
+  try {
+    resolved = new URL(url, pageUrl).href;
+  } catch {
+    return { refused: 'the URL cannot be read' };
+  }
+  const after = checkResolved(resolved);
+  if (after) return { refused: after };
+  return { url: resolved, frame: targetFrame(frame) };
+}
+
+// The module's composition and refusals, from the core (the WebAssembly
+// module `c`), for hotspotNavigation.
+export function navigationRules(c) {
+  const withString = (text, use) => {
+    const size = c.lengthBytesUTF8(text) + 1;
+    const at = c._htf_alloc(size);
+    try {
+      c.stringToUTF8(text, at, size);
+      return use(at);
+    } finally {
+      c._htf_free(at);
+    }
+  };
+  return {
+    compose: (template, reference) => withString(template, (t) => withString(reference, (r) => {
+      const code = c._htf_alloc(4);
+      try {
+        const url = c.UTF8ToString(c._htf_hotspot_url(t, r, code));
+        const refusal = new Int32Array(c.HEAPU8.buffer, code, 1)[0];
+        return { url, refusal: refusal ? c.UTF8ToString(c._htf_refusal_text(refusal)) : '' };
+      } finally {
+        c._htf_free(code);
+      }
+    })),
+    checkResolved: (absolute) => withString(absolute, (a) => {
+      const refusal = c._htf_resolved_refusal(a);
+      return refusal ? c.UTF8ToString(c._htf_refusal_text(refusal)) : '';
+    }),
+  };
+}
+
+// The viewer's keys and actions, numbered as the core's ViewInput has them.
+export const VIEW_KEY = Object.freeze({
+  Tab: 1, Enter: 2, ' ': 3, Escape: 4, ArrowLeft: 5, ArrowRight: 6, ArrowUp: 7, ArrowDown: 8,
+  PageUp: 9, PageDown: 10, Home: 11, End: 12, p: 13, P: 13,
+});
+export const ACTION = Object.freeze({
+  NONE: 0, CONSUME: 1, NEXT_HOTSPOT: 2, PREVIOUS_HOTSPOT: 3, FOLLOW_HOTSPOT: 4, CLEAR_FOCUS: 5,
+  FIRST_SCROLL: 6, LAST_SCROLL: 15, ZOOM_IN: 16, ZOOM_OUT: 17, FIT_WINDOW: 18, ACTUAL_SIZE: 19, PRINT: 20,
+});
+
+// A browser wheel event as the platform's wheel delta (120 a notch, positive
+// away from the user or, tilted, to the right): { delta, horizontal, tilt }.
+export function platformWheel(event) {
+  const perNotch = event.deltaMode === 1 ? 3 : event.deltaMode === 2 ? 1 : 100;
+  if (event.deltaX !== 0 && event.deltaY === 0 && !event.shiftKey)
+    return { delta: Math.round(event.deltaX / perNotch * 120), horizontal: true, tilt: true };
+  const amount = event.deltaY !== 0 ? event.deltaY : event.deltaX;
+  return { delta: -Math.round(amount / perNotch * 120), horizontal: event.shiftKey, tilt: false };
+}
+
+// A scroll bar's thumb: its offset and length along a track of `track`
+// pixels for a bar of range, page and position (the platform's rules: the
+// position runs from 0 to range - page + 1).
+export const MIN_THUMB = 8;
+export function thumbGeometry(range, page, position, track) {
+  const maxPosition = Math.max(0, range - Math.max(page - 1, 0));
+  const length = Math.max(Math.min(track, MIN_THUMB), Math.min(track, Math.round(track * page / Math.max(range + 1, 1))));
+  const room = Math.max(0, track - length);
+  const offset = maxPosition > 0 ? Math.round(room * position / maxPosition) : 0;
+  return { offset, length, maxPosition };
+}
+
+// The position a thumb dragged to `offset` stands for.
+export function positionAtThumb(range, page, offset, track) {
+  const { length, maxPosition } = thumbGeometry(range, page, 0, track);
+  const room = Math.max(0, track - length);
+  if (room === 0) return 0;
+  return Math.round(Math.max(0, Math.min(room, offset)) * maxPosition / room);
+}
+
+// The platform's scroll requests.
+export const SCROLL = Object.freeze({ LINE_UP: 0, LINE_DOWN: 1, PAGE_UP: 2, PAGE_DOWN: 3, THUMB: 5 });
+
+// The tiles of `size` pixels that cover document rectangle [left, right) x
+// [top, bottom) of a scaled image, clipped to it.
+export function tilesCovering(left, top, right, bottom, scaledWidth, scaledHeight, size = 256) {
+  const l = Math.max(0, left), t = Math.max(0, top);
+  const r = Math.min(right, scaledWidth), b = Math.min(bottom, scaledHeight);
+  const tiles = [];
+  if (l >= r || t >= b) return tiles;
+  for (let row = Math.floor(t / size); row <= Math.floor((b - 1) / size); ++row) {
+    for (let column = Math.floor(l / size); column <= Math.floor((r - 1) / size); ++column) {
+      const x = column * size, y = row * size;
+      tiles.push({ column, row, x, y, w: Math.min(size, scaledWidth - x), h: Math.min(size, scaledHeight - y) });
+    }
+  }
+  return tiles;
+}

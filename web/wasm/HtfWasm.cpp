@@ -1,0 +1,295 @@
+// The portable core as WebAssembly functions for the browser element: the
+// reader (run in the decoding worker), the image sampler and the zoom and
+// scroll model (run beside the page). Plain C functions over pointers into
+// the module's memory; the JavaScript side owns every handle it gets and
+// gives it back with the matching release function.
+#include "HotspotList.h"
+#include "HotspotRecord.h"
+#include "HtfReader.h"
+#include "ImageSampler.h"
+#include "PlainImage.h"
+#include "AddressPolicy.h"
+#include "UrlTemplate.h"
+#include "ViewState.h"
+
+#include <emscripten/emscripten.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <string>
+
+namespace {
+
+// A document read in the worker.
+struct WebDocument {
+    PlainImage image;
+    HtfReadResult result;
+    std::string hotspotsJson;
+    std::string error;
+};
+
+// Text as a JSON string literal; `bytes` as code points 0-255 (the
+// reference is bytes in the author's code page), else UTF-16 code units.
+void appendJsonBytes(std::string& out, const std::string& bytes)
+{
+    out += '"';
+    for (unsigned char c : bytes) {
+        char escape[8];
+        std::snprintf(escape, sizeof escape, "\\u%04x", unsigned(c));
+        out += escape;
+    }
+    out += '"';
+}
+
+void appendJsonUtf16(std::string& out, const std::u16string& text)
+{
+    out += '"';
+    for (char16_t c : text) {
+        char escape[8];
+        std::snprintf(escape, sizeof escape, "\\u%04x", unsigned(c));
+        out += escape;
+    }
+    out += '"';
+}
+
+// The hotspots the viewer shows: records of the hotspot class with a
+// reference, in stream order.
+std::string hotspotsAsJson(const HotspotList* list)
+{
+    std::string out = "[";
+    if (list) {
+        bool first = true;
+        for (const auto& element : *list) {
+            if (std::strcmp(element->className(), HotspotRecord::kClassName) != 0)
+                continue;
+            auto record = static_cast<const HotspotRecord*>(element.get());
+            if (record->reference.empty())
+                continue;
+            if (!first)
+                out += ',';
+            first = false;
+            out += "{\"left\":" + std::to_string(record->left) + ",\"top\":" + std::to_string(record->top) +
+                   ",\"right\":" + std::to_string(record->right) + ",\"bottom\":" + std::to_string(record->bottom) +
+                   ",\"reference\":";
+            appendJsonBytes(out, record->reference);
+            out += ",\"text\":";
+            appendJsonUtf16(out, record->text);
+            out += '}';
+        }
+    }
+    out += ']';
+    return out;
+}
+
+// The image and its sampler, beside the page.
+struct WebImage {
+    PlainImage image;
+    ImageSampler sampler;
+};
+
+std::string composed;   // the last composed URL, read by the caller at once
+
+} // namespace
+
+extern "C" {
+
+EMSCRIPTEN_KEEPALIVE void* htf_alloc(size_t size)
+{
+    return std::malloc(size);
+}
+
+EMSCRIPTEN_KEEPALIVE void htf_free(void* block)
+{
+    std::free(block);
+}
+
+// --- Reading (the worker) ---
+
+EMSCRIPTEN_KEEPALIVE WebDocument* htf_read(const uint8_t* data, size_t size)
+{
+    auto* doc = new (std::nothrow) WebDocument;
+    if (!doc)
+        return nullptr;
+    try {
+        doc->result = readHtfDocument(data, size, "document", doc->image);
+        if (doc->result.hadError)
+            doc->error = doc->result.errorCaption() + "\n" + doc->result.errorText;
+        doc->hotspotsJson = hotspotsAsJson(doc->result.hotspots.get());
+    } catch (...) {
+        doc->image.allocate(0, 0, 8, 0, 0);
+        doc->result.outcome = DecodeOutcome::NoMemory;
+        doc->hotspotsJson = "[]";
+    }
+    return doc;
+}
+
+EMSCRIPTEN_KEEPALIVE int htf_doc_opened(const WebDocument* d) { return d && d->result.opened; }
+EMSCRIPTEN_KEEPALIVE int htf_doc_outcome(const WebDocument* d) { return d ? int(d->result.outcome) : -1; }
+EMSCRIPTEN_KEEPALIVE int htf_doc_has_image(const WebDocument* d) { return d && d->result.hasImage(); }
+EMSCRIPTEN_KEEPALIVE int htf_doc_too_large(const WebDocument* d) { return d && d->result.tooLarge(); }
+EMSCRIPTEN_KEEPALIVE uint32_t htf_doc_file_width(const WebDocument* d) { return d->result.width; }
+EMSCRIPTEN_KEEPALIVE uint32_t htf_doc_file_height(const WebDocument* d) { return d->result.height; }
+EMSCRIPTEN_KEEPALIVE int32_t htf_doc_width(const WebDocument* d) { return d->image.width; }
+EMSCRIPTEN_KEEPALIVE int32_t htf_doc_height(const WebDocument* d) { return d->image.height; }
+EMSCRIPTEN_KEEPALIVE int htf_doc_bits(const WebDocument* d) { return d->image.bits; }
+EMSCRIPTEN_KEEPALIVE uint32_t htf_doc_row_bytes(const WebDocument* d) { return d->image.rowBytes; }
+EMSCRIPTEN_KEEPALIVE const uint8_t* htf_doc_pixels(const WebDocument* d) { return d->image.pixels.data(); }
+EMSCRIPTEN_KEEPALIVE size_t htf_doc_pixel_bytes(const WebDocument* d) { return d->image.pixels.size(); }
+EMSCRIPTEN_KEEPALIVE const uint32_t* htf_doc_palette(const WebDocument* d) { return d->image.palette.data(); }
+EMSCRIPTEN_KEEPALIVE size_t htf_doc_palette_count(const WebDocument* d) { return d->image.palette.size(); }
+EMSCRIPTEN_KEEPALIVE const char* htf_doc_error(const WebDocument* d) { return d->error.c_str(); }
+EMSCRIPTEN_KEEPALIVE const char* htf_doc_hotspots(const WebDocument* d) { return d->hotspotsJson.c_str(); }
+EMSCRIPTEN_KEEPALIVE void htf_doc_release(WebDocument* d) { delete d; }
+
+// --- The image beside the page ---
+
+EMSCRIPTEN_KEEPALIVE WebImage* htf_image_make(int32_t width, int32_t height, int bits, uint32_t rowBytes)
+{
+    auto* image = new (std::nothrow) WebImage;
+    if (!image)
+        return nullptr;
+    if (width <= 0 || height <= 0 || !image->image.make(uint32_t(width), uint32_t(height), uint16_t(bits), rowBytes) ||
+        (bits != 32 && bits != 1 && bits != 4 && bits != 8)) {
+        delete image;
+        return nullptr;
+    }
+    if (bits != 32)
+        image->image.palette.assign(size_t(1) << bits, 0xFF000000u);
+    return image;
+}
+
+EMSCRIPTEN_KEEPALIVE uint8_t* htf_image_pixels(WebImage* i) { return i->image.pixels.data(); }
+EMSCRIPTEN_KEEPALIVE uint32_t* htf_image_palette(WebImage* i) { return i->image.palette.data(); }
+EMSCRIPTEN_KEEPALIVE void htf_image_ready(WebImage* i) { i->sampler.setImage(&i->image); }
+EMSCRIPTEN_KEEPALIVE int htf_image_tile(WebImage* i, int32_t x, int32_t y, int32_t w, int32_t h, int32_t scaledWidth,
+                                        int32_t scaledHeight, uint32_t* out)
+{
+    return i->sampler.renderTile(x, y, w, h, scaledWidth, scaledHeight, out);
+}
+EMSCRIPTEN_KEEPALIVE int htf_image_stretched(WebImage* i, int32_t left, int32_t top, int32_t right, int32_t bottom,
+                                             int32_t w, int32_t h, uint32_t* out)
+{
+    RectI source;
+    source.left = left, source.top = top, source.right = right, source.bottom = bottom;
+    return i->sampler.renderStretched(source, w, h, out);
+}
+EMSCRIPTEN_KEEPALIVE void htf_image_release(WebImage* i) { delete i; }
+
+// --- The zoom and scroll model ---
+
+EMSCRIPTEN_KEEPALIVE ViewState* htf_view_new(int32_t scrollBarSize)
+{
+    return new (std::nothrow) ViewState(scrollBarSize);
+}
+EMSCRIPTEN_KEEPALIVE void htf_view_release(ViewState* v) { delete v; }
+EMSCRIPTEN_KEEPALIVE void htf_view_set_viewport(ViewState* v, int32_t w, int32_t h) { v->setViewport(w, h); }
+EMSCRIPTEN_KEEPALIVE void htf_view_set_image(ViewState* v, int32_t w, int32_t h) { v->setImage(w, h); }
+EMSCRIPTEN_KEEPALIVE void htf_view_add_hotspot(ViewState* v, int32_t l, int32_t t, int32_t r, int32_t b)
+{
+    v->addHotspot(l, t, r, b);
+}
+EMSCRIPTEN_KEEPALIVE int htf_view_fit(ViewState* v) { return v->ensureFitted(); }
+EMSCRIPTEN_KEEPALIVE int htf_view_command(ViewState* v, int id) { return v->command(id); }
+EMSCRIPTEN_KEEPALIVE void htf_view_scroll(ViewState* v, int horizontal, int request, int32_t thumb)
+{
+    v->scroll(horizontal != 0, request, thumb);
+}
+EMSCRIPTEN_KEEPALIVE int htf_view_pan(ViewState* v, int32_t dx, int32_t dy) { return v->pan(dx, dy); }
+EMSCRIPTEN_KEEPALIVE void htf_view_set_position(ViewState* v, int horizontal, int32_t position)
+{
+    v->setPosition(horizontal != 0, position);
+}
+EMSCRIPTEN_KEEPALIVE double htf_view_scale(const ViewState* v) { return v->scale(); }
+EMSCRIPTEN_KEEPALIVE double htf_view_min_scale(const ViewState* v) { return v->minScale(); }
+EMSCRIPTEN_KEEPALIVE double htf_view_max_scale(const ViewState* v) { return v->maxScale(); }
+// The state as 20 integers: scaled size, client size, image rectangle
+// (left, top, right, bottom), the visible source (left, top, right, bottom),
+// then per bar (horizontal, vertical): shown, range, page, position.
+EMSCRIPTEN_KEEPALIVE void htf_view_state(const ViewState* v, int32_t* out)
+{
+    const RectI client = v->client(), image = v->imageRect(), source = v->visibleSource();
+    const int32_t values[] = {v->scaledWidth(), v->scaledHeight(), client.width(), client.height(),
+                              image.left, image.top, image.right, image.bottom,
+                              source.left, source.top, source.right, source.bottom,
+                              v->horizontalBar().shown, v->horizontalBar().range, v->horizontalBar().page,
+                              v->horizontalBar().position,
+                              v->verticalBar().shown, v->verticalBar().range, v->verticalBar().page,
+                              v->verticalBar().position};
+    std::memcpy(out, values, sizeof values);
+}
+// Hotspot i's rectangle in document space: left, top, right, bottom.
+EMSCRIPTEN_KEEPALIVE int htf_view_hotspot_rect(const ViewState* v, int index, int32_t* out)
+{
+    if (index < 0 || size_t(index) >= v->hotspotCount())
+        return 0;
+    const RectI r = v->hotspotRect(size_t(index));
+    out[0] = r.left, out[1] = r.top, out[2] = r.right, out[3] = r.bottom;
+    return 1;
+}
+EMSCRIPTEN_KEEPALIVE int htf_view_hotspot_at(ViewState* v, int32_t x, int32_t y) { return v->hotspotAt(x, y); }
+
+// --- Keys and the wheel, as the viewer window takes them ---
+
+namespace {
+ViewInputState inputState(int hasImage, int hotspots, int keyFocus, int dragging, int scrollsH, int scrollsV)
+{
+    ViewInputState state;
+    state.hasImage = hasImage != 0;
+    state.hotspotCount = hotspots;
+    state.hasKeyFocus = keyFocus != 0;
+    state.dragging = dragging != 0;
+    state.scrollsHorizontally = scrollsH != 0;
+    state.scrollsVertically = scrollsV != 0;
+    return state;
+}
+} // namespace
+
+// The action of a key (ViewKey numbering) and of a typed character.
+EMSCRIPTEN_KEEPALIVE int htf_key_action(int key, int shift, int ctrl, int alt, int repeat, int hasImage, int hotspots,
+                                        int keyFocus, int dragging, int scrollsH, int scrollsV)
+{
+    return int(actionForKey(ViewKey(key), KeyModifiers{shift != 0, ctrl != 0, alt != 0}, repeat != 0,
+                            inputState(hasImage, hotspots, keyFocus, dragging, scrollsH, scrollsV)));
+}
+EMSCRIPTEN_KEEPALIVE int htf_char_action(uint32_t character, int shift, int ctrl, int alt, int hasImage, int hotspots,
+                                         int keyFocus, int dragging, int scrollsH, int scrollsV)
+{
+    return int(actionForCharacter(char32_t(character), KeyModifiers{shift != 0, ctrl != 0, alt != 0},
+                                  inputState(hasImage, hotspots, keyFocus, dragging, scrollsH, scrollsV)));
+}
+EMSCRIPTEN_KEEPALIVE void htf_view_scroll_for(ViewState* v, int action) { v->scrollFor(ViewAction(action)); }
+EMSCRIPTEN_KEEPALIVE int htf_view_wheel(ViewState* v, int32_t delta, int horizontal, int tilt, int32_t lines)
+{
+    return v->wheel(delta, horizontal != 0, tilt != 0, lines);
+}
+EMSCRIPTEN_KEEPALIVE int htf_view_wheel_zoom(ViewState* v, int32_t delta, int32_t x, int32_t y)
+{
+    return v->wheelZoom(delta, x, y);
+}
+
+// --- Navigation: the module's composition and refusals ---
+
+// The URL template with every "#HSREF#" replaced by the reference (both
+// UTF-8), checked as the module checks a hotspot's URL before it navigates:
+// `refusal` receives 0 when it may be followed, else the reason's number.
+EMSCRIPTEN_KEEPALIVE const char* htf_hotspot_url(const char* urlTemplate, const char* reference, int* refusal)
+{
+    composed = composeHotspotUrl(urlTemplate, reference);
+    *refusal = int(checkHotspotNavigation(reference, composed));
+    return composed.c_str();
+}
+
+// After resolution against the page: only http and https are followed.
+EMSCRIPTEN_KEEPALIVE int htf_resolved_refusal(const char* absoluteUrl)
+{
+    return int(checkResolvedNavigation(absoluteUrl));
+}
+
+EMSCRIPTEN_KEEPALIVE const char* htf_refusal_text(int refusal)
+{
+    return navigationRefusalText(NavigationRefusal(refusal));
+}
+
+} // extern "C"
