@@ -433,7 +433,16 @@ TEST(TiffViewKeys, MovingTheKeyboardFocusRaisesFocusEventsForTheChild)
     press(f.v, "escape");
     pumpMessagesFor(100);
     UnhookWinEvent(hook);
-    EXPECT_EQ(focusEvents, (std::vector<LONG>{1, 2, CHILDID_SELF}));
+    // The window itself may also be reported focused when the system gives
+    // it the focus back (other programs' windows come and go meanwhile):
+    // the children's events come in order, and Escape reports the view.
+    std::vector<LONG> children;
+    for (LONG child : focusEvents)
+        if (child != CHILDID_SELF)
+            children.push_back(child);
+    EXPECT_EQ(children, (std::vector<LONG>{1, 2}));
+    ASSERT_FALSE(focusEvents.empty());
+    EXPECT_EQ(focusEvents.back(), CHILDID_SELF);
 }
 
 } // namespace
