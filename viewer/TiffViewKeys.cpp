@@ -20,7 +20,7 @@ constexpr UINT_PTR kKeyTipToolId = 0x4B4559;
 TOOLINFOA keyTipTool(HWND view)
 {
     TOOLINFOA tool = {};
-    tool.cbSize = 44;   // the size that includes lParam
+    tool.cbSize = TTTOOLINFOA_V2_SIZE;   // up to and including lParam: 44 bytes on 32-bit, 64 on 64-bit Windows
     tool.uFlags = TTF_TRACK | TTF_ABSOLUTE;
     tool.hwnd = view;
     tool.uId = kKeyTipToolId;
