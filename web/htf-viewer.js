@@ -129,20 +129,20 @@ class HtfViewer extends HTMLElement {
     this._tip = root.querySelector('.tip');
     this._error = root.querySelector('.error');
     this._buttons = new Map();
-    for (const spec of TOOLBAR) {
+    for (const entry of TOOLBAR) {
       const button = document.createElement('button');
       button.type = 'button';
-      button.title = spec.name;
-      button.setAttribute('aria-label', spec.name);
-      button.dataset.command = String(spec.command);
-      if (spec.command === COMMAND.MAGNIFIER || spec.command === COMMAND.PAN) button.setAttribute('aria-pressed', 'false');
+      button.title = entry.name;
+      button.setAttribute('aria-label', entry.name);
+      button.dataset.command = String(entry.command);
+      if (entry.command === COMMAND.MAGNIFIER || entry.command === COMMAND.PAN) button.setAttribute('aria-pressed', 'false');
       const picture = document.createElement('img');
       picture.alt = '';
-      picture.src = asset(`toolbar-${spec.picture}.png`);
+      picture.src = asset(`toolbar-${entry.picture}.png`);
       button.append(picture);
-      button.addEventListener('click', () => this.command(spec.command));
+      button.addEventListener('click', () => this.command(entry.command));
       this._toolbar.append(button);
-      this._buttons.set(spec.command, button);
+      this._buttons.set(entry.command, button);
     }
     this._lensFrame = new Image();
     this._lensFrame.src = asset('lens.png');
