@@ -1,19 +1,4 @@
-# Cross-compiles for 64-bit Windows (x86-64) with MinGW-w64, posix-thread
-# variant, like mingw-i686.cmake for 32-bit Windows.
-set(CMAKE_SYSTEM_NAME Windows)
+# 64-bit Windows (x86-64).
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
-
 set(MINGW_TRIPLE x86_64-w64-mingw32)
-set(CMAKE_C_COMPILER ${MINGW_TRIPLE}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${MINGW_TRIPLE}-g++-posix)
-set(CMAKE_RC_COMPILER ${MINGW_TRIPLE}-windres)
-set(CMAKE_ASM_NASM_COMPILER nasm)
-
-set(CMAKE_FIND_ROOT_PATH /usr/${MINGW_TRIPLE})
-if(DEFINED ENV{ROZERADO_DEPS})
-    list(APPEND CMAKE_FIND_ROOT_PATH $ENV{ROZERADO_DEPS})
-endif()
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)

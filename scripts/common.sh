@@ -12,6 +12,12 @@ export WINEARCH=win32
 # checking through ROZERADO_WINEDEBUG).
 export WINEDEBUG=${ROZERADO_WINEDEBUG:--all}
 export ROZERADO_DEPS=$DEPS
+# Compiler cache, shared by every checkout on this machine: paths below the
+# checkout are hashed relative to it, so another clone or worktree of the
+# same sources compiles from the cache. LAUNCHER goes on every configure.
+export CCACHE_DIR=${CCACHE_DIR:-$CACHE/ccache}
+export CCACHE_BASEDIR=$ROOT CCACHE_NOHASHDIR=1 CCACHE_MAXSIZE=${CCACHE_MAXSIZE:-8G}
+LAUNCHER=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 
 # --- 64-bit Windows (x86-64) beside the 32-bit build ---
 # Its libraries, its build tree with the programs in build/bin64, and a 64-bit
