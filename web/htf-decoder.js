@@ -4,10 +4,12 @@
 // Two ways in:
 //
 // 1. The whole document at once (the page fetched the bytes itself):
-//      in:  { id, bytes: ArrayBuffer }
+//      in:  { id, bytes: ArrayBuffer, memoryLimit? }
 //      out: { id, opened, hasImage, tooLarge, fileWidth, fileHeight, error,
 //             hotspots, width, height, bits, rowBytes, pixels: ArrayBuffer,
-//             palette: ArrayBuffer, decodeMs }
+//             palette: ArrayBuffer, decodeMs, heapBytes }
+//      An image whose decoded pixels would pass memoryLimit (1 GiB by
+//      default) is not decoded: tooLarge, with its hotspots.
 //
 // 2. A document by its address, read in parts: the directories and the
 //    hotspots first, then only the tiles a view needs, at the resolution it
@@ -20,13 +22,25 @@
 //             fileBytes, bytesFetched, heapBytes }
 //           levels[i]: { width, height, tileWidth, tileHeight, tiled, bits },
 //           level 0 is the document's first image, each next one smaller
-//      in:  { type: 'view', id, view, scale, left, top, right, bottom, have? }
+//      in:  { type: 'view', id, view, scale, left, top, right, bottom, have?,
+//             scaledWidth?, scaledHeight? }
 //           the visible part in pixels of the first image and the scale
 //           shown (screen pixels per image pixel); `have`: [[level, column,
-//           row], ...] tiles the page still holds, not sent again
-//      out: { type: 'tile', id, view, level, column, row, x, y, width,
+//           row], ...] tiles the page still holds, not sent again (for the
+//           drawn tiles of a striped level: only while the scale stays);
+//           scaledWidth/Height: the whole image's size on the screen (the
+//           view model's; by default width and height times scale rounded)
+//      out: for a tiled level, the level's own tiles, packed as the file has
+//           them (the page scales them):
+//           { type: 'tile', id, view, level, column, row, x, y, width,
 //             height, levelWidth, levelHeight, bits, rowBytes,
-//             pixels: ArrayBuffer, palette: ArrayBuffer } for each tile, then
+//             pixels: ArrayBuffer, palette: ArrayBuffer } for each tile;
+//           for a striped level (decoded whole once, kept in the worker), the
+//           view drawn at its scale in RGBA tiles of TILE x TILE screen pixels:
+//           { type: 'tile', id, view, level, rendered: true, column, row,
+//             x, y, width, height (screen pixels of the scaled image),
+//             scaledWidth, scaledHeight, bits: 32, rowBytes,
+//             pixels: ArrayBuffer (RGBA, red first) }; then once
 //           { type: 'view-done', id, view, level, tiles, cancelled,
 //             bytesFetched, heapBytes }
 //      in:  { type: 'close', id }
@@ -45,6 +59,8 @@ export const DEFAULT_DOWNLOAD_LIMIT = 1024 * 1024 * 1024;
 // The first request: enough for the header, the first directory and, in a
 // document written directories first, every directory and the hotspots.
 export const FIRST_RANGE_BYTES = 64 * 1024;
+// The side of the tiles a striped level is drawn in, in screen pixels.
+export const TILE = 256;
 const CACHE_BYTES = 32 * 1024 * 1024;
 const OUTCOME_DECODED = 0, OUTCOME_TOO_LARGE = 2, OUTCOME_NO_MEMORY = 3;
 
@@ -165,6 +181,11 @@ export async function openSource(src, { downloadLimit = DEFAULT_DOWNLOAD_LIMIT, 
   return { source: new MemoryRanges(await downloadWhole(response, downloadLimit, progress)), ranged: false };
 }
 
+// The bytes a level takes decoded.
+export function decodedBytes(level) {
+  return level.bits === 32 ? level.width * level.height * 4 : Math.ceil(level.width * level.bits / 8) * level.height;
+}
+
 // Copies a block of the core's memory out, to be handed over without another copy.
 function copyOut(core, address, bytes) {
   return core.HEAPU8.slice(address, address + bytes).buffer;
@@ -248,8 +269,7 @@ export class LevelsDocument {
     let level = this.core._htf_levels_for(this.doc, scale);
     for (; level < this.levels.length; ++level) {
       const l = this.levels[level];
-      const bytesPerPixel = l.bits === 32 ? 4 : l.bits / 8;
-      if (l.tiled || l.width * l.height * bytesPerPixel <= this.memoryLimit) return level;
+      if (l.tiled || decodedBytes(l) <= this.memoryLimit) return level;
     }
     return -1;
   }
@@ -299,7 +319,50 @@ export class LevelsDocument {
     }
   }
 
+  // A striped level decoded whole, kept for the views that follow.
+  wholeLevel(level) {
+    if (this.whole && this.whole.level === level) return this.whole.tile;
+    this.dropWhole();
+    const core = this.core;
+    const tile = core._htf_levels_tile(this.doc, level, 0, 0);
+    if (!tile) throw new Error('Not enough memory to decode the image');
+    const outcome = core._htf_tile_outcome(tile), error = this.error();
+    if (this.failure || outcome !== OUTCOME_DECODED) {
+      core._htf_tile_release(tile);
+      const failure = new Error(error || 'The image is too large to show');
+      failure.tooLarge = !this.failure && (outcome === OUTCOME_TOO_LARGE || outcome === OUTCOME_NO_MEMORY);
+      throw failure;
+    }
+    this.whole = { level, tile, error };
+    return tile;
+  }
+
+  dropWhole() {
+    if (this.whole) this.core._htf_tile_release(this.whole.tile);
+    this.whole = null;
+  }
+
+  // The tile (column, row) of TILE x TILE screen pixels of a striped level
+  // drawn at scaledWidth x scaledHeight.
+  rendered(level, column, row, scaledWidth, scaledHeight) {
+    const core = this.core, tile = this.wholeLevel(level);
+    const x = column * TILE, y = row * TILE;
+    const width = Math.min(TILE, scaledWidth - x), height = Math.min(TILE, scaledHeight - y);
+    const out = core._htf_alloc(width * height * 4);
+    if (!out) throw new Error('Not enough memory to draw the image');
+    try {
+      if (!core._htf_tile_render(tile, x, y, width, height, scaledWidth, scaledHeight, out)) {
+        throw new Error('The image cannot be drawn at this scale');
+      }
+      return { level, rendered: true, column, row, x, y, width, height, scaledWidth, scaledHeight, bits: 32,
+        rowBytes: width * 4, pixels: copyOut(core, out, width * height * 4), error: this.whole.error };
+    } finally {
+      core._htf_free(out);
+    }
+  }
+
   release() {
+    this.dropWhole();
     if (this.doc) this.core._htf_levels_release(this.doc);
     this.doc = 0;
     LevelsDocument.sources[this.handle] = null;
@@ -369,17 +432,37 @@ export class DecoderWorker {
     }
   }
 
-  whole({ id, bytes }) {
+  whole({ id, bytes, memoryLimit = DEFAULT_MEMORY_LIMIT }) {
     let result;
     const started = performance.now();
     try {
-      result = readWhole(this.core, bytes);
+      result = this.overBudget(bytes, memoryLimit) || readWhole(this.core, bytes);
       result.decodeMs = performance.now() - started;
     } catch (error) {
       result = { opened: false, hasImage: false, error: `The reader failed: ${error}`, hotspots: [] };
     }
     result.id = id;
+    result.heapBytes = this.heapBytes();
     this.post(result, [result.pixels, result.palette].filter(Boolean));
+  }
+
+  // The answer for a document whose first image would decode past the
+  // budget, from its directory alone; null when it fits (or cannot be told).
+  overBudget(bytes, memoryLimit) {
+    let probe;
+    try {
+      probe = new LevelsDocument(this.core, new MemoryRanges(new Uint8Array(bytes)), { memoryLimit });
+    } catch {
+      return null;   // the whole reader reports what is wrong
+    }
+    try {
+      const first = probe.levels[0];
+      if (!first || decodedBytes(first) <= memoryLimit) return null;
+      return { opened: true, hasImage: false, tooLarge: true, fileWidth: first.width, fileHeight: first.height,
+        error: '', hotspots: probe.hotspots };
+    } finally {
+      probe.release();
+    }
   }
 
   async open({ id, src, memoryLimit = DEFAULT_MEMORY_LIMIT, downloadLimit = DEFAULT_DOWNLOAD_LIMIT }) {
@@ -405,7 +488,7 @@ export class DecoderWorker {
     });
   }
 
-  async view({ id, view = 0, scale = 1, left = 0, top = 0, right, bottom, have = [] }) {
+  async view({ id, view = 0, scale = 1, left = 0, top = 0, right, bottom, have = [], scaledWidth, scaledHeight }) {
     const entry = this.documents.get(id);
     if (!entry || !entry.document) throw new Error('No document is open');
     const doc = entry.document;
@@ -417,15 +500,30 @@ export class DecoderWorker {
       tooLarge.tooLarge = true;
       throw tooLarge;
     }
-    const range = doc.tilesFor(level, left, top, right ?? doc.width, bottom ?? doc.height);
     const held = new Set(have.map(([l, c, r]) => `${l}/${c}/${r}`));
-    doc.prefetch(level, range);
+    let range, next;
+    if (doc.levels[level].tiled) {
+      range = doc.tilesFor(level, left, top, right ?? doc.width, bottom ?? doc.height);
+      doc.prefetch(level, range);
+      next = (column, row) => doc.tile(level, column, row);
+    } else {
+      // Striped: decoded whole in the worker, drawn at the view's scale.
+      const sw = Math.max(1, scaledWidth ?? Math.round(doc.width * scale));
+      const sh = Math.max(1, scaledHeight ?? Math.round(doc.height * scale));
+      const fx = sw / doc.width, fy = sh / doc.height, last = (n) => Math.max(0, Math.ceil(n / TILE) - 1);
+      const cell = (v, f, n) => Math.max(0, Math.min(last(n), Math.floor(v * f / TILE)));
+      range = { c0: cell(left, fx, sw), r0: cell(top, fy, sh),
+        c1: cell(Math.max(left, (right ?? doc.width) - 1e-6), fx, sw),
+        r1: cell(Math.max(top, (bottom ?? doc.height) - 1e-6), fy, sh) };
+      doc.wholeLevel(level);
+      next = (column, row) => doc.rendered(level, column, row, sw, sh);
+    }
     let tiles = 0, cancelled = false;
     for (let row = range.r0; row <= range.r1 && !cancelled; ++row) {
       for (let column = range.c0; column <= range.c1; ++column) {
         if (held.has(`${level}/${column}/${row}`)) continue;
-        const tile = doc.tile(level, column, row);
-        this.post({ type: 'tile', id, view, ...tile }, [tile.pixels, tile.palette]);
+        const tile = next(column, row);
+        this.post({ type: 'tile', id, view, ...tile }, [tile.pixels, tile.palette].filter(Boolean));
         ++tiles;
         // Lets a newer view or a close of this document in before the next tile.
         await new Promise((resolve) => setTimeout(resolve, 0));

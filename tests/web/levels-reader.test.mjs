@@ -381,3 +381,42 @@ test('damaged range answers, a download over the cap and a replaced document end
   assert.equal(done.cancelled, true);
   assert.ok(out.filter((m) => m.type === 'tile').length < 64);
 });
+
+test('a striped image is decoded once in the worker and drawn at the view\'s scale as the page would', async () => {
+  const striped = image(700, 530, 'bilevel', bilevelPixel, 0);
+  const bytes = writeTiff([striped]);
+  const server = standInServer(bytes);
+  const out = await run(server, [
+    { type: 'open', id: 1, src: 'http://h/doc.htf' },
+    { type: 'view', id: 1, view: 1, scale: 0.5, left: 0, top: 0, right: 700, bottom: 530 },
+    { type: 'view', id: 1, view: 2, scale: 2, left: 100, top: 100, right: 200, bottom: 150 },
+  ]);
+  const tiles = out.filter((m) => m.type === 'tile');
+  assert.deepEqual(tiles.filter((t) => t.view === 1).map((t) => [t.rendered, t.x, t.y, t.width, t.height]),
+    [[true, 0, 0, 256, 256], [true, 256, 0, 94, 256], [true, 0, 256, 256, 9], [true, 256, 256, 94, 9]]);
+  assert.deepEqual(tiles.filter((t) => t.view === 2).map((t) => [t.column, t.row, t.scaledWidth]), [[0, 0, 1400], [1, 0, 1400], [0, 1, 1400], [1, 1, 1400]]);   // 200-400 x 200-300 on the screen
+  // The page's own sampler over the whole image gives the same pixels.
+  const whole = wholeRead(bytes);
+  const img = core._htf_image_make(whole.width, whole.height, whole.bits, whole.rowBytes);
+  core.HEAPU8.set(whole.pixels, core._htf_image_pixels(img));
+  new Uint32Array(core.HEAPU8.buffer, core._htf_image_palette(img), whole.palette.length).set(whole.palette);
+  core._htf_image_ready(img);
+  for (const t of tiles) {
+    const buffer = core._htf_alloc(t.width * t.height * 4);
+    assert.equal(core._htf_image_tile(img, t.x, t.y, t.width, t.height, t.scaledWidth, t.scaledHeight, buffer), 1);
+    const expected = core.HEAPU8.slice(buffer, buffer + t.width * t.height * 4);
+    core._htf_free(buffer);
+    assert.deepEqual(new Uint8Array(t.pixels), expected, `view ${t.view} tile ${t.column},${t.row}`);
+  }
+  core._htf_image_release(img);
+});
+
+test('a whole document whose image would pass the memory budget is too large, with its hotspots', async () => {
+  const bytes = writeTiff([image(2000, 1000, 'grey', greyPixel, 256)]);
+  const [small] = await run(standInServer(bytes), [{ id: 5, bytes: bytes.slice().buffer, memoryLimit: 1000000 }]);
+  assert.deepEqual([small.opened, small.hasImage, small.tooLarge, small.fileWidth], [true, false, true, 2000]);
+  assert.ok(small.hotspots.length > 0);
+  assert.equal(small.pixels, undefined);
+  const [fits] = await run(standInServer(bytes), [{ id: 6, bytes: bytes.slice().buffer, memoryLimit: 2000000 }]);
+  assert.deepEqual([fits.hasImage, fits.width, fits.height], [true, 2000, 1000]);
+});

@@ -130,10 +130,13 @@ struct WebLevels {
     std::string error;          // what the last call returned
 };
 
-// One decoded tile.
+// One decoded tile (or a whole striped level), and its sampler once it is
+// drawn at a scale in the worker.
 struct WebTile {
     PlainImage image;
     DecodeOutcome outcome = DecodeOutcome::Unsupported;
+    ImageSampler sampler;
+    bool sampling = false;
 };
 
 } // namespace
@@ -271,6 +274,21 @@ EMSCRIPTEN_KEEPALIVE size_t htf_tile_pixel_bytes(const WebTile* t) { return t->i
 EMSCRIPTEN_KEEPALIVE const uint32_t* htf_tile_palette(const WebTile* t) { return t->image.palette.data(); }
 EMSCRIPTEN_KEEPALIVE size_t htf_tile_palette_count(const WebTile* t) { return t->image.palette.size(); }
 EMSCRIPTEN_KEEPALIVE void htf_tile_release(WebTile* t) { delete t; }
+// The tile at (x, y), w x h, of the decoded image scaled to scaledWidth x
+// scaledHeight, as RGBA words into `out`, by the viewer's sampling rule.
+EMSCRIPTEN_KEEPALIVE int htf_tile_render(WebTile* t, int32_t x, int32_t y, int32_t w, int32_t h, int32_t scaledWidth,
+                                         int32_t scaledHeight, uint32_t* out)
+{
+    if (t->outcome != DecodeOutcome::Decoded)
+        return 0;
+    try {
+        if (!t->sampling)
+            t->sampler.setImage(&t->image), t->sampling = true;
+        return t->sampler.renderTile(x, y, w, h, scaledWidth, scaledHeight, out) ? 1 : 0;
+    } catch (...) {
+        return 0;
+    }
+}
 
 // --- The image beside the page ---
 
