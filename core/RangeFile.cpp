@@ -18,9 +18,15 @@ bool RangeFile::ensureBlocks(uint64_t first, uint64_t last)
             ++block;
             continue;
         }
-        // A run of missing blocks, fetched in one read.
+        // A run of missing blocks, fetched in one read. A run that goes on
+        // where the last read ended is part of a sequential read (a striped
+        // image decoded whole): it reads ahead, twice as far each time.
+        const bool sequential = block * kBlockBytes == lastEnd_;
+        readAhead_ = sequential ? std::min<uint64_t>({readAhead_ * 2, kMaxReadAheadBlocks, cacheBytes_ / 4 / kBlockBytes}) : 0;
+        const uint64_t lastBlock = (size_ - 1) / kBlockBytes;
+        const uint64_t wanted = std::min(lastBlock, std::max(last, block + readAhead_));
         uint64_t end = block;
-        while (end + 1 <= last && blocks_.find(end + 1) == blocks_.end())
+        while (end + 1 <= wanted && blocks_.find(end + 1) == blocks_.end())
             ++end;
         const uint64_t from = block * kBlockBytes;
         const uint64_t to = std::min(size_, (end + 1) * kBlockBytes);
@@ -38,6 +44,9 @@ bool RangeFile::ensureBlocks(uint64_t first, uint64_t last)
             return false;
         }
         fetched_ += bytes.size();
+        lastEnd_ = to;
+        if (!sequential)
+            readAhead_ = 2;
         for (uint64_t b = block; b <= end; ++b) {
             const size_t at = size_t((b - block) * kBlockBytes);
             const size_t n = std::min(kBlockBytes, bytes.size() - at);

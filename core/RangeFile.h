@@ -3,7 +3,8 @@
 // the browser's worker, or bytes in memory): libtiff reads it through client
 // procedures, and what has been fetched is kept in a block cache, so that the
 // directories, the hotspot bytes and each tile are fetched once. Missing
-// neighbouring blocks are fetched in one source read; prefetch() merges the
+// neighbouring blocks are fetched in one source read, a sequential read
+// reads further ahead each time (up to 4 MiB); prefetch() merges the
 // byte ranges of several tiles into as few reads as their gaps allow.
 #include "PrivateTiffTags.h"
 
@@ -28,6 +29,8 @@ public:
     // Ranges closer than this are fetched as one (the bytes between cost less
     // than another round trip).
     static constexpr uint64_t kMergeGap = uint64_t(64) << 10;
+    // The farthest a sequential read reads ahead, in blocks (4 MiB).
+    static constexpr uint64_t kMaxReadAheadBlocks = 256;
 
     RangeFile(ByteRangeSource& source, uint64_t size, size_t cacheBytes = size_t(32) << 20);
     RangeFile(const RangeFile&) = delete;
@@ -70,6 +73,8 @@ private:
     std::map<uint64_t, Block> blocks_;   // by block number
     uint64_t clock_ = 0;
     uint64_t position_ = 0;
+    uint64_t lastEnd_ = UINT64_MAX;   // where the last source read ended
+    uint64_t readAhead_ = 0;          // blocks the next sequential read adds
     uint64_t fetched_ = 0;
     uint32_t reads_ = 0;
     bool failed_ = false;

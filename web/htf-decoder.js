@@ -186,6 +186,23 @@ export function decodedBytes(level) {
   return level.bits === 32 ? level.width * level.height * 4 : Math.ceil(level.width * level.bits / 8) * level.height;
 }
 
+// A new task after the messages already queued (a timer's would be clamped
+// to 4 ms after a few); setImmediate where there is one (node, which an
+// open message port would keep running).
+let taskChannel = null;
+const taskQueue = [];
+function nextTask() {
+  if (typeof setImmediate === 'function') return new Promise((resolve) => setImmediate(resolve));
+  if (!taskChannel) {
+    taskChannel = new MessageChannel();
+    taskChannel.port1.onmessage = () => taskQueue.shift()();
+  }
+  return new Promise((resolve) => {
+    taskQueue.push(resolve);
+    taskChannel.port2.postMessage(0);
+  });
+}
+
 // Copies a block of the core's memory out, to be handed over without another copy.
 function copyOut(core, address, bytes) {
   return core.HEAPU8.slice(address, address + bytes).buffer;
@@ -201,6 +218,8 @@ export class LevelsDocument {
     this.memoryLimit = memoryLimit;
     this.failure = null;   // the first error of the bytes' source
     this.fetched = 0;      // bytes the core asked the source for
+    this.requests = 0;     // and in how many reads
+    this.fetchMs = 0;      // waiting for them
     this.handle = LevelsDocument.sources.push(this) - 1;
     LevelsDocument.install(core);
     this.doc = core._htf_levels_open(this.handle, source.size, CACHE_BYTES);
@@ -233,7 +252,10 @@ export class LevelsDocument {
         if (document.fetched + length > document.downloadLimit && document.source instanceof HttpRanges) {
           throw new RangeReadError(tooBigText(document.downloadLimit));
         }
+        const started = performance.now();
         const bytes = document.source.read(offset, length);
+        document.fetchMs += performance.now() - started;
+        ++document.requests;
         if (bytes.length !== length) throw new RangeReadError(`${bytes.length} bytes came for ${length}`);
         document.fetched += length;
         core.HEAPU8.set(bytes, address);
@@ -501,6 +523,7 @@ export class DecoderWorker {
       throw tooLarge;
     }
     const held = new Set(have.map(([l, c, r]) => `${l}/${c}/${r}`));
+    const started = performance.now(), fetchMsBefore = doc.fetchMs, requestsBefore = doc.requests;
     let range, next;
     if (doc.levels[level].tiled) {
       range = doc.tilesFor(level, left, top, right ?? doc.width, bottom ?? doc.height);
@@ -526,7 +549,7 @@ export class DecoderWorker {
         this.post({ type: 'tile', id, view, ...tile }, [tile.pixels, tile.palette].filter(Boolean));
         ++tiles;
         // Lets a newer view or a close of this document in before the next tile.
-        await new Promise((resolve) => setTimeout(resolve, 0));
+        await nextTask();
         if (entry.closed || entry.view !== view) {
           cancelled = true;
           break;
@@ -534,7 +557,8 @@ export class DecoderWorker {
       }
     }
     this.post({ type: 'view-done', id, view, level, tiles, cancelled, bytesFetched: doc.bytesFetched(),
-      heapBytes: this.heapBytes() });
+      requests: doc.requests - requestsBefore, fetchMs: doc.fetchMs - fetchMsBefore,
+      ms: performance.now() - started, heapBytes: this.heapBytes() });
   }
 
   close({ id, quiet = false }) {

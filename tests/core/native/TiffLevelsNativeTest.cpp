@@ -71,6 +71,26 @@ TEST(RangeFile, NeighbouringBlocksComeInOneReadAndStayCached)
     EXPECT_TRUE(file.failed());
 }
 
+TEST(RangeFile, SequentialReadsReadFurtherAheadEachTime)
+{
+    CountingSource source;
+    source.bytes.resize(8 << 20, 7);
+    RangeFile file(source, source.bytes.size(), 32 << 20);
+    std::vector<uint8_t> out(5000);
+    for (uint64_t at = 0; at < source.bytes.size(); at += out.size())
+        ASSERT_GT(file.read(at, out.data(), out.size()), 0);
+    // 1678 reads of 5000 bytes: 2, 4, 8 ... 256 blocks at a time.
+    EXPECT_LE(source.reads.size(), 12u);
+    EXPECT_EQ(file.bytesFetched(), source.bytes.size());
+    // A jump elsewhere starts small again.
+    RangeFile again(source, source.bytes.size(), 32 << 20);
+    source.reads.clear();
+    again.read(4 << 20, out.data(), 10);
+    again.read(1 << 20, out.data(), 10);
+    ASSERT_EQ(source.reads.size(), 2u);
+    EXPECT_EQ(source.reads[1].second, RangeFile::kBlockBytes);
+}
+
 std::vector<uint8_t> tiledDocument(const PlainImage& image, bool big)
 {
     char path[] = "/tmp/htf-levels-XXXXXX";
