@@ -18,10 +18,16 @@
 //    otherwise (a 200 answer, a blob: or data: address) it downloads the
 //    document once, streamed, and reads it from memory.
 //      in:  { type: 'open', id, src, memoryLimit?, downloadLimit? }
+//           src: an absolute URL (the page resolves it against its own base:
+//           a relative one here would be taken from this script's address);
+//           both limits in bytes, 1 GiB by default. The page sends views for
+//           `id` only after its 'hotspots' message.
 //      out: { type: 'hotspots', id, hotspots, width, height, levels, ranged,
-//             fileBytes, bytesFetched, heapBytes }
+//             fileBytes, bytesFetched, heapBytes, error }
+//           sent as soon as the directories are read, before any pixel;
 //           levels[i]: { width, height, tileWidth, tileHeight, tiled, bits },
-//           level 0 is the document's first image, each next one smaller
+//           level 0 is the document's first image, each next one smaller;
+//           error: a damaged reduced level or first image, '' without one
 //      in:  { type: 'view', id, view, scale, left, top, right, bottom, have?,
 //             scaledWidth?, scaledHeight? }
 //           the visible part in pixels of the first image and the scale
@@ -42,7 +48,10 @@
 //             scaledWidth, scaledHeight, bits: 32, rowBytes,
 //             pixels: ArrayBuffer (RGBA, red first) }; then once
 //           { type: 'view-done', id, view, level, tiles, cancelled,
-//             bytesFetched, heapBytes }
+//             bytesFetched, requests, fetchMs, ms, heapBytes }
+//           (requests and fetchMs: the source reads of this view and the
+//           time spent waiting for them; ms: the whole view)
+//           A tile of a damaged document still comes, with `error` set.
 //      in:  { type: 'close', id }
 //      out: { type: 'closed', id, heapBytes, retire }
 //      and at any time:
