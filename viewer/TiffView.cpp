@@ -5,7 +5,6 @@
 #include "HotspotList.h"
 #include "ResourceIds.h"
 #include "ResourceModule.h"
-#include "Settings.h"
 
 #include <commctrl.h>
 
@@ -48,8 +47,9 @@ HINSTANCE viewerResourceModule()
     return module;
 }
 
-TiffView::TiffView(NavigationCallback* navigation)
-    : model_(GetSystemMetrics(SM_CXVSCROLL), GetSystemMetrics(SM_CYHSCROLL)), navigation_(navigation)
+TiffView::TiffView(NavigationCallback* navigation, Outline outline)
+    : model_(GetSystemMetrics(SM_CXVSCROLL), GetSystemMetrics(SM_CYHSCROLL)), outline_(outline),
+      navigation_(navigation)
 {
     HDC screen = GetDC(nullptr);
     displayBitsPerPixel_ = GetDeviceCaps(screen, BITSPIXEL);
@@ -115,8 +115,8 @@ void TiffView::create(HWND parent, const RECT& rect)
     cursors_.pointingHand = LoadCursorA(module, MAKEINTRESOURCEA(IDC_POINTING_HAND));
     cursors_.globeHand = LoadCursorA(module, MAKEINTRESOURCEA(IDC_GLOBE_HAND));
 
-    if (!framePen_ && settings().frameWidth != 0)
-        framePen_ = CreatePen(PS_SOLID, settings().frameWidth, settings().frameColor);
+    if (!framePen_ && outline_.width != 0)
+        framePen_ = CreatePen(PS_SOLID, outline_.width, outline_.colour);
 
     // A document shown before the window was made anew gets its tooltip
     // tools in the new tooltip control.

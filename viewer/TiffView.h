@@ -32,11 +32,20 @@ class HotspotList;
 class NavigationCallback;
 class ViewAccessible;
 
+// The outline of the hotspot under the pointer or with the keyboard focus:
+// its width (0: none) and colour, as the settings give them.
+struct ViewOutline {
+    int32_t width = 1;
+    COLORREF colour = RGB(0, 128, 128);
+};
+
 class TiffView : public WindowWrapper {
 public:
     enum Mode : int32_t { PointerMode = 0, MagnifierMode = 1, PanMode = 2 };
 
-    explicit TiffView(NavigationCallback* navigation);
+    using Outline = ViewOutline;
+
+    explicit TiffView(NavigationCallback* navigation, Outline outline = Outline());
     ~TiffView() override;
 
     // Creates the view window (a child of `parent` at `rect`), its tooltip
@@ -225,6 +234,7 @@ private:
     HBITMAP offscreenBitmap_ = nullptr;
     HGDIOBJ offscreenPrevious_ = nullptr;
     bool useOffscreen_ = false;
+    Outline outline_;
     int32_t mode_ = PointerMode;
     // The cursor set: the system's arrow and the module's four (shared
     // resources, never destroyed).
