@@ -23,8 +23,8 @@ int32_t clampPosition(const ViewState::Bar& bar, int64_t position)
 
 void ViewState::setViewport(int32_t width, int32_t height)
 {
-    viewportWidth_ = std::max(0, width);
-    viewportHeight_ = std::max(0, height);
+    viewport_.width = std::max(0, width);
+    viewport_.height = std::max(0, height);
     if (hasImage())
         updateScrollBars();
 }
@@ -33,7 +33,7 @@ void ViewState::setImage(int32_t width, int32_t height)
 {
     W_ = std::max(0, width);
     H_ = std::max(0, height);
-    scaledWidth_ = scaledHeight_ = 0;
+    scaled_.width = scaled_.height = 0;
     scale_ = minScale_ = maxScale_ = 1.0;
     clearHotspots();
     hideBars();
@@ -66,7 +66,7 @@ ViewHotspot* ViewState::addHotspot(int32_t left, int32_t top, int32_t right, int
     h->bottomFraction = double(bottom) / H_;
     const RectI r = imageRect();
     const RectI p = fractionRect(h->leftFraction, h->topFraction, h->rightFraction, h->bottomFraction, r.left, r.top,
-                                 scaledWidth_, scaledHeight_);
+                                 scaled_.width, scaled_.height);
     h->pixelLeft = p.left, h->pixelTop = p.top, h->pixelRight = p.right, h->pixelBottom = p.bottom;
     hotspots_.push_back(std::move(h));
     indexed_ = false;
@@ -129,14 +129,14 @@ void ViewState::hideBars()
 RectI ViewState::client() const
 {
     RectI c;
-    c.right = std::max(0, viewportWidth_ - (v_.shown ? barWidth_ : 0));
-    c.bottom = std::max(0, viewportHeight_ - (h_.shown ? barHeight_ : 0));
+    c.right = std::max(0, viewport_.width - (v_.shown ? barWidth_ : 0));
+    c.bottom = std::max(0, viewport_.height - (h_.shown ? barHeight_ : 0));
     return c;
 }
 
 RectI ViewState::imageRect() const
 {
-    return centreImageRect(client(), scaledWidth_, scaledHeight_);
+    return centreImageRect(client(), scaled_.width, scaled_.height);
 }
 
 RectI ViewState::visibleSource() const
@@ -160,8 +160,8 @@ bool ViewState::ensureFitted()
     const Fit fit = fitImage(c.width(), c.height(), W_, H_);
     if (fit.size.width <= 0 || fit.size.height <= 0)
         return false;   // no room yet: fitted again at the next paint
-    scaledWidth_ = fit.size.width;
-    scaledHeight_ = fit.size.height;
+    scaled_.width = fit.size.width;
+    scaled_.height = fit.size.height;
     scale_ = fit.scale;
     // 100 pixels of width, or the fit where that is less (see the header).
     minScale_ = std::min(100.0 / W_, scale_);
@@ -185,8 +185,8 @@ void ViewState::updateScrollBars()
     // Both bars are decided on the client area as it was before either
     // changed, the vertical one first.
     const RectI c = client();
-    setBar(v_, scaledHeight_, c.height());
-    setBar(h_, scaledWidth_, c.width());
+    setBar(v_, scaled_.height, c.height());
+    setBar(h_, scaled_.width, c.width());
     updateHotspotRects();
 }
 
@@ -195,7 +195,7 @@ void ViewState::updateHotspotRects()
     const RectI r = imageRect();
     for (auto& h : hotspots_) {
         const RectI p = fractionRect(h->leftFraction, h->topFraction, h->rightFraction, h->bottomFraction, r.left,
-                                     r.top, scaledWidth_, scaledHeight_);
+                                     r.top, scaled_.width, scaled_.height);
         h->pixelLeft = p.left, h->pixelTop = p.top, h->pixelRight = p.right, h->pixelBottom = p.bottom;
     }
 }
@@ -204,8 +204,8 @@ void ViewState::zoomTo(double newScale)
 {
     scale_ = newScale;
     const SizeI size = scaledSize(W_, H_, scale_);
-    scaledWidth_ = size.width;
-    scaledHeight_ = size.height;
+    scaled_.width = size.width;
+    scaled_.height = size.height;
     updateScrollBars();
 }
 
@@ -230,8 +230,8 @@ bool ViewState::command(int commandId)
         const Fit fit = fitImage(c.width(), c.height(), W_, H_);
         if (fit.size.width <= 0 || fit.size.height <= 0)
             return false;   // no room: the image keeps its scale
-        scaledWidth_ = fit.size.width;
-        scaledHeight_ = fit.size.height;
+        scaled_.width = fit.size.width;
+        scaled_.height = fit.size.height;
         scale_ = fit.scale;
         updateScrollBars();
         return true;
@@ -246,16 +246,16 @@ bool ViewState::command(int commandId)
             return false;   // no room (narrower than a scroll bar): the image keeps its scale
         scale_ = scale;
         const SizeI size = scaledSize(W_, H_, scale_);
-        scaledWidth_ = size.width;
-        scaledHeight_ = size.height;
+        scaled_.width = size.width;
+        scaled_.height = size.height;
         // A fit may go beyond the zoom limit; zooming in then starts from there.
         maxScale_ = std::max(maxScale_, scale_);
         updateScrollBars();
         return true;
     }
     case ID_ACTUAL_SIZE:
-        scaledWidth_ = W_;
-        scaledHeight_ = H_;
+        scaled_.width = W_;
+        scaled_.height = H_;
         scale_ = 1.0;
         updateScrollBars();
         return true;
@@ -305,7 +305,7 @@ int ViewState::hotspotAtDocument(int32_t x, int32_t y) const
 {
     indexHotspots();
     const RectI r = imageRect();
-    return index_.firstContaining(hotspots_, x, y, r.left, r.top, scaledWidth_, scaledHeight_);
+    return index_.firstContaining(hotspots_, x, y, r.left, r.top, scaled_.width, scaled_.height);
 }
 
 ScrollAxis ViewState::scrollAxis(bool horizontal) const
@@ -315,7 +315,7 @@ ScrollAxis ViewState::scrollAxis(bool horizontal) const
     ScrollAxis axis;
     axis.position = bar.position;
     axis.page = horizontal ? c.width() : c.height();
-    const int32_t scaled = horizontal ? scaledWidth_ : scaledHeight_;
+    const int32_t scaled = horizontal ? scaled_.width : scaled_.height;
     if (scaled > axis.page)
         axis.maximum = bar.scrollEnd();
     return axis;

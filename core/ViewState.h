@@ -103,19 +103,19 @@ public:
     bool wheelZoom(int32_t delta, int32_t x, int32_t y);
 
     bool hasImage() const { return W_ > 0 && H_ > 0; }
-    bool fitted() const { return scaledWidth_ != 0; }
+    bool fitted() const { return scaled_.width != 0; }
     double scale() const { return scale_; }
     double minScale() const { return minScale_; }
     double maxScale() const { return maxScale_; }
-    int32_t scaledWidth() const { return scaledWidth_; }
-    int32_t scaledHeight() const { return scaledHeight_; }
+    int32_t scaledWidth() const { return scaled_.width; }
+    int32_t scaledHeight() const { return scaled_.height; }
     int32_t imageWidth() const { return W_; }
     int32_t imageHeight() const { return H_; }
     const Bar& horizontalBar() const { return h_; }
     const Bar& verticalBar() const { return v_; }
     int32_t scrollBarSize() const { return barWidth_; }
-    int32_t viewportWidth() const { return viewportWidth_; }
-    int32_t viewportHeight() const { return viewportHeight_; }
+    int32_t viewportWidth() const { return viewport_.width; }
+    int32_t viewportHeight() const { return viewport_.height; }
     // The client area: the viewport less the shown bars.
     RectI client() const;
     // Where the image is drawn in the client area at scroll positions 0.
@@ -156,15 +156,14 @@ private:
 
     int32_t barWidth_;    // the vertical bar's
     int32_t barHeight_;   // the horizontal bar's
-    int32_t viewportWidth_ = 0;
-    int32_t viewportHeight_ = 0;
+    SizeI viewport_;   // the area inside the border, bars included
     int32_t W_ = 0;
     int32_t H_ = 0;
     double scale_ = 1.0;
+    // The zoom limits (see the header's note on the least zoom).
     double minScale_ = 1.0;
     double maxScale_ = 1.0;
-    int32_t scaledWidth_ = 0;
-    int32_t scaledHeight_ = 0;
+    SizeI scaled_;     // 0 wide: not fitted yet
     Bar h_;
     Bar v_;
     WheelAccumulator wheelHorizontal_;
