@@ -12,8 +12,10 @@ export const keyboardInput = {
 
 
   // Keys act as in the viewer window (the core's ViewInput decides), except
-  // Tab: the browser moves the focus through the hotspot links and then on
-  // out of the element, rather than round within it.
+  // Tab: it walks the hotspots in the document's order (only the links near
+  // the view are in the page, so the element moves the focus itself) and
+  // then lets the browser move on out of the element, rather than round
+  // within it.
   _key(event) {
     if (!this._doc) return;
     const c = this._core;
@@ -30,9 +32,18 @@ export const keyboardInput = {
       action = c._htf_char_action(event.key.codePointAt(0), ...mods, ...state);
     switch (action) {
       case ACTION.NONE:
-      case ACTION.NEXT_HOTSPOT:
-      case ACTION.PREVIOUS_HOTSPOT:
         return;
+      case ACTION.NEXT_HOTSPOT:
+      case ACTION.PREVIOUS_HOTSPOT: {
+        const count = this._doc.hotspots.length;
+        let next;
+        if (index >= 0) next = index + (action === ACTION.NEXT_HOTSPOT ? 1 : -1);
+        else if (action === ACTION.NEXT_HOTSPOT) next = this._lastKeyboard >= 0 && this._lastKeyboard < count ? this._lastKeyboard : 0;
+        else return;                              // from the view back to the toolbar
+        if (next < 0 || next >= count) return;    // past either end: the browser's
+        if (!this._focusIndex(next)) return;
+        break;
+      }
       case ACTION.CONSUME:
         break;
       case ACTION.FOLLOW_HOTSPOT:

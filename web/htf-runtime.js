@@ -3,13 +3,59 @@
 // that reads documents away from the page's thread.
 import createHtfCore from './htf-core.js';
 
-const here = new URL('.', import.meta.url);
-export const asset = (name) => new URL(name, here).href;
+import { asset, here } from './htf-style.js';
 
+export { asset };
+
+// Pages that require Trusted Types accept a script URL only from a policy.
+// The element's one policy lets through its own files and the blob that
+// starts its worker, nothing else.
+let policy = null;
+function scriptUrl(url) {
+  if (!globalThis.trustedTypes?.createPolicy) return url;
+  policy ??= trustedTypes.createPolicy('htf-viewer', {
+    createScriptURL: (text) => {
+      const parsed = new URL(text);
+      if (parsed.protocol === 'blob:' || parsed.href.startsWith(here.href)) return text;
+      throw new TypeError(`htf-viewer: refused script URL ${text}`);
+    },
+  });
+  return policy.createScriptURL(url);
+}
+
+// A core whose code trapped (out of memory in the middle of a call, or any
+// other runtime error) may have left its memory inconsistent: it is marked
+// and never used again; the next use makes a new one.
 let corePromise = null;
 export function core() {
-  corePromise ??= createHtfCore({ locateFile: (file) => asset(file) });
+  corePromise ??= createHtfCore({ locateFile: (file) => asset(file) }).catch((error) => {
+    corePromise = null;
+    throw error;
+  });
   return corePromise;
+}
+export function discardCore(c) {
+  if (!c || c.trapped) return;
+  c.trapped = true;
+  corePromise?.then((current) => { if (current === c) corePromise = null; }, () => {});
+}
+export function isTrap(error) {
+  return error instanceof WebAssembly.RuntimeError || error instanceof RangeError;
+}
+
+// The worker is started from the module's own URL when the page and the
+// module share an origin; from another origin (a content delivery network)
+// browsers refuse that, so a same-origin blob that imports the module
+// starts it instead.
+function startWorker() {
+  const url = asset('htf-decoder.js');
+  if (new URL(url).origin === location.origin) return new Worker(scriptUrl(url), { type: 'module' });
+  const blob = URL.createObjectURL(new Blob([`import ${JSON.stringify(url)};\n`], { type: 'text/javascript' }));
+  try {
+    return new Worker(scriptUrl(blob), { type: 'module' });
+  } finally {
+    setTimeout(() => URL.revokeObjectURL(blob), 60000);
+  }
 }
 
 let worker = null;
@@ -17,7 +63,7 @@ let nextRequest = 1;
 const pending = new Map();
 export function decoder() {
   if (worker) return worker;
-  worker = new Worker(asset('htf-decoder.js'), { type: 'module' });
+  worker = startWorker();
   worker.onmessage = (event) => {
     const request = pending.get(event.data.id);
     pending.delete(event.data.id);

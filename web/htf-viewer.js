@@ -11,43 +11,60 @@
 // are the same core, run beside the page (htf-core.js). Events: "htf-load"
 // (detail: width, height, hotspots), "htf-error" (detail: message) and the
 // cancelable "htf-navigate" (detail: url, frame) before a hotspot is followed.
-import { DEFAULTS, MODE, parseFrameColor, parseFrameWidth } from './htf-logic.js';
-import { asset, core, decode, decoder } from './htf-runtime.js';
-import { LENS, SCROLL_BAR, STYLE } from './htf-style.js';
-import { toolbar } from './htf-toolbar.js';
-import { painting } from './htf-paint.js';
+import { COMMAND, DEFAULTS, MODE, parseFrameColor, parseFrameWidth, referenceText } from './htf-logic.js';
+import { asset, core, decode, decoder, discardCore, isTrap } from './htf-runtime.js';
+import { LENS, SCROLL_BAR, make, styleSheet } from './htf-style.js';
+import { STRINGS, TOOLS, toolbar } from './htf-toolbar.js';
+import { painting, tileCache } from './htf-paint.js';
 import { pointerInput } from './htf-pointer.js';
 import { keyboardInput } from './htf-keyboard.js';
 import { wheelInput } from './htf-wheel.js';
 import { hotspots } from './htf-hotspots.js';
+import { listBinding } from './htf-list.js';
+
+export const VERSION = '@VERSION@';
+
+const PROGRESS_DELAY_MS = 300;
+const DEFAULT_MEMORY_LIMIT = 1024 * 1024 * 1024;   // decoded pixels and tiles, as the module's cap
+const DOWNLOAD_LIMIT = 1024 * 1024 * 1024;         // the module's cap on a download
+const FITS = { window: COMMAND.FIT_WINDOW, width: COMMAND.FIT_WIDTH, height: COMMAND.FIT_HEIGHT };
+let nextOwner = 1;
+
+// Properties that reflect an attribute of the same meaning.
+const REFLECTED = { src: 'src', template: 'template', frame: 'frame', alt: 'alt', list: 'list' };
 
 class HtfViewer extends HTMLElement {
-  static observedAttributes = ['src', 'template', 'frame', 'frame-width', 'frame-color'];
+  static observedAttributes = ['src', 'template', 'frame', 'frame-width', 'frame-color', 'fit', 'tool', 'alt', 'list',
+    'memory-limit'];
+
+  static get version() { return VERSION; }
+  // The tiles' budget, shared by every element of the page.
+  static get tileCacheBytes() { return tileCache.bytes; }
+  static get tileCacheLimit() { return tileCache.limit; }
+  static set tileCacheLimit(bytes) { tileCache.limit = Math.max(0, Number(bytes) || 0); }
 
   constructor() {
     super();
-    const root = this.attachShadow({ mode: 'open' });
-    root.innerHTML = `<style>${STYLE}</style>
-      <div class="toolbar" role="toolbar" aria-label="Viewer"></div>
-      <div class="view" part="view" tabindex="0" role="group" aria-label="Hotspot document">
-        <canvas class="picture"></canvas>
-        <div class="links"></div>
-        <div class="bar h"><div class="arrow"></div><div class="thumb"></div><div class="arrow"></div></div>
-        <div class="bar v"><div class="arrow"></div><div class="thumb"></div><div class="arrow"></div></div>
-        <div class="corner"></div>
-        <canvas class="lens" width="${LENS.width}" height="${LENS.height}"></canvas>
-        <div class="tip" role="tooltip"></div>
-        <div class="error" role="alert"></div>
-      </div>`;
-    this._toolbar = root.querySelector('.toolbar');
-    this._view = root.querySelector('.view');
-    this._canvas = root.querySelector('canvas.picture');
-    this._links = root.querySelector('.links');
-    this._bars = { h: root.querySelector('.bar.h'), v: root.querySelector('.bar.v') };
-    this._corner = root.querySelector('.corner');
-    this._lensCanvas = root.querySelector('canvas.lens');
-    this._tip = root.querySelector('.tip');
-    this._error = root.querySelector('.error');
+    const root = this.attachShadow({ mode: 'open', delegatesFocus: true });
+    // Built with DOM calls and a constructed style sheet, so that pages with
+    // a strict Content-Security-Policy (no inline style) and Trusted Types
+    // required show the element as any other page.
+    root.adoptedStyleSheets = [styleSheet()];
+    const arrows = () => [make('div', { class: 'arrow' }), make('div', { class: 'thumb' }), make('div', { class: 'arrow' })];
+    this._toolbar = make('div', { class: 'toolbar', role: 'toolbar' });
+    this._canvas = make('canvas', { class: 'picture' });
+    this._links = make('div', { class: 'links' });
+    this._bars = { h: make('div', { class: 'bar h' }, arrows()), v: make('div', { class: 'bar v' }, arrows()) };
+    this._corner = make('div', { class: 'corner' });
+    this._lensCanvas = make('canvas', { class: 'lens', width: LENS.width, height: LENS.height });
+    this._tip = make('div', { class: 'tip', role: 'tooltip' });
+    this._error = make('div', { class: 'error', role: 'alert' });
+    this._progress = make('div', { class: 'progress', role: 'progressbar' }, [make('div')]);
+    this._view = make('div', { class: 'view', part: 'view', tabindex: '0', role: 'group' },
+      [this._canvas, this._links, this._bars.h, this._bars.v, this._corner, this._lensCanvas, this._tip, this._error,
+        this._progress]);
+    root.append(this._toolbar, this._view);
+    this._strings = null;
     this._makeToolbar();
     this._lensFrame = new Image();
     this._lensFrame.src = asset('lens.png');
@@ -57,15 +74,18 @@ class HtfViewer extends HTMLElement {
     this._doc = null;           // { image, width, height, hotspots }
     this._core = null;
     this._viewState = 0;
-    this._tiles = new Map();
+    this._tileOwner = nextOwner++;
     this._tileKey = '';
-    this._tileBytes = 0;
     this._hover = -1;           // hotspot under the pointer
     this._keyboard = -1;        // hotspot with the keyboard focus
+    this._lastKeyboard = -1;    // where Tab enters the hotspots again
+    this._highlighted = [];     // hotspots the page outlines
     this._outlineFrom = 'none'; // which input set the outline last: 'pointer' or 'keyboard'
+    this._keptFit = 0;          // the fit kept while the element resizes (a fit command), 0: none
     this._tipTimer = 0;
     this._drag = null;
     this._printed = 0;
+    this._ratio = 1;
     this._bindPointer();
     this._bindKeyboard();
     this._bindWheel();
@@ -77,41 +97,127 @@ class HtfViewer extends HTMLElement {
   connectedCallback() {
     // The core and the decoding worker start compiling now, while the
     // document is still being fetched.
-    decoder();
+    try {
+      decoder();
+    } catch (error) {
+      this._fail(error);
+    }
     core().then((c) => this._adoptCore(c), () => {});
     this._resizeObserver.observe(this);
+    this._watchRatio();
     this._layout();
+    this._bindList();
     if (!this._loaded && this.hasAttribute('src')) this._load();
   }
 
   disconnectedCallback() {
     this._resizeObserver.disconnect();
+    this._ratioQuery?.removeEventListener('change', this._ratioListener);
+    window.removeEventListener('resize', this._ratioListener);
+    this._ratioQuery = null;
     this._hideTip();
     this._endDrag();
+    this._unbindList();
     // Moved within the page, the element keeps its document; removed, it
-    // gives back its image memory (and loads again if it comes back).
+    // gives back its image memory and its view state (and loads again if it
+    // comes back).
     queueMicrotask(() => {
       if (this.isConnected) return;
       ++this._generation;
       this._abort?.abort();
       this._setDocument(null);
       this._loaded = false;
+      this._releaseCore();
     });
   }
 
   attributeChangedCallback(name, oldValue, newValue) {
-    if (name === 'src') {
-      if (this.isConnected && oldValue !== newValue) this._load();
-      return;
+    switch (name) {
+      case 'src':
+        if (this.isConnected && oldValue !== newValue) this._load();
+        return;
+      case 'tool': {
+        const mode = TOOLS[newValue ?? 'pointer'];
+        if (mode !== undefined && mode !== this._mode) this._setMode(mode);
+        return;
+      }
+      case 'alt':
+        this._view.setAttribute('aria-label', this._documentName());
+        return;
+      case 'list':
+        if (this.isConnected) this._bindList();
+        return;
+      case 'template': case 'frame':
+        for (const [index, a] of this._linkOf ?? []) this._setLinkTarget(a, index);
+        break;
+      case 'fit':
+        this._keptFit = FITS[newValue] ?? 0;
+        if (this._keptFit && this._doc) this.command(this._keptFit);
+        return;
+      default:
+        break;
     }
     this._paint();
   }
 
+  get src() { return this.getAttribute('src') ?? ''; }
+  set src(value) { this.setAttribute('src', value); }
   get template() { return this.getAttribute('template') ?? DEFAULTS.template; }
+  set template(value) { this.setAttribute('template', value); }
   get frame() { return this.getAttribute('frame') ?? DEFAULTS.frame; }
+  set frame(value) { this.setAttribute('frame', value); }
   get frameWidth() { return parseFrameWidth(this.getAttribute('frame-width') ?? DEFAULTS.frameWidth); }
+  set frameWidth(value) { this.setAttribute('frame-width', String(value)); }
   get frameColor() { return parseFrameColor(this.getAttribute('frame-color') ?? DEFAULTS.frameColor); }
+  set frameColor(value) { this.setAttribute('frame-color', value); }
+  // The fit applied at load and kept while the element resizes: "window",
+  // "width", "height", or "none" (the module's: fitted once, then kept).
+  get fit() { return FITS[this.getAttribute('fit')] ? this.getAttribute('fit') : 'none'; }
+  set fit(value) { this.setAttribute('fit', value); }
+  get tool() { return Object.keys(TOOLS).find((name) => TOOLS[name] === this._mode) ?? 'pointer'; }
+  set tool(value) {
+    if (!(value in TOOLS)) throw new RangeError(`htf-viewer: no tool "${value}"`);
+    this.setAttribute('tool', value);
+  }
+  // The document's accessible name (the file name by default).
+  get alt() { return this.getAttribute('alt') ?? ''; }
+  set alt(value) { this.setAttribute('alt', value); }
+  get list() { return this.getAttribute('list') ?? ''; }
+  set list(value) { this.setAttribute('list', value); }
+  // The memory a document may take (decoded pixels and tiles), in bytes;
+  // 1 GiB at most.
+  get memoryLimit() {
+    const value = Number(this.getAttribute('memory-limit'));
+    return value > 0 ? Math.min(value, DEFAULT_MEMORY_LIMIT) : DEFAULT_MEMORY_LIMIT;
+  }
+  set memoryLimit(value) { this.setAttribute('memory-limit', String(value)); }
   get mode() { return this._mode; }
+
+  // Texts by name (see STRINGS): the page's replacements over the English ones.
+  get strings() { return { ...STRINGS, ...this._strings }; }
+  set strings(table) {
+    this._strings = {};
+    for (const [name, text] of Object.entries(table ?? {})) if (name in STRINGS) this._strings[name] = String(text);
+    this._applyStrings();
+  }
+
+  // The hotspots in the document's order, in image pixels.
+  get hotspots() {
+    return (this._doc?.hotspots ?? []).map((h) => ({
+      ref: referenceText(Array.from(h.reference, (ch) => ch.charCodeAt(0))), text: h.text,
+      x: Math.min(h.left, h.right), y: Math.min(h.top, h.bottom),
+      width: Math.abs(h.right - h.left), height: Math.abs(h.bottom - h.top),
+    }));
+  }
+
+  // The visible part in image pixels, and the scale.
+  get view() {
+    if (!this._doc || !this._core) return null;
+    const scale = this._core._htf_view_scale(this._viewState);
+    const s = this._state();
+    const width = Math.min(s.clientWidth, s.scaledWidth - s.h.position), height = Math.min(s.clientHeight, s.scaledHeight - s.v.position);
+    return { scale, x: s.h.position / scale, y: s.v.position / scale, width: width / scale, height: height / scale };
+  }
 
   // The zoom and scroll state, for pages and tests: the same numbers as the
   // module's viewer window of the same size.
@@ -127,8 +233,68 @@ class HtfViewer extends HTMLElement {
       imageLeft: s.imageLeft, imageTop: s.imageTop,
       horizontalBar: s.h.shown, verticalBar: s.v.shown,
       horizontalPosition: s.h.position, verticalPosition: s.v.position,
-      hotspots: this._doc ? this._doc.hotspots.map((_, i) => this._hotspotRect(i)) : [],
+      hotspots: this._doc && this._doc.hotspots.length <= 1000 ? this._doc.hotspots.map((_, i) => this._hotspotRect(i)) : [],
     };
+  }
+
+  // Outlines the hotspot(s) with reference `ref` as the pointer does;
+  // null clears it.
+  highlight(ref) {
+    this._highlighted = ref == null ? [] : this._indicesOf(String(ref));
+    this._paint();
+    this._syncListRows();
+  }
+
+  // Scrolls and zooms so that the hotspot with reference `ref` fills most of
+  // the view, within the zoom limits. False when there is none.
+  zoomToHotspot(ref) {
+    const [index] = this._indicesOf(String(ref));
+    if (index === undefined || !this._core) return false;
+    const c = this._core, v = this._viewState;
+    const fits = () => {
+      const r = this._hotspotRect(index), s = this._state();
+      return r && r.right - r.left <= 0.8 * s.clientWidth && r.bottom - r.top <= 0.8 * s.clientHeight;
+    };
+    // Out until it fits, then in while the next step still fits.
+    for (let i = 0; i < 400 && !fits(); ++i) if (!c._htf_view_command(v, COMMAND.ZOOM_OUT)) break;
+    for (let i = 0; i < 400; ++i) {
+      const before = c._htf_view_scale(v);
+      if (!c._htf_view_command(v, COMMAND.ZOOM_IN) || c._htf_view_scale(v) === before) break;
+      if (!fits()) {
+        c._htf_view_command(v, COMMAND.ZOOM_OUT);
+        break;
+      }
+    }
+    const r = this._hotspotRect(index), s = this._state();
+    this._setPositions(Math.max(0, Math.round((r.left + r.right - s.clientWidth) / 2)),
+      Math.max(0, Math.round((r.top + r.bottom - s.clientHeight) / 2)));
+    this._keptFit = 0;
+    this._afterScroll();
+    return true;
+  }
+
+  // Events bubble and cross the shadow boundary, as the platform's do.
+  _fire(name, detail, cancelable = false) {
+    return this.dispatchEvent(new CustomEvent(name, { detail, bubbles: true, composed: true, cancelable }));
+  }
+
+  _documentName() {
+    if (this.hasAttribute('alt')) return this.getAttribute('alt');
+    const src = this.getAttribute('src');
+    if (src) {
+      try {
+        const name = decodeURIComponent(new URL(src, document.baseURI).pathname.split('/').pop());
+        if (name) return name;
+      } catch { /* an unreadable address: the generic name */ }
+    }
+    return this._string('document');
+  }
+
+  _describe() {
+    if (!this._doc) return this._view.removeAttribute('aria-description');
+    const count = this._doc.hotspots.length;
+    this._view.setAttribute('aria-description', this._string(count === 1 ? 'descriptionOne' : 'description',
+      { width: this._doc.width, height: this._doc.height, count }));
   }
 
   // --- Loading a document ---
@@ -140,85 +306,200 @@ class HtfViewer extends HTMLElement {
     this._abort = new AbortController();
     this._setDocument(null);
     this._showError('');
+    this._view.setAttribute('aria-label', this._documentName());
     const src = this.getAttribute('src');
     if (!src) return;
+    this.setAttribute('aria-busy', 'true');
+    const progressTimer = setTimeout(() => { this._progress.style.display = 'block'; }, PROGRESS_DELAY_MS);
     try {
       const url = new URL(src, document.baseURI);
       const started = performance.now();
       const [response, coreModule] = await Promise.all([fetch(url, { signal: this._abort.signal }), core()]);
       this._adoptCore(coreModule);
-      if (!response.ok) throw new Error(`The document could not be loaded (${response.status} ${response.statusText}).`);
-      const bytes = await response.arrayBuffer();
+      if (!response.ok) throw new Error(this._string('notLoaded', { status: `${response.status} ${response.statusText}`.trim() }));
+      const bytes = await this._readBody(response, generation);
       if (generation !== this._generation) return;
       const fetched = performance.now();
       const result = await decode(bytes);
       if (generation !== this._generation || !this.isConnected) return;
       const decoded = performance.now();
       if (!result.hasImage && result.tooLarge) {
-        throw new Error(`This image is too large to show: ${result.fileWidth} \u00D7 ${result.fileHeight} pixels`);
+        throw new Error(this._string('tooLarge', { width: result.fileWidth, height: result.fileHeight }));
       }
       if (!result.hasImage) {
         const detail = result.error ? result.error.replace('\n', ': ') : '';
-        throw new Error(detail ? `The document could not be shown.\n${detail}` : 'The document could not be shown.');
+        throw new Error(detail ? `${this._string('notShown')}\n${detail}` : this._string('notShown'));
+      }
+      // What does not fit the element's memory is not shown, as the module
+      // does with what it cannot hold.
+      if (result.rowBytes * result.height + Math.min(tileCache.limit, this.memoryLimit / 4) > this.memoryLimit) {
+        throw new Error(this._string('tooLarge', { width: result.width, height: result.height }));
       }
       this._setDocument(result);
+      if (!this._doc) throw new Error(this._error.textContent || this._string('notShown'));
       // Where the time went: fetching, reading in the worker (and handing
       // the pixels over), preparing and painting the first picture.
       const timings = {
         fetch: fetched - started, read: result.decodeMs, handOver: decoded - fetched - result.decodeMs,
         picture: performance.now() - decoded,
       };
-      this.dispatchEvent(new CustomEvent('htf-load', {
-        detail: { width: result.width, height: result.height, hotspots: result.hotspots.length, timings },
-      }));
+      this._fire('htf-load', { width: result.width, height: result.height, hotspots: result.hotspots.length, timings });
     } catch (error) {
       if (generation !== this._generation || error.name === 'AbortError') return;
+      if (isTrap(error)) this._coreFailed(error);
       this._setDocument(null);
       const message = error instanceof Error ? error.message : String(error);
       this._showError(message);
-      this.dispatchEvent(new CustomEvent('htf-error', { detail: { message } }));
+      this._fire('htf-error', { message });
+    } finally {
+      clearTimeout(progressTimer);
+      if (generation === this._generation) {
+        this._progress.style.display = 'none';
+        this.removeAttribute('aria-busy');
+      }
     }
   }
 
+  // The response's bytes, with htf-progress events on the way and the
+  // module's download cap.
+  async _readBody(response, generation) {
+    const total = Number(response.headers.get('Content-Length')) || 0;
+    const limit = DOWNLOAD_LIMIT;
+    if (total > limit) throw new Error(this._string('tooBig', { limit }));
+    this._progress.classList.toggle('unknown', !total);
+    this._fire('htf-progress', { loaded: 0, total });
+    if (!response.body) return response.arrayBuffer();
+    const reader = response.body.getReader();
+    const chunks = [];
+    let loaded = 0;
+    for (;;) {
+      const { done, value } = await reader.read();
+      if (done) break;
+      if (generation !== this._generation) {
+        reader.cancel().catch(() => {});
+        return new ArrayBuffer(0);
+      }
+      loaded += value.byteLength;
+      if (loaded > limit) {
+        reader.cancel().catch(() => {});
+        throw new Error(this._string('tooBig', { limit }));
+      }
+      chunks.push(value);
+      if (total) this._progress.firstChild.style.width = `${Math.min(100, (100 * loaded) / total)}%`;
+      this._fire('htf-progress', { loaded, total });
+    }
+    const bytes = new Uint8Array(loaded);
+    let at = 0;
+    for (const chunk of chunks) {
+      bytes.set(chunk, at);
+      at += chunk.byteLength;
+    }
+    return bytes.buffer;
+  }
+
   _adoptCore(coreModule) {
-    if (this._core) return;
+    if (this._core === coreModule || coreModule.trapped) return;
+    if (this._core) this._releaseCore();
+    const viewState = coreModule._htf_view_new(SCROLL_BAR);
+    const stateBuffer = coreModule._htf_alloc(20 * 4), rectBuffer = coreModule._htf_alloc(4 * 4);
+    if (!viewState || !stateBuffer || !rectBuffer) {
+      // The core has no memory left for the smallest of things.
+      if (viewState) coreModule._htf_view_release(viewState);
+      coreModule._htf_free(stateBuffer);
+      coreModule._htf_free(rectBuffer);
+      this._fail(new Error(this._string('outOfMemory')));
+      return;
+    }
     this._core = coreModule;
-    this._viewState = coreModule._htf_view_new(SCROLL_BAR);
-    this._stateBuffer = coreModule._htf_alloc(20 * 4);
-    this._rectBuffer = coreModule._htf_alloc(4 * 4);
+    this._viewState = viewState;
+    this._stateBuffer = stateBuffer;
+    this._rectBuffer = rectBuffer;
     this._layout();
+  }
+
+  // Gives the view state and buffers back to the core.
+  _releaseCore() {
+    const c = this._core;
+    if (!c) return;
+    if (!c.trapped) {
+      if (this._doc?.image) c._htf_image_release(this._doc.image);
+      c._htf_view_release(this._viewState);
+      c._htf_free(this._stateBuffer);
+      c._htf_free(this._rectBuffer);
+    }
+    this._clearTiles();
+    this._doc = null;
+    this._core = null;
+    this._viewState = this._stateBuffer = this._rectBuffer = 0;
+  }
+
+  // A core call that trapped: the core is thrown away (a new one is made for
+  // the next document), the element shows the error. True when it was one.
+  _coreFailed(error) {
+    if (!isTrap(error)) return false;
+    const c = this._core;
+    discardCore(c);
+    this._doc = null;
+    this._core = null;
+    this._viewState = 0;
+    this._clearTiles();
+    this._links.replaceChildren();
+    this._linkOf = new Map();
+    return true;
+  }
+
+  _fail(error) {
+    const message = error instanceof Error ? error.message : String(error);
+    this._showError(message);
+    this._fire('htf-error', { message });
   }
 
   _setDocument(result) {
     const c = this._core;
     this._hideTip();
     this._endDrag();
+    const previous = this._outlined();
     if (this._doc?.image && c) c._htf_image_release(this._doc.image);
     this._doc = null;
     this._clearTiles();
-    this._hover = this._keyboard = -1;
+    this._hover = this._keyboard = this._lastKeyboard = -1;
+    this._highlighted = [];
+    this._targets = null;
     this._links.replaceChildren();
+    this._linkOf = new Map();
+    if (previous >= 0) this._syncListRows();
     if (c && this._viewState) c._htf_view_set_image(this._viewState, 0, 0);
     if (result && c) {
+      const pixelBytes = result.rowBytes * result.height;
       const image = c._htf_image_make(result.width, result.height, result.bits, result.rowBytes);
       if (!image) {
-        this._showError(`This image is too large to show: ${result.width} \u00D7 ${result.height} pixels`);
+        this._showError(this._string('tooLarge', { width: result.width, height: result.height }));
         this._paint();
         return;
       }
-      c.HEAPU8.set(new Uint8Array(result.pixels), c._htf_image_pixels(image));
-      if (result.bits !== 32) c.HEAPU8.set(new Uint8Array(result.palette), c._htf_image_palette(image));
-      c._htf_image_ready(image);
-      const hotspots = result.hotspots.map((h) => ({ ...h, referenceBytes: Array.from(h.reference, (ch) => ch.charCodeAt(0)) }));
-      this._doc = { image, width: result.width, height: result.height, hotspots };
-      c._htf_view_set_image(this._viewState, result.width, result.height);
-      for (const h of hotspots) c._htf_view_add_hotspot(this._viewState, h.left, h.top, h.right, h.bottom);
+      try {
+        c.HEAPU8.set(new Uint8Array(result.pixels, 0, Math.min(pixelBytes, result.pixels.byteLength)), c._htf_image_pixels(image));
+        if (result.bits !== 32) c.HEAPU8.set(new Uint8Array(result.palette), c._htf_image_palette(image));
+        c._htf_image_ready(image);
+        this._doc = { image, width: result.width, height: result.height, hotspots: result.hotspots };
+        c._htf_view_set_image(this._viewState, result.width, result.height);
+        for (const h of result.hotspots) c._htf_view_add_hotspot(this._viewState, h.left, h.top, h.right, h.bottom);
+      } catch (error) {
+        if (!this._coreFailed(error)) c._htf_image_release(image);
+        this._doc = null;
+        throw error;
+      }
       this._makeLinks();
-      this._view.setAttribute('aria-description',
-        `${result.width} × ${result.height} pixels, ${hotspots.length} link${hotspots.length === 1 ? '' : 's'}`);
-    } else {
-      this._view.removeAttribute('aria-description');
+      this._describe();
+      const fit = FITS[this.getAttribute('fit')];
+      this._keptFit = fit ?? 0;
+      this._layout();
+      if (fit) c._htf_view_command(this._viewState, fit);
+      this._paint();
+      this._syncListRows();
+      return;
     }
+    this._describe();
     this._layout();
   }
 
@@ -236,15 +517,69 @@ class HtfViewer extends HTMLElement {
     };
   }
 
+  // The device pixel ratio, followed as it changes (another screen, the
+  // browser's zoom).
+  _watchRatio() {
+    this._ratioQuery?.removeEventListener('change', this._ratioListener);
+    this._ratio = window.devicePixelRatio || 1;
+    this._ratioQuery = matchMedia(`(resolution: ${this._ratio}dppx)`);
+    this._ratioListener ??= () => {
+      if ((window.devicePixelRatio || 1) === this._ratio) return;
+      this._watchRatio();
+      this._clearTiles();
+      this._layout();
+    };
+    this._ratioQuery.addEventListener('change', this._ratioListener);
+    // The browser's zoom changes the ratio with a resize of the window; and
+    // the canvas's size in device pixels changes with any change of it.
+    window.removeEventListener('resize', this._ratioListener);
+    window.addEventListener('resize', this._ratioListener);
+    if (!this._deviceObserver) {
+      this._deviceObserver = new ResizeObserver(() => this._ratioListener());
+      try {
+        this._deviceObserver.observe(this._canvas, { box: 'device-pixel-content-box' });
+      } catch {
+        this._deviceObserver.observe(this._canvas);
+      }
+    }
+  }
+
   _layout() {
+    if ((window.devicePixelRatio || 1) !== this._ratio && this.isConnected) {
+      this._watchRatio();
+      this._clearTiles();
+    }
     const { width, height } = this._viewport();
-    this._canvas.width = width;
-    this._canvas.height = height;
+    const ratio = this._ratio || 1;
+    this._canvas.width = Math.round(width * ratio);
+    this._canvas.height = Math.round(height * ratio);
+    this._canvas.style.width = `${width}px`;
+    this._canvas.style.height = `${height}px`;
+    this._view.classList.toggle('no-frame', this.frameWidth === 0);
     if (this._core && this._viewState) {
       this._core._htf_view_set_viewport(this._viewState, width, height);
-      if (this._doc) this._core._htf_view_fit(this._viewState);
+      if (this._doc) {
+        this._core._htf_view_fit(this._viewState);
+        // A kept fit follows the element's size.
+        if (this._keptFit) this._core._htf_view_command(this._viewState, this._keptFit);
+      }
     }
     this._paint();
+  }
+
+  // At most one htf-viewchange a frame, after the view moved or zoomed.
+  _viewChanged() {
+    if (!this._doc) return;
+    const s = this._state();
+    const key = `${s.scaledWidth},${s.scaledHeight},${s.h.position},${s.v.position},${s.clientWidth},${s.clientHeight}`;
+    if (key === this._viewKey) return;
+    this._viewKey = key;
+    if (this._viewFrame) return;
+    this._viewFrame = requestAnimationFrame(() => {
+      this._viewFrame = 0;
+      const view = this.view;
+      if (view) this._fire('htf-viewchange', view);
+    });
   }
 
   _state() {
@@ -292,7 +627,7 @@ class HtfViewer extends HTMLElement {
 }
 
 // The element's other concerns, one module each.
-Object.assign(HtfViewer.prototype, toolbar, painting, pointerInput, keyboardInput, wheelInput, hotspots);
+Object.assign(HtfViewer.prototype, toolbar, painting, pointerInput, keyboardInput, wheelInput, hotspots, listBinding);
 
 if (!customElements.get('htf-viewer')) customElements.define('htf-viewer', HtfViewer);
 

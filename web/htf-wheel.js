@@ -17,7 +17,10 @@ export const wheelInput = {
       event.preventDefault();
       if (this._drag) return;
       const p = this._clientPoint(event);
-      if (this._core._htf_view_wheel_zoom(this._viewState, delta, p.x, p.y)) this._afterScroll();
+      if (this._core._htf_view_wheel_zoom(this._viewState, delta, p.x, p.y)) {
+        this._keptFit = 0;
+        this._afterScroll();
+      }
       return;
     }
     if (!this._core._htf_view_wheel(this._viewState, delta, horizontal ? 1 : 0, tilt ? 1 : 0, 3)) return;
