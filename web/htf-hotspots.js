@@ -286,10 +286,18 @@ export const hotspots = {
 
   // The indices of hotspots with reference `ref`.
   _indicesOf(ref) {
-    const found = [];
-    const list = this._doc?.hotspots ?? [];
-    for (let i = 0; i < list.length; ++i) if (referenceText(referenceBytes(list[i])) === ref) found.push(i);
-    return found;
+    if (!this._doc) return [];
+    if (!this._doc.byRef) {
+      // Made once per document, at the first use.
+      const byRef = new Map();
+      this._doc.hotspots.forEach((h, i) => {
+        const text = referenceText(referenceBytes(h));
+        if (!byRef.has(text)) byRef.set(text, []);
+        byRef.get(text).push(i);
+      });
+      this._doc.byRef = byRef;
+    }
+    return this._doc.byRef.get(ref) ?? [];
   },
 
   // Scrolls so that the hotspot is visible (its top-left corner when it is

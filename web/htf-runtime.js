@@ -79,10 +79,12 @@ export function decoder() {
   };
   return worker;
 }
-export function decode(bytes) {
+// Reads a document's bytes in the worker; `memoryLimit` is the element's
+// budget for the decoded pixels, for the reader to honour.
+export function decode(bytes, memoryLimit) {
   return new Promise((resolve, reject) => {
     const id = nextRequest++;
     pending.set(id, { resolve, reject });
-    decoder().postMessage({ id, bytes }, [bytes]);
+    decoder().postMessage({ id, bytes, memoryLimit }, [bytes]);
   });
 }

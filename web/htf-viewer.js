@@ -320,7 +320,7 @@ class HtfViewer extends HTMLElement {
       const bytes = await this._readBody(response, generation);
       if (generation !== this._generation) return;
       const fetched = performance.now();
-      const result = await decode(bytes);
+      const result = await decode(bytes, this.memoryLimit);
       if (generation !== this._generation || !this.isConnected) return;
       const decoded = performance.now();
       if (!result.hasImage && result.tooLarge) {
@@ -491,11 +491,9 @@ class HtfViewer extends HTMLElement {
       }
       this._makeLinks();
       this._describe();
-      const fit = FITS[this.getAttribute('fit')];
-      this._keptFit = fit ?? 0;
+      // The page's fit, applied at once and kept while the element resizes.
+      this._keptFit = FITS[this.getAttribute('fit')] ?? 0;
       this._layout();
-      if (fit) c._htf_view_command(this._viewState, fit);
-      this._paint();
       this._syncListRows();
       return;
     }

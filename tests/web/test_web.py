@@ -597,8 +597,11 @@ class ElementTest(unittest.TestCase):
         page.wait_for('window.seen.some((e) => e.name === "htf-hotspotenter")')
 
     def test_the_element_works_under_a_strict_policy_with_trusted_types(self):
-        policy = ("default-src 'self'; script-src 'self' 'wasm-unsafe-eval'; style-src 'self'; "
-                  "img-src 'self' data: blob:; worker-src 'self' blob:; require-trusted-types-for 'script'")
+        # The least the element needs (the README's policy): nothing inline,
+        # no style at all of its own, Trusted Types with its one policy.
+        policy = ("default-src 'none'; script-src 'self' 'wasm-unsafe-eval'; connect-src 'self'; "
+                  "img-src 'self' data:; worker-src 'self'; style-src 'self'; "
+                  "require-trusted-types-for 'script'; trusted-types htf-viewer")
         with open(os.path.join(self.work, 'strict.js'), 'w') as f:
             f.write('window.violations = [];\n'
                     'document.addEventListener("securitypolicyviolation", (e) => '
@@ -863,6 +866,12 @@ class ElementTest(unittest.TestCase):
         self.assertEqual(self.load(page, 'huge.htf'), 'htf-error')
         self.assertEqual(page.evaluate('viewer.shadowRoot.querySelector(".error").textContent'),
                          'This image is too large to show: 60000 \u00D7 60000 pixels')
+        # A page's lower memory limit: what does not fit is not shown.
+        page.evaluate('viewer.memoryLimit = 100000')
+        self.assertEqual(self.load(page, 'blank-1000x2000.htf'), 'htf-error')
+        self.assertEqual(page.evaluate('viewer.shadowRoot.querySelector(".error").textContent'),
+                         'This image is too large to show: 1000 \u00D7 2000 pixels')
+        page.evaluate('viewer.removeAttribute("memory-limit")')
         self.assertEqual(self.load(page, 'rgb.htf'), 'htf-load')
         self.assertEqual(page.evaluate('viewer.shadowRoot.querySelector(".error").style.display'), 'none')
         self.assertEqual(self.state(page)['scaledWidth'] > 0, True)
