@@ -1,7 +1,7 @@
 // The hotspots of <htf-viewer> beyond painting: the tooltip, following a
 // hotspot by the module's rules, and one focusable link a hotspot for the
 // keyboard and screen readers. Members of the element.
-import { hotspotNavigation, navigationRules, referenceText } from './htf-logic.js';
+import { hotspotNavigation, navigationRules, referenceString } from './htf-logic.js';
 import { TIP_DELAY_MS } from './htf-style.js';
 
 export const hotspots = {
@@ -83,7 +83,7 @@ export const hotspots = {
       this._fire('htf-refused', { reason: target.refused });
       return;
     }
-    const ref = referenceText(referenceBytes(h));
+    const ref = referenceString(h.reference);
     if (!this._fire('htf-navigate', { url: target.url, frame: target.frame, ref, text: h.text }, true)) return;
     followLink(target.url, target.frame);
   },
@@ -107,7 +107,7 @@ export const hotspots = {
     const h = this._doc.hotspots[index];
     a = document.createElement('a');
     a.tabIndex = 0;
-    a.setAttribute('aria-label', h.text || referenceText(referenceBytes(h)));
+    a.setAttribute('aria-label', h.text || referenceString(h.reference));
     a.dataset.index = String(index);
     a.addEventListener('focus', () => this._focusHotspot(index));
     a.addEventListener('blur', () => this._blurHotspot(index));
@@ -281,7 +281,7 @@ export const hotspots = {
 
   _hotspotDetail(index) {
     const h = this._doc?.hotspots[index];
-    return h ? { ref: referenceText(referenceBytes(h)), text: h.text } : { ref: '', text: '' };
+    return h ? { ref: referenceString(h.reference), text: h.text } : { ref: '', text: '' };
   },
 
   // The indices of hotspots with reference `ref`.
@@ -291,7 +291,7 @@ export const hotspots = {
       // Made once per document, at the first use.
       const byRef = new Map();
       this._doc.hotspots.forEach((h, i) => {
-        const text = referenceText(referenceBytes(h));
+        const text = referenceString(h.reference);
         if (!byRef.has(text)) byRef.set(text, []);
         byRef.get(text).push(i);
       });

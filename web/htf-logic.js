@@ -79,8 +79,15 @@ export function targetFrame(configured) {
 
 // The reference's bytes as the author's code page has them (references are
 // almost always ASCII; the rest is read as Windows-1252).
+const windows1252 = new TextDecoder('windows-1252');
 export function referenceText(bytes) {
-  return new TextDecoder('windows-1252').decode(Uint8Array.from(bytes));
+  return windows1252.decode(Uint8Array.from(bytes));
+}
+
+// The same from the reference as the reader hands it over (one character a
+// byte, code points 0-255); ASCII, the usual case, stands as it is.
+export function referenceString(reference) {
+  return /^[\x00-\x7f]*$/.test(reference) ? reference : referenceText(Array.from(reference, (ch) => ch.charCodeAt(0)));
 }
 
 // Where a click on a hotspot goes, by the module's rules: `compose(template,

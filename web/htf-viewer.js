@@ -11,7 +11,7 @@
 // are the same core, run beside the page (htf-core.js). Events: "htf-load"
 // (detail: width, height, hotspots), "htf-error" (detail: message) and the
 // cancelable "htf-navigate" (detail: url, frame) before a hotspot is followed.
-import { COMMAND, DEFAULTS, MODE, parseFrameColor, parseFrameWidth, referenceText } from './htf-logic.js';
+import { COMMAND, DEFAULTS, MODE, parseFrameColor, parseFrameWidth, referenceString } from './htf-logic.js';
 import { asset, core, decode, decoder, discardCore, isTrap } from './htf-runtime.js';
 import { LENS, SCROLL_BAR, make, styleSheet } from './htf-style.js';
 import { STRINGS, TOOLS, toolbar } from './htf-toolbar.js';
@@ -203,11 +203,14 @@ class HtfViewer extends HTMLElement {
 
   // The hotspots in the document's order, in image pixels.
   get hotspots() {
-    return (this._doc?.hotspots ?? []).map((h) => ({
-      ref: referenceText(Array.from(h.reference, (ch) => ch.charCodeAt(0))), text: h.text,
+    if (!this._doc) return [];
+    // Made once per document; each read gets its own copy of the list.
+    this._doc.listed ??= this._doc.hotspots.map((h) => Object.freeze({
+      ref: referenceString(h.reference), text: h.text,
       x: Math.min(h.left, h.right), y: Math.min(h.top, h.bottom),
       width: Math.abs(h.right - h.left), height: Math.abs(h.bottom - h.top),
     }));
+    return this._doc.listed.slice();
   }
 
   // The visible part in image pixels, and the scale.

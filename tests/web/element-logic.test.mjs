@@ -8,7 +8,7 @@ import { fileURLToPath } from 'node:url';
 
 import {
   COMMAND, MODE, TOOLBAR, hotspotNavigation, modeAfter, navigationRules, parseFrameColor, parseFrameWidth,
-  platformWheel, positionAtThumb, thumbGeometry, tilesCovering,
+  platformWheel, positionAtThumb, referenceString, thumbGeometry, tilesCovering,
 } from '../../web/htf-logic.js';
 
 const root = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '..', '..');
@@ -227,4 +227,9 @@ test('targets that open a new browsing context, and the strings table\'s fill-in
   assert.equal(fillString(STRINGS.tooLarge, { width: 92680, height: 92680 }),
     'This image is too large to show: 92680 \u00D7 92680 pixels');
   assert.equal(fillString('{a} and {b}', { a: 1 }), '1 and {b}');
+});
+
+test('references read as the author\'s code page, ASCII as it stands', () => {
+  const cases = [['815', '815'], ['R#\u007f', 'R#\u007f'], ['\u00E9t\u00E9', '\u00E9t\u00E9'], ['', '']];
+  for (const [reference, text] of cases) assert.equal(referenceString(reference), text, reference);
 });
