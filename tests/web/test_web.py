@@ -486,6 +486,19 @@ class ElementTest(unittest.TestCase):
         # Shift+wheel scrolls sideways.
         page.wheel(ox + 300, oy + 200, 0, 100, modifiers=8)
         self.assertEqual(self.state(page)['horizontalPosition'], 30)
+        # At either end the page takes the wheel on; before it, the view keeps it.
+        page.evaluate('document.addEventListener("wheel", (e) => { window.wheelKept = e.defaultPrevented; })')
+        for end, dy in (('bottom', 100), ('top', -100)):
+            with self.subTest(end=end):
+                for _ in range(300):   # to that end by the wheel
+                    page.wheel(ox + 300, oy + 200, 0, dy)
+                    if not page.evaluate('window.wheelKept'):
+                        break
+                self.assertEqual(self.state(page)['verticalPosition'] == 0, end == 'top')
+                page.wheel(ox + 300, oy + 200, 0, dy)
+                self.assertIs(page.evaluate('window.wheelKept'), False)
+                page.wheel(ox + 300, oy + 200, 0, -dy)
+                self.assertIs(page.evaluate('window.wheelKept'), True)
 
     def test_keys_zoom_scroll_and_fit(self):
         page = self.open_page()
@@ -651,6 +664,14 @@ class ElementTest(unittest.TestCase):
         page.tap(x, y)
         page.wait_for('''(() => { try { return frames.content.location.href.endsWith('ShtmlFile=815'); }
                          catch (e) { return false; } })()''')
+        # A long press shows the tooltip (touch has no hover) and follows nothing.
+        x, y = self.hotspot_centre(self.state(page), 1)
+        page.touch('touchStart', [(x, y)])
+        page.wait_for('''viewer.shadowRoot.querySelector('.tip').style.display === 'block' ''', timeout=5)
+        self.assertEqual(self.tip(page), 'Library')
+        page.touch('touchEnd', [])
+        time.sleep(0.3)
+        self.assertFalse(self.server.requested('816'), self.server.requests)
         self.load(page, 'blank-1000x2000.htf')
         page.evaluate('viewer.command(130)')
         ox, oy = self.canvas_origin()
