@@ -233,3 +233,18 @@ test('references read as the author\'s code page, ASCII as it stands', () => {
   const cases = [['815', '815'], ['R#\u007f', 'R#\u007f'], ['\u00E9t\u00E9', '\u00E9t\u00E9'], ['', '']];
   for (const [reference, text] of cases) assert.equal(referenceString(reference), text, reference);
 });
+
+test('the built package names its files, types and the module\'s version', (t) => {
+  const file = path.join(webDir, 'package.json');
+  if (!fs.existsSync(file)) return t.skip('build/web is not built');
+  const pkg = JSON.parse(fs.readFileSync(file, 'utf8'));
+  const [, major, minor, patch] = /ROZERADO_VERSION (\d+), *(\d+), *(\d+)/.exec(
+    fs.readFileSync(path.join(root, 'host', 'ProductVersion.h'), 'utf8'));
+  assert.match(pkg.version, new RegExp(`^${major}\\.${minor}\\.${patch}([+].*)?$`));
+  for (const entry of [pkg.types, pkg.exports['.'].types, pkg.exports['.'].default, pkg.main])
+    assert.ok(fs.existsSync(path.join(webDir, entry)), entry);
+  const viewer = fs.readFileSync(path.join(webDir, 'htf-viewer.js'), 'utf8');
+  assert.ok(viewer.includes(`VERSION = '${pkg.version}'`));
+  const types = fs.readFileSync(path.join(webDir, pkg.types), 'utf8');
+  assert.match(types, /'htf-viewer': HtfViewer/);
+});

@@ -425,6 +425,11 @@ class ElementTest(unittest.TestCase):
         press('Print')
         page.wait_for('viewer.dataset.printed === "1"')
         self.assertEqual(page.evaluate('viewer.dataset.printedSize'), '%dx%d' % (s['clientWidth'], s['clientHeight']))
+        # Fitted, the whole page is printed at the document's resolution, not the screen's.
+        press('Fit window')
+        press('Print')
+        page.wait_for('viewer.dataset.printed === "2"')
+        self.assertEqual(page.evaluate('viewer.dataset.printedSize'), '1000x2000')
 
     def test_tab_to_a_hotspot_outside_the_view_scrolls_it_into_view(self):
         page = self.open_page(202, 182)   # a 200 x 140 view on a 300 x 200 image at 1:1 ...
@@ -896,6 +901,16 @@ class ElementTest(unittest.TestCase):
         self.assertEqual(self.load(page, 'rgb.htf'), 'htf-load')
         self.assertEqual(page.evaluate('viewer.shadowRoot.querySelector(".error").style.display'), 'none')
         self.assertEqual(self.state(page)['scaledWidth'] > 0, True)
+
+    def test_a_core_that_traps_is_replaced(self):
+        page = self.open_page()
+        self.load(page, 'rgb.htf')
+        # A damaged handle makes the next paint read outside the core's memory.
+        page.evaluate('window.firstCore = viewer._core; viewer._doc.image = 0x7ffffff0; viewer._clearTiles(); viewer._paint()')
+        self.assertIn('memory access out of bounds', page.evaluate('viewer.shadowRoot.querySelector(".error").textContent'))
+        self.assertEqual(self.load(page, 'palette.htf'), 'htf-load')
+        self.assertIs(page.evaluate('viewer._core !== window.firstCore && window.firstCore.trapped === true'), True)
+        self.assertGreater(self.state(page)['scaledWidth'], 0)
 
     def test_fifty_documents_one_after_another_leave_memory_flat(self):
         page = self.open_page()
