@@ -580,8 +580,8 @@ class ElementTest(unittest.TestCase):
         self.assertEqual(len(opened), 1)
         other = self.browser.attach(opened[0])
         self.addCleanup(self.close_page, other)
-        other.wait_for('document.readyState === "complete"')
-        self.assertTrue(other.evaluate('location.href').endswith('/servlets/ZevuRedor?ShtmlFile=815'))
+        # The new window starts as about:blank, then loads the hotspot's URL.
+        other.wait_for('location.href.endsWith("/servlets/ZevuRedor?ShtmlFile=815") && document.readyState === "complete"')
         self.assertIs(other.evaluate('window.opener === null'), True)
         self.assertEqual(other.evaluate('document.referrer'), '')
         self.assertEqual(page.evaluate('viewer.shadowRoot.querySelector("a[data-index=\'0\']").rel'), 'noopener noreferrer')
