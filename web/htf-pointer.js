@@ -7,8 +7,8 @@ const TAP_SLOP = 6;           // pixels a finger may move and still tap
 const LONG_PRESS_MS = 500;
 
 // The zoom steps of the core's model: 0.1 above scale 1, else 0.05.
-function zoomStep(scale, up) {
-  return (up ? scale >= 1 : scale > 1) ? 0.1 : 0.05;
+function zoomStep(scale) {
+  return scale > 1 ? 0.1 : 0.05;
 }
 
 export const pointerInput = {
@@ -286,7 +286,7 @@ export const pointerInput = {
     const wanted = drag.last.scale * distance / drag.last.distance;
     for (let i = 0; i < 100; ++i) {
       const scale = c._htf_view_scale(v);
-      const up = scale + zoomStep(scale, true), down = scale - zoomStep(scale, false);
+      const up = scale + zoomStep(scale), down = scale - zoomStep(scale);
       let delta = 0;
       if (wanted >= (scale + up) / 2) delta = 120;
       else if (wanted <= (scale + down) / 2) delta = -120;

@@ -755,6 +755,38 @@ class ElementTest(unittest.TestCase):
         self.assertEqual(page.evaluate('viewer.shadowRoot.querySelector("button[data-command=\'123\']").title'),
                          'Vergr\u00f6\u00dfern')
 
+    def test_a_kept_fit_follows_resizes_and_the_zoom_tools_click(self):
+        page = self.open_page(attributes='fit="width"', name='fit.html')
+        self.load(page, 'blank-1000x2000.htf')
+        fitted = self.state(page)
+        cases = [('width', None, True), ('window', None, True), ('window', 'zoom-in', False)]
+        for fit, zoom, kept in cases:
+            with self.subTest(fit=fit, zoom=zoom):
+                page.evaluate('viewer.fit = %s; viewer.style.width = "602px"; viewer.style.height = "442px"' % json.dumps(fit))
+                page.evaluate('frames2()')
+                if zoom:
+                    page.evaluate('viewer.command(%s)' % json.dumps(zoom))
+                before = self.state(page)['scale']
+                page.evaluate('viewer.style.width = "402px"; viewer.style.height = "342px"')
+                after = self.state(page)['scale']
+                page.evaluate('viewer.command("fit-%s")' % fit)
+                refit = self.state(page)['scale']
+                self.assertEqual(after == refit, kept, (before, after, refit))
+                self.assertNotEqual(before, refit)
+        self.assertAlmostEqual(fitted['scale'], 0.58)   # fit width at load
+        # The zoom tools: a click zooms one step about the point clicked.
+        page.evaluate('viewer.fit = "none"; viewer.command("actual-size")')
+        ox, oy = self.canvas_origin()
+        for tool, scale in (('zoom-in', 1.05), ('zoom-out', 0.95)):   # the core's steps
+            page.evaluate('viewer.tool = %s' % json.dumps(tool))
+            page.move(ox + 100, oy + 100)
+            page.click(ox + 100, oy + 100)
+            self.assertAlmostEqual(self.state(page)['scale'], scale, msg=tool)
+        # The host takes the focus and hands it to its first control.
+        self.assertEqual(page.evaluate('viewer.shadowRoot.activeElement?.blur(); viewer.focus(); '
+                                       'viewer.shadowRoot.activeElement.getAttribute("aria-label")'),
+                         'Pointer')
+
     def test_events_highlight_zoom_and_cancelled_navigation(self):
         page = self.open_page(attributes='frame="content"', name='api.html')
         self.load(page, 'rgb.htf')
