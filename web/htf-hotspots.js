@@ -205,6 +205,8 @@ export const hotspots = {
         }
       }
       this._linksKey = '';
+      // The hovered hotspot's link may have been made just now.
+      if (this._hover >= 0 && !this._hoveredLink?.isConnected) this._hoverLink(this._hover);
     }
     if (zoomKey === this._linksKey) return;
     this._linksKey = zoomKey;

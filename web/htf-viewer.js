@@ -3,14 +3,19 @@
 // still run. A plain ES module; a page uses it with
 //   <script type="module" src="htf-viewer.js"></script>
 //   <htf-viewer src="floorplan.htf" style="width:600px;height:400px"></htf-viewer>
-// Attributes: src, template ("/servlets/ZevuRedor?ShtmlFile=#HSREF#"),
-// frame ("_self"), frame-width (1), frame-color (rgb(0,128,128)).
+// Attributes, each with its property: src, template
+// ("/servlets/ZevuRedor?ShtmlFile=#HSREF#"), frame ("_self"), frame-width
+// (1), frame-color (rgb(0,128,128)), fit, tool, alt, list, memory-limit.
+// Read only: hotspots, view. Methods: highlight(ref), zoomToHotspot(ref),
+// command(name or id), print(). Events (bubbling, composed): htf-load,
+// htf-error, htf-progress, htf-hotspotenter, htf-hotspotleave,
+// htf-viewchange, the cancelable htf-navigate, htf-refused.
 //
 // The document is read by the portable C++ core compiled to WebAssembly, in a
 // worker (htf-decoder.js); the zoom and scroll model and the image sampling
-// are the same core, run beside the page (htf-core.js). Events: "htf-load"
-// (detail: width, height, hotspots), "htf-error" (detail: message) and the
-// cancelable "htf-navigate" (detail: url, frame) before a hotspot is followed.
+// are the same core, run beside the page (htf-core.js). This file holds the
+// element and its page API; each other concern has a module of its own,
+// whose members are mixed into the element's prototype.
 import { COMMAND, DEFAULTS, MODE, parseFrameColor, parseFrameWidth, referenceString } from './htf-logic.js';
 import { asset, core, decode, decoder, discardCore, isTrap } from './htf-runtime.js';
 import { LENS, SCROLL_BAR, make, styleSheet } from './htf-style.js';
