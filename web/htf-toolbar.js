@@ -116,6 +116,10 @@ export const toolbar = {
   _setMode(mode) {
     const previous = this._outlined();
     this._mode = mode;
+    // The tool attribute follows the toolbar's buttons, so that a page that
+    // sets it again is heard.
+    const name = this.tool;
+    if (this.hasAttribute('tool') && this.getAttribute('tool') !== name) this.setAttribute('tool', name);
     this._buttons.get(COMMAND.MAGNIFIER).setAttribute('aria-pressed', String(mode === MODE.MAGNIFIER));
     this._buttons.get(COMMAND.PAN).setAttribute('aria-pressed', String(mode === MODE.PAN));
     this._updateCursor();

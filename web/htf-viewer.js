@@ -155,6 +155,9 @@ class HtfViewer extends HTMLElement {
       case 'template': case 'frame':
         for (const [index, a] of this._linkOf ?? []) this._setLinkTarget(a, index);
         break;
+      case 'frame-width':
+        this._view.classList.toggle('no-frame', this.frameWidth === 0);
+        break;
       case 'fit':
         this._keptFit = FITS[newValue] ?? 0;
         if (this._keptFit && this._doc) this.command(this._keptFit);

@@ -782,6 +782,10 @@ class ElementTest(unittest.TestCase):
             page.move(ox + 100, oy + 100)
             page.click(ox + 100, oy + 100)
             self.assertAlmostEqual(self.state(page)['scale'], scale, msg=tool)
+        # The toolbar's buttons and the tool attribute agree, both ways.
+        self.assertEqual(page.evaluate('viewer.tool = "pan"; viewer.command("pointer"); viewer.getAttribute("tool")'),
+                         'pointer')
+        self.assertEqual(page.evaluate('viewer.tool = "pan"; viewer.mode'), 2)
         # The host takes the focus and hands it to its first control.
         self.assertEqual(page.evaluate('viewer.shadowRoot.activeElement?.blur(); viewer.focus(); '
                                        'viewer.shadowRoot.activeElement.getAttribute("aria-label")'),
