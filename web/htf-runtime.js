@@ -61,30 +61,53 @@ function startWorker() {
 let worker = null;
 let nextRequest = 1;
 const pending = new Map();
+// WebAssembly memory never shrinks: a worker that read a document larger
+// than this (its bytes and pixels) is ended once no element waits for it,
+// and the next document starts a new one, so the memory goes with the
+// document.
+export const workerBudget = { bytes: 256 * 1024 * 1024 };
+let retiring = false;
+
+function endWorker() {
+  worker?.terminate();
+  worker = null;
+  retiring = false;
+}
+
 export function decoder() {
   if (worker) return worker;
   worker = startWorker();
+  const current = worker;
   worker.onmessage = (event) => {
     const request = pending.get(event.data.id);
     pending.delete(event.data.id);
     request?.resolve(event.data);
+    if (retiring && worker === current && !pending.size) endWorker();
   };
   worker.onerror = (event) => {
     // A worker that failed to start or crashed answers nothing more: every
     // waiting element gets an error, and the next document starts a new one.
     for (const request of pending.values()) request.reject(new Error(event.message || 'The reader stopped'));
     pending.clear();
-    worker.terminate();
-    worker = null;
+    if (worker === current) endWorker();
+    else current.terminate();
   };
   return worker;
 }
+
 // Reads a document's bytes in the worker; `memoryLimit` is the element's
 // budget for the decoded pixels, for the reader to honour.
 export function decode(bytes, memoryLimit) {
   return new Promise((resolve, reject) => {
     const id = nextRequest++;
-    pending.set(id, { resolve, reject });
+    const size = bytes.byteLength;
+    pending.set(id, {
+      resolve: (result) => {
+        if (size + (result.pixels?.byteLength ?? 0) > workerBudget.bytes) retiring = true;
+        resolve(result);
+      },
+      reject,
+    });
     decoder().postMessage({ id, bytes, memoryLimit }, [bytes]);
   });
 }

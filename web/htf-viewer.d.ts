@@ -58,6 +58,8 @@ export declare class HtfViewer extends HTMLElement {
   static readonly tileCacheBytes: number;
   /** The page-wide budget of those tiles (64 MiB by default). */
   static tileCacheLimit: number;
+  /** After a document that took more (bytes and pixels), the reader's worker is ended, giving its memory back. */
+  static workerMemoryLimit: number;
 
   src: string;
   template: string;

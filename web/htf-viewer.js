@@ -17,7 +17,7 @@
 // element and its page API; each other concern has a module of its own,
 // whose members are mixed into the element's prototype.
 import { COMMAND, DEFAULTS, MODE, parseFrameColor, parseFrameWidth, referenceString } from './htf-logic.js';
-import { asset, core, decode, decoder, discardCore, isTrap } from './htf-runtime.js';
+import { asset, core, decode, decoder, discardCore, isTrap, workerBudget } from './htf-runtime.js';
 import { LENS, SCROLL_BAR, make, styleSheet } from './htf-style.js';
 import { STRINGS, TOOLS, toolbar } from './htf-toolbar.js';
 import { painting, tileCache } from './htf-paint.js';
@@ -47,6 +47,10 @@ class HtfViewer extends HTMLElement {
   static get tileCacheBytes() { return tileCache.bytes; }
   static get tileCacheLimit() { return tileCache.limit; }
   static set tileCacheLimit(bytes) { tileCache.limit = Math.max(0, Number(bytes) || 0); }
+  // A reader that took more than this for one document (its bytes and
+  // pixels) is ended after it, giving its memory back (256 MiB).
+  static get workerMemoryLimit() { return workerBudget.bytes; }
+  static set workerMemoryLimit(bytes) { workerBudget.bytes = Math.max(0, Number(bytes) || 0); }
 
   constructor() {
     super();

@@ -895,6 +895,17 @@ class ElementTest(unittest.TestCase):
         page.evaluate('frames2()')
         self.assertLess(page.evaluate('customElements.get("htf-viewer").tileCacheBytes'), before)
 
+    def test_a_reader_that_grew_past_its_budget_is_replaced(self):
+        page = self.open_page()
+        self.assertEqual(self.load(page, 'bilevel.htf'), 'htf-load')
+        page.evaluate('customElements.get("htf-viewer").workerMemoryLimit = 1000')
+        self.server.forget()
+        for name in ('palette.htf', 'bilevel.htf'):
+            self.assertEqual(self.load(page, name), 'htf-load')
+        # The first read went to the old worker, which then ended; the second started a new one.
+        self.assertEqual(len(self.server.requested('htf-decoder.js')), 1, self.server.requests)
+        page.evaluate('customElements.get("htf-viewer").workerMemoryLimit = 256 * 1024 * 1024')
+
     def test_the_module_served_from_another_origin(self):
         # The element's files from a second server (a content delivery
         # network), the page and the document from the first.
