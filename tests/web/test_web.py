@@ -111,7 +111,7 @@ class ElementTest(unittest.TestCase):
             f.write('left,top,right,bottom,reference,tooltip\n')
             for row in range(400):
                 for column in range(500):
-                    f.write('%d,%d,%d,%d,P%d,Part %d\n' % (column * 2, row * 5, column * 2 + 2, row * 5 + 5,
+                    f.write('%d,%d,%d,%d,P%d,Item %d\n' % (column * 2, row * 5, column * 2 + 2, row * 5 + 5,
                                                          row * 500 + column, row * 500 + column))
         subprocess.run(['wine', os.path.join(BUILD, 'bin', 'htfmake.exe'),
                         'Z:' + os.path.join(cls.docs, 'blank-1000x2000.htf').replace('/', '\\'),
@@ -603,11 +603,11 @@ class ElementTest(unittest.TestCase):
         for _ in range(3):
             page.key('Tab')
             labels.append(page.evaluate('viewer.shadowRoot.activeElement.getAttribute("aria-label")'))
-        self.assertEqual(labels, ['Part 0', 'Part 1', 'Part 2'])
+        self.assertEqual(labels, ['Item 0', 'Item 1', 'Item 2'])
         # The last hotspot is reached from the keyboard too, far outside the first view.
         page.evaluate('viewer._focusIndex(199998)')
         page.key('Tab')
-        self.assertEqual(page.evaluate('viewer.shadowRoot.activeElement.getAttribute("aria-label")'), 'Part 199999')
+        self.assertEqual(page.evaluate('viewer.shadowRoot.activeElement.getAttribute("aria-label")'), 'Item 199999')
         self.assertGreater(self.state(page)['verticalPosition'], 1000)
         # The hit test finds hotspots whose links are not in the page.
         x, y = self.canvas_origin()

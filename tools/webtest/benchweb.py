@@ -125,7 +125,7 @@ def many_hotspots(server, build, fixtures, docs):
             for row in range(1000):
                 for column in range(1000):
                     n = row * 1000 + column
-                    f.write('%d,%d,%d,%d,R%d,Part %d\n' % (column * 2, row * 2, column * 2 + 2, row * 2 + 2, n, n))
+                    f.write('%d,%d,%d,%d,R%d,Item %d\n' % (column * 2, row * 2, column * 2 + 2, row * 2 + 2, n, n))
         subprocess.run(['wine', os.path.join(build, 'bin', 'htfmake.exe'), wine_path(blank), wine_path(csv),
                         wine_path(many)], check=True, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL)
         os.remove(csv)
