@@ -120,12 +120,10 @@ SizeI scaledSize(int32_t W, int32_t H, double scale)
     return s;
 }
 
-namespace {
 int32_t saturate(int64_t value)
 {
     return int32_t(std::max<int64_t>(INT32_MIN, std::min<int64_t>(INT32_MAX, value)));
 }
-} // namespace
 
 RectI fractionRect(double left, double top, double right, double bottom, int32_t imageLeft, int32_t imageTop,
                    int32_t scaledWidth, int32_t scaledHeight)
@@ -173,7 +171,7 @@ int32_t scrollDistance(int request, int32_t page, int32_t position, int32_t thum
     case 2: return -page;             // SB_PAGEUP
     case 3: return page;              // SB_PAGEDOWN
     case 4:                           // SB_THUMBPOSITION
-    case 5: return thumb - position;  // SB_THUMBTRACK
+    case 5: return saturate(int64_t(thumb) - position);   // SB_THUMBTRACK
     case 6: return -5;                // SB_TOP moves one line only
     case 7: return 5;                 // SB_BOTTOM moves one line only
     default: return 0;                // SB_ENDSCROLL

@@ -9,6 +9,11 @@ struct SizeI {
     int32_t height = 0;
 };
 
+struct PointI {
+    int32_t x = 0;
+    int32_t y = 0;
+};
+
 struct RectI {
     int32_t left = 0;
     int32_t top = 0;
@@ -22,6 +27,8 @@ struct RectI {
 // conversion of a scaled coordinate to a pixel goes through it, so an edge
 // far beyond the window stops at the range's end instead of wrapping round.
 int32_t saturatingTrunc(double value);
+// A 64-bit sum or difference of coordinates, saturated to the 32-bit range.
+int32_t saturate(int64_t value);
 
 // The largest size with the image's aspect ratio that fits (aw, ah). When
 // there is room at all (aw and ah positive), neither side is less than one

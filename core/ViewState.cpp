@@ -4,23 +4,27 @@
 
 #include <algorithm>
 
-namespace {
-// The largest position a standard scroll bar accepts.
-int32_t maxPosition(const ViewState::Bar& bar)
+int32_t ViewState::Bar::lastPosition() const
 {
-    return bar.range - std::max(bar.page - 1, 0);
+    return saturate(int64_t(range) - std::max(page - 1, 0));
 }
 
-int32_t clampPosition(const ViewState::Bar& bar, int32_t position)
+int32_t ViewState::Bar::scrollEnd() const
 {
-    return std::max(0, std::min(maxPosition(bar), position));
+    return std::max(0, saturate(int64_t(range) - page));
+}
+
+namespace {
+int32_t clampPosition(const ViewState::Bar& bar, int64_t position)
+{
+    return int32_t(std::max<int64_t>(0, std::min<int64_t>(bar.lastPosition(), position)));
 }
 } // namespace
 
 void ViewState::setViewport(int32_t width, int32_t height)
 {
-    viewportWidth_ = std::max(0, width);
-    viewportHeight_ = std::max(0, height);
+    viewport_.width = std::max(0, width);
+    viewport_.height = std::max(0, height);
     if (hasImage())
         updateScrollBars();
 }
@@ -29,18 +33,32 @@ void ViewState::setImage(int32_t width, int32_t height)
 {
     W_ = std::max(0, width);
     H_ = std::max(0, height);
-    scaledWidth_ = scaledHeight_ = 0;
-    index_.clear();
-    indexed_ = false;
-    hotspots_.clear();
+    scaled_.width = scaled_.height = 0;
+    scale_ = minScale_ = maxScale_ = 1.0;
+    clearHotspots();
     hideBars();
     h_.position = v_.position = 0;
 }
 
-void ViewState::addHotspot(int32_t left, int32_t top, int32_t right, int32_t bottom)
+void ViewState::clearHotspots()
+{
+    index_.clear();
+    indexed_ = false;
+    hotspots_.clear();
+}
+
+void ViewState::indexHotspots() const
+{
+    if (indexed_)
+        return;
+    index_.build(hotspots_);
+    indexed_ = true;
+}
+
+ViewHotspot* ViewState::addHotspot(int32_t left, int32_t top, int32_t right, int32_t bottom)
 {
     if (!hasImage())
-        return;
+        return nullptr;
     auto h = std::make_unique<ViewHotspot>();
     h->leftFraction = double(left) / W_;
     h->topFraction = double(top) / H_;
@@ -48,10 +66,11 @@ void ViewState::addHotspot(int32_t left, int32_t top, int32_t right, int32_t bot
     h->bottomFraction = double(bottom) / H_;
     const RectI r = imageRect();
     const RectI p = fractionRect(h->leftFraction, h->topFraction, h->rightFraction, h->bottomFraction, r.left, r.top,
-                                 scaledWidth_, scaledHeight_);
+                                 scaled_.width, scaled_.height);
     h->pixelLeft = p.left, h->pixelTop = p.top, h->pixelRight = p.right, h->pixelBottom = p.bottom;
     hotspots_.push_back(std::move(h));
     indexed_ = false;
+    return hotspots_.back().get();
 }
 
 RectI ViewState::hotspotRect(size_t i) const
@@ -62,6 +81,46 @@ RectI ViewState::hotspotRect(size_t i) const
     return {h.pixelLeft, h.pixelTop, h.pixelRight, h.pixelBottom};
 }
 
+RectI ViewState::hotspotLocation(const ViewHotspot& h) const
+{
+    const RectI r = {std::min(h.pixelLeft, h.pixelRight), std::min(h.pixelTop, h.pixelBottom),
+                     std::max(h.pixelLeft, h.pixelRight), std::max(h.pixelTop, h.pixelBottom)};
+    return offsetRect(r, h_.position, v_.position);
+}
+
+RectI ViewState::hotspotVisibleRect(const ViewHotspot& h) const
+{
+    const RectI c = client();
+    const RectI p = offsetRect({h.pixelLeft, h.pixelTop, h.pixelRight, h.pixelBottom}, h_.position, v_.position);
+    // Right and bottom edges belong to the hotspot: the rectangle ends one
+    // past them. Beyond the client area nothing shows.
+    RectI r = {std::max(p.left, c.left), std::max(p.top, c.top), std::min(p.right, c.right - 1) + 1,
+               std::min(p.bottom, c.bottom - 1) + 1};
+    if (r.left >= r.right || r.top >= r.bottom)
+        r = RectI{};
+    return r;
+}
+
+bool ViewState::scrollToHotspot(size_t i)
+{
+    if (i >= hotspots_.size())
+        return false;
+    const ViewHotspot& h = *hotspots_[i];
+    const ScrollAxis horizontal = scrollAxis(true), vertical = scrollAxis(false);
+    const int32_t hp = scrollToShow(horizontal, std::min(h.pixelLeft, h.pixelRight), std::max(h.pixelLeft, h.pixelRight));
+    const int32_t vp = scrollToShow(vertical, std::min(h.pixelTop, h.pixelBottom), std::max(h.pixelTop, h.pixelBottom));
+    if (hp == horizontal.position && vp == vertical.position)
+        return false;
+    setPosition(h_, hp);
+    setPosition(v_, vp);
+    return true;
+}
+
+PointI ViewState::documentPoint(int32_t clientX, int32_t clientY) const
+{
+    return {saturate(int64_t(clientX) + h_.position), saturate(int64_t(clientY) + v_.position)};
+}
+
 void ViewState::hideBars()
 {
     h_.shown = v_.shown = false;
@@ -70,20 +129,25 @@ void ViewState::hideBars()
 RectI ViewState::client() const
 {
     RectI c;
-    c.right = std::max(0, viewportWidth_ - (v_.shown ? barSize_ : 0));
-    c.bottom = std::max(0, viewportHeight_ - (h_.shown ? barSize_ : 0));
+    c.right = std::max(0, viewport_.width - (v_.shown ? barWidth_ : 0));
+    c.bottom = std::max(0, viewport_.height - (h_.shown ? barHeight_ : 0));
     return c;
 }
 
 RectI ViewState::imageRect() const
 {
-    return centreImageRect(client(), scaledWidth_, scaledHeight_);
+    return centreImageRect(client(), scaled_.width, scaled_.height);
 }
 
 RectI ViewState::visibleSource() const
 {
     const RectI c = client();
-    return ::visibleSource(h_.position, v_.position, scale_, c.width(), c.height(), W_, H_);
+    return visibleSource(c.width(), c.height());
+}
+
+RectI ViewState::visibleSource(int32_t dw, int32_t dh) const
+{
+    return ::visibleSource(h_.position, v_.position, scale_, dw, dh, W_, H_);
 }
 
 bool ViewState::ensureFitted()
@@ -96,10 +160,11 @@ bool ViewState::ensureFitted()
     const Fit fit = fitImage(c.width(), c.height(), W_, H_);
     if (fit.size.width <= 0 || fit.size.height <= 0)
         return false;   // no room yet: fitted again at the next paint
-    scaledWidth_ = fit.size.width;
-    scaledHeight_ = fit.size.height;
+    scaled_.width = fit.size.width;
+    scaled_.height = fit.size.height;
     scale_ = fit.scale;
-    minScale_ = 100.0 / W_;
+    // 100 pixels of width, or the fit where that is less (see the header).
+    minScale_ = std::min(100.0 / W_, scale_);
     maxScale_ = 3.0;
     updateHotspotRects();
     return true;
@@ -120,8 +185,8 @@ void ViewState::updateScrollBars()
     // Both bars are decided on the client area as it was before either
     // changed, the vertical one first.
     const RectI c = client();
-    setBar(v_, scaledHeight_, c.height());
-    setBar(h_, scaledWidth_, c.width());
+    setBar(v_, scaled_.height, c.height());
+    setBar(h_, scaled_.width, c.width());
     updateHotspotRects();
 }
 
@@ -130,7 +195,7 @@ void ViewState::updateHotspotRects()
     const RectI r = imageRect();
     for (auto& h : hotspots_) {
         const RectI p = fractionRect(h->leftFraction, h->topFraction, h->rightFraction, h->bottomFraction, r.left,
-                                     r.top, scaledWidth_, scaledHeight_);
+                                     r.top, scaled_.width, scaled_.height);
         h->pixelLeft = p.left, h->pixelTop = p.top, h->pixelRight = p.right, h->pixelBottom = p.bottom;
     }
 }
@@ -139,8 +204,8 @@ void ViewState::zoomTo(double newScale)
 {
     scale_ = newScale;
     const SizeI size = scaledSize(W_, H_, scale_);
-    scaledWidth_ = size.width;
-    scaledHeight_ = size.height;
+    scaled_.width = size.width;
+    scaled_.height = size.height;
     updateScrollBars();
 }
 
@@ -165,8 +230,8 @@ bool ViewState::command(int commandId)
         const Fit fit = fitImage(c.width(), c.height(), W_, H_);
         if (fit.size.width <= 0 || fit.size.height <= 0)
             return false;   // no room: the image keeps its scale
-        scaledWidth_ = fit.size.width;
-        scaledHeight_ = fit.size.height;
+        scaled_.width = fit.size.width;
+        scaled_.height = fit.size.height;
         scale_ = fit.scale;
         updateScrollBars();
         return true;
@@ -181,16 +246,16 @@ bool ViewState::command(int commandId)
             return false;   // no room (narrower than a scroll bar): the image keeps its scale
         scale_ = scale;
         const SizeI size = scaledSize(W_, H_, scale_);
-        scaledWidth_ = size.width;
-        scaledHeight_ = size.height;
+        scaled_.width = size.width;
+        scaled_.height = size.height;
         // A fit may go beyond the zoom limit; zooming in then starts from there.
         maxScale_ = std::max(maxScale_, scale_);
         updateScrollBars();
         return true;
     }
     case ID_ACTUAL_SIZE:
-        scaledWidth_ = W_;
-        scaledHeight_ = H_;
+        scaled_.width = W_;
+        scaled_.height = H_;
         scale_ = 1.0;
         updateScrollBars();
         return true;
@@ -199,22 +264,26 @@ bool ViewState::command(int commandId)
     }
 }
 
+void ViewState::setPosition(Bar& bar, int64_t position)
+{
+    bar.position = clampPosition(bar, position);
+}
+
 void ViewState::setPosition(bool horizontal, int32_t position)
 {
-    Bar& bar = horizontal ? h_ : v_;
-    bar.position = clampPosition(bar, position);
+    setPosition(horizontal ? h_ : v_, position);
 }
 
 void ViewState::scroll(bool horizontal, int request, int32_t thumb)
 {
     Bar& bar = horizontal ? h_ : v_;
-    setPosition(horizontal, bar.position + scrollDistance(request, bar.page, bar.position, thumb));
+    setPosition(bar, int64_t(bar.position) + scrollDistance(request, bar.page, bar.position, thumb));
 }
 
 bool ViewState::pan(int32_t dx, int32_t dy)
 {
     auto target = [](const Bar& bar, int32_t delta) {
-        return std::max(0, std::min(bar.range - bar.page, bar.position - delta));
+        return int32_t(std::max<int64_t>(0, std::min<int64_t>(bar.scrollEnd(), int64_t(bar.position) - delta)));
     };
     const int32_t newH = target(h_, dx), newV = target(v_, dy);
     if (newH == h_.position && newV == v_.position)
@@ -226,15 +295,17 @@ bool ViewState::pan(int32_t dx, int32_t dy)
     return true;
 }
 
-int ViewState::hotspotAt(int32_t clientX, int32_t clientY)
+int ViewState::hotspotAt(int32_t clientX, int32_t clientY) const
 {
-    if (!indexed_) {
-        index_.build(hotspots_);
-        indexed_ = true;
-    }
+    const PointI p = documentPoint(clientX, clientY);
+    return hotspotAtDocument(p.x, p.y);
+}
+
+int ViewState::hotspotAtDocument(int32_t x, int32_t y) const
+{
+    indexHotspots();
     const RectI r = imageRect();
-    return index_.firstContaining(hotspots_, clientX + h_.position, clientY + v_.position, r.left, r.top,
-                                  scaledWidth_, scaledHeight_);
+    return index_.firstContaining(hotspots_, x, y, r.left, r.top, scaled_.width, scaled_.height);
 }
 
 ScrollAxis ViewState::scrollAxis(bool horizontal) const
@@ -244,9 +315,9 @@ ScrollAxis ViewState::scrollAxis(bool horizontal) const
     ScrollAxis axis;
     axis.position = bar.position;
     axis.page = horizontal ? c.width() : c.height();
-    const int32_t scaled = horizontal ? scaledWidth_ : scaledHeight_;
+    const int32_t scaled = horizontal ? scaled_.width : scaled_.height;
     if (scaled > axis.page)
-        axis.maximum = std::max(0, bar.range - bar.page);
+        axis.maximum = bar.scrollEnd();
     return axis;
 }
 

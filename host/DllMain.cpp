@@ -3,7 +3,7 @@
 // server state and loads the settings; at detach it releases the COM server.
 #include "ComServer.h"
 #include "Module.h"
-#include "Settings.h"
+#include "SettingsFile.h"
 
 #include <windows.h>
 

@@ -3,7 +3,7 @@
 // own services, and NP_Shutdown once every instance is gone.
 #include "NpapiAbi.h"
 #include "PluginInstance.h"
-#include "Settings.h"
+#include "SettingsFile.h"
 #include "ViewAccessible.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include "PluginInstance.h"
 #include "ResourceIds.h"
 #include "ResourceModule.h"
-#include "Settings.h"
+#include "SettingsFile.h"
 
 namespace {
 
@@ -35,7 +35,10 @@ void initCommonControls()
 
 }  // namespace
 
-ViewerContainer::ViewerContainer() : view_(this) {}
+ViewerContainer::ViewerContainer()
+    : view_(this, TiffView::Outline{settings().frameWidth, COLORREF(settings().frameColor)})
+{
+}
 
 ViewerContainer::~ViewerContainer()
 {

@@ -5,7 +5,6 @@
 #include "HotspotList.h"
 #include "ResourceIds.h"
 #include "ResourceModule.h"
-#include "Settings.h"
 
 #include <commctrl.h>
 
@@ -48,7 +47,9 @@ HINSTANCE viewerResourceModule()
     return module;
 }
 
-TiffView::TiffView(NavigationCallback* navigation) : navigation_(navigation)
+TiffView::TiffView(NavigationCallback* navigation, Outline outline)
+    : model_(GetSystemMetrics(SM_CXVSCROLL), GetSystemMetrics(SM_CYHSCROLL)), outline_(outline),
+      navigation_(navigation)
 {
     HDC screen = GetDC(nullptr);
     displayBitsPerPixel_ = GetDeviceCaps(screen, BITSPIXEL);
@@ -108,18 +109,18 @@ void TiffView::create(HWND parent, const RECT& rect)
 
     lens_.setUp(module);
 
-    arrowCursor_ = LoadCursor(nullptr, IDC_ARROW);
-    magnifierCursor_ = LoadCursorA(module, MAKEINTRESOURCEA(IDC_MAGNIFIER));
-    openHandCursor_ = LoadCursorA(module, MAKEINTRESOURCEA(IDC_OPEN_HAND));
-    pointingHandCursor_ = LoadCursorA(module, MAKEINTRESOURCEA(IDC_POINTING_HAND));
-    globeHandCursor_ = LoadCursorA(module, MAKEINTRESOURCEA(IDC_GLOBE_HAND));
+    cursors_.arrow = LoadCursor(nullptr, IDC_ARROW);
+    cursors_.magnifier = LoadCursorA(module, MAKEINTRESOURCEA(IDC_MAGNIFIER));
+    cursors_.openHand = LoadCursorA(module, MAKEINTRESOURCEA(IDC_OPEN_HAND));
+    cursors_.pointingHand = LoadCursorA(module, MAKEINTRESOURCEA(IDC_POINTING_HAND));
+    cursors_.globeHand = LoadCursorA(module, MAKEINTRESOURCEA(IDC_GLOBE_HAND));
 
-    if (!framePen_ && settings().frameWidth != 0)
-        framePen_ = CreatePen(PS_SOLID, settings().frameWidth, settings().frameColor);
+    if (!framePen_ && outline_.width != 0)
+        framePen_ = CreatePen(PS_SOLID, outline_.width, outline_.colour);
 
     // A document shown before the window was made anew gets its tooltip
     // tools in the new tooltip control.
-    if (image_ && scaledWidth_ != 0)
+    if (image_ && model_.fitted())
         updateScrollBars();
 }
 
@@ -151,7 +152,7 @@ LRESULT TiffView::handleMessage(UINT message, WPARAM wParam, LPARAM lParam, bool
         tipRect_ = RECT{};
         handled = false;
         return 0;
-    case WM_NCMOUSEMOVE: SetCursor(arrowCursor_); return 0;
+    case WM_NCMOUSEMOVE: SetCursor(cursors_.arrow); return 0;
     // Keyboard, wheel and screen readers (TiffViewKeys.cpp, TiffViewWheel.cpp).
     case WM_SETFOCUS: onFocusChange(true); return 0;
     case WM_KILLFOCUS: onFocusChange(false); return 0;
@@ -187,14 +188,14 @@ void TiffView::onCommand(int commandId)
     const CallOutMark mark = markCallOut();
     SendMessageA(tooltip_, TTM_ACTIVATE, FALSE, 0);
     switch (commandId) {
-    case ID_ZOOM_IN: zoomTo(zoomInScale(scale_, maxScale_), true); break;
-    case ID_ZOOM_OUT: zoomTo(zoomOutScale(scale_, minScale_), true); break;
+    case ID_ZOOM_IN:
+    case ID_ZOOM_OUT:
+    case ID_FIT_WINDOW:
+    case ID_FIT_WIDTH:
+    case ID_FIT_HEIGHT:
+    case ID_ACTUAL_SIZE: runGeometryCommand(commandId); break;
     case ID_MAGNIFIER: toggleMode(MagnifierMode); break;
     case ID_PAN: toggleMode(PanMode); break;
-    case ID_FIT_WINDOW: fitWindow(); break;
-    case ID_FIT_WIDTH: fitAxis(true); break;
-    case ID_FIT_HEIGHT: fitAxis(false); break;
-    case ID_ACTUAL_SIZE: actualSize(); break;
     case ID_PRINT: {
         RECT none = {0, 0, 0, 0};
         drawVisible(nullptr, none);

@@ -2,17 +2,18 @@
 // The image viewer window: shows the first image of a hotspotted document at
 // any zoom with scroll bars, outlines the hotspot under the pointer, shows its
 // tooltip, reports clicks to its navigation callback, shows a magnifier lens
-// and pans. Its member functions are spread over files by concern:
-// TiffView.cpp (life cycle, messages, commands), TiffViewGeometry.cpp,
-// TiffViewImage.cpp (setImageFile), TiffViewPaint.cpp, TiffViewPointer.cpp and
-// TiffViewPrint.cpp.
+// and pans. The zoom, fits, scroll bars and hotspot rectangles are the
+// portable view model's (ViewState); the window is its adapter: it turns
+// messages into the model's steps and the model's state into scroll bars,
+// repaints, tooltips and cursors. Its member functions are spread over files
+// by concern: TiffView.cpp (life cycle, messages, commands),
+// TiffViewGeometry.cpp (the model's state on the window), TiffViewImage.cpp
+// (setImageFile), TiffViewPaint.cpp, TiffViewPointer.cpp, TiffViewKeys.cpp,
+// TiffViewWheel.cpp and TiffViewPrint.cpp.
 #include "Dib.h"
-#include "HotspotIndex.h"
 #include "ImageRenderer.h"
 #include "MagnifierLens.h"
-#include "ViewGeometry.h"
-#include "ViewHotspot.h"
-#include "ViewInput.h"
+#include "ViewState.h"
 #include "WindowWrapper.h"
 
 #include <windows.h>
@@ -31,11 +32,20 @@ class HotspotList;
 class NavigationCallback;
 class ViewAccessible;
 
+// The outline of the hotspot under the pointer or with the keyboard focus:
+// its width (0: none) and colour, as the settings give them.
+struct ViewOutline {
+    int32_t width = 1;
+    COLORREF colour = RGB(0, 128, 128);
+};
+
 class TiffView : public WindowWrapper {
 public:
     enum Mode : int32_t { PointerMode = 0, MagnifierMode = 1, PanMode = 2 };
 
-    explicit TiffView(NavigationCallback* navigation);
+    using Outline = ViewOutline;
+
+    explicit TiffView(NavigationCallback* navigation, Outline outline = Outline());
     ~TiffView() override;
 
     // Creates the view window (a child of `parent` at `rect`), its tooltip
@@ -107,31 +117,30 @@ public:
     void setDocumentName(const std::wstring& name) { documentName_ = name; }
     const std::wstring& documentName() const { return documentName_; }
 
-    // Geometry (TiffViewGeometry.cpp).
-    RECT centreImageRect(const RECT& client) const;
-    void initialFit();
+    // Geometry (TiffViewGeometry.cpp): the model's state on the window.
     void updateScrollBars();
-    void updateHotspotRects();
     void updateTipRects();
-    RECT visibleSource(int dw, int dh) const;
     // The first hotspot in list order whose pixel rectangle holds the
     // document point, or null.
     const ViewHotspot* hotspotAt(POINT document) const;
     POINT documentPoint(POINT client) const;
+    // The image's rectangle in a client rectangle at scroll positions 0.
+    RECT centreImageRect(const RECT& client) const;
 
     // Read access for the container, the hosts and the tests.
+    const ViewState& viewState() const { return model_; }
     int32_t mode() const { return mode_; }
-    double scale() const { return scale_; }
-    double minScale() const { return minScale_; }
-    double maxScale() const { return maxScale_; }
-    int32_t scaledWidth() const { return scaledWidth_; }
-    int32_t scaledHeight() const { return scaledHeight_; }
-    int32_t imageWidth() const { return W_; }
-    int32_t imageHeight() const { return H_; }
+    double scale() const { return model_.scale(); }
+    double minScale() const { return model_.minScale(); }
+    double maxScale() const { return model_.maxScale(); }
+    int32_t scaledWidth() const { return model_.scaledWidth(); }
+    int32_t scaledHeight() const { return model_.scaledHeight(); }
+    int32_t imageWidth() const { return model_.imageWidth(); }
+    int32_t imageHeight() const { return model_.imageHeight(); }
     DibHandle image() const { return image_; }
     HPALETTE palette() const { return palette_; }
     HWND tooltipWindow() const { return tooltip_; }
-    const std::vector<std::unique_ptr<ViewHotspot>>& hotspots() const { return hotspots_; }
+    const std::vector<std::unique_ptr<ViewHotspot>>& hotspots() const { return model_.hotspots(); }
     const ViewHotspot* currentHotspot() const { return currentHotspot_; }
     bool lensActive() const { return lensActive_; }
     bool panning() const { return panning_; }
@@ -169,22 +178,26 @@ private:
     ViewInputState inputState() const;
     void runAction(ViewAction action);
     void clearKeyFocus();
-    void scrollTo(int32_t horizontal, int32_t vertical);
-    ScrollAxis scrollAxis(int bar) const;
     void pointerInput();
     const ViewHotspot* outlinedHotspot() const;
     void showKeyTip();
     void hideKeyTip();
     bool onWheel(UINT message, WPARAM wParam, LPARAM lParam);
-    void zoomAbout(double newScale, POINT client);
     LRESULT onGetObject(WPARAM wParam, LPARAM lParam, bool& handled);
     void releaseAccessible();
 
-    // Commands.
-    void zoomTo(double newScale, bool suspendRedraw);
-    void fitWindow();
-    void fitAxis(bool width);   // fit width (true) or fit height
-    void actualSize();
+    // The model's geometry onto the window (TiffViewGeometry.cpp).
+    // The view's area inside its border with the bars it shows, given to the
+    // model when it changed (a new window size).
+    void syncViewport();
+    // Scroll bars to the model's: ranges, pages, positions, shown or not.
+    void applyScrollBars();
+    // After the model's positions moved from (hp, vp): the bars, a repaint
+    // of the whole view and the tooltip rectangles. False when nothing moved.
+    bool showScrolled(int32_t hp, int32_t vp);
+    // A geometry command of the model (zoom, fits, 1:1) shown: zoom steps
+    // with redrawing suspended while the bars change.
+    void runGeometryCommand(int commandId);
     void toggleMode(Mode mode);
     void pointerMode();
 
@@ -199,17 +212,20 @@ private:
     // changed the view while a box of the reader was open (nothing kept).
     bool loadDocument(const wchar_t* fileName);
     void makeViewHotspots();
+    // The bars and a repaint of a document just set (or of none).
+    void showNewDocument();
+    // The first fit of a new document once the window has room.
     void ensureFitted();
     void addTipTool();
     int scrollPos(int bar) const;
-    SIZE clientSizeWithoutBars();
 
     int32_t offscreenWidth_ = 0;
     int32_t offscreenHeight_ = 0;
     DibHandle image_ = nullptr;
     HPALETTE palette_ = nullptr;
-    int32_t W_ = 0;
-    int32_t H_ = 0;
+    // The zoom and scroll model: scale and limits, scaled size, scroll bars,
+    // the hotspots with their rectangles and index.
+    ViewState model_;
     MagnifierLens lens_;
     bool lensActive_ = false;
     bool panning_ = false;
@@ -218,21 +234,15 @@ private:
     HBITMAP offscreenBitmap_ = nullptr;
     HGDIOBJ offscreenPrevious_ = nullptr;
     bool useOffscreen_ = false;
-    int32_t scaledWidth_ = 0;
-    int32_t scaledHeight_ = 0;
-    double scale_ = 1.0;
-    double minScale_ = 1.0;
-    double maxScale_ = 1.0;
+    Outline outline_;
     int32_t mode_ = PointerMode;
-    HCURSOR arrowCursor_ = nullptr;
-    HCURSOR magnifierCursor_ = nullptr;
-    HCURSOR openHandCursor_ = nullptr;
-    HCURSOR pointingHandCursor_ = nullptr;
-    HCURSOR globeHandCursor_ = nullptr;
+    // The cursor set: the system's arrow and the module's four (shared
+    // resources, never destroyed).
+    struct Cursors {
+        HCURSOR arrow, magnifier, openHand, pointingHand, globeHand;
+    } cursors_ = {};
     HPEN framePen_ = nullptr;
     std::unique_ptr<HotspotList> hotspotList_;
-    std::vector<std::unique_ptr<ViewHotspot>> hotspots_;
-    HotspotIndex hotspotIndex_;
     bool frameOnly_ = false;
     const ViewHotspot* currentHotspot_ = nullptr;
     HWND tooltip_ = nullptr;
@@ -257,9 +267,6 @@ private:
     bool keyOutline_ = false;
     bool hasFocus_ = false;
     POINT keyCursor_ = {};
-    WheelAccumulator wheelVertical_;
-    WheelAccumulator wheelHorizontal_;
-    WheelAccumulator wheelZoom_;
     std::wstring documentName_;
     ViewAccessible* accessible_ = nullptr;   // made at a screen reader's first request
 };

@@ -77,11 +77,20 @@ void TiffView::releaseImage()
     hideKeyTip();
     keyFocus_ = -1;
     keyOutline_ = false;
-    hotspotIndex_.clear();
-    hotspots_.clear();
+    model_.clearHotspots();
     hotspotList_.reset();
-    W_ = H_ = 0;
     notice_.clear();
+}
+
+void TiffView::showNewDocument()
+{
+    if (!window_)
+        return;
+    applyScrollBars();
+    if (image_)
+        redrawNow();
+    else
+        InvalidateRect(window_, nullptr, FALSE);   // an empty view repaints grey (with its notice)
 }
 
 void TiffView::setImageFile(const wchar_t* fileName)
@@ -90,74 +99,41 @@ void TiffView::setImageFile(const wchar_t* fileName)
     ++documentGeneration_;
     // A new document is fitted afresh at the next paint; until then nothing
     // of the earlier one's geometry counts (the limits are those of a new view).
-    scaledWidth_ = scaledHeight_ = 0;
-    scale_ = minScale_ = maxScale_ = 1.0;
-    if (window_) {
-        ShowScrollBar(window_, SB_BOTH, FALSE);
-        SetScrollPos(window_, SB_HORZ, 0, FALSE);
-        SetScrollPos(window_, SB_VERT, 0, FALSE);
-    }
+    model_.setImage(0, 0);
+    if (window_)
+        applyScrollBars();
     if (!loadDocument(fileName))
         return;
-    if (!image_) {
-        // Nothing to show; an empty view repaints grey (with its notice).
-        if (window_)
-            InvalidateRect(window_, nullptr, FALSE);
-        return;
-    }
-    redrawNow();
+    showNewDocument();
 }
 
 void TiffView::reloadImageFile(const wchar_t* fileName)
 {
-    const int32_t oldW = W_, oldH = H_, oldWidth = scaledWidth_, oldHeight = scaledHeight_;
-    const double oldScale = scale_, oldMin = minScale_, oldMax = maxScale_;
-    const int hpos = scrollPos(SB_HORZ), vpos = scrollPos(SB_VERT);
     const int32_t keyFocus = keyFocus_;
     const bool keyOutline = keyOutline_;
-    if (!image_ || oldWidth == 0) {
+    if (!image_ || !model_.fitted()) {
         setImageFile(fileName);
         return;
     }
+    // The model keeps its scale, limits and positions while the image has
+    // the same size (loadDocument gives it a new one otherwise).
     releaseImage();
     ++documentGeneration_;   // the image is a new one, whatever shows on it
     if (!loadDocument(fileName))
         return;
-    if (!image_ || W_ != oldW || H_ != oldH) {
+    if (!image_ || !model_.fitted()) {
         // Another image after all: a new document.
-        scaledWidth_ = scaledHeight_ = 0;
-        scale_ = minScale_ = maxScale_ = 1.0;
-        if (window_) {
-            ShowScrollBar(window_, SB_BOTH, FALSE);
-            SetScrollPos(window_, SB_HORZ, 0, FALSE);
-            SetScrollPos(window_, SB_VERT, 0, FALSE);
-            if (image_)
-                redrawNow();
-            else
-                InvalidateRect(window_, nullptr, FALSE);
-        }
+        showNewDocument();
         return;
     }
-    scale_ = oldScale;
-    minScale_ = oldMin;
-    maxScale_ = oldMax;
-    scaledWidth_ = oldWidth;
-    scaledHeight_ = oldHeight;
     // The keyboard focus stays on its hotspot too.
-    if (keyFocus < int32_t(hotspots_.size())) {
+    if (keyFocus < int32_t(model_.hotspotCount())) {
         keyFocus_ = keyFocus;
         keyOutline_ = keyOutline;
     }
-    if (window_) {
-        // The bars keep their ranges; the positions are set again in case
-        // the reading changed them.
-        updateScrollBars();
-        SetScrollPos(window_, SB_HORZ, hpos, TRUE);
-        SetScrollPos(window_, SB_VERT, vpos, TRUE);
-        updateTipRects();
-    } else {
-        updateHotspotRects();
-    }
+    // The bars keep their ranges and positions, set again in case the
+    // reading changed them.
+    updateScrollBars();
     redrawNow();
     showKeyTip();
 }
@@ -170,14 +146,11 @@ void TiffView::makeViewHotspots()
         auto record = static_cast<const HotspotRecord*>(element.get());
         if (record->reference.empty())
             continue;
-        auto shown = std::make_unique<ViewHotspot>();
+        ViewHotspot* shown = model_.addHotspot(record->left, record->top, record->right, record->bottom);
+        if (!shown)
+            return;
         shown->hotspot = record;
-        shown->leftFraction = double(record->left) / W_;
-        shown->topFraction = double(record->top) / H_;
-        shown->rightFraction = double(record->right) / W_;
-        shown->bottomFraction = double(record->bottom) / H_;
         shown->tipText = toAnsi(record->text);
-        hotspots_.push_back(std::move(shown));
     }
 }
 
@@ -207,6 +180,7 @@ bool TiffView::loadDocument(const wchar_t* fileName)
         return false;
     }
     if (!loaded) {
+        model_.setImage(0, 0);
         if (document.imageTooLarge())
             notice_ = L"This image is too large to show: " + std::to_wstring(document.imageWidth()) + L" \u00D7 " +
                       std::to_wstring(document.imageHeight()) + L" pixels";
@@ -231,21 +205,25 @@ bool TiffView::loadDocument(const wchar_t* fileName)
     image_ = loaded;
 
     hotspotList_.reset(document.takeHotspots());
+    int32_t width = 0, height = 0;
     {
         auto data = static_cast<const unsigned char*>(GlobalLock(image_));
-        W_ = dibWidth(data);
-        H_ = dibHeight(data);
+        width = dibWidth(data);
+        height = dibHeight(data);
         GlobalUnlock(image_);
     }
+    // An image of the size shown keeps the view's geometry (a document read
+    // again); any other is a new one, fitted afresh.
+    if (width != model_.imageWidth() || height != model_.imageHeight())
+        model_.setImage(width, height);
 
     // Without memory for the hotspots the image still shows, without them.
     try {
         if (hotspotList_)
             makeViewHotspots();
-        hotspotIndex_.build(hotspots_);
+        model_.indexHotspots();
     } catch (const std::bad_alloc&) {
-        hotspotIndex_.clear();
-        hotspots_.clear();
+        model_.clearHotspots();
     }
 
     renderer_.prepare(image_);

@@ -68,15 +68,15 @@ bool isRepeat(LPARAM flags)
 ViewInputState TiffView::inputState() const
 {
     ViewInputState s;
-    s.hasImage = image_ != nullptr && scaledWidth_ > 0;
-    s.hotspotCount = s.hasImage ? int32_t(hotspots_.size()) : 0;
-    s.hasKeyFocus = s.hasImage && keyFocus_ >= 0 && keyFocus_ < int32_t(hotspots_.size());
+    const int32_t count = int32_t(model_.hotspotCount());
+    s.hasImage = image_ != nullptr && model_.fitted();
+    s.hotspotCount = s.hasImage ? count : 0;
+    s.hasKeyFocus = s.hasImage && keyFocus_ >= 0 && keyFocus_ < count;
     s.dragging = lensActive_ || panning_;
     if (window_ && s.hasImage) {
-        RECT client = {};
-        GetClientRect(window_, &client);
-        s.scrollsHorizontally = scaledWidth_ > client.right;
-        s.scrollsVertically = scaledHeight_ > client.bottom;
+        const RectI client = model_.client();
+        s.scrollsHorizontally = model_.scaledWidth() > client.width();
+        s.scrollsVertically = model_.scaledHeight() > client.height();
     }
     return s;
 }
@@ -166,7 +166,7 @@ void TiffView::runAction(ViewAction action)
     switch (action) {
     case ViewAction::NextHotspot:
     case ViewAction::PreviousHotspot:
-        setKeyFocus(nextKeyFocus(keyFocus_, int32_t(hotspots_.size()), action == ViewAction::PreviousHotspot));
+        setKeyFocus(nextKeyFocus(keyFocus_, int32_t(model_.hotspotCount()), action == ViewAction::PreviousHotspot));
         break;
     case ViewAction::FollowHotspot:
         followHotspotAt(keyFocus_);   // the view may be gone afterwards
@@ -196,67 +196,31 @@ void TiffView::runAction(ViewAction action)
     case ViewAction::Consume:
         break;
     default: {
-        ScrollAxis horizontal = scrollAxis(SB_HORZ), vertical = scrollAxis(SB_VERT);
-        scrollForAction(action, horizontal, vertical);
-        scrollTo(horizontal.position, vertical.position);
+        const int32_t hp = model_.horizontalBar().position, vp = model_.verticalBar().position;
+        model_.scrollFor(action);
+        if (showScrolled(hp, vp))
+            showKeyTip();
         break;
     }
     }
 }
 
-ScrollAxis TiffView::scrollAxis(int bar) const
-{
-    RECT client = {};
-    if (window_)
-        GetClientRect(window_, &client);
-    ScrollAxis axis;
-    axis.position = scrollPos(bar);
-    axis.page = bar == SB_HORZ ? client.right : client.bottom;
-    // As far as the scroll bar goes, as a pan drag does; nothing where the
-    // image fits.
-    SCROLLINFO info = {};
-    info.cbSize = sizeof info;
-    info.fMask = SIF_RANGE | SIF_PAGE;
-    const int32_t scaled = bar == SB_HORZ ? scaledWidth_ : scaledHeight_;
-    if (window_ && scaled > axis.page && GetScrollInfo(window_, bar, &info))
-        axis.maximum = std::max(0, info.nMax - int(info.nPage));
-    return axis;
-}
-
-void TiffView::scrollTo(int32_t horizontal, int32_t vertical)
-{
-    if (!window_ || (horizontal == scrollPos(SB_HORZ) && vertical == scrollPos(SB_VERT)))
-        return;
-    // As the scroll bars do: set the positions, repaint the whole view, move
-    // the tooltip rectangles.
-    if (horizontal != scrollPos(SB_HORZ))
-        SetScrollPos(window_, SB_HORZ, horizontal, TRUE);
-    if (vertical != scrollPos(SB_VERT))
-        SetScrollPos(window_, SB_VERT, vertical, TRUE);
-    InvalidateRect(window_, nullptr, FALSE);
-    UpdateWindow(window_);
-    updateTipRects();
-    showKeyTip();
-}
-
 void TiffView::setKeyFocus(int32_t index)
 {
-    if (!window_ || !image_ || index < 0 || index >= int32_t(hotspots_.size())) {
+    if (!window_ || !image_ || index < 0 || index >= int32_t(model_.hotspotCount())) {
         clearKeyFocus();
         return;
     }
     keyFocus_ = index;
     keyOutline_ = true;
     GetCursorPos(&keyCursor_);
-    const ViewHotspot& h = *hotspots_[size_t(index)];
-    const ScrollAxis horizontal = scrollAxis(SB_HORZ), vertical = scrollAxis(SB_VERT);
-    const int32_t left = std::min(h.pixelLeft, h.pixelRight), right = std::max(h.pixelLeft, h.pixelRight);
-    const int32_t top = std::min(h.pixelTop, h.pixelBottom), bottom = std::max(h.pixelTop, h.pixelBottom);
-    const int32_t hp = scrollToShow(horizontal, left, right), vp = scrollToShow(vertical, top, bottom);
-    if (hp != horizontal.position)
-        SetScrollPos(window_, SB_HORZ, hp, TRUE);
-    if (vp != vertical.position)
-        SetScrollPos(window_, SB_VERT, vp, TRUE);
+    const int32_t hp = model_.horizontalBar().position, vp = model_.verticalBar().position;
+    if (model_.scrollToHotspot(size_t(index))) {
+        if (model_.horizontalBar().position != hp)
+            SetScrollPos(window_, SB_HORZ, model_.horizontalBar().position, TRUE);
+        if (model_.verticalBar().position != vp)
+            SetScrollPos(window_, SB_VERT, model_.verticalBar().position, TRUE);
+    }
     redrawNow();
     updateTipRects();
     showKeyTip();
@@ -299,12 +263,13 @@ void TiffView::pointerInput()
 
 void TiffView::showKeyTip()
 {
+    const auto& hotspots = model_.hotspots();
     if (!tooltip_ || !window_ || !keyOutline_ || !hasFocus_ || keyFocus_ < 0 ||
-        keyFocus_ >= int32_t(hotspots_.size()) || hotspots_[size_t(keyFocus_)]->tipText.empty()) {
+        keyFocus_ >= int32_t(hotspots.size()) || hotspots[size_t(keyFocus_)]->tipText.empty()) {
         hideKeyTip();
         return;
     }
-    const ViewHotspot& h = *hotspots_[size_t(keyFocus_)];
+    const ViewHotspot& h = *hotspots[size_t(keyFocus_)];
     TOOLINFOA tool = keyTipTool(window_);
     tool.lpszText = const_cast<char*>(h.tipText.c_str());
     TOOLINFOA existing = keyTipTool(window_);
@@ -342,34 +307,26 @@ void TiffView::hideKeyTip()
 const ViewHotspot* TiffView::outlinedHotspot() const
 {
     if (keyOutline_) {
-        if (!hasFocus_ || keyFocus_ < 0 || keyFocus_ >= int32_t(hotspots_.size()))
+        if (!hasFocus_ || keyFocus_ < 0 || keyFocus_ >= int32_t(model_.hotspotCount()))
             return nullptr;
-        return hotspots_[size_t(keyFocus_)].get();
+        return model_.hotspots()[size_t(keyFocus_)].get();
     }
     return mode_ == PointerMode ? currentHotspot_ : nullptr;
 }
 
 bool TiffView::followHotspotAt(int32_t index)
 {
-    if (!window_ || index < 0 || index >= int32_t(hotspots_.size()))
+    if (!window_ || index < 0 || index >= int32_t(model_.hotspotCount()))
         return true;
     // The same path as a click: the same URL, frame and rules.
-    return followHotspot(*hotspots_[size_t(index)]);
-}
-
-RECT TiffView::hotspotLocation(const ViewHotspot& h) const
-{
-    const int hp = scrollPos(SB_HORZ), vp = scrollPos(SB_VERT);
-    RECT r = {std::min(h.pixelLeft, h.pixelRight) - hp, std::min(h.pixelTop, h.pixelBottom) - vp,
-              std::max(h.pixelLeft, h.pixelRight) - hp, std::max(h.pixelTop, h.pixelBottom) - vp};
-    return r;
+    return followHotspot(*model_.hotspots()[size_t(index)]);
 }
 
 std::string TiffView::hotspotUrl(int32_t index) const
 {
-    if (!navigation_ || index < 0 || index >= int32_t(hotspots_.size()))
+    if (!navigation_ || index < 0 || index >= int32_t(model_.hotspotCount()))
         return std::string();
-    return navigation_->hotspotUrl(*hotspots_[size_t(index)]);
+    return navigation_->hotspotUrl(*model_.hotspots()[size_t(index)]);
 }
 
 LRESULT TiffView::onGetObject(WPARAM wParam, LPARAM lParam, bool& handled)

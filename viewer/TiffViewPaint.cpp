@@ -48,22 +48,26 @@ void TiffView::ensureOffscreen(HDC paintDc, int width, int height)
 
 bool TiffView::drawImage(HDC target, const RECT& r, int hp, int vp)
 {
-    const RECT s = visibleSource(r.right - r.left, r.bottom - r.top);
-    if (s.top >= H_ || s.left >= W_ || s.right <= s.left || s.bottom <= s.top)
+    const RectI v = model_.visibleSource(r.right - r.left, r.bottom - r.top);
+    const RECT s = {v.left, v.top, v.right, v.bottom};
+    const int32_t W = model_.imageWidth(), H = model_.imageHeight();
+    const int32_t scaledWidth = model_.scaledWidth(), scaledHeight = model_.scaledHeight();
+    if (s.top >= H || s.left >= W || s.right <= s.left || s.bottom <= s.top)
         return false;
     // The picture at the current scale comes from the tile cache; the part
-    // of the image rectangle that the scaled image does not reach stays grey.
+    // of the image rectangle that the scaled image does not reach (the strip
+    // past the bar's last pixel) stays grey.
     const RECT doc = {hp, vp, hp + (r.right - r.left), vp + (r.bottom - r.top)};
-    if (renderer_.draw(target, r.left, r.top, doc, image_, scaledWidth_, scaledHeight_)) {
-        fill(target, r.left + std::max(0, scaledWidth_ - hp), r.top, r.right, r.bottom);
-        fill(target, r.left, r.top + std::max(0, scaledHeight_ - vp), r.right, r.bottom);
+    if (renderer_.draw(target, r.left, r.top, doc, image_, scaledWidth, scaledHeight)) {
+        fill(target, r.left + std::max(0, scaledWidth - hp), r.top, r.right, r.bottom);
+        fill(target, r.left, r.top + std::max(0, scaledHeight - vp), r.right, r.bottom);
         return true;
     }
     // Without memory for the cache: one stretched drawing of the visible part.
     RECT source = s;
     if (r.right - r.left != s.right - s.left || r.bottom - r.top != s.bottom - s.top) {
-        source.top = H_ - s.bottom;
-        source.bottom = H_ - s.top;
+        source.top = H - s.bottom;
+        source.bottom = H - s.top;
     }
     return paintDibRect(target, r, image_, source, nullptr) > 0;
 }
@@ -123,12 +127,10 @@ void TiffView::onPaint()
 
     RECT c;
     GetClientRect(window_, &c);
-    RECT r = c;
-    if (scaledWidth_ == 0)
-        initialFit();
+    ensureFitted();
 
     HDC paintDc = BeginPaint(window_, &ps);
-    if (scaledWidth_ == 0) {
+    if (!model_.fitted()) {
         // No room to fit the image yet.
         FillRect(paintDc, &c, lightGrey());
         EndPaint(window_, &ps);
@@ -150,21 +152,19 @@ void TiffView::onPaint()
         target = offscreenDc_;
     }
 
-    const int hp = GetScrollPos(window_, SB_HORZ), vp = GetScrollPos(window_, SB_VERT);
+    const int hp = model_.horizontalBar().position, vp = model_.verticalBar().position;
     const bool drawAll = (!frameOnly_ && !useOffscreen_) || (useOffscreen_ && !lens_.hasSaved);
-    if (scaledWidth_ < c.right - c.left) {
-        const int m = (r.right - scaledWidth_ - r.left) / 2;
-        fill(target, 0, 0, m, c.bottom);
-        fill(target, m + scaledWidth_, 0, c.right, c.bottom);
-        r.left = m;
-        r.right = m + scaledWidth_;
+    // The image's rectangle; the margins beside and above a smaller image
+    // are grey.
+    const RectI image = model_.imageRect();
+    const RECT r = {image.left, image.top, image.right, image.bottom};
+    if (r.left > c.left || r.right < c.right) {
+        fill(target, 0, 0, r.left, c.bottom);
+        fill(target, r.right, 0, c.right, c.bottom);
     }
-    if (scaledHeight_ < c.bottom - c.top) {
-        const int m = (r.bottom - scaledHeight_ - r.top) / 2;
-        fill(target, 0, 0, c.right, m);
-        fill(target, 0, m + scaledHeight_, c.right, c.bottom);
-        r.top = m;
-        r.bottom = m + scaledHeight_;
+    if (r.top > c.top || r.bottom < c.bottom) {
+        fill(target, 0, 0, c.right, r.top);
+        fill(target, 0, r.bottom, c.right, c.bottom);
     }
 
     if (drawAll)
@@ -184,9 +184,9 @@ void TiffView::onPaint()
         state.imageRect = r;
         state.image = image_;
         state.palette = palette_;
-        state.W = W_;
-        state.H = H_;
-        state.scale = scale_;
+        state.W = model_.imageWidth();
+        state.H = model_.imageHeight();
+        state.scale = model_.scale();
         state.renderer = &renderer_;
         lens_.draw(target, x, y, state);
     }

@@ -5,16 +5,15 @@
 
 #include <commctrl.h>
 
-#include <algorithm>
 
 void TiffView::toggleMode(Mode mode)
 {
     if (mode_ != mode) {
         mode_ = mode;
-        SetCursor(mode == MagnifierMode ? magnifierCursor_ : openHandCursor_);
+        SetCursor(mode == MagnifierMode ? cursors_.magnifier : cursors_.openHand);
     } else {
         mode_ = PointerMode;
-        SetCursor(arrowCursor_);
+        SetCursor(cursors_.arrow);
     }
 }
 
@@ -70,17 +69,17 @@ void TiffView::onMouseMove(WPARAM keys)
         redrawNow();
     }
     if (mode_ == MagnifierMode) {
-        SetCursor(magnifierCursor_);
+        SetCursor(cursors_.magnifier);
         return;
     }
     if (mode_ == PanMode) {
-        SetCursor(openHandCursor_);
+        SetCursor(cursors_.openHand);
         return;
     }
     if (currentHotspot_)
-        SetCursor((keys & MK_LBUTTON) ? globeHandCursor_ : pointingHandCursor_);
+        SetCursor((keys & MK_LBUTTON) ? cursors_.globeHand : cursors_.pointingHand);
     else
-        SetCursor(arrowCursor_);
+        SetCursor(cursors_.arrow);
     relayToTooltip();
 }
 
@@ -88,28 +87,19 @@ void TiffView::panStep()
 {
     POINT c;
     GetCursorPos(&c);
-    const int dx = c.x - panOrigin_.x, dy = c.y - panOrigin_.y;
-    SCROLLINFO h = {}, v = {};
-    h.cbSize = v.cbSize = sizeof h;
-    h.fMask = v.fMask = SIF_RANGE | SIF_PAGE | SIF_POS;
-    GetScrollInfo(window_, SB_HORZ, &h);
-    GetScrollInfo(window_, SB_VERT, &v);
-    auto clamp = [](const SCROLLINFO& info, int delta) {
-        return std::max(0, std::min(info.nMax - int(info.nPage), info.nPos - delta));
-    };
-    const int newH = clamp(h, dx), newV = clamp(v, dy);
-    if (newH == h.nPos && newV == v.nPos) {
+    const int32_t hp = model_.horizontalBar().position, vp = model_.verticalBar().position;
+    if (model_.pan(c.x - panOrigin_.x, c.y - panOrigin_.y)) {
+        // Only a bar whose position changed is set (and redrawn).
+        if (model_.horizontalBar().position != hp)
+            SetScrollPos(window_, SB_HORZ, model_.horizontalBar().position, TRUE);
+        if (model_.verticalBar().position != vp)
+            SetScrollPos(window_, SB_VERT, model_.verticalBar().position, TRUE);
+        redrawNow();
         panOrigin_ = c;
+        updateTipRects();
         return;
     }
-    // Only a bar whose position changed is set (and redrawn).
-    if (newH != h.nPos)
-        SetScrollPos(window_, SB_HORZ, newH, TRUE);
-    if (newV != v.nPos)
-        SetScrollPos(window_, SB_VERT, newV, TRUE);
-    redrawNow();
     panOrigin_ = c;
-    updateTipRects();
 }
 
 void TiffView::onButtonDown()
@@ -125,9 +115,8 @@ void TiffView::onButtonDown()
         redrawNow();
         break;
     case PanMode: {
-        RECT client;
-        GetClientRect(window_, &client);
-        if (client.right > scaledWidth_ && client.bottom > scaledHeight_)
+        const RectI client = model_.client();
+        if (client.width() > model_.scaledWidth() && client.height() > model_.scaledHeight())
             break;   // the whole image is visible
         SetCapture(window_);
         panning_ = true;
@@ -136,7 +125,7 @@ void TiffView::onButtonDown()
     }
     default:
         if (currentHotspot_)
-            SetCursor(globeHandCursor_);
+            SetCursor(cursors_.globeHand);
         relayToTooltip();
         break;
     }
@@ -164,7 +153,7 @@ void TiffView::onButtonUp()
         return;
     }
     if (currentHotspot_) {
-        SetCursor(pointingHandCursor_);
+        SetCursor(cursors_.pointingHand);
         if (!followHotspot(*currentHotspot_))
             return;
     }

@@ -13,16 +13,18 @@ void TiffView::drawVisible(HDC dc, const RECT& b)
     if (!image_)
         return;
     const int bw = b.right - b.left, bh = b.bottom - b.top;
+    const int32_t W = model_.imageWidth(), H = model_.imageHeight();
     RECT s;
     SizeI f;
     if (window_ && IsWindow(window_)) {
         RECT client;
         GetClientRect(window_, &client);
-        s = visibleSource(client.right - client.left, client.bottom - client.top);
+        const RectI v = model_.visibleSource(client.right - client.left, client.bottom - client.top);
+        s = {v.left, v.top, v.right, v.bottom};
         f = fitSize(bw, bh, s.right - s.left, s.bottom - s.top);
     } else {
-        s = {0, 0, W_, H_};
-        f = fitSize(bw, bh, W_, H_);
+        s = {0, 0, W, H};
+        f = fitSize(bw, bh, W, H);
     }
     if (!dc) {
         const CallOutMark mark = markCallOut();
@@ -42,8 +44,8 @@ void TiffView::drawVisible(HDC dc, const RECT& b)
         return;
     RECT source = s;
     if (d.right - d.left != s.right - s.left || d.bottom - d.top != s.bottom - s.top) {
-        source.top = H_ - s.bottom;
-        source.bottom = H_ - s.top;
+        source.top = H - s.bottom;
+        source.bottom = H - s.top;
     }
     if (dibSourceBytes(image_, s) <= kMaxWholeSourceBytes) {
         const int lines = paintDibRect(dc, d, image_, source, nullptr);

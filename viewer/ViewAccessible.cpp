@@ -17,10 +17,14 @@ LONG liveCount = 0;
 constexpr wchar_t kDefaultName[] = L"Hotspot document";
 constexpr wchar_t kDefaultAction[] = L"Jump";
 
-HRESULT stringResult(const std::wstring& text, BSTR* out)
+HRESULT stringResult(const std::wstring& text, VARIANT* out)
 {
-    *out = SysAllocStringLen(text.data(), UINT(text.size()));
-    return *out ? S_OK : E_OUTOFMEMORY;
+    BSTR string = SysAllocStringLen(text.data(), UINT(text.size()));
+    if (!string)
+        return E_OUTOFMEMORY;
+    V_VT(out) = VT_BSTR;
+    V_BSTR(out) = string;
+    return S_OK;
 }
 
 std::wstring fromAnsi(const std::string& text)
@@ -109,6 +113,28 @@ HRESULT STDMETHODCALLTYPE ViewAccessible::Invoke(DISPID, REFIID, LCID, WORD, DIS
     return E_NOTIMPL;
 }
 
+// What the view and its links answer, one row a property: the answer for
+// the view itself and the answer for a hotspot link. Each answer fills a
+// VARIANT (VT_BSTR or VT_I4), or gives S_FALSE or an error. `checksChild`:
+// the property is asked of a child, which must be the view or one of its links.
+struct ViewAccessible::PropertyRow {
+    Property property;
+    bool checksChild;
+    HRESULT (ViewAccessible::*self)(VARIANT* out) const;
+    HRESULT (ViewAccessible::*link)(size_t index, VARIANT* out) const;
+};
+
+const ViewAccessible::PropertyRow ViewAccessible::kProperties[] = {
+    {Property::Name, true, &ViewAccessible::documentName, &ViewAccessible::linkName},
+    {Property::Value, true, &ViewAccessible::notFound, &ViewAccessible::linkUrl},
+    {Property::Description, true, &ViewAccessible::documentDescription, &ViewAccessible::nothingOfLink},
+    {Property::Role, true, &ViewAccessible::documentRole, &ViewAccessible::linkRole},
+    {Property::State, true, &ViewAccessible::documentState, &ViewAccessible::linkState},
+    {Property::DefaultAction, true, &ViewAccessible::nothing, &ViewAccessible::linkAction},
+    {Property::Help, false, &ViewAccessible::nothing, &ViewAccessible::nothingOfLink},
+    {Property::KeyboardShortcut, false, &ViewAccessible::nothing, &ViewAccessible::nothingOfLink},
+};
+
 LONG ViewAccessible::childOf(const VARIANT& child) const
 {
     LONG id = 0;
@@ -119,8 +145,164 @@ LONG ViewAccessible::childOf(const VARIANT& child) const
     case VT_I2: id = V_I2(&child); break;
     default: return -1;
     }
-    const LONG count = view_->image() ? LONG(view_->hotspots().size()) : 0;
-    return id >= 0 && id <= count ? id : -1;
+    return id >= 0 && id <= linkCount() ? id : -1;
+}
+
+LONG ViewAccessible::linkCount() const
+{
+    return view_->image() ? LONG(view_->hotspots().size()) : 0;
+}
+
+HRESULT ViewAccessible::checkChild(const VARIANT& child, LONG& id) const
+{
+    // The checks every request shares: a connected object, then a child
+    // that names the view or one of its links.
+    if (!view_)
+        return CO_E_OBJNOTCONNECTED;
+    id = childOf(child);
+    return id < 0 ? E_INVALIDARG : S_OK;
+}
+
+HRESULT ViewAccessible::property(Property which, const VARIANT& child, VARIANT* out) const
+{
+    for (const PropertyRow& row : kProperties) {
+        if (row.property != which)
+            continue;
+        if (!row.checksChild)
+            return view_ ? (this->*row.self)(out) : CO_E_OBJNOTCONNECTED;
+        LONG id = 0;
+        if (const HRESULT checked = checkChild(child, id); checked != S_OK)
+            return checked;
+        return id == CHILDID_SELF ? (this->*row.self)(out) : (this->*row.link)(size_t(id - 1), out);
+    }
+    return DISP_E_MEMBERNOTFOUND;
+}
+
+HRESULT ViewAccessible::textProperty(Property which, const VARIANT& child, BSTR* text) const
+{
+    if (!text)
+        return E_POINTER;
+    *text = nullptr;
+    VARIANT answer;
+    VariantInit(&answer);
+    const HRESULT result = property(which, child, &answer);
+    if (V_VT(&answer) == VT_BSTR)
+        *text = V_BSTR(&answer);   // the caller owns it now
+    else
+        VariantClear(&answer);
+    return result;
+}
+
+HRESULT ViewAccessible::variantProperty(Property which, const VARIANT& child, VARIANT* out) const
+{
+    if (!out)
+        return E_POINTER;
+    VariantInit(out);
+    return property(which, child, out);
+}
+
+// The answers.
+
+HRESULT ViewAccessible::nothing(VARIANT*) const
+{
+    return S_FALSE;
+}
+
+HRESULT ViewAccessible::nothingOfLink(size_t, VARIANT*) const
+{
+    return S_FALSE;
+}
+
+HRESULT ViewAccessible::notFound(VARIANT*) const
+{
+    return DISP_E_MEMBERNOTFOUND;
+}
+
+HRESULT ViewAccessible::documentName(VARIANT* out) const
+{
+    const std::wstring& given = view_->documentName();
+    return stringResult(given.empty() ? std::wstring(kDefaultName) : given, out);
+}
+
+HRESULT ViewAccessible::linkName(size_t index, VARIANT* out) const
+{
+    const ViewHotspot& h = *view_->hotspots()[index];
+    const std::u16string& tip = h.hotspot->text;
+    if (!tip.empty())
+        return stringResult(std::wstring(tip.begin(), tip.end()), out);
+    return stringResult(fromAnsi(h.hotspot->reference), out);
+}
+
+HRESULT ViewAccessible::linkUrl(size_t index, VARIANT* out) const
+{
+    // The link's URL as a click would request it; asking for it may ask the
+    // browser for the page's location, so the host is held and the view is
+    // not touched afterwards.
+    std::string url;
+    {
+        HostHold hold(view_->hostAnchor());
+        url = view_->hotspotUrl(int32_t(index));
+    }
+    return stringResult(fromAnsi(url), out);
+}
+
+HRESULT ViewAccessible::documentDescription(VARIANT* out) const
+{
+    if (!view_->image())
+        return S_FALSE;
+    const size_t links = view_->hotspots().size();
+    wchar_t text[96];
+    std::swprintf(text, sizeof text / sizeof text[0], L"%ld \u00D7 %ld pixels, %lu %ls", long(view_->imageWidth()),
+                  long(view_->imageHeight()), static_cast<unsigned long>(links), links == 1 ? L"link" : L"links");
+    return stringResult(text, out);
+}
+
+HRESULT ViewAccessible::documentRole(VARIANT* out) const
+{
+    setI4(out, ROLE_SYSTEM_GRAPHIC);
+    return S_OK;
+}
+
+HRESULT ViewAccessible::linkRole(size_t, VARIANT* out) const
+{
+    setI4(out, ROLE_SYSTEM_LINK);
+    return S_OK;
+}
+
+HRESULT ViewAccessible::documentState(VARIANT* out) const
+{
+    const HWND window = view_->hwnd();
+    LONG bits = STATE_SYSTEM_FOCUSABLE | STATE_SYSTEM_READONLY;
+    if (window && GetFocus() == window && view_->keyFocus() < 0)
+        bits |= STATE_SYSTEM_FOCUSED;
+    if (!window || !IsWindowVisible(window))
+        bits |= STATE_SYSTEM_INVISIBLE;
+    setI4(out, bits);
+    return S_OK;
+}
+
+HRESULT ViewAccessible::linkState(size_t index, VARIANT* out) const
+{
+    const HWND window = view_->hwnd();
+    LONG bits = STATE_SYSTEM_FOCUSABLE | STATE_SYSTEM_READONLY | STATE_SYSTEM_LINKED;
+    if (window && GetFocus() == window && view_->keyFocus() == int32_t(index))
+        bits |= STATE_SYSTEM_FOCUSED;
+    RECT client = {}, shown = {};
+    if (window)
+        GetClientRect(window, &client);
+    RECT r = view_->hotspotLocation(*view_->hotspots()[index]);
+    // Edges belong to a hotspot: its right and bottom edge still show.
+    r.right += 1;
+    r.bottom += 1;
+    if (!IntersectRect(&shown, &r, &client))
+        bits |= STATE_SYSTEM_OFFSCREEN;
+    setI4(out, bits);
+    return S_OK;
+}
+
+HRESULT ViewAccessible::linkAction(size_t, VARIANT* out) const
+{
+    return stringResult(kDefaultAction, out);
 }
 
 RECT ViewAccessible::screenRect(LONG child) const
@@ -158,7 +340,7 @@ HRESULT STDMETHODCALLTYPE ViewAccessible::get_accChildCount(LONG* count)
     *count = 0;
     if (!view_)
         return CO_E_OBJNOTCONNECTED;
-    *count = view_->image() ? LONG(view_->hotspots().size()) : 0;
+    *count = linkCount();
     return S_OK;
 }
 
@@ -175,123 +357,32 @@ HRESULT STDMETHODCALLTYPE ViewAccessible::get_accChild(VARIANT child, IDispatch*
 
 HRESULT STDMETHODCALLTYPE ViewAccessible::get_accName(VARIANT child, BSTR* name)
 {
-    if (!name)
-        return E_POINTER;
-    *name = nullptr;
-    if (!view_)
-        return CO_E_OBJNOTCONNECTED;
-    const LONG id = childOf(child);
-    if (id < 0)
-        return E_INVALIDARG;
-    if (id == CHILDID_SELF) {
-        const std::wstring& given = view_->documentName();
-        return stringResult(given.empty() ? std::wstring(kDefaultName) : given, name);
-    }
-    const ViewHotspot& h = *view_->hotspots()[size_t(id - 1)];
-    const std::u16string& tip = h.hotspot->text;
-    if (!tip.empty())
-        return stringResult(std::wstring(tip.begin(), tip.end()), name);
-    return stringResult(fromAnsi(h.hotspot->reference), name);
+    return textProperty(Property::Name, child, name);
 }
 
 HRESULT STDMETHODCALLTYPE ViewAccessible::get_accValue(VARIANT child, BSTR* value)
 {
-    if (!value)
-        return E_POINTER;
-    *value = nullptr;
-    if (!view_)
-        return CO_E_OBJNOTCONNECTED;
-    const LONG id = childOf(child);
-    if (id < 0)
-        return E_INVALIDARG;
-    if (id == CHILDID_SELF)
-        return DISP_E_MEMBERNOTFOUND;
-    // The link's URL as a click would request it; asking for it may ask the
-    // browser for the page's location, so the host is held and the view is
-    // not touched afterwards.
-    std::string url;
-    {
-        HostHold hold(view_->hostAnchor());
-        url = view_->hotspotUrl(id - 1);
-    }
-    return stringResult(fromAnsi(url), value);
+    return textProperty(Property::Value, child, value);
 }
 
 HRESULT STDMETHODCALLTYPE ViewAccessible::get_accDescription(VARIANT child, BSTR* description)
 {
-    if (!description)
-        return E_POINTER;
-    *description = nullptr;
-    if (!view_)
-        return CO_E_OBJNOTCONNECTED;
-    const LONG id = childOf(child);
-    if (id < 0)
-        return E_INVALIDARG;
-    if (id != CHILDID_SELF || !view_->image())
-        return S_FALSE;
-    const size_t links = view_->hotspots().size();
-    wchar_t text[96];
-    std::swprintf(text, sizeof text / sizeof text[0], L"%ld \u00D7 %ld pixels, %lu %ls", long(view_->imageWidth()),
-                  long(view_->imageHeight()), static_cast<unsigned long>(links), links == 1 ? L"link" : L"links");
-    return stringResult(text, description);
+    return textProperty(Property::Description, child, description);
 }
 
 HRESULT STDMETHODCALLTYPE ViewAccessible::get_accRole(VARIANT child, VARIANT* role)
 {
-    if (!role)
-        return E_POINTER;
-    VariantInit(role);
-    if (!view_)
-        return CO_E_OBJNOTCONNECTED;
-    const LONG id = childOf(child);
-    if (id < 0)
-        return E_INVALIDARG;
-    setI4(role, id == CHILDID_SELF ? ROLE_SYSTEM_GRAPHIC : ROLE_SYSTEM_LINK);
-    return S_OK;
+    return variantProperty(Property::Role, child, role);
 }
 
 HRESULT STDMETHODCALLTYPE ViewAccessible::get_accState(VARIANT child, VARIANT* state)
 {
-    if (!state)
-        return E_POINTER;
-    VariantInit(state);
-    if (!view_)
-        return CO_E_OBJNOTCONNECTED;
-    const LONG id = childOf(child);
-    if (id < 0)
-        return E_INVALIDARG;
-    const HWND window = view_->hwnd();
-    const bool viewFocused = window && GetFocus() == window;
-    LONG bits = STATE_SYSTEM_FOCUSABLE | STATE_SYSTEM_READONLY;
-    if (id == CHILDID_SELF) {
-        if (viewFocused && view_->keyFocus() < 0)
-            bits |= STATE_SYSTEM_FOCUSED;
-        if (!window || !IsWindowVisible(window))
-            bits |= STATE_SYSTEM_INVISIBLE;
-    } else {
-        bits |= STATE_SYSTEM_LINKED;
-        if (viewFocused && view_->keyFocus() == id - 1)
-            bits |= STATE_SYSTEM_FOCUSED;
-        RECT client = {}, shown = {};
-        if (window)
-            GetClientRect(window, &client);
-        RECT r = view_->hotspotLocation(*view_->hotspots()[size_t(id - 1)]);
-        // Edges belong to a hotspot: its right and bottom edge still show.
-        r.right += 1;
-        r.bottom += 1;
-        if (!IntersectRect(&shown, &r, &client))
-            bits |= STATE_SYSTEM_OFFSCREEN;
-    }
-    setI4(state, bits);
-    return S_OK;
+    return variantProperty(Property::State, child, state);
 }
 
-HRESULT STDMETHODCALLTYPE ViewAccessible::get_accHelp(VARIANT, BSTR* help)
+HRESULT STDMETHODCALLTYPE ViewAccessible::get_accHelp(VARIANT child, BSTR* help)
 {
-    if (!help)
-        return E_POINTER;
-    *help = nullptr;
-    return view_ ? S_FALSE : CO_E_OBJNOTCONNECTED;
+    return textProperty(Property::Help, child, help);
 }
 
 HRESULT STDMETHODCALLTYPE ViewAccessible::get_accHelpTopic(BSTR* file, VARIANT, LONG* topic)
@@ -303,12 +394,9 @@ HRESULT STDMETHODCALLTYPE ViewAccessible::get_accHelpTopic(BSTR* file, VARIANT, 
     return view_ ? S_FALSE : CO_E_OBJNOTCONNECTED;
 }
 
-HRESULT STDMETHODCALLTYPE ViewAccessible::get_accKeyboardShortcut(VARIANT, BSTR* shortcut)
+HRESULT STDMETHODCALLTYPE ViewAccessible::get_accKeyboardShortcut(VARIANT child, BSTR* shortcut)
 {
-    if (!shortcut)
-        return E_POINTER;
-    *shortcut = nullptr;
-    return view_ ? S_FALSE : CO_E_OBJNOTCONNECTED;
+    return textProperty(Property::KeyboardShortcut, child, shortcut);
 }
 
 HRESULT STDMETHODCALLTYPE ViewAccessible::get_accFocus(VARIANT* focus)
@@ -336,26 +424,14 @@ HRESULT STDMETHODCALLTYPE ViewAccessible::get_accSelection(VARIANT* selection)
 
 HRESULT STDMETHODCALLTYPE ViewAccessible::get_accDefaultAction(VARIANT child, BSTR* action)
 {
-    if (!action)
-        return E_POINTER;
-    *action = nullptr;
-    if (!view_)
-        return CO_E_OBJNOTCONNECTED;
-    const LONG id = childOf(child);
-    if (id < 0)
-        return E_INVALIDARG;
-    if (id == CHILDID_SELF)
-        return S_FALSE;
-    return stringResult(kDefaultAction, action);
+    return textProperty(Property::DefaultAction, child, action);
 }
 
 HRESULT STDMETHODCALLTYPE ViewAccessible::accSelect(LONG flags, VARIANT child)
 {
-    if (!view_)
-        return CO_E_OBJNOTCONNECTED;
-    const LONG id = childOf(child);
-    if (id < 0)
-        return E_INVALIDARG;
+    LONG id = 0;
+    if (const HRESULT checked = checkChild(child, id); checked != S_OK)
+        return checked;
     if (flags != SELFLAG_TAKEFOCUS)
         return DISP_E_MEMBERNOTFOUND;   // hotspots are focused, never selected
     const HWND window = view_->hwnd();
@@ -378,11 +454,9 @@ HRESULT STDMETHODCALLTYPE ViewAccessible::accLocation(LONG* left, LONG* top, LON
     if (!left || !top || !width || !height)
         return E_POINTER;
     *left = *top = *width = *height = 0;
-    if (!view_)
-        return CO_E_OBJNOTCONNECTED;
-    const LONG id = childOf(child);
-    if (id < 0)
-        return E_INVALIDARG;
+    LONG id = 0;
+    if (const HRESULT checked = checkChild(child, id); checked != S_OK)
+        return checked;
     const RECT r = screenRect(id);
     *left = r.left;
     *top = r.top;
@@ -396,12 +470,10 @@ HRESULT STDMETHODCALLTYPE ViewAccessible::accNavigate(LONG direction, VARIANT st
     if (!end)
         return E_POINTER;
     VariantInit(end);
-    if (!view_)
-        return CO_E_OBJNOTCONNECTED;
-    const LONG id = childOf(start);
-    if (id < 0)
-        return E_INVALIDARG;
-    const LONG count = view_->image() ? LONG(view_->hotspots().size()) : 0;
+    LONG id = 0;
+    if (const HRESULT checked = checkChild(start, id); checked != S_OK)
+        return checked;
+    const LONG count = linkCount();
     LONG to = 0;
     if (id == CHILDID_SELF) {
         // From the view itself only into its children; its siblings are
@@ -461,27 +533,16 @@ HRESULT STDMETHODCALLTYPE ViewAccessible::accHitTest(LONG x, LONG y, VARIANT* ch
         return S_FALSE;
     // The hotspot a click there would follow: the first in list order
     // (edges belong to a hotspot).
-    if (view_->image()) {
-        const auto& hotspots = view_->hotspots();
-        for (size_t i = 0; i < hotspots.size(); ++i) {
-            const RECT r = view_->hotspotLocation(*hotspots[i]);
-            if (r.left <= p.x && p.x <= r.right && r.top <= p.y && p.y <= r.bottom) {
-                setI4(child, LONG(i + 1));
-                return S_OK;
-            }
-        }
-    }
-    setI4(child, CHILDID_SELF);
+    const int hit = view_->image() ? view_->viewState().hotspotAt(p.x, p.y) : -1;
+    setI4(child, LONG(hit + 1));
     return S_OK;
 }
 
 HRESULT STDMETHODCALLTYPE ViewAccessible::accDoDefaultAction(VARIANT child)
 {
-    if (!view_)
-        return CO_E_OBJNOTCONNECTED;
-    const LONG id = childOf(child);
-    if (id < 0)
-        return E_INVALIDARG;
+    LONG id = 0;
+    if (const HRESULT checked = checkChild(child, id); checked != S_OK)
+        return checked;
     if (id == CHILDID_SELF)
         return DISP_E_MEMBERNOTFOUND;
     // As a click: the host is held while the page may go on, and nothing of

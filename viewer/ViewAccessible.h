@@ -60,9 +60,35 @@ public:
 private:
     ~ViewAccessible();
 
+    // The properties a reader asks of the view and of its links, answered
+    // from one table (ViewAccessible.cpp) after the checks they share.
+    enum class Property { Name, Value, Description, Role, State, DefaultAction, Help, KeyboardShortcut };
+    struct PropertyRow;
+    static const PropertyRow kProperties[];
+    HRESULT property(Property which, const VARIANT& child, VARIANT* out) const;
+    HRESULT textProperty(Property which, const VARIANT& child, BSTR* text) const;
+    HRESULT variantProperty(Property which, const VARIANT& child, VARIANT* out) const;
+    // The answers of the table's rows, for the view and for link `index`.
+    HRESULT nothing(VARIANT* out) const;
+    HRESULT nothingOfLink(size_t index, VARIANT* out) const;
+    HRESULT notFound(VARIANT* out) const;
+    HRESULT documentName(VARIANT* out) const;
+    HRESULT linkName(size_t index, VARIANT* out) const;
+    HRESULT linkUrl(size_t index, VARIANT* out) const;
+    HRESULT documentDescription(VARIANT* out) const;
+    HRESULT documentRole(VARIANT* out) const;
+    HRESULT linkRole(size_t index, VARIANT* out) const;
+    HRESULT documentState(VARIANT* out) const;
+    HRESULT linkState(size_t index, VARIANT* out) const;
+    HRESULT linkAction(size_t index, VARIANT* out) const;
+
     // The child a VARIANT names: 0 for the view itself, 1..count for the
     // hotspots; -1 when it names nothing of this object.
     LONG childOf(const VARIANT& child) const;
+    // S_OK with the child's id, CO_E_OBJNOTCONNECTED once the view is gone,
+    // or E_INVALIDARG for a child that names nothing of this object.
+    HRESULT checkChild(const VARIANT& child, LONG& id) const;
+    LONG linkCount() const;
     RECT screenRect(LONG child) const;
 
     LONG references_ = 1;

@@ -32,7 +32,9 @@ export const TOOLBAR = Object.freeze([
   { picture: 9, command: COMMAND.PRINT, name: 'Print' },
 ]);
 
-export const MODE = Object.freeze({ POINTER: 0, MAGNIFIER: 1, PAN: 2 });
+// The pointer's tools: the module's three modes, and for pages a click
+// that zooms in or out one step about the point clicked.
+export const MODE = Object.freeze({ POINTER: 0, MAGNIFIER: 1, PAN: 2, ZOOM_IN: 3, ZOOM_OUT: 4 });
 
 // The mode after a toolbar command, and which of the two toggle buttons
 // shows its check mark: the magnifier and pan buttons toggle their mode,
@@ -77,8 +79,15 @@ export function targetFrame(configured) {
 
 // The reference's bytes as the author's code page has them (references are
 // almost always ASCII; the rest is read as Windows-1252).
+const windows1252 = new TextDecoder('windows-1252');
 export function referenceText(bytes) {
-  return new TextDecoder('windows-1252').decode(Uint8Array.from(bytes));
+  return windows1252.decode(Uint8Array.from(bytes));
+}
+
+// The same from the reference as the reader hands it over (one character a
+// byte, code points 0-255); ASCII, the usual case, stands as it is.
+export function referenceString(reference) {
+  return /^[\x00-\x7f]*$/.test(reference) ? reference : referenceText(Array.from(reference, (ch) => ch.charCodeAt(0)));
 }
 
 // Where a click on a hotspot goes, by the module's rules: `compose(template,
@@ -104,9 +113,16 @@ export function hotspotNavigation({ template, frame, referenceBytes, pageUrl, co
 // The module's composition and refusals, from the core (the WebAssembly
 // module `c`), for hotspotNavigation.
 export function navigationRules(c) {
+  // Every block the core gives is checked: a core out of memory returns 0,
+  // and writing there would overwrite the core's own data.
+  const allocate = (size) => {
+    const at = c._htf_alloc(size);
+    if (!at) throw new Error('Out of memory');
+    return at;
+  };
   const withString = (text, use) => {
     const size = c.lengthBytesUTF8(text) + 1;
-    const at = c._htf_alloc(size);
+    const at = allocate(size);
     try {
       c.stringToUTF8(text, at, size);
       return use(at);
@@ -116,7 +132,7 @@ export function navigationRules(c) {
   };
   return {
     compose: (template, reference) => withString(template, (t) => withString(reference, (r) => {
-      const code = c._htf_alloc(4);
+      const code = allocate(4);
       try {
         const url = c.UTF8ToString(c._htf_hotspot_url(t, r, code));
         const refusal = new Int32Array(c.HEAPU8.buffer, code, 1)[0];

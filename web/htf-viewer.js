@@ -3,147 +3,74 @@
 // still run. A plain ES module; a page uses it with
 //   <script type="module" src="htf-viewer.js"></script>
 //   <htf-viewer src="floorplan.htf" style="width:600px;height:400px"></htf-viewer>
-// Attributes: src, template ("/servlets/ZevuRedor?ShtmlFile=#HSREF#"),
-// frame ("_self"), frame-width (1), frame-color (rgb(0,128,128)).
+// Attributes, each with its property: src, template
+// ("/servlets/ZevuRedor?ShtmlFile=#HSREF#"), frame ("_self"), frame-width
+// (1), frame-color (rgb(0,128,128)), fit, tool, alt, list, memory-limit.
+// Read only: hotspots, view. Methods: highlight(ref), zoomToHotspot(ref),
+// command(name or id), print(). Events (bubbling, composed): htf-load,
+// htf-error, htf-progress, htf-hotspotenter, htf-hotspotleave,
+// htf-viewchange, the cancelable htf-navigate, htf-refused.
 //
 // The document is read by the portable C++ core compiled to WebAssembly, in a
 // worker (htf-decoder.js); the zoom and scroll model and the image sampling
-// are the same core, run beside the page (htf-core.js). Events: "htf-load"
-// (detail: width, height, hotspots), "htf-error" (detail: message) and the
-// cancelable "htf-navigate" (detail: url, frame) before a hotspot is followed.
-import createHtfCore from './htf-core.js';
-import {
-  ACTION, COMMAND, DEFAULTS, MODE, SCROLL, TOOLBAR, VIEW_KEY, hotspotNavigation, modeAfter, navigationRules,
-  parseFrameColor, parseFrameWidth, platformWheel, positionAtThumb, referenceText, thumbGeometry, tilesCovering,
-} from './htf-logic.js';
+// are the same core, run beside the page (htf-core.js). This file holds the
+// element and its page API; each other concern has a module of its own,
+// whose members are mixed into the element's prototype.
+import { COMMAND, DEFAULTS, MODE, parseFrameColor, parseFrameWidth, referenceString } from './htf-logic.js';
+import { asset, core, decoder, workerBudget } from './htf-runtime.js';
+import { LENS, make, styleSheet } from './htf-style.js';
+import { STRINGS, TOOLS, toolbar } from './htf-toolbar.js';
+import { painting, tileCache } from './htf-paint.js';
+import { pointerInput } from './htf-pointer.js';
+import { keyboardInput } from './htf-keyboard.js';
+import { wheelInput } from './htf-wheel.js';
+import { hotspots } from './htf-hotspots.js';
+import { listBinding } from './htf-list.js';
+import { FITS, loading } from './htf-loading.js';
 
-const here = new URL('.', import.meta.url);
-const asset = (name) => new URL(name, here).href;
+export const VERSION = '@VERSION@';
 
-const TOOLBAR_HEIGHT = 40;
-const BORDER = 1;
-const SCROLL_BAR = 17;             // the platform's scroll bar thickness
-const TILE = 256;
-const TILE_CACHE_BYTES = 64 << 20;
-const TIP_DELAY_MS = 500;
-const LENS = { width: 238, height: 171, hotX: 116, hotY: 80 };
-const LIGHT_GREY = '#c0c0c0';
+const DEFAULT_MEMORY_LIMIT = 1024 * 1024 * 1024;   // decoded pixels and tiles, as the module's cap
+let nextOwner = 1;
 
-// --- The core beside the page and the shared decoding worker ---
-
-let corePromise = null;
-function core() {
-  corePromise ??= createHtfCore({ locateFile: (file) => asset(file) });
-  return corePromise;
-}
-
-let worker = null;
-let nextRequest = 1;
-const pending = new Map();
-function decoder() {
-  if (worker) return worker;
-  worker = new Worker(asset('htf-decoder.js'), { type: 'module' });
-  worker.onmessage = (event) => {
-    const request = pending.get(event.data.id);
-    pending.delete(event.data.id);
-    request?.resolve(event.data);
-  };
-  worker.onerror = (event) => {
-    // A worker that failed to start or crashed answers nothing more: every
-    // waiting element gets an error, and the next document starts a new one.
-    for (const request of pending.values()) request.reject(new Error(event.message || 'The reader stopped'));
-    pending.clear();
-    worker.terminate();
-    worker = null;
-  };
-  return worker;
-}
-function decode(bytes) {
-  return new Promise((resolve, reject) => {
-    const id = nextRequest++;
-    pending.set(id, { resolve, reject });
-    decoder().postMessage({ id, bytes }, [bytes]);
-  });
-}
-
-const STYLE = `
-:host { display: inline-block; position: relative; width: 300px; height: 150px; contain: strict;
-        font: 12px Arial, sans-serif; color: #000; background: ${LIGHT_GREY}; user-select: none; }
-.toolbar { position: absolute; left: 0; top: 0; right: 0; height: ${TOOLBAR_HEIGHT}px; display: flex;
-           align-items: center; gap: 1px; padding: 0 4px; box-sizing: border-box; overflow: hidden;
-           background: ${LIGHT_GREY}; }
-.toolbar button { width: 31px; height: 30px; padding: 0; margin: 0; border: 1px solid transparent;
-                  background: transparent; display: grid; place-items: center; cursor: default; }
-.toolbar button:hover { border-color: #fff #808080 #808080 #fff; }
-.toolbar button[aria-pressed="true"] { border-color: #808080 #fff #fff #808080; background: #e0e0e0; }
-.toolbar button:focus-visible { outline: 1px dotted #000; outline-offset: -4px; }
-.toolbar img { width: 24px; height: 24px; image-rendering: pixelated; pointer-events: none; }
-.view { position: absolute; left: 0; right: 0; top: ${TOOLBAR_HEIGHT}px; bottom: 0; border: ${BORDER}px solid #000;
-        background: ${LIGHT_GREY}; overflow: hidden; }
-.view:focus-visible { outline: 1px dotted #000; outline-offset: -3px; }
-canvas.picture { position: absolute; left: 0; top: 0; image-rendering: pixelated; }
-.links { position: absolute; left: 0; top: 0; pointer-events: none; }
-.links a { position: absolute; display: block; outline: none; }
-.bar { position: absolute; background: #e0e0e0; display: none; }
-.bar.h { left: 0; height: ${SCROLL_BAR}px; bottom: 0; }
-.bar.v { top: 0; width: ${SCROLL_BAR}px; right: 0; }
-.bar .thumb { position: absolute; background: ${LIGHT_GREY}; box-sizing: border-box;
-              border: 1px solid; border-color: #fff #404040 #404040 #fff; }
-.bar .arrow { position: absolute; width: ${SCROLL_BAR}px; height: ${SCROLL_BAR}px; background: ${LIGHT_GREY};
-              box-sizing: border-box; border: 1px solid; border-color: #fff #404040 #404040 #fff; }
-.corner { position: absolute; right: 0; bottom: 0; width: ${SCROLL_BAR}px; height: ${SCROLL_BAR}px;
-          background: ${LIGHT_GREY}; display: none; }
-.tip { position: absolute; display: none; padding: 2px 4px; background: #ffffe1;
-       border: 1px solid #000; font: 16px Arial, sans-serif; white-space: pre; pointer-events: none;
-       box-shadow: 2px 2px 2px rgba(0,0,0,0.3); z-index: 3; }
-.error { position: absolute; inset: 0; display: none; align-items: center; justify-content: center; padding: 8px;
-         text-align: center; white-space: pre-wrap; font: 13px Arial, sans-serif; }
-canvas.lens { position: absolute; display: none; pointer-events: none; z-index: 2; }
-`;
 
 class HtfViewer extends HTMLElement {
-  static observedAttributes = ['src', 'template', 'frame', 'frame-width', 'frame-color'];
+  static observedAttributes = ['src', 'template', 'frame', 'frame-width', 'frame-color', 'fit', 'tool', 'alt', 'list',
+    'memory-limit'];
+
+  static get version() { return VERSION; }
+  // The tiles' budget, shared by every element of the page.
+  static get tileCacheBytes() { return tileCache.bytes; }
+  static get tileCacheLimit() { return tileCache.limit; }
+  static set tileCacheLimit(bytes) { tileCache.limit = Math.max(0, Number(bytes) || 0); }
+  // A reader that took more than this for one document (its bytes and
+  // pixels) is ended after it, giving its memory back (256 MiB).
+  static get workerMemoryLimit() { return workerBudget.bytes; }
+  static set workerMemoryLimit(bytes) { workerBudget.bytes = Math.max(0, Number(bytes) || 0); }
 
   constructor() {
     super();
-    const root = this.attachShadow({ mode: 'open' });
-    root.innerHTML = `<style>${STYLE}</style>
-      <div class="toolbar" role="toolbar" aria-label="Viewer"></div>
-      <div class="view" part="view" tabindex="0" role="group" aria-label="Hotspot document">
-        <canvas class="picture"></canvas>
-        <div class="links"></div>
-        <div class="bar h"><div class="arrow"></div><div class="thumb"></div><div class="arrow"></div></div>
-        <div class="bar v"><div class="arrow"></div><div class="thumb"></div><div class="arrow"></div></div>
-        <div class="corner"></div>
-        <canvas class="lens" width="${LENS.width}" height="${LENS.height}"></canvas>
-        <div class="tip" role="tooltip"></div>
-        <div class="error" role="alert"></div>
-      </div>`;
-    this._toolbar = root.querySelector('.toolbar');
-    this._view = root.querySelector('.view');
-    this._canvas = root.querySelector('canvas.picture');
-    this._links = root.querySelector('.links');
-    this._bars = { h: root.querySelector('.bar.h'), v: root.querySelector('.bar.v') };
-    this._corner = root.querySelector('.corner');
-    this._lensCanvas = root.querySelector('canvas.lens');
-    this._tip = root.querySelector('.tip');
-    this._error = root.querySelector('.error');
-    this._buttons = new Map();
-    for (const entry of TOOLBAR) {
-      const button = document.createElement('button');
-      button.type = 'button';
-      button.title = entry.name;
-      button.setAttribute('aria-label', entry.name);
-      button.dataset.command = String(entry.command);
-      if (entry.command === COMMAND.MAGNIFIER || entry.command === COMMAND.PAN) button.setAttribute('aria-pressed', 'false');
-      const picture = document.createElement('img');
-      picture.alt = '';
-      picture.src = asset(`toolbar-${entry.picture}.png`);
-      button.append(picture);
-      button.addEventListener('click', () => this.command(entry.command));
-      this._toolbar.append(button);
-      this._buttons.set(entry.command, button);
-    }
+    const root = this.attachShadow({ mode: 'open', delegatesFocus: true });
+    // Built with DOM calls and a constructed style sheet, so that pages with
+    // a strict Content-Security-Policy (no inline style) and Trusted Types
+    // required show the element as any other page.
+    root.adoptedStyleSheets = [styleSheet()];
+    const arrows = () => [make('div', { class: 'arrow' }), make('div', { class: 'thumb' }), make('div', { class: 'arrow' })];
+    this._toolbar = make('div', { class: 'toolbar', role: 'toolbar' });
+    this._canvas = make('canvas', { class: 'picture' });
+    this._links = make('div', { class: 'links' });
+    this._bars = { h: make('div', { class: 'bar h' }, arrows()), v: make('div', { class: 'bar v' }, arrows()) };
+    this._corner = make('div', { class: 'corner' });
+    this._lensCanvas = make('canvas', { class: 'lens', width: LENS.width, height: LENS.height });
+    this._tip = make('div', { class: 'tip', role: 'tooltip' });
+    this._error = make('div', { class: 'error', role: 'alert' });
+    this._progress = make('div', { class: 'progress', role: 'progressbar' }, [make('div')]);
+    this._view = make('div', { class: 'view', part: 'view', tabindex: '0', role: 'group' },
+      [this._canvas, this._links, this._bars.h, this._bars.v, this._corner, this._lensCanvas, this._tip, this._error,
+        this._progress]);
+    root.append(this._toolbar, this._view);
+    this._strings = null;
+    this._makeToolbar();
     this._lensFrame = new Image();
     this._lensFrame.src = asset('lens.png');
 
@@ -152,16 +79,21 @@ class HtfViewer extends HTMLElement {
     this._doc = null;           // { image, width, height, hotspots }
     this._core = null;
     this._viewState = 0;
-    this._tiles = new Map();
+    this._tileOwner = nextOwner++;
     this._tileKey = '';
-    this._tileBytes = 0;
     this._hover = -1;           // hotspot under the pointer
     this._keyboard = -1;        // hotspot with the keyboard focus
+    this._lastKeyboard = -1;    // where Tab enters the hotspots again
+    this._highlighted = [];     // hotspots the page outlines
     this._outlineFrom = 'none'; // which input set the outline last: 'pointer' or 'keyboard'
+    this._keptFit = 0;          // the fit kept while the element resizes (a fit command), 0: none
     this._tipTimer = 0;
     this._drag = null;
     this._printed = 0;
-    this._bindInput();
+    this._ratio = 1;
+    this._bindPointer();
+    this._bindKeyboard();
+    this._bindWheel();
     this._resizeObserver = new ResizeObserver(() => this._layout());
   }
 
@@ -170,41 +102,133 @@ class HtfViewer extends HTMLElement {
   connectedCallback() {
     // The core and the decoding worker start compiling now, while the
     // document is still being fetched.
-    decoder();
+    try {
+      decoder();
+    } catch (error) {
+      this._fail(error);
+    }
     core().then((c) => this._adoptCore(c), () => {});
     this._resizeObserver.observe(this);
+    this._watchRatio();
     this._layout();
+    this._bindList();
     if (!this._loaded && this.hasAttribute('src')) this._load();
   }
 
   disconnectedCallback() {
     this._resizeObserver.disconnect();
+    this._ratioQuery?.removeEventListener('change', this._ratioListener);
+    window.removeEventListener('resize', this._ratioListener);
+    this._ratioQuery = null;
     this._hideTip();
     this._endDrag();
+    this._unbindList();
     // Moved within the page, the element keeps its document; removed, it
-    // gives back its image memory (and loads again if it comes back).
+    // gives back its image memory and its view state (and loads again if it
+    // comes back).
     queueMicrotask(() => {
       if (this.isConnected) return;
       ++this._generation;
       this._abort?.abort();
       this._setDocument(null);
       this._loaded = false;
+      this._releaseCore();
     });
   }
 
   attributeChangedCallback(name, oldValue, newValue) {
-    if (name === 'src') {
-      if (this.isConnected && oldValue !== newValue) this._load();
-      return;
+    switch (name) {
+      case 'src':
+        if (this.isConnected && oldValue !== newValue) this._load();
+        return;
+      case 'tool': {
+        const mode = TOOLS[newValue ?? 'pointer'];
+        if (mode !== undefined && mode !== this._mode) this._setMode(mode);
+        return;
+      }
+      case 'alt':
+        this._view.setAttribute('aria-label', this._documentName());
+        return;
+      case 'list':
+        if (this.isConnected) this._bindList();
+        return;
+      case 'template': case 'frame':
+        for (const [index, a] of this._linkOf ?? []) this._setLinkTarget(a, index);
+        break;
+      case 'frame-width':
+        this._view.classList.toggle('no-frame', this.frameWidth === 0);
+        break;
+      case 'fit':
+        this._keptFit = FITS[newValue] ?? 0;
+        if (this._keptFit && this._doc) this.command(this._keptFit);
+        return;
+      default:
+        break;
     }
     this._paint();
   }
 
+  get src() { return this.getAttribute('src') ?? ''; }
+  set src(value) { this.setAttribute('src', value); }
   get template() { return this.getAttribute('template') ?? DEFAULTS.template; }
+  set template(value) { this.setAttribute('template', value); }
   get frame() { return this.getAttribute('frame') ?? DEFAULTS.frame; }
+  set frame(value) { this.setAttribute('frame', value); }
   get frameWidth() { return parseFrameWidth(this.getAttribute('frame-width') ?? DEFAULTS.frameWidth); }
+  set frameWidth(value) { this.setAttribute('frame-width', String(value)); }
   get frameColor() { return parseFrameColor(this.getAttribute('frame-color') ?? DEFAULTS.frameColor); }
+  set frameColor(value) { this.setAttribute('frame-color', value); }
+  // The fit applied at load and kept while the element resizes: "window",
+  // "width", "height", or "none" (the module's: fitted once, then kept).
+  get fit() { return FITS[this.getAttribute('fit')] ? this.getAttribute('fit') : 'none'; }
+  set fit(value) { this.setAttribute('fit', value); }
+  get tool() { return Object.keys(TOOLS).find((name) => TOOLS[name] === this._mode) ?? 'pointer'; }
+  set tool(value) {
+    if (!(value in TOOLS)) throw new RangeError(`htf-viewer: no tool "${value}"`);
+    this.setAttribute('tool', value);
+  }
+  // The document's accessible name (the file name by default).
+  get alt() { return this.getAttribute('alt') ?? ''; }
+  set alt(value) { this.setAttribute('alt', value); }
+  get list() { return this.getAttribute('list') ?? ''; }
+  set list(value) { this.setAttribute('list', value); }
+  // The memory a document may take (decoded pixels and tiles), in bytes;
+  // 1 GiB at most.
+  get memoryLimit() {
+    const value = Number(this.getAttribute('memory-limit'));
+    return value > 0 ? Math.min(value, DEFAULT_MEMORY_LIMIT) : DEFAULT_MEMORY_LIMIT;
+  }
+  set memoryLimit(value) { this.setAttribute('memory-limit', String(value)); }
   get mode() { return this._mode; }
+
+  // Texts by name (see STRINGS): the page's replacements over the English ones.
+  get strings() { return { ...STRINGS, ...this._strings }; }
+  set strings(table) {
+    this._strings = {};
+    for (const [name, text] of Object.entries(table ?? {})) if (name in STRINGS) this._strings[name] = String(text);
+    this._applyStrings();
+  }
+
+  // The hotspots in the document's order, in image pixels.
+  get hotspots() {
+    if (!this._doc) return [];
+    // Made once per document; each read gets its own copy of the list.
+    this._doc.listed ??= this._doc.hotspots.map((h) => Object.freeze({
+      ref: referenceString(h.reference), text: h.text,
+      x: Math.min(h.left, h.right), y: Math.min(h.top, h.bottom),
+      width: Math.abs(h.right - h.left), height: Math.abs(h.bottom - h.top),
+    }));
+    return this._doc.listed.slice();
+  }
+
+  // The visible part in image pixels, and the scale.
+  get view() {
+    if (!this._doc || !this._core) return null;
+    const scale = this._core._htf_view_scale(this._viewState);
+    const s = this._state();
+    const width = Math.min(s.clientWidth, s.scaledWidth - s.h.position), height = Math.min(s.clientHeight, s.scaledHeight - s.v.position);
+    return { scale, x: s.h.position / scale, y: s.v.position / scale, width: width / scale, height: height / scale };
+  }
 
   // The zoom and scroll state, for pages and tests: the same numbers as the
   // module's viewer window of the same size.
@@ -220,104 +244,68 @@ class HtfViewer extends HTMLElement {
       imageLeft: s.imageLeft, imageTop: s.imageTop,
       horizontalBar: s.h.shown, verticalBar: s.v.shown,
       horizontalPosition: s.h.position, verticalPosition: s.v.position,
-      hotspots: this._doc ? this._doc.hotspots.map((_, i) => this._hotspotRect(i)) : [],
+      hotspots: this._doc && this._doc.hotspots.length <= 1000 ? this._doc.hotspots.map((_, i) => this._hotspotRect(i)) : [],
     };
   }
 
-  // --- Loading a document ---
+  // Outlines the hotspot(s) with reference `ref` as the pointer does;
+  // null clears it.
+  highlight(ref) {
+    this._highlighted = ref == null ? [] : this._indicesOf(String(ref));
+    this._paint();
+    this._syncListRows();
+  }
 
-  async _load() {
-    const generation = ++this._generation;
-    this._loaded = true;
-    this._abort?.abort();
-    this._abort = new AbortController();
-    this._setDocument(null);
-    this._showError('');
+  // Scrolls and zooms so that the hotspot with reference `ref` fills most of
+  // the view, within the zoom limits. False when there is none.
+  zoomToHotspot(ref) {
+    const [index] = this._indicesOf(String(ref));
+    if (index === undefined || !this._core) return false;
+    const c = this._core, v = this._viewState;
+    const fits = () => {
+      const r = this._hotspotRect(index), s = this._state();
+      return r && r.right - r.left <= 0.8 * s.clientWidth && r.bottom - r.top <= 0.8 * s.clientHeight;
+    };
+    // Out until it fits, then in while the next step still fits.
+    for (let i = 0; i < 400 && !fits(); ++i) if (!c._htf_view_command(v, COMMAND.ZOOM_OUT)) break;
+    for (let i = 0; i < 400; ++i) {
+      const before = c._htf_view_scale(v);
+      if (!c._htf_view_command(v, COMMAND.ZOOM_IN) || c._htf_view_scale(v) === before) break;
+      if (!fits()) {
+        c._htf_view_command(v, COMMAND.ZOOM_OUT);
+        break;
+      }
+    }
+    const r = this._hotspotRect(index), s = this._state();
+    this._setPositions(Math.max(0, Math.round((r.left + r.right - s.clientWidth) / 2)),
+      Math.max(0, Math.round((r.top + r.bottom - s.clientHeight) / 2)));
+    this._keptFit = 0;
+    this._afterScroll();
+    return true;
+  }
+
+  // Events bubble and cross the shadow boundary, as the platform's do.
+  _fire(name, detail, cancelable = false) {
+    return this.dispatchEvent(new CustomEvent(name, { detail, bubbles: true, composed: true, cancelable }));
+  }
+
+  _documentName() {
+    if (this.hasAttribute('alt')) return this.getAttribute('alt');
     const src = this.getAttribute('src');
-    if (!src) return;
-    try {
-      const url = new URL(src, document.baseURI);
-      const started = performance.now();
-      const [response, coreModule] = await Promise.all([fetch(url, { signal: this._abort.signal }), core()]);
-      this._adoptCore(coreModule);
-      if (!response.ok) throw new Error(`The document could not be loaded (${response.status} ${response.statusText}).`);
-      const bytes = await response.arrayBuffer();
-      if (generation !== this._generation) return;
-      const fetched = performance.now();
-      const result = await decode(bytes);
-      if (generation !== this._generation || !this.isConnected) return;
-      const decoded = performance.now();
-      if (!result.hasImage && result.tooLarge) {
-        throw new Error(`This image is too large to show: ${result.fileWidth} \u00D7 ${result.fileHeight} pixels`);
-      }
-      if (!result.hasImage) {
-        const detail = result.error ? result.error.replace('\n', ': ') : '';
-        throw new Error(detail ? `The document could not be shown.\n${detail}` : 'The document could not be shown.');
-      }
-      this._setDocument(result);
-      // Where the time went: fetching, reading in the worker (and handing
-      // the pixels over), preparing and painting the first picture.
-      const timings = {
-        fetch: fetched - started, read: result.decodeMs, handOver: decoded - fetched - result.decodeMs,
-        picture: performance.now() - decoded,
-      };
-      this.dispatchEvent(new CustomEvent('htf-load', {
-        detail: { width: result.width, height: result.height, hotspots: result.hotspots.length, timings },
-      }));
-    } catch (error) {
-      if (generation !== this._generation || error.name === 'AbortError') return;
-      this._setDocument(null);
-      const message = error instanceof Error ? error.message : String(error);
-      this._showError(message);
-      this.dispatchEvent(new CustomEvent('htf-error', { detail: { message } }));
+    if (src) {
+      try {
+        const name = decodeURIComponent(new URL(src, document.baseURI).pathname.split('/').pop());
+        if (name) return name;
+      } catch { /* an unreadable address: the generic name */ }
     }
+    return this._string('document');
   }
 
-  _adoptCore(coreModule) {
-    if (this._core) return;
-    this._core = coreModule;
-    this._viewState = coreModule._htf_view_new(SCROLL_BAR);
-    this._stateBuffer = coreModule._htf_alloc(20 * 4);
-    this._rectBuffer = coreModule._htf_alloc(4 * 4);
-    this._layout();
-  }
-
-  _setDocument(result) {
-    const c = this._core;
-    this._hideTip();
-    this._endDrag();
-    if (this._doc?.image && c) c._htf_image_release(this._doc.image);
-    this._doc = null;
-    this._clearTiles();
-    this._hover = this._keyboard = -1;
-    this._links.replaceChildren();
-    if (c && this._viewState) c._htf_view_set_image(this._viewState, 0, 0);
-    if (result && c) {
-      const image = c._htf_image_make(result.width, result.height, result.bits, result.rowBytes);
-      if (!image) {
-        this._showError(`This image is too large to show: ${result.width} \u00D7 ${result.height} pixels`);
-        this._paint();
-        return;
-      }
-      c.HEAPU8.set(new Uint8Array(result.pixels), c._htf_image_pixels(image));
-      if (result.bits !== 32) c.HEAPU8.set(new Uint8Array(result.palette), c._htf_image_palette(image));
-      c._htf_image_ready(image);
-      const hotspots = result.hotspots.map((h) => ({ ...h, referenceBytes: Array.from(h.reference, (ch) => ch.charCodeAt(0)) }));
-      this._doc = { image, width: result.width, height: result.height, hotspots };
-      c._htf_view_set_image(this._viewState, result.width, result.height);
-      for (const h of hotspots) c._htf_view_add_hotspot(this._viewState, h.left, h.top, h.right, h.bottom);
-      this._makeLinks();
-      this._view.setAttribute('aria-description',
-        `${result.width} × ${result.height} pixels, ${hotspots.length} link${hotspots.length === 1 ? '' : 's'}`);
-    } else {
-      this._view.removeAttribute('aria-description');
-    }
-    this._layout();
-  }
-
-  _showError(message) {
-    this._error.textContent = message;
-    this._error.style.display = message ? 'flex' : 'none';
+  _describe() {
+    if (!this._doc) return this._view.removeAttribute('aria-description');
+    const count = this._doc.hotspots.length;
+    this._view.setAttribute('aria-description', this._string(count === 1 ? 'descriptionOne' : 'description',
+      { width: this._doc.width, height: this._doc.height, count }));
   }
 
   // --- Geometry ---
@@ -329,15 +317,69 @@ class HtfViewer extends HTMLElement {
     };
   }
 
+  // The device pixel ratio, followed as it changes (another screen, the
+  // browser's zoom).
+  _watchRatio() {
+    this._ratioQuery?.removeEventListener('change', this._ratioListener);
+    this._ratio = window.devicePixelRatio || 1;
+    this._ratioQuery = matchMedia(`(resolution: ${this._ratio}dppx)`);
+    this._ratioListener ??= () => {
+      if ((window.devicePixelRatio || 1) === this._ratio) return;
+      this._watchRatio();
+      this._clearTiles();
+      this._layout();
+    };
+    this._ratioQuery.addEventListener('change', this._ratioListener);
+    // The browser's zoom changes the ratio with a resize of the window; and
+    // the canvas's size in device pixels changes with any change of it.
+    window.removeEventListener('resize', this._ratioListener);
+    window.addEventListener('resize', this._ratioListener);
+    if (!this._deviceObserver) {
+      this._deviceObserver = new ResizeObserver(() => this._ratioListener());
+      try {
+        this._deviceObserver.observe(this._canvas, { box: 'device-pixel-content-box' });
+      } catch {
+        this._deviceObserver.observe(this._canvas);
+      }
+    }
+  }
+
   _layout() {
+    if ((window.devicePixelRatio || 1) !== this._ratio && this.isConnected) {
+      this._watchRatio();
+      this._clearTiles();
+    }
     const { width, height } = this._viewport();
-    this._canvas.width = width;
-    this._canvas.height = height;
+    const ratio = this._ratio || 1;
+    this._canvas.width = Math.round(width * ratio);
+    this._canvas.height = Math.round(height * ratio);
+    this._canvas.style.width = `${width}px`;
+    this._canvas.style.height = `${height}px`;
+    this._view.classList.toggle('no-frame', this.frameWidth === 0);
     if (this._core && this._viewState) {
       this._core._htf_view_set_viewport(this._viewState, width, height);
-      if (this._doc) this._core._htf_view_fit(this._viewState);
+      if (this._doc) {
+        this._core._htf_view_fit(this._viewState);
+        // A kept fit follows the element's size.
+        if (this._keptFit) this._core._htf_view_command(this._viewState, this._keptFit);
+      }
     }
     this._paint();
+  }
+
+  // At most one htf-viewchange a frame, after the view moved or zoomed.
+  _viewChanged() {
+    if (!this._doc) return;
+    const s = this._state();
+    const key = `${s.scaledWidth},${s.scaledHeight},${s.h.position},${s.v.position},${s.clientWidth},${s.clientHeight}`;
+    if (key === this._viewKey) return;
+    this._viewKey = key;
+    if (this._viewFrame) return;
+    this._viewFrame = requestAnimationFrame(() => {
+      this._viewFrame = 0;
+      const view = this.view;
+      if (view) this._fire('htf-viewchange', view);
+    });
   }
 
   _state() {
@@ -359,124 +401,6 @@ class HtfViewer extends HTMLElement {
     return { left: r[0], top: r[1], right: r[2], bottom: r[3] };
   }
 
-  // --- Painting ---
-
-  _clearTiles() {
-    this._tiles.clear();
-    this._tileBytes = 0;
-    this._tileKey = '';
-  }
-
-  _tile(t, scaledWidth, scaledHeight) {
-    const key = `${scaledWidth}x${scaledHeight}`;
-    if (key !== this._tileKey) {
-      this._clearTiles();
-      this._tileKey = key;
-    }
-    const id = `${t.column},${t.row}`;
-    let tile = this._tiles.get(id);
-    if (tile) {
-      this._tiles.delete(id);     // most recently used last
-      this._tiles.set(id, tile);
-      return tile;
-    }
-    const c = this._core;
-    const bytes = t.w * t.h * 4;
-    const out = c._htf_alloc(bytes);
-    if (!out) return null;
-    try {
-      if (!c._htf_image_tile(this._doc.image, t.x, t.y, t.w, t.h, scaledWidth, scaledHeight, out)) return null;
-      tile = document.createElement('canvas');
-      tile.width = t.w;
-      tile.height = t.h;
-      tile.getContext('2d').putImageData(new ImageData(new Uint8ClampedArray(c.HEAPU8.buffer, out, bytes), t.w, t.h), 0, 0);
-    } finally {
-      c._htf_free(out);
-    }
-    this._tiles.set(id, tile);
-    this._tileBytes += bytes;
-    for (const [oldest, old] of this._tiles) {
-      if (this._tileBytes <= TILE_CACHE_BYTES || oldest === id) break;
-      this._tileBytes -= old.width * old.height * 4;
-      this._tiles.delete(oldest);
-    }
-    return tile;
-  }
-
-  // Draws the picture as the module's paint does: grey margins, the visible
-  // part of the scaled image from tiles, then the hotspot outline.
-  _paint({ outline = true } = {}) {
-    const ctx = this._canvas.getContext('2d');
-    const width = this._canvas.width, height = this._canvas.height;
-    ctx.fillStyle = LIGHT_GREY;
-    ctx.fillRect(0, 0, width, height);
-    if (!this._doc || !this._core || !this._core._htf_view_fit(this._viewState)) {
-      this._updateBars(null);
-      return;
-    }
-    const s = this._state();
-    const hp = s.h.position, vp = s.v.position;
-    const r = { left: s.imageLeft, top: s.imageTop, right: s.imageRight, bottom: s.imageBottom };
-    ctx.save();
-    ctx.beginPath();
-    ctx.rect(r.left, r.top, r.right - r.left, r.bottom - r.top);
-    ctx.clip();
-    for (const t of tilesCovering(hp, vp, hp + (r.right - r.left), vp + (r.bottom - r.top), s.scaledWidth, s.scaledHeight, TILE)) {
-      const tile = this._tile(t, s.scaledWidth, s.scaledHeight);
-      if (tile) ctx.drawImage(tile, r.left + t.x - hp, r.top + t.y - vp);
-    }
-    ctx.restore();
-    const outlined = this._outlined();
-    if (outline && outlined >= 0 && this.frameWidth > 0) {
-      const h = this._hotspotRect(outlined);
-      // The platform's rectangle with a pen of width w: the pen's centre
-      // runs along the rectangle's edges, right and bottom exclusive.
-      const w = this.frameWidth;
-      ctx.strokeStyle = this.frameColor;
-      ctx.lineWidth = w;
-      const inset = w % 2 ? 0.5 : 0;
-      const left = h.left - hp + inset, top = h.top - vp + inset;
-      ctx.strokeRect(left, top, h.right - h.left - 1, h.bottom - h.top - 1);
-    }
-    this._updateBars(s);
-    this._placeLinks(s);
-  }
-
-  _outlined() {
-    if (this._mode !== MODE.POINTER) return -1;
-    return this._outlineFrom === 'keyboard' ? this._keyboard : this._hover;
-  }
-
-  // --- Scroll bars ---
-
-  _updateBars(s) {
-    const both = s && s.h.shown && s.v.shown;
-    for (const key of ['h', 'v']) {
-      const bar = this._bars[key];
-      const info = s?.[key];
-      bar.style.display = info?.shown ? 'block' : 'none';
-      if (!info?.shown) continue;
-      const horizontal = key === 'h';
-      const length = horizontal ? s.clientWidth : s.clientHeight;
-      bar.style[horizontal ? 'width' : 'height'] = `${length}px`;
-      const track = Math.max(0, length - 2 * SCROLL_BAR);
-      const { offset, length: thumb } = thumbGeometry(info.range, info.page, info.position, track);
-      const [first, thumbElement, last] = bar.children;
-      const along = horizontal ? ['left', 'width'] : ['top', 'height'];
-      const across = horizontal ? ['top', 'height'] : ['left', 'width'];
-      first.style[along[0]] = '0px';
-      last.style[along[0]] = `${length - SCROLL_BAR}px`;
-      for (const e of [first, last, thumbElement]) {
-        e.style[across[0]] = '0px';
-        e.style[across[1]] = `${SCROLL_BAR}px`;
-      }
-      thumbElement.style[along[0]] = `${SCROLL_BAR + offset}px`;
-      thumbElement.style[along[1]] = `${thumb}px`;
-      bar._track = track;
-      bar._thumb = { offset, length: thumb };
-    }
-    this._corner.style.display = both ? 'block' : 'none';
-  }
 
   _scroll(horizontal, request, thumb = 0) {
     if (!this._doc) return;
@@ -494,475 +418,16 @@ class HtfViewer extends HTMLElement {
     if (this._keyboard >= 0) this._showTipAtHotspot(this._keyboard);
   }
 
-  _barPointerDown(event, key) {
-    if (!this._doc || event.button !== 0) return;
-    event.preventDefault();
-    event.stopPropagation();
-    const bar = this._bars[key];
-    const horizontal = key === 'h';
-    const rect = bar.getBoundingClientRect();
-    const at = horizontal ? event.clientX - rect.left : event.clientY - rect.top;
-    const length = horizontal ? rect.width : rect.height;
-    if (at < SCROLL_BAR) return this._scroll(horizontal, SCROLL.LINE_UP);
-    if (at >= length - SCROLL_BAR) return this._scroll(horizontal, SCROLL.LINE_DOWN);
-    const thumb = bar._thumb;
-    const inTrack = at - SCROLL_BAR;
-    if (inTrack < thumb.offset) return this._scroll(horizontal, SCROLL.PAGE_UP);
-    if (inTrack >= thumb.offset + thumb.length) return this._scroll(horizontal, SCROLL.PAGE_DOWN);
-    // Dragging the thumb: positions follow as the platform's thumb tracking.
-    const grab = inTrack - thumb.offset;
-    bar.setPointerCapture(event.pointerId);
-    const move = (e) => {
-      const s = this._state()[key];
-      const offset = (horizontal ? e.clientX - rect.left : e.clientY - rect.top) - SCROLL_BAR - grab;
-      this._scroll(horizontal, SCROLL.THUMB, positionAtThumb(s.range, s.page, offset, bar._track));
-    };
-    const up = () => {
-      bar.removeEventListener('pointermove', move);
-      bar.removeEventListener('pointerup', up);
-      bar.removeEventListener('lostpointercapture', up);
-    };
-    bar.addEventListener('pointermove', move);
-    bar.addEventListener('pointerup', up);
-    bar.addEventListener('lostpointercapture', up);
-  }
-
   // A scroll bar request as the platform numbers them (0 line up, 1 line
   // down, 2 page up, 3 page down, 5 thumb track to `thumb`) on the
   // "horizontal" or "vertical" bar.
   scrollBar(bar, request, thumb = 0) {
     this._scroll(bar === 'horizontal', request, thumb);
   }
-
-  // --- Commands ---
-
-  // A toolbar command (the ids of COMMAND); ignored while no document is shown.
-  command(id) {
-    if (!this._doc) return;
-    this._hideTip();
-    if (id === COMMAND.PRINT) return this.print();
-    if (id === COMMAND.MAGNIFIER || id === COMMAND.PAN || id === COMMAND.POINTER) {
-      this._mode = modeAfter(this._mode, id);
-      this._buttons.get(COMMAND.MAGNIFIER).setAttribute('aria-pressed', String(this._mode === MODE.MAGNIFIER));
-      this._buttons.get(COMMAND.PAN).setAttribute('aria-pressed', String(this._mode === MODE.PAN));
-      this._updateCursor();
-      this._paint();
-      return;
-    }
-    if (this._core._htf_view_command(this._viewState, id)) this._paint();
-  }
-
-  // Prints what the view shows: the visible part of the picture, without
-  // outline, lens or tooltip, on one page.
-  print() {
-    if (!this._doc) return;
-    this._paint({ outline: false });
-    // The image rectangle, as far as the scaled image reaches into it.
-    const s = this._state();
-    const left = s.imageLeft, top = s.imageTop;
-    const width = Math.min(s.imageRight - s.imageLeft, s.scaledWidth - s.h.position);
-    const height = Math.min(s.imageBottom - s.imageTop, s.scaledHeight - s.v.position);
-    const part = document.createElement('canvas');
-    part.width = Math.max(1, width);
-    part.height = Math.max(1, height);
-    part.getContext('2d').drawImage(this._canvas, left, top, part.width, part.height, 0, 0, part.width, part.height);
-    this._paint();
-    const frame = document.createElement('iframe');
-    frame.setAttribute('aria-hidden', 'true');
-    frame.style.cssText = 'position:fixed;width:0;height:0;border:0;left:-10px;top:-10px;';
-    const source = part.toDataURL('image/png');
-    frame.srcdoc = `<!DOCTYPE html><title>Print</title><style>@page{margin:10mm}body{margin:0}` +
-      `img{max-width:100%;max-height:100vh;object-fit:contain}</style><img src="${source}">`;
-    this._printed += 1;
-    this.dataset.printed = String(this._printed);
-    this.dataset.printedSize = `${part.width}x${part.height}`;
-    frame.onload = () => {
-      // The page may be gone by the time the dialog closes: nothing is
-      // touched after print() returns but the frame itself.
-      try { frame.contentWindow?.print(); } finally { setTimeout(() => frame.remove(), 1000); }
-    };
-    document.body.append(frame);
-  }
-
-  // --- Pointer ---
-
-  _bindInput() {
-    const view = this._view;
-    this._bars.h.addEventListener('pointerdown', (e) => this._barPointerDown(e, 'h'));
-    this._bars.v.addEventListener('pointerdown', (e) => this._barPointerDown(e, 'v'));
-    this._canvas.addEventListener('pointermove', (e) => this._pointerMove(e));
-    this._canvas.addEventListener('pointerdown', (e) => this._pointerDown(e));
-    this._canvas.addEventListener('pointerup', (e) => this._pointerUp(e));
-    this._canvas.addEventListener('lostpointercapture', () => this._endDrag());
-    this._canvas.addEventListener('pointerleave', () => {
-      if (this._drag) return;
-      this._setHover(-1);
-      if (this._keyboard < 0) this._hideTip();
-    });
-    view.addEventListener('wheel', (e) => this._wheelInput(e), { passive: false });
-    // Focusing a link outside the visible part makes the browser scroll the
-    // view's box to it; the element scrolls its picture itself instead.
-    view.addEventListener('scroll', () => { view.scrollLeft = 0; view.scrollTop = 0; });
-    view.addEventListener('keydown', (e) => this._key(e));
-  }
-
-  _clientPoint(event) {
-    const rect = this._canvas.getBoundingClientRect();
-    return { x: Math.floor(event.clientX - rect.left), y: Math.floor(event.clientY - rect.top) };
-  }
-
-  _setHover(index) {
-    if (index === this._hover && (index < 0 || this._outlineFrom === 'pointer')) return;
-    this._hover = index;
-    if (index >= 0) this._outlineFrom = 'pointer';
-    this._paint();
-  }
-
-  _pointerMove(event) {
-    if (!this._doc) return;
-    const p = this._clientPoint(event);
-    if (this._drag?.kind === 'lens') return this._drawLens(p);
-    if (this._drag?.kind === 'pan') {
-      const dx = event.screenX - this._drag.x, dy = event.screenY - this._drag.y;
-      this._drag.x = event.screenX;
-      this._drag.y = event.screenY;
-      if (this._core._htf_view_pan(this._viewState, dx, dy)) this._paint();
-      return;
-    }
-    const index = this._core._htf_view_hotspot_at(this._viewState, p.x, p.y);
-    const changed = index !== this._hover;
-    this._setHover(index);
-    this._updateCursor(event.buttons & 1);
-    if (this._mode !== MODE.POINTER) return this._hideTip();
-    if (index < 0) {
-      if (this._keyboard < 0 || this._outlineFrom === 'pointer') this._hideTip();
-    } else if (changed || this._tip.style.display === 'none') {
-      this._scheduleTip(index, p);
-    } else if (this._tipHotspot === index && this._tip.style.display !== 'none') {
-      // The tip stays where it appeared, as the platform's does.
-    }
-  }
-
-  _updateCursor(pressed = 0) {
-    let cursor = 'default';
-    if (this._mode === MODE.MAGNIFIER) cursor = `url(${asset('magnifier.cur')}), zoom-in`;
-    else if (this._mode === MODE.PAN) cursor = `url(${asset('openhand.cur')}), grab`;
-    else if (this._hover >= 0) cursor = pressed ? `url(${asset('globehand.cur')}), pointer` : `url(${asset('pointhand.cur')}), pointer`;
-    if (this._drag?.kind === 'lens') cursor = 'none';
-    this._canvas.style.cursor = cursor;
-  }
-
-  _pointerDown(event) {
-    if (!this._doc || event.button !== 0) return;
-    this._view.focus({ preventScroll: true });
-    const p = this._clientPoint(event);
-    if (this._mode === MODE.MAGNIFIER) {
-      this._canvas.setPointerCapture(event.pointerId);
-      this._drag = { kind: 'lens' };
-      this._hideTip();
-      this._updateCursor();
-      this._drawLens(p);
-    } else if (this._mode === MODE.PAN) {
-      const s = this._state();
-      if (s.clientWidth > s.scaledWidth && s.clientHeight > s.scaledHeight) return;   // all of it is visible
-      this._canvas.setPointerCapture(event.pointerId);
-      this._drag = { kind: 'pan', x: event.screenX, y: event.screenY };
-    } else {
-      this._updateCursor(1);
-    }
-  }
-
-  _pointerUp(event) {
-    if (event.button !== 0) return;
-    if (this._drag) {
-      this._endDrag();
-      return;
-    }
-    if (this._mode === MODE.POINTER && this._hover >= 0) {
-      this._updateCursor(0);
-      this._navigate(this._hover);
-    }
-  }
-
-  _endDrag() {
-    if (!this._drag) return;
-    const kind = this._drag.kind;
-    this._drag = null;
-    if (kind === 'lens') {
-      this._lensCanvas.style.display = 'none';
-      this._paint();
-    }
-    this._updateCursor();
-  }
-
-  // The magnifier lens: twice what the screen shows around the pointer;
-  // below scale 1 the image itself at twice the scale (the screen has lost
-  // detail there), grey beyond the image's edges.
-  _drawLens(p) {
-    const s = this._state();
-    const scale = this._core._htf_view_scale(this._viewState);
-    const lens = this._lensCanvas;
-    const ctx = lens.getContext('2d');
-    const x = p.x - LENS.hotX, y = p.y - LENS.hotY;
-    lens.style.left = `${x}px`;
-    lens.style.top = `${y}px`;
-    lens.style.display = 'block';
-    ctx.clearRect(0, 0, LENS.width, LENS.height);
-    ctx.save();
-    ctx.beginPath();
-    ctx.roundRect(12, 12, 209, 140, 14);   // the lens's view, as the frame picture cuts it
-    ctx.clip();
-    ctx.imageSmoothingEnabled = false;
-    if (scale >= 1) {
-      const sw = Math.floor(LENS.width / 2), sh = Math.floor(LENS.height / 2);
-      ctx.fillStyle = '#fff';
-      ctx.fillRect(0, 0, LENS.width, LENS.height);
-      ctx.drawImage(this._canvas, x + LENS.hotX - Math.floor(sw / 2), y + LENS.hotY - Math.floor(sh / 2), sw, sh,
-        0, 0, LENS.width, LENS.height);
-    } else if (scale > 0) {
-      this._drawLensFromImage(ctx, x, y, s, scale);
-    }
-    ctx.restore();
-    if (this._lensFrame.complete) ctx.drawImage(this._lensFrame, 0, 0);
-  }
-
-  _drawLensFromImage(ctx, x, y, s, scale) {
-    const t = 2 * scale;
-    const W = this._doc.width, H = this._doc.height;
-    const sw = LENS.width / t, sh = LENS.height / t;
-    let sl = Math.trunc((x + LENS.hotX + s.h.position - s.imageLeft) / scale - sw * 0.5);
-    let st = Math.trunc((y + LENS.hotY + s.v.position - s.imageTop) / scale - sh * 0.5);
-    let sr = Math.trunc(sl + sw), sb = Math.trunc(st + sh);
-    const dest = { left: 0, top: 0, right: LENS.width, bottom: LENS.height };
-    if (sl < 0) { dest.left = Math.trunc(-sl * t); sl = 0; }
-    if (st < 0) { dest.top = Math.trunc(-st * t); st = 0; }
-    if (sr > W) { dest.right = Math.trunc(LENS.width - (sr - W) * t); sr = W; }
-    if (sb > H) { dest.bottom = Math.trunc(LENS.height - (sb - H) * t); sb = H; }
-    ctx.fillStyle = LIGHT_GREY;
-    ctx.fillRect(0, 0, LENS.width, LENS.height);
-    const dw = dest.right - dest.left, dh = dest.bottom - dest.top;
-    if (sl >= W || st >= H || sr <= sl || sb <= st || dw <= 0 || dh <= 0) return;
-    const c = this._core;
-    const bytes = dw * dh * 4;
-    const out = c._htf_alloc(bytes);
-    if (!out) return;
-    try {
-      if (!c._htf_image_stretched(this._doc.image, sl, st, sr, sb, dw, dh, out)) return;
-      const block = document.createElement('canvas');
-      block.width = dw;
-      block.height = dh;
-      block.getContext('2d').putImageData(new ImageData(new Uint8ClampedArray(c.HEAPU8.buffer, out, bytes), dw, dh), 0, 0);
-      ctx.drawImage(block, dest.left, dest.top);
-    } finally {
-      c._htf_free(out);
-    }
-  }
-
-  // --- Tooltip ---
-
-  _tipText(index) {
-    const h = this._doc?.hotspots[index];
-    return h ? h.text : '';
-  }
-
-  _scheduleTip(index, p) {
-    clearTimeout(this._tipTimer);
-    this._tip.style.display = 'none';
-    if (!this._tipText(index)) return;
-    this._tipTimer = setTimeout(() => {
-      if (this._hover !== index || this._drag) return;
-      this._showTip(index, p.x, p.y + 20);
-    }, TIP_DELAY_MS);
-  }
-
-  _showTip(index, x, y) {
-    const text = this._tipText(index);
-    if (!text) return this._hideTip();
-    this._tip.textContent = text;
-    this._tip.style.display = 'block';
-    this._tipHotspot = index;
-    // Kept inside the view.
-    const view = this._viewport();
-    const w = this._tip.offsetWidth, h = this._tip.offsetHeight;
-    this._tip.style.left = `${Math.max(0, Math.min(x, view.width - w))}px`;
-    this._tip.style.top = `${Math.max(0, y + h > view.height ? y - h - 24 : y)}px`;
-  }
-
-  _showTipAtHotspot(index) {
-    const r = this._hotspotRect(index);
-    const s = this._state();
-    if (!r) return;
-    this._showTip(index, r.left - s.h.position, r.bottom - s.v.position + 4);
-  }
-
-  _hideTip() {
-    clearTimeout(this._tipTimer);
-    this._tip.style.display = 'none';
-    this._tipHotspot = -1;
-  }
-
-  // --- Navigation ---
-
-  _navigate(index) {
-    const h = this._doc?.hotspots[index];
-    if (!h) return;
-    const target = hotspotNavigation({
-      template: this.template,
-      frame: this.frame,
-      referenceBytes: h.referenceBytes,
-      pageUrl: document.baseURI,
-      ...navigationRules(this._core),
-    });
-    if (target.refused) {
-      this.dispatchEvent(new CustomEvent('htf-refused', { detail: { reason: target.refused } }));
-      return;
-    }
-    const event = new CustomEvent('htf-navigate', { detail: { url: target.url, frame: target.frame }, cancelable: true });
-    if (!this.dispatchEvent(event)) return;
-    if (target.frame === '_self') window.location.assign(target.url);
-    else window.open(target.url, target.frame);
-  }
-
-  // --- Keyboard: one link a hotspot, in document order ---
-
-  _makeLinks() {
-    const links = this._doc.hotspots.map((h, index) => {
-      const a = document.createElement('a');
-      a.tabIndex = 0;
-      a.setAttribute('role', 'link');
-      a.setAttribute('aria-label', h.text || referenceText(h.referenceBytes));
-      a.dataset.index = String(index);
-      a.addEventListener('focus', () => this._focusHotspot(index));
-      a.addEventListener('blur', () => this._blurHotspot(index));
-      a.addEventListener('click', (e) => { e.preventDefault(); this._navigate(index); });
-      return a;
-    });
-    this._links.replaceChildren(...links);
-    this._linksKey = '';
-  }
-
-  // The links sit in document space (the picture at the current zoom);
-  // scrolling moves their layer only, so a document with very many hotspots
-  // costs a style write per link at a zoom, not at every scroll step.
-  _placeLinks(s) {
-    if (!this._doc) return;
-    this._links.style.transform = `translate(${-s.h.position}px, ${-s.v.position}px)`;
-    const key = `${s.scaledWidth}x${s.scaledHeight}@${s.imageLeft},${s.imageTop}`;
-    if (key === this._linksKey) return;
-    this._linksKey = key;
-    const links = this._links.children;
-    for (let i = 0; i < links.length; ++i) {
-      const r = this._hotspotRect(i);
-      if (!r) continue;
-      const style = links[i].style;
-      style.left = `${r.left}px`;
-      style.top = `${r.top}px`;
-      style.width = `${Math.max(1, r.right - r.left)}px`;
-      style.height = `${Math.max(1, r.bottom - r.top)}px`;
-    }
-  }
-
-  _focusHotspot(index) {
-    this._keyboard = index;
-    this._outlineFrom = 'keyboard';
-    this._scrollIntoView(index);
-    this._paint();
-    this._showTipAtHotspot(index);
-  }
-
-  _blurHotspot(index) {
-    if (this._keyboard !== index) return;
-    this._keyboard = -1;
-    this._hideTip();
-    this._paint();
-  }
-
-  // Scrolls so that the hotspot is visible (its top-left corner when it is
-  // larger than the client area).
-  _scrollIntoView(index) {
-    const r = this._hotspotRect(index);
-    if (!r) return;
-    const s = this._state();
-    const along = (start, end, position, size) => {
-      if (start < position) return start;
-      if (end > position + size) return Math.min(start, end - size);
-      return position;
-    };
-    const h = along(r.left, r.right, s.h.position, s.clientWidth);
-    const v = along(r.top, r.bottom, s.v.position, s.clientHeight);
-    if (h !== s.h.position || v !== s.v.position) this._setPositions(h, v);
-  }
-
-  // Keys act as in the viewer window (the core's ViewInput decides), except
-  // Tab: the browser moves the focus through the hotspot links and then on
-  // out of the element, rather than round within it.
-  _key(event) {
-    if (!this._doc) return;
-    const c = this._core;
-    const onLink = event.target?.dataset?.index !== undefined && event.composedPath()[0] !== this._view;
-    const index = onLink ? Number(event.target.dataset.index) : -1;
-    const s = this._state();
-    const state = [1, this._doc.hotspots.length, index >= 0 ? 1 : 0, this._drag ? 1 : 0,
-      s.scaledWidth > s.clientWidth ? 1 : 0, s.scaledHeight > s.clientHeight ? 1 : 0];
-    const mods = [event.shiftKey ? 1 : 0, event.ctrlKey ? 1 : 0, event.altKey ? 1 : 0];
-    let action = ACTION.NONE;
-    if (VIEW_KEY[event.key] !== undefined)
-      action = c._htf_key_action(VIEW_KEY[event.key], ...mods, event.repeat ? 1 : 0, ...state);
-    if (action === ACTION.NONE && [...event.key].length === 1)
-      action = c._htf_char_action(event.key.codePointAt(0), ...mods, ...state);
-    switch (action) {
-      case ACTION.NONE:
-      case ACTION.NEXT_HOTSPOT:
-      case ACTION.PREVIOUS_HOTSPOT:
-        return;
-      case ACTION.CONSUME:
-        break;
-      case ACTION.FOLLOW_HOTSPOT:
-        if (index >= 0) this._navigate(index);
-        break;
-      case ACTION.CLEAR_FOCUS:
-        if (this._drag) this._endDrag();
-        if (index >= 0) this._view.focus({ preventScroll: true });
-        this._keyboard = -1;
-        this._hideTip();
-        this._paint();
-        break;
-      case ACTION.ZOOM_IN: this.command(COMMAND.ZOOM_IN); break;
-      case ACTION.ZOOM_OUT: this.command(COMMAND.ZOOM_OUT); break;
-      case ACTION.FIT_WINDOW: this.command(COMMAND.FIT_WINDOW); break;
-      case ACTION.ACTUAL_SIZE: this.command(COMMAND.ACTUAL_SIZE); break;
-      case ACTION.PRINT: this.command(COMMAND.PRINT); break;
-      default:
-        if (action >= ACTION.FIRST_SCROLL && action <= ACTION.LAST_SCROLL) {
-          c._htf_view_scroll_for(this._viewState, action);
-          this._afterScroll();
-        }
-        break;
-    }
-    event.preventDefault();
-  }
-
-  // --- Wheel ---
-
-  // The wheel as in the viewer window: three lines a notch, Shift or a tilt
-  // sideways, Ctrl zooms about the pointer; where the image fits that way
-  // the page around the element scrolls instead.
-  _wheelInput(event) {
-    if (!this._doc) return;
-    const { delta, horizontal, tilt } = platformWheel(event);
-    if (!delta) return;
-    if (event.ctrlKey) {
-      event.preventDefault();
-      if (this._drag) return;
-      const p = this._clientPoint(event);
-      if (this._core._htf_view_wheel_zoom(this._viewState, delta, p.x, p.y)) this._afterScroll();
-      return;
-    }
-    if (!this._core._htf_view_wheel(this._viewState, delta, horizontal ? 1 : 0, tilt ? 1 : 0, 3)) return;
-    event.preventDefault();
-    if (!this._drag) this._afterScroll();
-  }
 }
+
+// The element's other concerns, one module each.
+Object.assign(HtfViewer.prototype, loading, toolbar, painting, pointerInput, keyboardInput, wheelInput, hotspots, listBinding);
 
 if (!customElements.get('htf-viewer')) customElements.define('htf-viewer', HtfViewer);
 

@@ -273,15 +273,12 @@ HRESULT STDMETHODCALLTYPE ControlBase::Advise(IAdviseSink* sink, DWORD* connecti
 
 HRESULT STDMETHODCALLTYPE ControlBase::Unadvise(DWORD connection)
 {
-    return oleAdviseHolder_ ? oleAdviseHolder_->Unadvise(connection) : OLE_E_NOCONNECTION;
+    return unadviseFrom(oleAdviseHolder_, connection);
 }
 
 HRESULT STDMETHODCALLTYPE ControlBase::EnumAdvise(IEnumSTATDATA** advise)
 {
-    if (!advise)
-        return E_POINTER;
-    *advise = nullptr;
-    return oleAdviseHolder_ ? oleAdviseHolder_->EnumAdvise(advise) : E_FAIL;
+    return enumAdviseOf(oleAdviseHolder_, advise);
 }
 
 HRESULT STDMETHODCALLTYPE ControlBase::GetMiscStatus(DWORD aspect, DWORD* status)

@@ -269,10 +269,33 @@ private:
 
     // Type information (ControlBaseInfo.cpp).
     HRESULT typeInfoOf(const GUID& guid, ITypeInfo** info);
+    // Runs `call` with the dispatch interface's type information; only
+    // IID_NULL names it.
+    template <typename Call>
+    HRESULT withDispatchTypeInfo(REFIID iid, LCID locale, Call call);
 
     // Property transfer through IDispatch (ControlBasePersist.cpp).
     HRESULT getDispatchProperty(DISPID id, VARIANT* value);
     HRESULT putDispatchProperty(DISPID id, VARIANT* value);
+    // Calls `each(property, value)` for every persisted property with an
+    // empty VARIANT, cleared afterwards; stops at the first failure.
+    template <typename Each>
+    HRESULT eachPersistedProperty(Each each);
+
+    // The OLE and data advise holders answer alike once they exist.
+    template <typename Holder>
+    static HRESULT unadviseFrom(Holder* holder, DWORD connection)
+    {
+        return holder ? holder->Unadvise(connection) : OLE_E_NOCONNECTION;
+    }
+    template <typename Holder>
+    static HRESULT enumAdviseOf(Holder* holder, IEnumSTATDATA** advise)
+    {
+        if (!advise)
+            return E_POINTER;
+        *advise = nullptr;
+        return holder ? holder->EnumAdvise(advise) : E_FAIL;
+    }
 
     LONG references_ = 1;
     const CLSID clsid_;

@@ -51,7 +51,8 @@ HRESULT ControlBase::dispatchGetTypeInfo(UINT index, LCID, ITypeInfo** info)
     return S_OK;
 }
 
-HRESULT ControlBase::dispatchGetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID locale, DISPID* ids)
+template <typename Call>
+HRESULT ControlBase::withDispatchTypeInfo(REFIID iid, LCID locale, Call call)
 {
     if (!IsEqualIID(iid, IID_NULL))
         return DISP_E_UNKNOWNINTERFACE;
@@ -59,23 +60,22 @@ HRESULT ControlBase::dispatchGetIDsOfNames(REFIID iid, LPOLESTR* names, UINT cou
     HRESULT hr = dispatchGetTypeInfo(0, locale, &info);
     if (FAILED(hr))
         return hr;
-    hr = info->GetIDsOfNames(names, count, ids);
+    hr = call(info);
     info->Release();
     return hr;
+}
+
+HRESULT ControlBase::dispatchGetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID locale, DISPID* ids)
+{
+    return withDispatchTypeInfo(iid, locale, [&](ITypeInfo* info) { return info->GetIDsOfNames(names, count, ids); });
 }
 
 HRESULT ControlBase::dispatchInvoke(DISPID id, REFIID iid, LCID locale, WORD flags, DISPPARAMS* params,
                                     VARIANT* result, EXCEPINFO* exception, UINT* argumentError)
 {
-    if (!IsEqualIID(iid, IID_NULL))
-        return DISP_E_UNKNOWNINTERFACE;
-    ITypeInfo* info = nullptr;
-    HRESULT hr = dispatchGetTypeInfo(0, locale, &info);
-    if (FAILED(hr))
-        return hr;
-    hr = info->Invoke(dispatchInterface(), id, flags, params, result, exception, argumentError);
-    info->Release();
-    return hr;
+    return withDispatchTypeInfo(iid, locale, [&](ITypeInfo* info) {
+        return info->Invoke(dispatchInterface(), id, flags, params, result, exception, argumentError);
+    });
 }
 
 // IProvideClassInfo2

@@ -99,6 +99,22 @@ HRESULT ControlBase::putDispatchProperty(DISPID id, VARIANT* value)
                                        nullptr, nullptr);
 }
 
+template <typename Each>
+HRESULT ControlBase::eachPersistedProperty(Each each)
+{
+    size_t count = 0;
+    const PersistedProperty* properties = persistedProperties(count);
+    for (size_t i = 0; i < count; ++i) {
+        VARIANT value;
+        VariantInit(&value);
+        const HRESULT hr = each(properties[i], value);
+        VariantClear(&value);
+        if (FAILED(hr))
+            return hr;
+    }
+    return S_OK;
+}
+
 HRESULT STDMETHODCALLTYPE ControlBase::GetClassID(CLSID* clsid)
 {
     if (!clsid)
@@ -250,57 +266,37 @@ HRESULT STDMETHODCALLTYPE ControlBase::Load(IPropertyBag* bag, IErrorLog* log)
     if (!bag)
         return E_POINTER;
     SelfReference self(this);
-    size_t count = 0;
-    const PersistedProperty* properties = persistedProperties(count);
-    for (size_t i = 0; i < count; ++i) {
-        const PersistedProperty& property = properties[i];
-        VARIANT value;
-        VariantInit(&value);
+    return eachPersistedProperty([&](const PersistedProperty& property, VARIANT& value) {
         const bool extent = property.kind != PersistedProperty::Kind::Dispatch;
         if (extent)
             value.vt = VT_UI4;
         // A property missing from the bag keeps its value.
-        if (FAILED(bag->Read(property.name, &value, log))) {
-            VariantClear(&value);
-            continue;
-        }
+        if (FAILED(bag->Read(property.name, &value, log)))
+            return S_OK;
         if (extent) {
             if (SUCCEEDED(VariantChangeType(&value, &value, 0, VT_UI4)))
                 (property.kind == PersistedProperty::Kind::ExtentWidth ? extent_.cx : extent_.cy) = LONG(value.ulVal);
-            VariantClear(&value);
-            continue;
+            return S_OK;
         }
-        const HRESULT hr = putDispatchProperty(property.dispid, &value);
-        VariantClear(&value);
-        if (FAILED(hr))
-            return E_FAIL;
-    }
-    return S_OK;
+        return SUCCEEDED(putDispatchProperty(property.dispid, &value)) ? S_OK : E_FAIL;
+    });
 }
 
 HRESULT STDMETHODCALLTYPE ControlBase::Save(IPropertyBag* bag, BOOL clearDirty, BOOL)
 {
     if (!bag)
         return E_POINTER;
-    size_t count = 0;
-    const PersistedProperty* properties = persistedProperties(count);
-    for (size_t i = 0; i < count; ++i) {
-        const PersistedProperty& property = properties[i];
-        VARIANT value;
-        VariantInit(&value);
-        HRESULT hr = S_OK;
+    const HRESULT hr = eachPersistedProperty([&](const PersistedProperty& property, VARIANT& value) {
         if (property.kind != PersistedProperty::Kind::Dispatch) {
             value.vt = VT_UI4;
             value.ulVal = ULONG(property.kind == PersistedProperty::Kind::ExtentWidth ? extent_.cx : extent_.cy);
-        } else {
-            hr = getDispatchProperty(property.dispid, &value);
+        } else if (const HRESULT got = getDispatchProperty(property.dispid, &value); FAILED(got)) {
+            return got;
         }
-        if (SUCCEEDED(hr))
-            hr = bag->Write(property.name, &value);
-        VariantClear(&value);
-        if (FAILED(hr))
-            return hr;
-    }
+        return bag->Write(property.name, &value);
+    });
+    if (FAILED(hr))
+        return hr;
     if (clearDirty)
         dirty_ = false;
     return S_OK;

@@ -228,13 +228,10 @@ HRESULT STDMETHODCALLTYPE ControlBase::DAdvise(FORMATETC* format, DWORD flags, I
 
 HRESULT STDMETHODCALLTYPE ControlBase::DUnadvise(DWORD connection)
 {
-    return dataAdviseHolder_ ? dataAdviseHolder_->Unadvise(connection) : OLE_E_NOCONNECTION;
+    return unadviseFrom(dataAdviseHolder_, connection);
 }
 
 HRESULT STDMETHODCALLTYPE ControlBase::EnumDAdvise(IEnumSTATDATA** advise)
 {
-    if (!advise)
-        return E_POINTER;
-    *advise = nullptr;
-    return dataAdviseHolder_ ? dataAdviseHolder_->EnumAdvise(advise) : E_FAIL;
+    return enumAdviseOf(dataAdviseHolder_, advise);
 }

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+
 namespace {
 
 void runStep(ViewState& view, const GeometryStep& step)
@@ -157,6 +159,80 @@ TEST(ViewState, KeysAndWheelScrollAsTheViewerWindowDoes)
     // Image point (300, 215) stays under the pointer: at 1.05 it is at (315, 225.75).
     EXPECT_EQ(view.horizontalBar().position, 15);
     EXPECT_EQ(view.verticalBar().position, 26);
+}
+
+} // namespace
+
+namespace {
+
+// The two edges every shell shares. The bar's own requests reach one
+// position past the image's last pixel (the platform's limit); every other
+// way of scrolling stops at range - page. Zooming out stops at 100 pixels of
+// width or at the fit, whichever is less, so a view that zoomed in can
+// always zoom back out to its fit.
+TEST(ViewState, EdgesOfTheRangeAndOfTheZoom)
+{
+    ViewState view(16);
+    view.setViewport(600, 400);
+    view.setImage(1000, 2000);
+    view.ensureFitted();
+    view.command(ID_ACTUAL_SIZE);   // client 584 x 384
+    view.scroll(false, 5, 5000);
+    EXPECT_EQ(view.verticalBar().position, 2000 - 400 + 1) << "the bar's last position";
+    view.scrollFor(ViewAction::BottomRight);
+    EXPECT_EQ(view.verticalBar().position, 2000 - 400) << "keys stop where the image ends";
+    EXPECT_EQ(view.verticalBar().scrollEnd(), 2000 - 400);
+    EXPECT_EQ(view.verticalBar().lastPosition(), 2000 - 400 + 1);
+
+    struct Thin { int32_t w, h; double fitScale, minScale; } cases[] = {
+        {1, 65535, 400.0 / 65535, 400.0 / 65535},   // one pixel wide: the fit is the limit
+        {50, 10000, 0.04, 0.04},                    // 2 pixels wide fitted, under 100
+        {50, 40, 10.0, 2.0},                        // 100 pixels of width, under the fit
+    };
+    for (const Thin& c : cases) {
+        ViewState thin(16);
+        thin.setViewport(600, 400);
+        thin.setImage(c.w, c.h);
+        ASSERT_TRUE(thin.ensureFitted());
+        EXPECT_DOUBLE_EQ(thin.scale(), c.fitScale) << c.w << " x " << c.h;
+        EXPECT_DOUBLE_EQ(thin.minScale(), c.minScale) << c.w << " x " << c.h;
+        for (int i = 0; i < 100; ++i)
+            thin.command(ID_ZOOM_IN);
+        for (int i = 0; i < 100; ++i)
+            thin.command(ID_ZOOM_OUT);
+        EXPECT_DOUBLE_EQ(thin.scale(), c.minScale) << "zoomed back out, " << c.w << " x " << c.h;
+    }
+}
+
+// An image 2^31 - 1 pixels wide at 1:1: positions, pages and hotspot edges
+// lie at the end of the 32-bit range, and every sum saturates (the native
+// build runs this under the undefined-behaviour sanitizer).
+TEST(ViewState, PositionsAtTheEndOfTheRangeSaturate)
+{
+    ViewState view(16);
+    view.setViewport(600, 400);
+    view.setImage(INT32_MAX, 1);
+    view.addHotspot(INT32_MAX - 10, 0, INT32_MAX, 1);
+    ASSERT_TRUE(view.ensureFitted());
+    view.command(ID_ACTUAL_SIZE);
+    ASSERT_EQ(view.scaledWidth(), INT32_MAX);
+    view.scroll(true, 5, INT32_MAX);
+    const int32_t last = view.horizontalBar().lastPosition();
+    EXPECT_EQ(view.horizontalBar().position, last);
+    view.scroll(true, 3, 0);   // a page further
+    view.scroll(true, 1, 0);   // a line further
+    EXPECT_EQ(view.horizontalBar().position, last);
+    view.scroll(true, 5, -32768);   // the thumb far before the position
+    EXPECT_EQ(view.horizontalBar().position, 0);
+    EXPECT_TRUE(view.scrollToHotspot(0));
+    const RectI shown = view.hotspotLocation(*view.hotspots()[0]);
+    EXPECT_GE(shown.left, 0);
+    EXPECT_LE(shown.right, view.client().width());
+    EXPECT_EQ(view.hotspotAt(shown.left, shown.top), 0);
+    view.setPosition(true, last);
+    EXPECT_EQ(view.documentPoint(view.client().width() - 1, 0).x, INT32_MAX) << "the strip past the last pixel";
+    EXPECT_EQ(view.documentPoint(view.client().width(), 0).x, INT32_MAX) << "saturated";
+    EXPECT_GE(view.hotspotLocation(*view.hotspots()[0]).left, 0);
 }
 
 } // namespace

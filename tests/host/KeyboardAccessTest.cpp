@@ -166,13 +166,32 @@ TEST(KeyboardAccess, ScreenReaderReadsTheDocumentAndFollowsItsLinks)
             {L"park", L"/servlets/ZevuRedor?ShtmlFile=park", {200, 40, 300, 160}},
             {L"\u00C9glise St. Jean", L"/servlets/ZevuRedor?ShtmlFile=\u00E9glise", {320, 120, 380, 190}},
         };
-        // Locations at the fit (398 x 199) and at scale 1, from the image
-        // rectangles: centred where the image is smaller than the view.
-        struct Zoom { int command; int scaledWidth, scaledHeight; } zooms[] = {{0, 398, 199}, {ID_ACTUAL_SIZE, 400, 200}};
+        // Locations at the fit (398 x 199), at scale 1 and zoomed in to 1.75
+        // and scrolled, from the image rectangles: centred where the image is
+        // smaller than the view, moved by the scroll positions.
+        struct Zoom {
+            int command, times;
+            int scaledWidth, scaledHeight;
+            int horizontal, vertical;   // scroll positions, -1: as they are
+        } zooms[] = {
+            {0, 0, 398, 199, -1, -1},
+            {ID_ACTUAL_SIZE, 1, 400, 200, -1, -1},
+            {ID_ZOOM_IN, 8, 700, 350, 150, 40},
+        };
         for (const Zoom& zoom : zooms) {
-            if (zoom.command)
+            for (int i = 0; i < zoom.times; ++i)
                 SendMessageA(s.host(), WM_COMMAND, zoom.command, 0);
+            if (zoom.horizontal >= 0)
+                SendMessageA(view, WM_HSCROLL, MAKEWPARAM(SB_THUMBPOSITION, zoom.horizontal), 0);
+            if (zoom.vertical >= 0)
+                SendMessageA(view, WM_VSCROLL, MAKEWPARAM(SB_THUMBPOSITION, zoom.vertical), 0);
             pumpMessages();
+            if (zoom.horizontal >= 0) {
+                ASSERT_EQ(GetScrollPos(view, SB_HORZ), zoom.horizontal);
+            }
+            if (zoom.vertical >= 0) {
+                ASSERT_EQ(GetScrollPos(view, SB_VERT), zoom.vertical);
+            }
             RECT client = {};
             GetClientRect(view, &client);
             POINT origin = {0, 0};
@@ -192,6 +211,13 @@ TEST(KeyboardAccess, ScreenReaderReadsTheDocumentAndFollowsItsLinks)
                 EXPECT_EQ(r.top, y(c.image.top));
                 EXPECT_EQ(r.right, x(c.image.right));
                 EXPECT_EQ(r.bottom, y(c.image.bottom));
+                // A point of the link's visible part hits it.
+                RECT screenClient = client, shown = {};
+                OffsetRect(&screenClient, origin.x, origin.y);
+                const RECT expected = {x(c.image.left), y(c.image.top), x(c.image.right), y(c.image.bottom)};
+                if (IntersectRect(&shown, &expected, &screenClient)) {
+                    EXPECT_EQ(reader.hitTest({(shown.left + shown.right) / 2, (shown.top + shown.bottom) / 2}), i);
+                }
             }
         }
         // The default action is a click: the same request.

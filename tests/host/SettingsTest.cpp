@@ -1,4 +1,4 @@
-#include "Settings.h"
+#include "SettingsFile.h"
 #include "TempDir.h"
 
 #include <gtest/gtest.h>

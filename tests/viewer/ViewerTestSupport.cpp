@@ -1,7 +1,7 @@
 #include "ViewerTestSupport.h"
 
 #include "CommandIds.h"
-#include "Settings.h"
+#include "SettingsFile.h"
 
 #include <tiffio.h>
 
@@ -64,7 +64,9 @@ ViewInWindow::ViewInWindow(int width, int height, NavigationCallback* navigation
 {
     // The view has a border of one pixel on each side.
     host = std::make_unique<TestHostWindow>(width + 2, height + 2);
-    view = std::make_unique<TiffView>(navigation);
+    // The outline the settings in force give, as the container gives it.
+    view = std::make_unique<TiffView>(navigation,
+                                      TiffView::Outline{settings().frameWidth, COLORREF(settings().frameColor)});
     RECT r = {0, 0, width + 2, height + 2};
     view->create(host->hwnd(), r);
     pumpMessages();

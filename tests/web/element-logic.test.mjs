@@ -8,7 +8,7 @@ import { fileURLToPath } from 'node:url';
 
 import {
   COMMAND, MODE, TOOLBAR, hotspotNavigation, modeAfter, navigationRules, parseFrameColor, parseFrameWidth,
-  platformWheel, positionAtThumb, thumbGeometry, tilesCovering,
+  platformWheel, positionAtThumb, referenceString, thumbGeometry, tilesCovering,
 } from '../../web/htf-logic.js';
 
 const root = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '..', '..');
@@ -201,4 +201,50 @@ test('navigation follows relative and web URLs by the module\'s rules', async (t
   assert.ok(local.refused);
   assert.equal(hotspotNavigation({ template: '#HSREF#', frame: 'content', referenceBytes: bytesOf('a'), pageUrl: page,
     ...rules }).frame, 'content');
+});
+
+test('a core out of memory fails the navigation rules instead of writing at address 0', () => {
+  // A core whose every allocation fails, watching for writes to address 0.
+  const writes = [];
+  const starved = {
+    _htf_alloc: () => 0, _htf_free: () => {}, lengthBytesUTF8: (s) => s.length,
+    stringToUTF8: (text, at) => writes.push(at), UTF8ToString: () => '', HEAPU8: new Uint8Array(16),
+    _htf_hotspot_url: () => 0, _htf_resolved_refusal: () => 0, _htf_refusal_text: () => 0,
+  };
+  const rules = navigationRules(starved);
+  for (const [name, call] of [['compose', () => rules.compose('/x?#HSREF#', '815')],
+    ['checkResolved', () => rules.checkResolved('http://host/')]]) {
+    assert.throws(call, /Out of memory/, name);
+  }
+  assert.deepEqual(writes, []);
+});
+
+test('targets that open a new browsing context, and the strings table\'s fill-ins', async () => {
+  const { opensNewContext } = await import('../../web/htf-hotspots.js');
+  const { fillString, STRINGS } = await import('../../web/htf-toolbar.js');
+  const frames = [['_self', false], ['_top', false], ['_PARENT', false], ['_blank', true], ['content', true], ['', true]];
+  for (const [frame, opens] of frames) assert.equal(opensNewContext(frame), opens, frame);
+  assert.equal(fillString(STRINGS.tooLarge, { width: 92680, height: 92680 }),
+    'This image is too large to show: 92680 \u00D7 92680 pixels');
+  assert.equal(fillString('{a} and {b}', { a: 1 }), '1 and {b}');
+});
+
+test('references read as the author\'s code page, ASCII as it stands', () => {
+  const cases = [['815', '815'], ['R#\u007f', 'R#\u007f'], ['\u00E9t\u00E9', '\u00E9t\u00E9'], ['', '']];
+  for (const [reference, text] of cases) assert.equal(referenceString(reference), text, reference);
+});
+
+test('the built package names its files, types and the module\'s version', (t) => {
+  const file = path.join(webDir, 'package.json');
+  if (!fs.existsSync(file)) return t.skip('build/web is not built');
+  const pkg = JSON.parse(fs.readFileSync(file, 'utf8'));
+  const [, major, minor, patch] = /ROZERADO_VERSION (\d+), *(\d+), *(\d+)/.exec(
+    fs.readFileSync(path.join(root, 'host', 'ProductVersion.h'), 'utf8'));
+  assert.match(pkg.version, new RegExp(`^${major}\\.${minor}\\.${patch}([+].*)?$`));
+  for (const entry of [pkg.types, pkg.exports['.'].types, pkg.exports['.'].default, pkg.main])
+    assert.ok(fs.existsSync(path.join(webDir, entry)), entry);
+  const viewer = fs.readFileSync(path.join(webDir, 'htf-viewer.js'), 'utf8');
+  assert.ok(viewer.includes(`VERSION = '${pkg.version}'`));
+  const types = fs.readFileSync(path.join(webDir, pkg.types), 'utf8');
+  assert.match(types, /'htf-viewer': HtfViewer/);
 });

@@ -39,13 +39,19 @@ PAGE = '''<!DOCTYPE html>
 <script type="module" src="/web/htf-viewer.js"></script>
 <style>body { margin: 0; } iframe { position: absolute; left: 0; top: 700px; width: 300px; height: 100px; }</style>
 </head><body>
-<htf-viewer id="v" style="width:%(width)dpx;height:%(height)dpx" %(attributes)s></htf-viewer>
+<htf-viewer id="v" style="width:%(width)dpx;height:%(height)dpx" %(attributes)s></htf-viewer>%(extra)s
 <iframe name="content" src="about:blank"></iframe>
 <script>
 window.seen = [];
+window.cancelNavigation = false;
 const v = document.getElementById('v');
-for (const name of ['htf-load', 'htf-error', 'htf-navigate'])
-  v.addEventListener(name, (e) => window.seen.push({ name, detail: e.detail }));
+// Listened for on the document: the element's events bubble.
+for (const name of ['htf-load', 'htf-error', 'htf-navigate', 'htf-hotspotenter', 'htf-hotspotleave', 'htf-viewchange',
+                    'htf-progress'])
+  document.addEventListener(name, (e) => {
+    window.seen.push({ name, detail: e.detail });
+    if (name === 'htf-navigate' && window.cancelNavigation) e.preventDefault();
+  });
 window.viewer = v;
 window.loadDocument = (src) => new Promise((resolve) => {
   const done = (e) => { v.removeEventListener('htf-load', done); v.removeEventListener('htf-error', done); resolve(e.type); };
@@ -100,6 +106,18 @@ class ElementTest(unittest.TestCase):
         fixtures = os.path.join(BUILD, 'bin', 'webfixtures.exe')
         subprocess.run(['wine', fixtures, 'Z:' + cls.docs.replace('/', '\\'), '--a0', '--blank'] + sizes,
                        check=True, env=env, timeout=600, stdin=subprocess.DEVNULL)
+        # 200 000 hotspots (a 500 x 400 grid of 2 x 5-pixel cells) on the 1000 x 2000 blank page.
+        with open(os.path.join(cls.docs, 'many.csv'), 'w') as f:
+            f.write('left,top,right,bottom,reference,tooltip\n')
+            for row in range(400):
+                for column in range(500):
+                    f.write('%d,%d,%d,%d,P%d,Item %d\n' % (column * 2, row * 5, column * 2 + 2, row * 5 + 5,
+                                                         row * 500 + column, row * 500 + column))
+        subprocess.run(['wine', os.path.join(BUILD, 'bin', 'htfmake.exe'),
+                        'Z:' + os.path.join(cls.docs, 'blank-1000x2000.htf').replace('/', '\\'),
+                        'Z:' + os.path.join(cls.docs, 'many.csv').replace('/', '\\'),
+                        'Z:' + os.path.join(cls.docs, 'many.htf').replace('/', '\\')],
+                       check=True, env=env, timeout=600, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL)
         cls.hotspots = {}
         with open(os.path.join(cls.docs, 'hotspots.txt')) as f:
             for line in f:
@@ -116,9 +134,9 @@ class ElementTest(unittest.TestCase):
 
     # --- helpers ---
 
-    def open_page(self, width=602, height=442, attributes='', name='page.html'):
+    def open_page(self, width=602, height=442, attributes='', name='page.html', extra=''):
         with open(os.path.join(self.work, name), 'w') as f:
-            f.write(PAGE % {'width': width, 'height': height, 'attributes': attributes})
+            f.write(PAGE % {'width': width, 'height': height, 'attributes': attributes, 'extra': extra})
         page = self.browser.open(self.server.url(name))
         page.wait_for('window.viewer && customElements.get("htf-viewer") !== undefined')
         self.addCleanup(self.close_page, page)
@@ -299,7 +317,7 @@ class ElementTest(unittest.TestCase):
             names.append(page.evaluate('''(() => { const a = viewer.shadowRoot.activeElement;
                 return a ? (a.getAttribute('aria-label') || a.className) : null; })()'''))
         self.assertEqual(names[:10], BUTTON_NAMES)
-        self.assertEqual(names[10], 'Hotspot document')
+        self.assertEqual(names[10], 'palette.htf')   # the document's name, as the module's
         self.assertEqual(names[11], 'Town hall \u2013 open Monday to Friday')
         page.wait_for('''viewer.shadowRoot.querySelector('.tip').style.display === 'block' ''', timeout=5)
         self.assertEqual(self.tip(page), 'Town hall \u2013 open Monday to Friday')
@@ -407,6 +425,11 @@ class ElementTest(unittest.TestCase):
         press('Print')
         page.wait_for('viewer.dataset.printed === "1"')
         self.assertEqual(page.evaluate('viewer.dataset.printedSize'), '%dx%d' % (s['clientWidth'], s['clientHeight']))
+        # Fitted, the whole page is printed at the document's resolution, not the screen's.
+        press('Fit window')
+        press('Print')
+        page.wait_for('viewer.dataset.printed === "2"')
+        self.assertEqual(page.evaluate('viewer.dataset.printedSize'), '1000x2000')
 
     def test_tab_to_a_hotspot_outside_the_view_scrolls_it_into_view(self):
         page = self.open_page(202, 182)   # a 200 x 140 view on a 300 x 200 image at 1:1 ...
@@ -468,6 +491,19 @@ class ElementTest(unittest.TestCase):
         # Shift+wheel scrolls sideways.
         page.wheel(ox + 300, oy + 200, 0, 100, modifiers=8)
         self.assertEqual(self.state(page)['horizontalPosition'], 30)
+        # At either end the page takes the wheel on; before it, the view keeps it.
+        page.evaluate('document.addEventListener("wheel", (e) => { window.wheelKept = e.defaultPrevented; })')
+        for end, dy in (('bottom', 100), ('top', -100)):
+            with self.subTest(end=end):
+                for _ in range(300):   # to that end by the wheel
+                    page.wheel(ox + 300, oy + 200, 0, dy)
+                    if not page.evaluate('window.wheelKept'):
+                        break
+                self.assertEqual(self.state(page)['verticalPosition'] == 0, end == 'top')
+                page.wheel(ox + 300, oy + 200, 0, dy)
+                self.assertIs(page.evaluate('window.wheelKept'), False)
+                page.wheel(ox + 300, oy + 200, 0, -dy)
+                self.assertIs(page.evaluate('window.wheelKept'), True)
 
     def test_keys_zoom_scroll_and_fit(self):
         page = self.open_page()
@@ -519,6 +555,375 @@ class ElementTest(unittest.TestCase):
         x = edge + round(500 * 2 * scale)
         self.assertTrue(any(at(c, 100)[0] < 128 for c in range(x - 2, x + 3)), [at(c, 100) for c in range(x - 2, x + 3)])
 
+    # --- hostile documents and pages ---
+
+    def new_targets(self, before):
+        deadline = time.monotonic() + 10
+        while time.monotonic() < deadline:
+            opened = [t for t in self.browser.targets() if t['id'] not in before]
+            if opened:
+                return opened
+            time.sleep(0.1)
+        return []
+
+    def test_a_new_window_from_a_hotspot_cannot_reach_back(self):
+        # A target other than the page itself opens without an opener, and
+        # the link says so for the browser's own gestures.
+        page = self.open_page(attributes='frame="_blank"', name='blank.html')
+        self.load(page, 'rgb.htf')
+        page.evaluate('viewer.command(130)')
+        before = {t['id'] for t in self.browser.targets()}
+        x, y = self.hotspot_centre(self.state(page), 0)
+        page.move(x, y)
+        page.click(x, y)
+        opened = self.new_targets(before)
+        self.assertEqual(len(opened), 1)
+        other = self.browser.attach(opened[0])
+        self.addCleanup(self.close_page, other)
+        # The new window starts as about:blank, then loads the hotspot's URL.
+        other.wait_for('location.href.endsWith("/servlets/ZevuRedor?ShtmlFile=815") && document.readyState === "complete"')
+        self.assertIs(other.evaluate('window.opener === null'), True)
+        self.assertEqual(other.evaluate('document.referrer'), '')
+        self.assertEqual(page.evaluate('viewer.shadowRoot.querySelector("a[data-index=\'0\']").rel'), 'noopener noreferrer')
+
+    def test_two_hundred_thousand_hotspots_load_and_tab_walks_them(self):
+        page = self.open_page()
+        started = time.monotonic()
+        self.assertEqual(self.load(page, 'many.htf'), 'htf-load')
+        self.assertLess(time.monotonic() - started, 60)
+        self.assertEqual(page.evaluate('viewer.hotspots.length'), 200000)
+        self.assertEqual(page.evaluate('viewer.hotspots[123456].ref'), 'P123456')
+        # Only the links near the view are in the page; the count is still told.
+        self.assertLessEqual(page.evaluate('viewer.shadowRoot.querySelectorAll(".links a").length'), 400)
+        self.assertIn('200000 links', page.evaluate(
+            'viewer.shadowRoot.querySelector(".view").getAttribute("aria-description")'))
+        page.evaluate('viewer.command(130)')
+        page.evaluate('viewer.shadowRoot.querySelector(".view").focus()')
+        labels = []
+        for _ in range(3):
+            page.key('Tab')
+            labels.append(page.evaluate('viewer.shadowRoot.activeElement.getAttribute("aria-label")'))
+        self.assertEqual(labels, ['Item 0', 'Item 1', 'Item 2'])
+        # The last hotspot is reached from the keyboard too, far outside the first view.
+        page.evaluate('viewer._focusIndex(199998)')
+        page.key('Tab')
+        self.assertEqual(page.evaluate('viewer.shadowRoot.activeElement.getAttribute("aria-label")'), 'Item 199999')
+        self.assertGreater(self.state(page)['verticalPosition'], 1000)
+        # The hit test finds hotspots whose links are not in the page.
+        x, y = self.canvas_origin()
+        page.move(x + 301, y + 201)
+        page.wait_for('window.seen.some((e) => e.name === "htf-hotspotenter")')
+
+    def test_the_element_works_under_a_strict_policy_with_trusted_types(self):
+        # The least the element needs (the README's policy): nothing inline,
+        # no style at all of its own, Trusted Types with its one policy.
+        policy = ("default-src 'none'; script-src 'self' 'wasm-unsafe-eval'; connect-src 'self'; "
+                  "img-src 'self' data:; worker-src 'self'; style-src 'self'; "
+                  "require-trusted-types-for 'script'; trusted-types htf-viewer")
+        with open(os.path.join(self.work, 'strict.js'), 'w') as f:
+            f.write('window.violations = [];\n'
+                    'document.addEventListener("securitypolicyviolation", (e) => '
+                    'window.violations.push(e.violatedDirective + " " + e.blockedURI));\n'
+                    'window.viewer = document.getElementById("v");\n'
+                    'window.loaded = new Promise((resolve) => {\n'
+                    '  viewer.addEventListener("htf-load", () => resolve("htf-load"));\n'
+                    '  viewer.addEventListener("htf-error", (e) => resolve(e.detail.message)); });\n')
+        # The page itself may not use inline style either: its sizes come from a file.
+        with open(os.path.join(self.work, 'strict.css'), 'w') as f:
+            f.write('body { margin: 0 } #v { width: 602px; height: 442px }\n')
+        with open(os.path.join(self.work, 'strict.html'), 'w') as f:
+            f.write('<!DOCTYPE html><meta charset="utf-8"><link rel="stylesheet" href="strict.css">'
+                    '<htf-viewer id="v" src="/docs/bilevel.htf"></htf-viewer>'
+                    '<script src="strict.js"></script><script type="module" src="/web/htf-viewer.js"></script>')
+        self.server.headers['strict.html'] = {'Content-Security-Policy': policy}
+        self.addCleanup(self.server.headers.pop, 'strict.html')
+        page = self.browser.open(self.server.url('strict.html'))
+        self.addCleanup(self.close_page, page)
+        page.wait_for('window.loaded')
+        self.assertEqual(page.evaluate('window.loaded'), 'htf-load')
+        self.assertIs(page.evaluate('typeof trustedTypes !== "undefined"'), True)
+        page.evaluate('viewer.command(130)')
+        page.evaluate('new Promise((r) => requestAnimationFrame(() => requestAnimationFrame(r)))')
+        # Styled (the toolbar band is 40 pixels) and painted as anywhere else.
+        self.assertEqual(page.evaluate('viewer.shadowRoot.querySelector(".toolbar").getBoundingClientRect().height'), 40)
+        w, h, expected = read_reference(os.path.join(self.docs, 'bilevel.rgba'))
+        s = page.evaluate('viewer.viewState')
+        ox, oy = self.canvas_origin()
+        got = self.pixel_block(page, ox + s['imageLeft'], oy + s['imageTop'], w, h)
+        self.assertEqual(sum(1 for i in range(0, len(expected), 4) if got[i:i + 3] != expected[i:i + 3]), 0)
+        page.evaluate('viewer.command("print")')
+        page.wait_for('viewer.dataset.printed === "1"')
+        time.sleep(0.3)
+        self.assertEqual(page.evaluate('window.violations'), [])
+
+    # --- touch, pen and high-density screens ---
+
+    def test_touch_taps_drags_and_pinches(self):
+        page = self.open_page(attributes='frame="content"', name='touch.html')
+        page.emulate(1300, 1000, touch=True)
+        self.load(page, 'rgb.htf')
+        page.evaluate('viewer.command(130)')
+        self.server.forget()
+        # A tap (no move before it) follows the hotspot.
+        x, y = self.hotspot_centre(self.state(page), 0)
+        page.tap(x, y)
+        page.wait_for('''(() => { try { return frames.content.location.href.endsWith('ShtmlFile=815'); }
+                         catch (e) { return false; } })()''')
+        # A long press shows the tooltip (touch has no hover) and follows nothing.
+        x, y = self.hotspot_centre(self.state(page), 1)
+        page.touch('touchStart', [(x, y)])
+        page.wait_for('''viewer.shadowRoot.querySelector('.tip').style.display === 'block' ''', timeout=5)
+        self.assertEqual(self.tip(page), 'Library')
+        page.touch('touchEnd', [])
+        time.sleep(0.3)
+        self.assertFalse(self.server.requested('816'), self.server.requests)
+        self.load(page, 'blank-1000x2000.htf')
+        page.evaluate('viewer.command(130)')
+        ox, oy = self.canvas_origin()
+        # One finger drags by its distance: in pan mode at once, in the
+        # pointer mode once past the few pixels of a tap.
+        cases = [('pan', [(300, 200), (280, 170), (250, 120)], (50, 80)),
+                 ('pointer', [(300, 200), (290, 190), (240, 160)], (60, 40))]
+        for tool, path, moved in cases:
+            with self.subTest(tool=tool):
+                page.evaluate('viewer.tool = %s; viewer.scrollBar("horizontal", 5, 0); viewer.scrollBar("vertical", 5, 0)'
+                              % json.dumps(tool))
+                page.touch('touchStart', [(ox + path[0][0], oy + path[0][1])])
+                for px, py in path[1:]:
+                    page.touch('touchMove', [(ox + px, oy + py)])
+                page.touch('touchEnd', [])
+                s = self.state(page)
+                self.assertEqual((s['horizontalPosition'], s['verticalPosition']), moved)
+        # Two fingers spreading about (300, 200): the scale grows, that point stays.
+        page.evaluate('viewer.tool = "pointer"; viewer.scrollBar("horizontal", 5, 100); viewer.scrollBar("vertical", 5, 100)')
+        before = self.state(page)
+        page.touch('touchStart', [(ox + 250, oy + 200, 1), (ox + 350, oy + 200, 2)])
+        for spread in range(55, 81, 5):
+            page.touch('touchMove', [(ox + 300 - spread, oy + 200, 1), (ox + 300 + spread, oy + 200, 2)])
+        page.touch('touchEnd', [])
+        s = self.state(page)
+        self.assertAlmostEqual(s['scale'], 1.5, delta=0.11)
+        point = ((before['horizontalPosition'] + 300) / before['scale'], (before['verticalPosition'] + 200) / before['scale'])
+        self.assertAlmostEqual((s['horizontalPosition'] + 300) / s['scale'], point[0], delta=2)
+        self.assertAlmostEqual((s['verticalPosition'] + 200) / s['scale'], point[1], delta=2)
+
+    def test_device_pixel_ratio_two_is_pixel_exact(self):
+        page = self.open_page(name='ratio.html')
+        page.emulate(1300, 1000, ratio=2)
+        page.evaluate('new Promise((r) => setTimeout(r, 200))')
+        self.load(page, 'bilevel.htf')
+        page.evaluate('viewer.command(130)')
+        s = self.state(page)
+        canvas = page.evaluate('''(() => { const c = viewer.shadowRoot.querySelector('canvas.picture');
+            return [c.width, c.height, c.clientWidth, c.clientHeight]; })()''')
+        self.assertEqual(canvas[:2], [2 * canvas[2], 2 * canvas[3]])
+        w, h, expected = read_reference(os.path.join(self.docs, 'bilevel.rgba'))
+        ox, oy = self.canvas_origin()
+        gw, gh, got = page.screenshot((ox + s['imageLeft'], oy + s['imageTop'], w, h))
+        self.assertEqual((gw, gh), (2 * w, 2 * h))
+        wrong = 0
+        for y in range(h):
+            for x in range(w):
+                e = expected[(y * w + x) * 4:(y * w + x) * 4 + 3]
+                for dy in (0, 1):
+                    i = ((2 * y + dy) * gw + 2 * x) * 4
+                    wrong += got[i:i + 3] != e or got[i + 4:i + 7] != e
+        self.assertEqual(wrong, 0)
+
+    # --- the page API ---
+
+    def test_properties_reflect_their_attributes(self):
+        page = self.open_page()
+        cases = [('src', '/docs/rgb.htf', 'src', '/docs/rgb.htf'), ('template', '/p?#HSREF#', 'template', '/p?#HSREF#'),
+                 ('frame', 'content', 'frame', 'content'), ('frameWidth', 3, 'frame-width', '3'),
+                 ('frameColor', '255,0,0', 'frame-color', '255,0,0'), ('fit', 'width', 'fit', 'width'),
+                 ('tool', 'pan', 'tool', 'pan'), ('alt', 'Town plan', 'alt', 'Town plan'),
+                 ('list', 'parts', 'list', 'parts'), ('memoryLimit', 100000000, 'memory-limit', '100000000')]
+        for prop, value, attribute, text in cases:
+            with self.subTest(property=prop):
+                got = page.evaluate('viewer[%s] = %s; [viewer[%s], viewer.getAttribute(%s)]' % (
+                    json.dumps(prop), json.dumps(value), json.dumps(prop), json.dumps(attribute)))
+                self.assertEqual(got, [value if prop != 'frameColor' else 'rgb(255,0,0)', text])
+        page.wait_for('viewer.hotspots.length === 4')
+        self.assertEqual(page.evaluate('viewer.hotspots[1]'),
+                         {'ref': '816&view=2', 'text': 'Library', 'x': 150, 'y': 30, 'width': 130, 'height': 80})
+        self.assertEqual(page.evaluate('viewer.shadowRoot.querySelector(".view").getAttribute("aria-label")'), 'Town plan')
+        self.assertEqual(page.evaluate('viewer.tool = "pointer"; viewer.mode'), 0)
+        self.assertEqual(page.evaluate('viewer.hidden = true; viewer.getBoundingClientRect().height'), 0)
+        page.evaluate('viewer.hidden = false')
+        page.evaluate('viewer.strings = { zoomIn: "Vergr\\u00f6\\u00dfern" }')
+        self.assertEqual(page.evaluate('viewer.shadowRoot.querySelector("button[data-command=\'123\']").title'),
+                         'Vergr\u00f6\u00dfern')
+
+    def test_a_kept_fit_follows_resizes_and_the_zoom_tools_click(self):
+        page = self.open_page(attributes='fit="width"', name='fit.html')
+        self.load(page, 'blank-1000x2000.htf')
+        fitted = self.state(page)
+        cases = [('width', None, True), ('window', None, True), ('window', 'zoom-in', False)]
+        for fit, zoom, kept in cases:
+            with self.subTest(fit=fit, zoom=zoom):
+                page.evaluate('viewer.fit = %s; viewer.style.width = "602px"; viewer.style.height = "442px"' % json.dumps(fit))
+                page.evaluate('frames2()')
+                if zoom:
+                    page.evaluate('viewer.command(%s)' % json.dumps(zoom))
+                before = self.state(page)['scale']
+                page.evaluate('viewer.style.width = "402px"; viewer.style.height = "342px"')
+                after = self.state(page)['scale']
+                page.evaluate('viewer.command("fit-%s")' % fit)
+                refit = self.state(page)['scale']
+                self.assertEqual(after == refit, kept, (before, after, refit))
+                self.assertNotEqual(before, refit)
+        self.assertAlmostEqual(fitted['scale'], 0.58)   # fit width at load
+        # The zoom tools: a click zooms one step about the point clicked.
+        page.evaluate('viewer.fit = "none"; viewer.command("actual-size")')
+        ox, oy = self.canvas_origin()
+        for tool, scale in (('zoom-in', 1.05), ('zoom-out', 0.95)):   # the core's steps
+            page.evaluate('viewer.tool = %s' % json.dumps(tool))
+            page.move(ox + 100, oy + 100)
+            page.click(ox + 100, oy + 100)
+            self.assertAlmostEqual(self.state(page)['scale'], scale, msg=tool)
+        # The toolbar's buttons and the tool attribute agree, both ways.
+        self.assertEqual(page.evaluate('viewer.tool = "pan"; viewer.command("pointer"); viewer.getAttribute("tool")'),
+                         'pointer')
+        self.assertEqual(page.evaluate('viewer.tool = "pan"; viewer.mode'), 2)
+        # The host takes the focus and hands it to its first control.
+        self.assertEqual(page.evaluate('viewer.shadowRoot.activeElement?.blur(); viewer.focus(); '
+                                       'viewer.shadowRoot.activeElement.getAttribute("aria-label")'),
+                         'Pointer')
+
+    def test_events_highlight_zoom_and_cancelled_navigation(self):
+        page = self.open_page(attributes='frame="content"', name='api.html')
+        self.load(page, 'rgb.htf')
+        page.evaluate('viewer.command("actual-size")')
+        self.server.forget()
+        self.assertEqual(page.evaluate('window.seen.filter((e) => e.name === "htf-load").map((e) => e.detail.hotspots)'), [4])
+        self.assertTrue(page.evaluate('window.seen.some((e) => e.name === "htf-progress" && e.detail.loaded > 0)'))
+        x, y = self.hotspot_centre(self.state(page), 1)
+        page.move(x, y)
+        page.wait_for('window.seen.some((e) => e.name === "htf-hotspotenter" && e.detail.ref === "816&view=2")')
+        # A listener that cancels: nothing is requested.
+        page.evaluate('window.cancelNavigation = true')
+        page.click(x, y)
+        page.wait_for('window.seen.some((e) => e.name === "htf-navigate")')
+        time.sleep(0.5)
+        self.assertEqual(page.evaluate('window.seen.find((e) => e.name === "htf-navigate").detail'),
+                         {'url': self.server.url('servlets/ZevuRedor?ShtmlFile=816&view=2'), 'frame': 'content',
+                          'ref': '816&view=2', 'text': 'Library'})
+        self.assertFalse(self.server.requested('816'), self.server.requests)
+        page.move(5, 5)
+        page.wait_for('window.seen.some((e) => e.name === "htf-hotspotleave")')
+        # highlight outlines as hover does.
+        r = self.state(page)['hotspots'][0]
+        ox, oy = self.canvas_origin()
+        for ref, outlined in (('"815"', True), ('null', False)):
+            page.evaluate('viewer.highlight(%s)' % ref)
+            page.evaluate('frames2()')
+            colour = tuple(self.pixel_block(page, ox + r['left'] + 10, oy + r['top'], 1, 1)[:3])
+            self.assertEqual(colour == FRAME_COLOUR, outlined, ref)
+        # zoomToHotspot: the hotspot fills most of the view.
+        self.assertIs(page.evaluate('viewer.zoomToHotspot("815")'), True)
+        view = page.evaluate('viewer.view')
+        self.assertEqual(view['scale'], page.evaluate('viewer.viewState.maxScale'))   # as far as the limit allows
+        self.assertLessEqual(view['x'], 20)
+        self.assertGreaterEqual(view['x'] + view['width'], 120)
+        self.assertTrue(view['y'] <= 20 and view['y'] + view['height'] >= 80, view)
+        page.wait_for('window.seen.some((e) => e.name === "htf-viewchange" && e.detail.scale === %r)' % view['scale'])
+
+    def test_hotspots_are_links_and_a_middle_click_opens_a_new_tab(self):
+        page = self.open_page(attributes='frame="content"', name='links.html')
+        self.load(page, 'rgb.htf')
+        page.evaluate('viewer.command(130)')
+        links = page.evaluate('''[...viewer.shadowRoot.querySelectorAll('.links a')].map((a) =>
+            [a.dataset.index, a.getAttribute('href'), a.target, a.rel])''')
+        # A named frame is another browsing context: the links keep it from reaching back.
+        self.assertEqual(links, [['0', self.server.url('servlets/ZevuRedor?ShtmlFile=815'), 'content', 'noopener noreferrer'],
+                                 ['1', self.server.url('servlets/ZevuRedor?ShtmlFile=816&view=2'), 'content',
+                                  'noopener noreferrer'],
+                                 ['2', self.server.url('servlets/ZevuRedor?ShtmlFile=javascript:alert(document.cookie)//'),
+                                  'content', 'noopener noreferrer'],
+                                 ['3', None, '', '']])   # refused (a line break): no href
+        before = {t['id'] for t in self.browser.targets()}
+        x, y = self.hotspot_centre(self.state(page), 0)
+        page.move(x, y)
+        page.mouse('mousePressed', x, y, button='middle', buttons=4, click_count=1)
+        page.mouse('mouseReleased', x, y, button='middle', buttons=0, click_count=1)
+        opened = self.new_targets(before)
+        self.assertEqual([t['url'] for t in opened], [self.server.url('servlets/ZevuRedor?ShtmlFile=815')])
+        self.addCleanup(self.close_page, self.browser.attach(opened[0]))
+        self.assertFalse(page.evaluate('window.seen.some((e) => e.name === "htf-navigate")'))
+
+    def test_list_binding_follows_rows_added_later(self):
+        rows = ('<ul id="parts"><li data-hotspot="815" tabindex="0">Town hall</li></ul>'
+                '<style>#parts { position: absolute; left: 700px; top: 10px; }</style>')
+        page = self.open_page(attributes='list="parts"', extra=rows, name='list.html')
+        self.load(page, 'rgb.htf')
+        page.evaluate('''(() => { const li = document.createElement('li'); li.dataset.hotspot = '816&view=2';
+            li.textContent = 'Library'; li.tabIndex = 0; document.getElementById('parts').append(li); })()''')
+        page.evaluate('frames2()')
+        row = page.evaluate('''(() => { const r = document.querySelectorAll('#parts li')[1].getBoundingClientRect();
+            return [r.left + 5, r.top + r.height / 2]; })()''')
+        page.move(*row)
+        page.wait_for('document.querySelectorAll("#parts li")[1].hasAttribute("data-hotspot-active")')
+        self.assertFalse(page.evaluate('document.querySelectorAll("#parts li")[0].hasAttribute("data-hotspot-active")'))
+        page.click(*row)
+        view = page.evaluate('viewer.view')
+        self.assertGreaterEqual(view['x'] + view['width'], 280)
+        self.assertLessEqual(view['x'], 150)
+        self.assertGreater(view['scale'], 2)
+        # The view's own hover marks its row too.
+        page.move(700, 900)
+        page.evaluate('viewer.command(130)')
+        x, y = self.hotspot_centre(self.state(page), 0)
+        page.move(x, y)
+        page.wait_for('document.querySelectorAll("#parts li")[0].hasAttribute("data-hotspot-active")')
+
+    def test_two_elements_share_one_tile_budget_and_give_it_back(self):
+        extra = '<htf-viewer id="w" src="/docs/blank-1000x2000.htf" style="width:602px;height:442px"></htf-viewer>'
+        page = self.open_page(extra=extra, name='two.html')
+        page.evaluate('customElements.get("htf-viewer").tileCacheLimit = 2 * 1024 * 1024')
+        self.load(page, 'a0.htf')
+        page.wait_for('document.getElementById("w").view !== null')
+        for command in ('actual-size', 'zoom-in', 'zoom-in', 'fit-window', 'zoom-in'):
+            page.evaluate('viewer.command(%s); document.getElementById("w").command(%s)' % (
+                json.dumps(command), json.dumps(command)))
+            page.evaluate('frames2()')
+            # The budget, and at most the one tile each paint keeps past it.
+            self.assertLessEqual(page.evaluate('customElements.get("htf-viewer").tileCacheBytes'),
+                                 2 * 1024 * 1024 + 256 * 256 * 4)
+        before = page.evaluate('customElements.get("htf-viewer").tileCacheBytes')
+        page.evaluate('document.getElementById("w").remove()')
+        page.evaluate('frames2()')
+        self.assertLess(page.evaluate('customElements.get("htf-viewer").tileCacheBytes'), before)
+
+    def test_a_reader_that_grew_past_its_budget_is_replaced(self):
+        page = self.open_page()
+        self.assertEqual(self.load(page, 'bilevel.htf'), 'htf-load')
+        page.evaluate('customElements.get("htf-viewer").workerMemoryLimit = 1000')
+        self.server.forget()
+        for name in ('palette.htf', 'bilevel.htf'):
+            self.assertEqual(self.load(page, name), 'htf-load')
+        # The first read went to the old worker, which then ended; the second started a new one.
+        self.assertEqual(len(self.server.requested('htf-decoder.js')), 1, self.server.requests)
+        page.evaluate('customElements.get("htf-viewer").workerMemoryLimit = 256 * 1024 * 1024')
+
+    def test_the_module_served_from_another_origin(self):
+        # The element's files from a second server (a content delivery
+        # network), the page and the document from the first.
+        with WebServer(os.path.join(BUILD, 'web'), cors=True) as cdn:
+            with open(os.path.join(self.work, 'cdn.html'), 'w') as f:
+                f.write('<!DOCTYPE html><meta charset="utf-8"><body style="margin:0">'
+                        '<script type="module" src="%s"></script>'
+                        '<htf-viewer id="v" style="width:602px;height:442px"></htf-viewer>' % cdn.url('htf-viewer.js'))
+            page = self.browser.open(self.server.url('cdn.html'))
+            self.addCleanup(self.close_page, page)
+            page.wait_for('customElements.get("htf-viewer") !== undefined')
+            outcome = page.evaluate('''new Promise((resolve) => { const v = document.getElementById('v');
+                v.addEventListener('htf-load', () => resolve('htf-load'));
+                v.addEventListener('htf-error', (e) => resolve(e.detail.message));
+                v.src = '/docs/palette.htf'; })''')
+            self.assertEqual(outcome, 'htf-load')
+            self.assertTrue(cdn.requested('htf-decoder.js'))
+
     # --- errors, memory, the big drawing ---
 
     def test_a_damaged_document_shows_the_error_and_the_element_stays_usable(self):
@@ -534,9 +939,25 @@ class ElementTest(unittest.TestCase):
         self.assertEqual(self.load(page, 'huge.htf'), 'htf-error')
         self.assertEqual(page.evaluate('viewer.shadowRoot.querySelector(".error").textContent'),
                          'This image is too large to show: 60000 \u00D7 60000 pixels')
+        # A page's lower memory limit: what does not fit is not shown.
+        page.evaluate('viewer.memoryLimit = 100000')
+        self.assertEqual(self.load(page, 'blank-1000x2000.htf'), 'htf-error')
+        self.assertEqual(page.evaluate('viewer.shadowRoot.querySelector(".error").textContent'),
+                         'This image is too large to show: 1000 \u00D7 2000 pixels')
+        page.evaluate('viewer.removeAttribute("memory-limit")')
         self.assertEqual(self.load(page, 'rgb.htf'), 'htf-load')
         self.assertEqual(page.evaluate('viewer.shadowRoot.querySelector(".error").style.display'), 'none')
         self.assertEqual(self.state(page)['scaledWidth'] > 0, True)
+
+    def test_a_core_that_traps_is_replaced(self):
+        page = self.open_page()
+        self.load(page, 'rgb.htf')
+        # A damaged handle makes the next paint read outside the core's memory.
+        page.evaluate('window.firstCore = viewer._core; viewer._doc.image = 0x7ffffff0; viewer._clearTiles(); viewer._paint()')
+        self.assertIn('memory access out of bounds', page.evaluate('viewer.shadowRoot.querySelector(".error").textContent'))
+        self.assertEqual(self.load(page, 'palette.htf'), 'htf-load')
+        self.assertIs(page.evaluate('viewer._core !== window.firstCore && window.firstCore.trapped === true'), True)
+        self.assertGreater(self.state(page)['scaledWidth'], 0)
 
     def test_fifty_documents_one_after_another_leave_memory_flat(self):
         page = self.open_page()

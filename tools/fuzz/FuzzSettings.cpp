@@ -1,7 +1,7 @@
 // Feeds any texts to the settings loader as the values of its keys (through
 // the shim's profile reader) and to the three parsers, and checks the ranges
 // that the rest of the module relies on.
-#include "Settings.h"
+#include "SettingsFile.h"
 #include "windows.h"
 
 #include <fuzzer/FuzzedDataProvider.h>

@@ -32,8 +32,10 @@ import websocket  # python3-websocket
 class WebServer:
     """Serves a folder on 127.0.0.1 at a free port, recording request paths."""
 
-    def __init__(self, directory, extra=None, fallbacks=()):
+    def __init__(self, directory, extra=None, fallbacks=(), cors=False, headers=None):
         self.directory = directory
+        self.cors = cors             # lets pages of any origin read what it serves
+        self.headers = headers or {}   # path suffix -> {header: value}, e.g. a page's Content-Security-Policy
         self.extra = extra or {}     # path -> folder serving paths below it
         self.fallbacks = list(fallbacks)   # folders searched when `directory` lacks a file
         self.requests = []
@@ -71,6 +73,12 @@ class WebServer:
 
             def end_headers(self):
                 self.send_header('Cache-Control', 'no-store')
+                if server.cors:
+                    self.send_header('Access-Control-Allow-Origin', '*')
+                for suffix, headers in server.headers.items():
+                    if self.path.split('?')[0].endswith(suffix):
+                        for name, value in headers.items():
+                            self.send_header(name, value)
                 super().end_headers()
 
             def log_message(self, *args):
@@ -184,6 +192,23 @@ class Page:
         self.send('Input.dispatchMouseEvent', type='mouseWheel', x=x, y=y, deltaX=dx, deltaY=dy,
                   modifiers=modifiers)
 
+    def touch(self, kind, points, modifiers=0):
+        """A touch event: kind touchStart, touchMove, touchEnd or touchCancel;
+        points [(x, y)] or [(x, y, id)] of the contacts still down."""
+        touch_points = [dict(x=p[0], y=p[1], id=p[2] if len(p) > 2 else i, radiusX=1, radiusY=1, force=1)
+                        for i, p in enumerate(points)]
+        self.send('Input.dispatchTouchEvent', type=kind, touchPoints=touch_points, modifiers=modifiers)
+
+    def tap(self, x, y):
+        self.touch('touchStart', [(x, y)])
+        self.touch('touchEnd', [])
+
+    def emulate(self, width, height, ratio=1, touch=False):
+        """The screen as a device of `ratio` device pixels per CSS pixel, with touch or not."""
+        self.send('Emulation.setDeviceMetricsOverride', width=width, height=height, deviceScaleFactor=ratio,
+                  mobile=False)
+        self.send('Emulation.setTouchEmulationEnabled', enabled=touch, maxTouchPoints=5 if touch else 1)
+
     KEYS = {'Tab': 9, 'Enter': 13, 'Escape': 27, ' ': 32, 'ArrowDown': 40, 'ArrowRight': 39, 'Home': 36,
             'End': 35, '+': 187, '-': 189, '0': 48, '1': 49}
 
@@ -194,11 +219,11 @@ class Page:
                   windowsVirtualKeyCode=code, text=text, modifiers=modifiers)
         self.send('Input.dispatchKeyEvent', type='keyUp', key=key, windowsVirtualKeyCode=code, modifiers=modifiers)
 
-    def screenshot(self, clip=None):
-        """The page as (width, height, rgba bytes)."""
+    def screenshot(self, clip=None, scale=1):
+        """The page as (width, height, rgba bytes); `scale` device pixels per CSS pixel of the clip."""
         params = {'format': 'png'}
         if clip:
-            params['clip'] = dict(x=clip[0], y=clip[1], width=clip[2], height=clip[3], scale=1)
+            params['clip'] = dict(x=clip[0], y=clip[1], width=clip[2], height=clip[3], scale=scale)
         data = base64.b64decode(self.send('Page.captureScreenshot', **params)['data'])
         return decode_png(data)
 
@@ -255,6 +280,18 @@ class Browser:
         page.target_id = target['id']
         if not self.headless:
             page.send('Page.bringToFront')
+        self.pages.append(page)
+        return page
+
+    def targets(self):
+        """The browser's tabs and windows: [{id, url, type}]."""
+        with urllib.request.urlopen('http://127.0.0.1:%d/json/list' % self.port, timeout=self.timeout) as response:
+            return [t for t in json.loads(response.read()) if t.get('type') == 'page']
+
+    def attach(self, target):
+        """A Page for a tab the browser opened by itself."""
+        page = Page(target['webSocketDebuggerUrl'], self.timeout)
+        page.target_id = target['id']
         self.pages.append(page)
         return page
 

@@ -6,7 +6,10 @@ servers do, so the element reads only the parts of a document it needs).
 With a display it opens a window (point at a room, click it; close the
 window to end). Headless (or without a display) it hovers the living room,
 saves build/web/demo.png with its outline and tooltip, clicks it and prints
-the URL the page then requests."""
+the URL the page then requests. With --touch OUT.png it shows the page as a
+tablet would (device scale factor 2, touch), points at the kitchen in the
+room list beside the plan and saves the element with the outlined room and
+the list to OUT.png."""
 
 import os
 import sys
@@ -22,6 +25,8 @@ def main():
     examples, web = os.path.join(root, 'examples'), os.path.join(build, 'web')
     with RangeServer(examples, fallbacks=[web]) as server, Browser(headless=headless, width=640, height=560) as browser:
         page = browser.open(server.url('index.html'))
+        if '--touch' in sys.argv[3:]:
+            return touch_picture(page, sys.argv[sys.argv.index('--touch') + 1])
         if not headless:
             print('web-demo: %s in chromium; point at a room, click it; close the window to end'
                   % server.url('index.html'))
@@ -50,6 +55,23 @@ def main():
             print(request)
         print('web-demo: the screenshot shows the floor plan, the outlined living room and its tooltip: %s' % png)
         return 0 if server.requested('/servlets/') else 1
+
+
+def touch_picture(page, out):
+    page.emulate(640, 560, ratio=2, touch=True)
+    page.wait_for('document.querySelector("htf-viewer") && document.querySelector("htf-viewer").view', timeout=30)
+    row = page.evaluate('''(() => { const r = document.querySelector('#rooms li[data-hotspot="kitchen"]')
+        .getBoundingClientRect(); return [r.left + 10, r.top + r.height / 2]; })()''')
+    page.move(row[0], row[1])
+    page.wait_for('document.querySelector(\'#rooms li[data-hotspot="kitchen"]\').hasAttribute("data-hotspot-active")')
+    page.evaluate('new Promise((r) => requestAnimationFrame(() => requestAnimationFrame(r)))')
+    box = page.evaluate('''(() => { const v = document.querySelector('htf-viewer').getBoundingClientRect();
+        const l = document.getElementById('rooms').getBoundingClientRect();
+        return [Math.floor(v.left) - 8, Math.floor(v.top) - 8, Math.ceil(l.right - v.left) + 16,
+                Math.ceil(Math.max(v.bottom, l.bottom) - v.top) + 16]; })()''')
+    page.save_screenshot(out, tuple(box))
+    print('web-demo: the element at device scale factor 2, the kitchen outlined from the list: %s' % out)
+    return 0
 
 
 if __name__ == '__main__':

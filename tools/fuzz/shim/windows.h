@@ -1,5 +1,5 @@
 #pragma once
-// The little of the platform that host/Settings.cpp uses, for its native fuzz
+// The little of the platform that host/SettingsFile.cpp uses, for its native fuzz
 // target: the profile reader returns texts that the fuzz target supplies.
 #include <cstddef>
 
