@@ -1,15 +1,408 @@
-// The decoding worker of <htf-viewer>: reads a document's bytes with the
-// portable core (WebAssembly) away from the page's thread, so the page never
-// freezes, and sends back the packed pixels, the palette, the hotspots and
-// the first error. Messages in: { id, bytes: ArrayBuffer }. Messages out:
-// { id, opened, hasImage, error, hotspots, width, height, bits, rowBytes,
-// pixels: ArrayBuffer, palette: ArrayBuffer }.
+// The decoding worker of <htf-viewer>: reads documents with the portable core
+// (WebAssembly) away from the page's thread, so the page never freezes.
+//
+// Two ways in:
+//
+// 1. The whole document at once (the page fetched the bytes itself):
+//      in:  { id, bytes: ArrayBuffer, memoryLimit? }
+//      out: { id, opened, hasImage, tooLarge, fileWidth, fileHeight, error,
+//             hotspots, width, height, bits, rowBytes, pixels: ArrayBuffer,
+//             palette: ArrayBuffer, decodeMs, heapBytes }
+//      An image whose decoded pixels would pass memoryLimit (1 GiB by
+//      default) is not decoded: tooLarge, with its hotspots.
+//
+// 2. A document by its address, read in parts: the directories and the
+//    hotspots first, then only the tiles a view needs, at the resolution it
+//    needs. With a server that answers range requests (206) the worker reads
+//    byte ranges with synchronous requests (they block this worker only);
+//    otherwise (a 200 answer, a blob: or data: address) it downloads the
+//    document once, streamed, and reads it from memory.
+//      in:  { type: 'open', id, src, memoryLimit?, downloadLimit? }
+//           src: an absolute URL (the page resolves it against its own base:
+//           a relative one here would be taken from this script's address);
+//           both limits in bytes, 1 GiB by default. The page sends views for
+//           `id` only after its 'hotspots' message.
+//      out: { type: 'hotspots', id, hotspots, width, height, levels, ranged,
+//             fileBytes, bytesFetched, heapBytes, error }
+//           sent as soon as the directories are read, before any pixel;
+//           levels[i]: { width, height, tileWidth, tileHeight, tiled, bits },
+//           level 0 is the document's first image, each next one smaller;
+//           error: a damaged reduced level or first image, '' without one
+//      in:  { type: 'view', id, view, scale, left, top, right, bottom, have?,
+//             scaledWidth?, scaledHeight? }
+//           the visible part in pixels of the first image and the scale
+//           shown (screen pixels per image pixel); `have`: [[level, column,
+//           row], ...] tiles the page still holds, not sent again (for the
+//           drawn tiles of a striped level: only while the scale stays);
+//           scaledWidth/Height: the whole image's size on the screen (the
+//           view model's; by default width and height times scale rounded)
+//      out: for a tiled level, the level's own tiles, packed as the file has
+//           them (the page scales them):
+//           { type: 'tile', id, view, level, column, row, x, y, width,
+//             height, levelWidth, levelHeight, bits, rowBytes,
+//             pixels: ArrayBuffer, palette: ArrayBuffer } for each tile;
+//           for a striped level (decoded whole once, kept in the worker), the
+//           view drawn at its scale in RGBA tiles of TILE x TILE screen pixels:
+//           { type: 'tile', id, view, level, rendered: true, column, row,
+//             x, y, width, height (screen pixels of the scaled image),
+//             scaledWidth, scaledHeight, bits: 32, rowBytes,
+//             pixels: ArrayBuffer (RGBA, red first) }; then once
+//           { type: 'view-done', id, view, level, tiles, cancelled,
+//             bytesFetched, requests, fetchMs, ms, heapBytes }
+//           (requests and fetchMs: the source reads of this view and the
+//           time spent waiting for them; ms: the whole view)
+//           A tile of a damaged document still comes, with `error` set.
+//      in:  { type: 'close', id }
+//      out: { type: 'closed', id, heapBytes, retire }
+//      and at any time:
+//           { type: 'progress', id, bytesFetched, fileBytes }
+//           { type: 'error', id, message, tooLarge }
+//    A later 'view' or a 'close' of the same document ends a view still
+//    sending tiles (at the next tile); ending the worker ends a read at once.
+//    `retire` says that the worker's memory grew past `memoryLimit`: the page
+//    ends it (terminate) and starts a new one, which gives the memory back.
 import createHtfCore from './htf-core.js';
 
-const ready = createHtfCore();
+export const DEFAULT_MEMORY_LIMIT = 1024 * 1024 * 1024;
+export const DEFAULT_DOWNLOAD_LIMIT = 1024 * 1024 * 1024;
+// The first request: enough for the header, the first directory and, in a
+// document written directories first, every directory and the hotspots.
+export const FIRST_RANGE_BYTES = 64 * 1024;
+// The side of the tiles a striped level is drawn in, in screen pixels.
+export const TILE = 256;
+const CACHE_BYTES = 32 * 1024 * 1024;
+const OUTCOME_DECODED = 0, OUTCOME_TOO_LARGE = 2, OUTCOME_NO_MEMORY = 3;
 
-async function read(bytes) {
-  const core = await ready;
+export class RangeReadError extends Error {}
+
+const CONTENT_RANGE = /^bytes (\d+)-(\d+)\/(\d+|\*)$/;
+
+// Checks a 206 answer to `bytes=first-last`: the Content-Range it names and
+// the body's length. Returns the file's size; throws on a damaged answer.
+export function checkRangeAnswer(first, last, contentRange, bodyLength, knownSize) {
+  const m = CONTENT_RANGE.exec((contentRange || '').trim());
+  if (!m) throw new RangeReadError(`the answer has no usable Content-Range ("${contentRange || ''}")`);
+  const [from, to] = [Number(m[1]), Number(m[2])];
+  const size = m[3] === '*' ? knownSize : Number(m[3]);
+  if (!(size > 0)) throw new RangeReadError('the answer does not give the file\'s size');
+  if (knownSize !== undefined && size !== knownSize) throw new RangeReadError('the file changed while it was read');
+  if (from !== first || to < from || (to !== last && to !== size - 1) || to >= size) {
+    throw new RangeReadError(`bytes ${from}-${to} came for bytes ${first}-${last}`);
+  }
+  if (bodyLength !== to - from + 1) {
+    throw new RangeReadError(`${bodyLength} bytes came for bytes ${from}-${to}`);
+  }
+  return size;
+}
+
+// Byte ranges by synchronous requests: the worker waits, the page does not.
+export class HttpRanges {
+  constructor(url, size, first) {
+    this.url = url;
+    this.size = size;
+    this.first = first;   // the first answer's bytes, from offset 0
+  }
+
+  read(offset, length) {
+    if (offset + length <= this.first.length) return this.first.subarray(offset, offset + length);
+    const last = offset + length - 1;
+    const xhr = new XMLHttpRequest();
+    xhr.open('GET', this.url, false);
+    xhr.responseType = 'arraybuffer';
+    xhr.setRequestHeader('Range', `bytes=${offset}-${last}`);
+    try {
+      xhr.send();
+    } catch (error) {
+      throw new RangeReadError(`the range request failed (${error.message || error})`);
+    }
+    if (xhr.status !== 206) throw new RangeReadError(`the server answered ${xhr.status} to a range request`);
+    const body = new Uint8Array(xhr.response || new ArrayBuffer(0));
+    checkRangeAnswer(offset, last, xhr.getResponseHeader('Content-Range'), body.length, this.size);
+    return body;
+  }
+}
+
+// A document downloaded whole, read from memory.
+export class MemoryRanges {
+  constructor(bytes) {
+    this.bytes = bytes;
+    this.size = bytes.length;
+  }
+
+  read(offset, length) {
+    if (offset + length > this.size) throw new RangeReadError('a read past the end of the document');
+    return this.bytes.subarray(offset, offset + length);
+  }
+}
+
+// Reads the rest of a streamed answer into one block, at most `limit` bytes.
+async function downloadWhole(response, limit, progress) {
+  const declared = Number(response.headers.get('Content-Length'));
+  if (declared > limit) throw new RangeReadError(tooBigText(limit));
+  if (!response.body) {
+    const bytes = new Uint8Array(await response.arrayBuffer());
+    if (bytes.length > limit) throw new RangeReadError(tooBigText(limit));
+    return bytes;
+  }
+  const reader = response.body.getReader();
+  let chunks = [], total = 0;
+  for (;;) {
+    const { done, value } = await reader.read();
+    if (done) break;
+    total += value.length;
+    if (total > limit) {
+      reader.cancel().catch(() => {});
+      chunks = null;
+      throw new RangeReadError(tooBigText(limit));
+    }
+    chunks.push(value);
+    progress(total, declared || 0);
+  }
+  const bytes = new Uint8Array(total);
+  let at = 0;
+  for (const chunk of chunks) bytes.set(chunk, at), at += chunk.length;
+  return bytes;
+}
+
+function tooBigText(limit) {
+  const amount = limit >= 1048576 ? `${Math.round(limit / 1048576)} MB` : `${limit} bytes`;
+  return `The document is larger than the ${amount} a download may take`;
+}
+
+// Opens `src`: ranges when the server gives them, else one download.
+// `fetchImpl` is fetch (replaceable for tests).
+export async function openSource(src, { downloadLimit = DEFAULT_DOWNLOAD_LIMIT, progress = () => {},
+  fetchImpl = fetch } = {}) {
+  const url = String(src);
+  const scheme = url.slice(0, url.indexOf(':') + 1).toLowerCase();
+  if (scheme === 'blob:' || scheme === 'data:') {
+    const response = await fetchImpl(url);
+    if (!response.ok) throw new Error(`The document could not be loaded (${response.status})`);
+    return { source: new MemoryRanges(await downloadWhole(response, downloadLimit, progress)), ranged: false };
+  }
+  const response = await fetchImpl(url, { headers: { Range: `bytes=0-${FIRST_RANGE_BYTES - 1}` } });
+  if (response.status === 206) {
+    const first = new Uint8Array(await response.arrayBuffer());
+    const size = checkRangeAnswer(0, FIRST_RANGE_BYTES - 1, response.headers.get('Content-Range'), first.length);
+    return { source: new HttpRanges(response.url || url, size, first), ranged: true };
+  }
+  if (!response.ok) throw new Error(`The document could not be loaded (${response.status} ${response.statusText})`);
+  return { source: new MemoryRanges(await downloadWhole(response, downloadLimit, progress)), ranged: false };
+}
+
+// The bytes a level takes decoded.
+export function decodedBytes(level) {
+  return level.bits === 32 ? level.width * level.height * 4 : Math.ceil(level.width * level.bits / 8) * level.height;
+}
+
+// A new task after the messages already queued (a timer's would be clamped
+// to 4 ms after a few); setImmediate where there is one (node, which an
+// open message port would keep running).
+let taskChannel = null;
+const taskQueue = [];
+function nextTask() {
+  if (typeof setImmediate === 'function') return new Promise((resolve) => setImmediate(resolve));
+  if (!taskChannel) {
+    taskChannel = new MessageChannel();
+    taskChannel.port1.onmessage = () => taskQueue.shift()();
+  }
+  return new Promise((resolve) => {
+    taskQueue.push(resolve);
+    taskChannel.port2.postMessage(0);
+  });
+}
+
+// Copies a block of the core's memory out, to be handed over without another copy.
+function copyOut(core, address, bytes) {
+  return core.HEAPU8.slice(address, address + bytes).buffer;
+}
+
+// A document read through the core level by level and tile by tile.
+export class LevelsDocument {
+  // `source.read(offset, length)` gives exactly those bytes or throws.
+  constructor(core, source, { downloadLimit = DEFAULT_DOWNLOAD_LIMIT, memoryLimit = DEFAULT_MEMORY_LIMIT } = {}) {
+    this.core = core;
+    this.source = source;
+    this.downloadLimit = downloadLimit;
+    this.memoryLimit = memoryLimit;
+    this.failure = null;   // the first error of the bytes' source
+    this.fetched = 0;      // bytes the core asked the source for
+    this.requests = 0;     // and in how many reads
+    this.fetchMs = 0;      // waiting for them
+    this.handle = LevelsDocument.sources.push(this) - 1;
+    LevelsDocument.install(core);
+    this.doc = core._htf_levels_open(this.handle, source.size, CACHE_BYTES);
+    if (!this.doc) throw new Error('Not enough memory to read the document');
+    if (!core._htf_levels_opened(this.doc)) {
+      const error = this.error();
+      this.release();
+      throw new Error(error || 'The document is not a TIFF document');
+    }
+    this.hotspots = JSON.parse(core.UTF8ToString(core._htf_levels_hotspots(this.doc)));
+    const out = core._htf_alloc(24);
+    if (!out) throw new Error('Not enough memory to read the document');
+    this.levels = [];
+    for (let i = 0; i < core._htf_levels_count(this.doc); ++i) {
+      core._htf_levels_info(this.doc, i, out);
+      const [width, height, tileWidth, tileHeight, tiled, bits] = core.HEAP32.subarray(out >> 2, (out >> 2) + 6);
+      this.levels.push({ width, height, tileWidth, tileHeight, tiled: tiled !== 0, bits });
+    }
+    core._htf_free(out);
+    this.openError = this.error();
+  }
+
+  // The core asks for bytes through Module.htfReadRange(source, offset, length, address).
+  static install(core) {
+    if (core.htfReadRange) return;
+    core.htfReadRange = (handle, offset, length, address) => {
+      const document = LevelsDocument.sources[handle];
+      if (!document || document.failure) return 0;
+      try {
+        if (document.fetched + length > document.downloadLimit && document.source instanceof HttpRanges) {
+          throw new RangeReadError(tooBigText(document.downloadLimit));
+        }
+        const started = performance.now();
+        const bytes = document.source.read(offset, length);
+        document.fetchMs += performance.now() - started;
+        ++document.requests;
+        if (bytes.length !== length) throw new RangeReadError(`${bytes.length} bytes came for ${length}`);
+        document.fetched += length;
+        core.HEAPU8.set(bytes, address);
+        return 1;
+      } catch (error) {
+        document.failure = error;
+        return 0;
+      }
+    };
+  }
+
+  get width() { return this.levels.length ? this.levels[0].width : 0; }
+  get height() { return this.levels.length ? this.levels[0].height : 0; }
+
+  bytesFetched() {
+    return this.doc ? this.core._htf_levels_fetched(this.doc) : 0;
+  }
+
+  // The first error since the last call: the source's before libtiff's.
+  error() {
+    const tiff = this.doc ? this.core.UTF8ToString(this.core._htf_levels_error(this.doc)) : '';
+    if (this.failure) {
+      const failure = this.failure;
+      return failure instanceof RangeReadError && !/^The /.test(failure.message)
+        ? `The document could not be read: ${failure.message}` : String(failure.message || failure);
+    }
+    return tiff;
+  }
+
+  // The level a view at `scale` shows, and whether it fits the memory budget
+  // (a striped level is decoded whole); coarser levels when it does not.
+  levelFor(scale) {
+    let level = this.core._htf_levels_for(this.doc, scale);
+    for (; level < this.levels.length; ++level) {
+      const l = this.levels[level];
+      if (l.tiled || decodedBytes(l) <= this.memoryLimit) return level;
+    }
+    return -1;
+  }
+
+  // Tiles of `level` covering the rectangle (pixels of the first image).
+  tilesFor(level, left, top, right, bottom) {
+    const l = this.levels[level];
+    const sx = l.width / this.width, sy = l.height / this.height;
+    const clamp = (v, max) => Math.max(0, Math.min(max, v));
+    const c0 = clamp(Math.floor(left * sx / l.tileWidth), Math.ceil(l.width / l.tileWidth) - 1);
+    const c1 = clamp(Math.ceil(right * sx / l.tileWidth) - 1, Math.ceil(l.width / l.tileWidth) - 1);
+    const r0 = clamp(Math.floor(top * sy / l.tileHeight), Math.ceil(l.height / l.tileHeight) - 1);
+    const r1 = clamp(Math.ceil(bottom * sy / l.tileHeight) - 1, Math.ceil(l.height / l.tileHeight) - 1);
+    return { c0, r0, c1: Math.max(c0, c1), r1: Math.max(r0, r1) };
+  }
+
+  prefetch(level, { c0, r0, c1, r1 }) {
+    this.core._htf_levels_prefetch(this.doc, level, c0, r0, c1, r1);
+  }
+
+  // One tile as the worker sends it; throws with the reader's error.
+  tile(level, column, row) {
+    const core = this.core, l = this.levels[level];
+    const tile = core._htf_levels_tile(this.doc, level, column, row);
+    if (!tile) throw new Error('Not enough memory to decode a tile');
+    try {
+      const outcome = core._htf_tile_outcome(tile);
+      const error = this.error();
+      if (this.failure || outcome !== OUTCOME_DECODED) {
+        const tooLarge = outcome === OUTCOME_TOO_LARGE || outcome === OUTCOME_NO_MEMORY;
+        const failure = new Error(error || (tooLarge ? 'The image is too large to show' : 'The tile cannot be read'));
+        failure.tooLarge = tooLarge && !this.failure;
+        throw failure;
+      }
+      const pixels = core._htf_tile_pixels(tile), palette = core._htf_tile_palette(tile);
+      return {
+        level, column, row, x: column * l.tileWidth, y: row * l.tileHeight,
+        width: core._htf_tile_width(tile), height: core._htf_tile_height(tile),
+        levelWidth: l.width, levelHeight: l.height,
+        bits: core._htf_tile_bits(tile), rowBytes: core._htf_tile_row_bytes(tile),
+        pixels: copyOut(core, pixels, core._htf_tile_pixel_bytes(tile)),
+        palette: copyOut(core, palette, 4 * core._htf_tile_palette_count(tile)),
+        error,   // a damaged tile still decodes partly
+      };
+    } finally {
+      core._htf_tile_release(tile);
+    }
+  }
+
+  // A striped level decoded whole, kept for the views that follow.
+  wholeLevel(level) {
+    if (this.whole && this.whole.level === level) return this.whole.tile;
+    this.dropWhole();
+    const core = this.core;
+    const tile = core._htf_levels_tile(this.doc, level, 0, 0);
+    if (!tile) throw new Error('Not enough memory to decode the image');
+    const outcome = core._htf_tile_outcome(tile), error = this.error();
+    if (this.failure || outcome !== OUTCOME_DECODED) {
+      core._htf_tile_release(tile);
+      const failure = new Error(error || 'The image is too large to show');
+      failure.tooLarge = !this.failure && (outcome === OUTCOME_TOO_LARGE || outcome === OUTCOME_NO_MEMORY);
+      throw failure;
+    }
+    this.whole = { level, tile, error };
+    return tile;
+  }
+
+  dropWhole() {
+    if (this.whole) this.core._htf_tile_release(this.whole.tile);
+    this.whole = null;
+  }
+
+  // The tile (column, row) of TILE x TILE screen pixels of a striped level
+  // drawn at scaledWidth x scaledHeight.
+  rendered(level, column, row, scaledWidth, scaledHeight) {
+    const core = this.core, tile = this.wholeLevel(level);
+    const x = column * TILE, y = row * TILE;
+    const width = Math.min(TILE, scaledWidth - x), height = Math.min(TILE, scaledHeight - y);
+    const out = core._htf_alloc(width * height * 4);
+    if (!out) throw new Error('Not enough memory to draw the image');
+    try {
+      if (!core._htf_tile_render(tile, x, y, width, height, scaledWidth, scaledHeight, out)) {
+        throw new Error('The image cannot be drawn at this scale');
+      }
+      return { level, rendered: true, column, row, x, y, width, height, scaledWidth, scaledHeight, bits: 32,
+        rowBytes: width * 4, pixels: copyOut(core, out, width * height * 4), error: this.whole.error };
+    } finally {
+      core._htf_free(out);
+    }
+  }
+
+  release() {
+    this.dropWhole();
+    if (this.doc) this.core._htf_levels_release(this.doc);
+    this.doc = 0;
+    LevelsDocument.sources[this.handle] = null;
+  }
+}
+LevelsDocument.sources = [];
+
+// The whole document at once, as the first way in.
+function readWhole(core, bytes) {
   const data = new Uint8Array(bytes);
   const input = core._htf_alloc(Math.max(1, data.length));
   if (!input) return { opened: false, hasImage: false, error: 'Out of memory', hotspots: [] };
@@ -34,9 +427,8 @@ async function read(bytes) {
       result.height = core._htf_doc_height(doc);
       result.bits = core._htf_doc_bits(doc);
       result.rowBytes = core._htf_doc_row_bytes(doc);
-      // Copies out of the module's memory, handed over without another copy.
-      result.pixels = core.HEAPU8.slice(pixels, pixels + bytesOf).buffer;
-      result.palette = core.HEAPU8.slice(palette, palette + 4 * colours).buffer;
+      result.pixels = copyOut(core, pixels, bytesOf);
+      result.palette = copyOut(core, palette, 4 * colours);
     }
     return result;
   } finally {
@@ -44,16 +436,161 @@ async function read(bytes) {
   }
 }
 
-self.onmessage = async (event) => {
-  const { id, bytes } = event.data;
-  let result;
-  const started = performance.now();
-  try {
-    result = await read(bytes);
-    result.decodeMs = performance.now() - started;
-  } catch (error) {
-    result = { opened: false, hasImage: false, error: `The reader failed: ${error}`, hotspots: [] };
+// The worker's side of the messages above; `post(message, transfer)` sends
+// to the page. Kept apart from the worker's globals so that it runs in tests.
+export class DecoderWorker {
+  constructor(core, post, { fetchImpl } = {}) {
+    this.core = core;
+    this.post = post;
+    this.fetchImpl = fetchImpl;
+    this.documents = new Map();   // id -> { document, memoryLimit, view }
   }
-  result.id = id;
-  self.postMessage(result, [result.pixels, result.palette].filter(Boolean));
-};
+
+  heapBytes() {
+    return this.core.HEAPU8.length;
+  }
+
+  async handle(message) {
+    const { type, id } = message;
+    if (type === undefined) return this.whole(message);
+    try {
+      if (type === 'open') return await this.open(message);
+      if (type === 'view') return await this.view(message);
+      if (type === 'close') return this.close(message);
+      throw new Error(`Unknown message "${type}"`);
+    } catch (error) {
+      this.post({ type: 'error', id, message: String(error.message || error), tooLarge: !!error.tooLarge });
+    }
+  }
+
+  whole({ id, bytes, memoryLimit = DEFAULT_MEMORY_LIMIT }) {
+    let result;
+    const started = performance.now();
+    try {
+      result = this.overBudget(bytes, memoryLimit) || readWhole(this.core, bytes);
+      result.decodeMs = performance.now() - started;
+    } catch (error) {
+      result = { opened: false, hasImage: false, error: `The reader failed: ${error}`, hotspots: [] };
+    }
+    result.id = id;
+    result.heapBytes = this.heapBytes();
+    this.post(result, [result.pixels, result.palette].filter(Boolean));
+  }
+
+  // The answer for a document whose first image would decode past the
+  // budget, from its directory alone; null when it fits (or cannot be told).
+  overBudget(bytes, memoryLimit) {
+    let probe;
+    try {
+      probe = new LevelsDocument(this.core, new MemoryRanges(new Uint8Array(bytes)), { memoryLimit });
+    } catch {
+      return null;   // the whole reader reports what is wrong
+    }
+    try {
+      const first = probe.levels[0];
+      if (!first || decodedBytes(first) <= memoryLimit) return null;
+      return { opened: true, hasImage: false, tooLarge: true, fileWidth: first.width, fileHeight: first.height,
+        error: '', hotspots: probe.hotspots };
+    } finally {
+      probe.release();
+    }
+  }
+
+  async open({ id, src, memoryLimit = DEFAULT_MEMORY_LIMIT, downloadLimit = DEFAULT_DOWNLOAD_LIMIT }) {
+    this.close({ id, quiet: true });
+    const entry = { document: null, memoryLimit, view: 0, closed: false };
+    this.documents.set(id, entry);
+    const progress = (bytesFetched, fileBytes) => this.post({ type: 'progress', id, bytesFetched, fileBytes });
+    let opened;
+    try {
+      opened = await openSource(src, { downloadLimit, progress, fetchImpl: this.fetchImpl });
+    } catch (error) {
+      if (this.documents.get(id) === entry) this.documents.delete(id);
+      throw new Error(error instanceof RangeReadError && !/^The /.test(error.message)
+        ? `The document could not be read: ${error.message}` : String(error.message || error));
+    }
+    if (entry.closed) return;   // closed or replaced during the first request
+    entry.document = new LevelsDocument(this.core, opened.source, { downloadLimit, memoryLimit });
+    const doc = entry.document;
+    this.post({
+      type: 'hotspots', id, hotspots: doc.hotspots, width: doc.width, height: doc.height, levels: doc.levels,
+      ranged: opened.ranged, fileBytes: opened.source.size, bytesFetched: doc.bytesFetched(),
+      heapBytes: this.heapBytes(), error: doc.openError,
+    });
+  }
+
+  async view({ id, view = 0, scale = 1, left = 0, top = 0, right, bottom, have = [], scaledWidth, scaledHeight }) {
+    const entry = this.documents.get(id);
+    if (!entry || !entry.document) throw new Error('No document is open');
+    const doc = entry.document;
+    entry.view = view;
+    if (!doc.levels.length) throw new Error(doc.openError || 'The document has no image to show');
+    const level = doc.levelFor(scale);
+    if (level < 0) {
+      const tooLarge = new Error('The image is too large to show');
+      tooLarge.tooLarge = true;
+      throw tooLarge;
+    }
+    const held = new Set(have.map(([l, c, r]) => `${l}/${c}/${r}`));
+    const started = performance.now(), fetchMsBefore = doc.fetchMs, requestsBefore = doc.requests;
+    let range, next;
+    if (doc.levels[level].tiled) {
+      range = doc.tilesFor(level, left, top, right ?? doc.width, bottom ?? doc.height);
+      doc.prefetch(level, range);
+      next = (column, row) => doc.tile(level, column, row);
+    } else {
+      // Striped: decoded whole in the worker, drawn at the view's scale.
+      const sw = Math.max(1, scaledWidth ?? Math.round(doc.width * scale));
+      const sh = Math.max(1, scaledHeight ?? Math.round(doc.height * scale));
+      const fx = sw / doc.width, fy = sh / doc.height, last = (n) => Math.max(0, Math.ceil(n / TILE) - 1);
+      const cell = (v, f, n) => Math.max(0, Math.min(last(n), Math.floor(v * f / TILE)));
+      range = { c0: cell(left, fx, sw), r0: cell(top, fy, sh),
+        c1: cell(Math.max(left, (right ?? doc.width) - 1e-6), fx, sw),
+        r1: cell(Math.max(top, (bottom ?? doc.height) - 1e-6), fy, sh) };
+      doc.wholeLevel(level);
+      next = (column, row) => doc.rendered(level, column, row, sw, sh);
+    }
+    let tiles = 0, cancelled = false;
+    for (let row = range.r0; row <= range.r1 && !cancelled; ++row) {
+      for (let column = range.c0; column <= range.c1; ++column) {
+        if (held.has(`${level}/${column}/${row}`)) continue;
+        const tile = next(column, row);
+        this.post({ type: 'tile', id, view, ...tile }, [tile.pixels, tile.palette].filter(Boolean));
+        ++tiles;
+        // Lets a newer view or a close of this document in before the next tile.
+        await nextTask();
+        if (entry.closed || entry.view !== view) {
+          cancelled = true;
+          break;
+        }
+      }
+    }
+    this.post({ type: 'view-done', id, view, level, tiles, cancelled, bytesFetched: doc.bytesFetched(),
+      requests: doc.requests - requestsBefore, fetchMs: doc.fetchMs - fetchMsBefore,
+      ms: performance.now() - started, heapBytes: this.heapBytes() });
+  }
+
+  close({ id, quiet = false }) {
+    const entry = this.documents.get(id);
+    if (entry) {
+      entry.closed = true;
+      if (entry.document) entry.document.release();
+      this.documents.delete(id);
+    }
+    if (quiet) return;
+    const heapBytes = this.heapBytes();
+    const limit = entry ? entry.memoryLimit : DEFAULT_MEMORY_LIMIT;
+    this.post({ type: 'closed', id, heapBytes, retire: heapBytes > limit });
+  }
+}
+
+// In a worker: answer the page's messages in order of arrival.
+if (typeof WorkerGlobalScope !== 'undefined' && self instanceof WorkerGlobalScope) {
+  const ready = createHtfCore();
+  let worker = null;
+  self.onmessage = async (event) => {
+    const core = await ready;
+    worker = worker || new DecoderWorker(core, (message, transfer) => self.postMessage(message, transfer || []));
+    await worker.handle(event.data);
+  };
+}

@@ -12,10 +12,13 @@
 #include "PrivateTags.h"
 #include "TempDir.h"
 #include "TiffFixture.h"
+#include "TiledDocumentWriter.h"
 
 #include <gtest/gtest.h>
 #include <tiffio.h>
 
+#include <algorithm>
+#include <cstring>
 #include <functional>
 #include <map>
 #include <memory>
@@ -318,3 +321,154 @@ TEST(HtfMake, ErrorsNameTheFileAndLineAndWriteNothing)
 }
 
 }  // namespace
+
+// --- Tiled documents with reduced levels (--tiles, --levels) ---
+
+// The offsets of every directory and of every tile, through libtiff.
+struct TiledLayout {
+    std::vector<uint64_t> directories;
+    std::vector<std::pair<uint32_t, uint32_t>> sizes;
+    std::vector<uint32_t> subfileTypes;
+    uint64_t firstTile = UINT64_MAX;
+    uint64_t hotspotBytesEnd = 0;
+    bool tiled = true;
+};
+
+TiledLayout layoutOf(const std::string& path)
+{
+    TiledLayout layout;
+    TIFF* tif = TIFFOpen(path.c_str(), "r");
+    if (!tif)
+        return layout;
+    do {
+        uint32_t w = 0, h = 0, kind = 0;
+        TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &w);
+        TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &h);
+        TIFFGetField(tif, TIFFTAG_SUBFILETYPE, &kind);
+        layout.directories.push_back(TIFFCurrentDirOffset(tif));
+        layout.sizes.emplace_back(w, h);
+        layout.subfileTypes.push_back(kind);
+        layout.tiled = layout.tiled && TIFFIsTiled(tif);
+        for (uint32_t t = 0; t < TIFFNumberOfTiles(tif); ++t)
+            layout.firstTile = std::min<uint64_t>(layout.firstTile, TIFFGetStrileOffset(tif, t));
+    } while (TIFFReadDirectory(tif));
+    TIFFClose(tif);
+    // Where the hotspot bytes end (the first directory's entry 33577).
+    const std::string f = textOf(path);
+    const std::map<uint16_t, std::string> first = firstDirectory(f);
+    const auto entry = first.find(TIFFTAG_QELHOTSPOT);
+    if (entry != first.end()) {
+        const bool big = f[2] == 43;
+        uint64_t count = 0, at = 0;
+        memcpy(&count, entry->second.data() + 4, big ? 8 : 4);
+        memcpy(&at, entry->second.data() + (big ? 12 : 8), big ? 8 : 4);
+        layout.hotspotBytesEnd = at + count;
+    }
+    return layout;
+}
+
+TEST(HtfMake, TiledDocumentsWithLevelsShowTheSamePixelsAsTheStripedOnes)
+{
+    DialogWatcher dialogs;
+    auto sized = [](uint16_t photometric, uint16_t bits, uint16_t samples, uint16_t compression) {
+        TiffFixture f = image(photometric, bits, samples, compression);
+        f.width = 100, f.height = 70;
+        f.pixels.resize(size_t(fixtureScanlineBytes(f)) * f.height);
+        for (size_t i = 0; i < f.pixels.size(); ++i)
+            f.pixels[i] = uint8_t(i * 37 + i / 17 + (i / 331) * 5);
+        return f;
+    };
+    const struct {
+        const char* name;
+        TiffFixture fixture;
+    } cases[] = {
+        {"bilevel G4", sized(0, 1, 1, COMPRESSION_CCITTFAX4)},
+        {"grey 8 bits", sized(1, 8, 1, COMPRESSION_LZW)},
+        {"palette 4 bits", sized(3, 4, 1, COMPRESSION_PACKBITS)},
+        {"palette 8 bits", sized(3, 8, 1, COMPRESSION_LZW)},
+        {"RGB LZW", sized(2, 8, 3, COMPRESSION_LZW)},
+        {"RGB 16 bits, through the colour conversion", sized(2, 16, 3, COMPRESSION_DEFLATE)},
+    };
+    ScopedFile csv(uniqueTempPath(".csv"));
+    ASSERT_TRUE(writeWholeFile(csv.path(), kCsv.data(), kCsv.size()));
+    for (const auto& c : cases) {
+        for (bool big : {false, true}) {
+            SCOPED_TRACE(std::string(c.name) + (big ? ", BigTIFF" : ""));
+            ScopedFile in(uniqueTempPath(".tif")), striped(uniqueTempPath(".htf")), tiled(uniqueTempPath(".htf"));
+            ASSERT_TRUE(writeTiffFixture(in.path(), c.fixture));
+            MadeDocument made;
+            std::string error;
+            ASSERT_TRUE(makeDocument(in.path(), csv.path(), striped.path(), made, error)) << error;
+            MakeLayout layout;
+            layout.tiles = 16, layout.levels = true, layout.bigTiff = big;
+            ASSERT_TRUE(makeDocument(in.path(), csv.path(), tiled.path(), made, error, layout)) << error;
+
+            // The module's reader shows the same first image.
+            Loaded a = openDocument(striped.path()), b = openDocument(tiled.path());
+            const DibView va(a.image->dib), vb(b.image->dib);
+            ASSERT_FALSE(va.pixels.empty());
+            EXPECT_EQ(memcmp(&va.header, &vb.header, sizeof va.header), 0);
+            EXPECT_TRUE(va.pixels == vb.pixels);
+            ASSERT_EQ(va.palette.size(), vb.palette.size());
+            EXPECT_EQ(memcmp(va.palette.data(), vb.palette.data(), va.palette.size() * sizeof(RGBQUAD)), 0);
+            ASSERT_TRUE(b.hotspots);
+            EXPECT_EQ(b.hotspots->count(), 2u);
+
+            // Tiled levels down to one tile, reduced images after the first,
+            // every directory and the hotspot bytes before the first tile.
+            const std::string bytes = textOf(tiled.path());
+            EXPECT_EQ(bytes[2], big ? 43 : 42);
+            const TiledLayout l = layoutOf(tiled.path());
+            EXPECT_TRUE(l.tiled);
+            EXPECT_EQ(l.sizes, (std::vector<std::pair<uint32_t, uint32_t>>{{100, 70}, {50, 35}, {25, 18}, {13, 9}}));
+            EXPECT_EQ(l.subfileTypes, (std::vector<uint32_t>{0, 1, 1, 1}));
+            for (uint64_t d : l.directories)
+                EXPECT_LT(d, l.firstTile);
+            EXPECT_GT(l.hotspotBytesEnd, 0u);
+            EXPECT_LE(l.hotspotBytesEnd, l.firstTile);
+            std::string listed;
+            ASSERT_TRUE(listDocument(tiled.path(), listed, error)) << error;
+            EXPECT_EQ(listed, kCsv);
+        }
+    }
+}
+
+TEST(HtfMake, ReducedLevelsKeepThinDarkLinesOfBilevelImages)
+{
+    PlainImage line;
+    ASSERT_TRUE(line.make(9, 3, 1, 2));
+    line.palette = {0xFFFFFFFFu, 0xFF000000u};   // index 1 is black
+    line.row(1)[0] = 0x80;                        // one black pixel at (0, 1)
+    line.row(2)[1] = 0x80;                        // one at (8, 2)
+    PlainImage reduced;
+    ASSERT_TRUE(reduceImage(line, reduced));
+    EXPECT_EQ(reduced.width, 5);
+    EXPECT_EQ(reduced.height, 2);
+    EXPECT_EQ(reduced.row(0)[0], 0x80);   // (0, 1) falls in (0, 0)
+    EXPECT_EQ(reduced.row(1)[0], 0x08);   // (8, 2) falls in (4, 1)
+    PlainImage colour;
+    ASSERT_TRUE(colour.make(2, 1, 24, 8));
+    colour.row(0)[0] = 200, colour.row(0)[4] = 100;
+    ASSERT_TRUE(reduceImage(colour, reduced));
+    EXPECT_EQ(reduced.row(0)[0], 150);    // the one row stands for the missing second: (200 + 100) / 2
+    EXPECT_EQ(reduced.row(0)[3], 255);
+}
+
+TEST(HtfMake, TheCommandLineTakesTilesAndLevels)
+{
+    DialogWatcher dialogs;
+    const std::string dir = ROZERADO_SOURCE_DIR "/examples/";
+    ScopedFile out(uniqueTempPath(".htf"));
+    ChildRun run = runHtfMake("--tiles 64 --levels \"" + dir + "floorplan.bmp\" \"" + dir + "floorplan.csv\" \"" +
+                              out.path() + "\"");
+    EXPECT_EQ(run.exitCode, 0u) << run.err;
+    const TiledLayout l = layoutOf(out.path());
+    ASSERT_GT(l.sizes.size(), 1u);
+    EXPECT_LE(std::max(l.sizes.back().first, l.sizes.back().second), 64u);
+    Loaded committed = openDocument(dir + "floorplan.htf"), tiled = openDocument(out.path());
+    const DibView a(committed.image->dib), b(tiled.image->dib);
+    EXPECT_TRUE(a.pixels == b.pixels);
+    run = runHtfMake("--tiles 20 a.bmp b.csv c.htf");
+    EXPECT_EQ(run.exitCode, 2u);
+    EXPECT_NE(run.err.find("multiple of 16"), std::string::npos) << run.err;
+}

@@ -8,8 +8,10 @@
 #include "HotspotStream.h"
 #include "HotspotTagWriter.h"
 #include "HtfDocument.h"
+#include "HtfReader.h"
 #include "PrivateTags.h"
 #include "TiffFixture.h"
+#include "TiledDocumentWriter.h"
 
 #include <windows.h>
 
@@ -79,8 +81,23 @@ bool tiffImageSize(const std::string& path, uint32_t& width, uint32_t& height)
 
 }  // namespace
 
+namespace {
+
+// The first image as the viewer decodes it, from the bytes of a TIFF file.
+bool decodeFirstImage(const std::string& bytes, const std::string& name, PlainImage& image, std::string& error)
+{
+    const HtfReadResult read =
+        readHtfDocument(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), name.c_str(), image);
+    if (read.hasImage())
+        return true;
+    error = read.tooLarge() ? "the image is too large to be tiled here" : "the viewer shows no image from this TIFF file";
+    return false;
+}
+
+}  // namespace
+
 bool makeDocument(const std::string& imagePath, const std::string& csvPath, const std::string& outPath,
-                  MadeDocument& made, std::string& error)
+                  MadeDocument& made, std::string& error, const MakeLayout& layout)
 {
     made = MadeDocument{};
     std::string csvText, image;
@@ -120,7 +137,28 @@ bool makeDocument(const std::string& imagePath, const std::string& csvPath, cons
     writeHotspotStream(stream, list);
 
     PartFile part(outPath);
-    if (bmp) {
+    if (layout.tiles) {
+        // The image as the viewer decodes it, written again in tiles.
+        std::string tiffBytes;
+        if (bmp) {
+            PartFile converted(outPath + ".bmp.tif");
+            if (!writeTiffFixture(converted.path(), picture) || !readFile(converted.path(), tiffBytes))
+                return error = at(outPath, 0) + "cannot write the file", false;
+        } else if (!readFile(imagePath, tiffBytes)) {
+            return error = at(imagePath, 0) + "cannot read the file", false;
+        }
+        PlainImage decoded;
+        if (!decodeFirstImage(tiffBytes, imagePath, decoded, why))
+            return error = at(imagePath, 0) + why, false;
+        tiffBytes.clear();
+        tiffBytes.shrink_to_fit();
+        TiledDocumentOptions options;
+        options.tileSize = layout.tiles;
+        options.levels = layout.levels;
+        options.bigTiff = layout.bigTiff;
+        if (!writeTiledDocument(decoded, stream.str(), options, part.path(), outPath + ".tiles", why))
+            return error = at(outPath, 0) + why, false;
+    } else if (bmp) {
         picture.withHotspotTag = true;
         picture.hotspotBytes = stream.str();
         if (!writeTiffFixture(part.path(), picture))

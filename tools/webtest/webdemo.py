@@ -1,5 +1,7 @@
 """scripts/web-demo [--headless]: examples/index.html in Debian's chromium,
-served from 127.0.0.1 with the element's files of build/web beside it.
+served from 127.0.0.1 with the element's files of build/web beside it by our
+range server (rangeserver.py: it answers range requests, as production
+servers do, so the element reads only the parts of a document it needs).
 
 With a display it opens a window (point at a room, click it; close the
 window to end). Headless (or without a display) it hovers the living room,
@@ -13,14 +15,15 @@ import os
 import sys
 import time
 
-from browser import Browser, WebServer
+from browser import Browser
+from rangeserver import RangeServer
 
 
 def main():
     root, build = sys.argv[1], sys.argv[2]
     headless = '--headless' in sys.argv[3:] or not os.environ.get('DISPLAY')
     examples, web = os.path.join(root, 'examples'), os.path.join(build, 'web')
-    with WebServer(examples, fallbacks=[web]) as server, Browser(headless=headless, width=640, height=560) as browser:
+    with RangeServer(examples, fallbacks=[web]) as server, Browser(headless=headless, width=640, height=560) as browser:
         page = browser.open(server.url('index.html'))
         if '--touch' in sys.argv[3:]:
             return touch_picture(page, sys.argv[sys.argv.index('--touch') + 1])

@@ -8,15 +8,19 @@
 #include "HtfReader.h"
 #include "ImageSampler.h"
 #include "PlainImage.h"
+#include "RangeFile.h"
+#include "TiffLevels.h"
 #include "AddressPolicy.h"
 #include "UrlTemplate.h"
 #include "ViewState.h"
 
 #include <emscripten/emscripten.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <string>
 
@@ -91,6 +95,50 @@ struct WebImage {
 
 std::string composed;   // the last composed URL, read by the caller at once
 
+// The bytes of a document read in ranges come from the JavaScript side
+// (synchronous range requests in the worker, or a download in memory): the
+// core calls Module.htfReadRange(source, offset, length, address), which
+// copies exactly `length` bytes to `address` and answers 1, or 0 on failure.
+EM_JS(int, htf_js_read_range, (int source, double offset, size_t length, uint8_t* out), {
+    return Module.htfReadRange(source, offset, length, out) ? 1 : 0;
+});
+
+class JsRangeSource : public ByteRangeSource {
+public:
+    explicit JsRangeSource(int source) : source_(source) {}
+    bool read(uint64_t offset, size_t length, uint8_t* out) override
+    {
+        return htf_js_read_range(source_, double(offset), length, out) == 1;
+    }
+
+private:
+    int source_;
+};
+
+// A document read level by level and tile by tile in the worker.
+struct WebLevels {
+    WebLevels(int source, uint64_t size, size_t cacheBytes)
+        : bytes(source), file(bytes, size, cacheBytes), levels(file)
+    {
+    }
+    JsRangeSource bytes;
+    RangeFile file;
+    TiffLevels levels;
+    bool opened = false;
+    std::string hotspotsJson = "[]";
+    std::string pendingError;   // one of ours, reported at the next call
+    std::string error;          // what the last call returned
+};
+
+// One decoded tile (or a whole striped level), and its sampler once it is
+// drawn at a scale in the worker.
+struct WebTile {
+    PlainImage image;
+    DecodeOutcome outcome = DecodeOutcome::Unsupported;
+    ImageSampler sampler;
+    bool sampling = false;
+};
+
 } // namespace
 
 extern "C" {
@@ -142,6 +190,105 @@ EMSCRIPTEN_KEEPALIVE size_t htf_doc_palette_count(const WebDocument* d) { return
 EMSCRIPTEN_KEEPALIVE const char* htf_doc_error(const WebDocument* d) { return d->error.c_str(); }
 EMSCRIPTEN_KEEPALIVE const char* htf_doc_hotspots(const WebDocument* d) { return d->hotspotsJson.c_str(); }
 EMSCRIPTEN_KEEPALIVE void htf_doc_release(WebDocument* d) { delete d; }
+
+// --- Reading in ranges: the directories and hotspots first, then tiles (the worker) ---
+
+EMSCRIPTEN_KEEPALIVE WebLevels* htf_levels_open(int source, double size, double cacheBytes)
+{
+    if (!(size >= 0 && size < 9007199254740992.0) || !(cacheBytes >= 0 && cacheBytes < 2147483648.0))
+        return nullptr;
+    auto* doc = new (std::nothrow) WebLevels(source, uint64_t(size), size_t(cacheBytes));
+    if (!doc)
+        return nullptr;
+    try {
+        doc->opened = doc->levels.open("document");
+        doc->hotspotsJson = hotspotsAsJson(doc->levels.hotspots());
+    } catch (...) {
+        doc->opened = false;
+        doc->pendingError = "Not enough memory to read the document";
+    }
+    return doc;
+}
+
+EMSCRIPTEN_KEEPALIVE int htf_levels_opened(const WebLevels* d) { return d && d->opened; }
+EMSCRIPTEN_KEEPALIVE const char* htf_levels_hotspots(const WebLevels* d) { return d->hotspotsJson.c_str(); }
+// The first error reported since the last call; empty without one.
+EMSCRIPTEN_KEEPALIVE const char* htf_levels_error(WebLevels* d)
+{
+    std::string error = d->levels.takeError();
+    if (error.empty())
+        error.swap(d->pendingError);
+    d->error.swap(error);
+    return d->error.c_str();
+}
+EMSCRIPTEN_KEEPALIVE int htf_levels_count(const WebLevels* d) { return int(d->levels.levels().size()); }
+// Level i: width, height, tile width, tile height, tiled, decoded bits.
+EMSCRIPTEN_KEEPALIVE int htf_levels_info(const WebLevels* d, int index, int32_t* out)
+{
+    if (index < 0 || size_t(index) >= d->levels.levels().size())
+        return 0;
+    const TiffLevel& l = d->levels.levels()[size_t(index)];
+    const int32_t values[] = {int32_t(std::min<uint32_t>(l.width, 0x7FFFFFFF)),
+                              int32_t(std::min<uint32_t>(l.height, 0x7FFFFFFF)),
+                              int32_t(std::min<uint32_t>(l.tileWidth, 0x7FFFFFFF)),
+                              int32_t(std::min<uint32_t>(l.tileHeight, 0x7FFFFFFF)), l.tiled ? 1 : 0, l.bits};
+    std::memcpy(out, values, sizeof values);
+    return 1;
+}
+EMSCRIPTEN_KEEPALIVE int htf_levels_for(const WebLevels* d, double scale) { return int(d->levels.levelFor(scale)); }
+EMSCRIPTEN_KEEPALIVE int htf_levels_prefetch(WebLevels* d, int level, uint32_t c0, uint32_t r0, uint32_t c1,
+                                             uint32_t r1)
+{
+    try {
+        return d->levels.prefetch(size_t(level), c0, r0, c1, r1) ? 1 : 0;
+    } catch (...) {
+        return 0;
+    }
+}
+EMSCRIPTEN_KEEPALIVE WebTile* htf_levels_tile(WebLevels* d, int level, uint32_t column, uint32_t row)
+{
+    auto* tile = new (std::nothrow) WebTile;
+    if (!tile)
+        return nullptr;
+    try {
+        tile->outcome = d->levels.decodeTile(size_t(level), column, row, tile->image);
+    } catch (...) {
+        tile->outcome = DecodeOutcome::NoMemory;
+    }
+    if (tile->outcome != DecodeOutcome::Decoded)
+        tile->image.allocate(0, 0, 8, 0, 0);
+    return tile;
+}
+EMSCRIPTEN_KEEPALIVE double htf_levels_fetched(const WebLevels* d) { return double(d->file.bytesFetched()); }
+EMSCRIPTEN_KEEPALIVE int htf_levels_reads(const WebLevels* d) { return int(d->file.sourceReads()); }
+EMSCRIPTEN_KEEPALIVE int htf_levels_failed(const WebLevels* d) { return d->file.failed(); }
+EMSCRIPTEN_KEEPALIVE void htf_levels_release(WebLevels* d) { delete d; }
+
+EMSCRIPTEN_KEEPALIVE int htf_tile_outcome(const WebTile* t) { return int(t->outcome); }
+EMSCRIPTEN_KEEPALIVE int32_t htf_tile_width(const WebTile* t) { return t->image.width; }
+EMSCRIPTEN_KEEPALIVE int32_t htf_tile_height(const WebTile* t) { return t->image.height; }
+EMSCRIPTEN_KEEPALIVE int htf_tile_bits(const WebTile* t) { return t->image.bits; }
+EMSCRIPTEN_KEEPALIVE uint32_t htf_tile_row_bytes(const WebTile* t) { return t->image.rowBytes; }
+EMSCRIPTEN_KEEPALIVE const uint8_t* htf_tile_pixels(const WebTile* t) { return t->image.pixels.data(); }
+EMSCRIPTEN_KEEPALIVE size_t htf_tile_pixel_bytes(const WebTile* t) { return t->image.pixels.size(); }
+EMSCRIPTEN_KEEPALIVE const uint32_t* htf_tile_palette(const WebTile* t) { return t->image.palette.data(); }
+EMSCRIPTEN_KEEPALIVE size_t htf_tile_palette_count(const WebTile* t) { return t->image.palette.size(); }
+EMSCRIPTEN_KEEPALIVE void htf_tile_release(WebTile* t) { delete t; }
+// The tile at (x, y), w x h, of the decoded image scaled to scaledWidth x
+// scaledHeight, as RGBA words into `out`, by the viewer's sampling rule.
+EMSCRIPTEN_KEEPALIVE int htf_tile_render(WebTile* t, int32_t x, int32_t y, int32_t w, int32_t h, int32_t scaledWidth,
+                                         int32_t scaledHeight, uint32_t* out)
+{
+    if (t->outcome != DecodeOutcome::Decoded)
+        return 0;
+    try {
+        if (!t->sampling)
+            t->sampler.setImage(&t->image), t->sampling = true;
+        return t->sampler.renderTile(x, y, w, h, scaledWidth, scaledHeight, out) ? 1 : 0;
+    } catch (...) {
+        return 0;
+    }
+}
 
 // --- The image beside the page ---
 

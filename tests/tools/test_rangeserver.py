@@ -1,0 +1,69 @@
+"""The range server of the element's tests: ranges answered exactly, the
+whole file without range support, the damaged answers it is asked for, and
+the log of bytes sent."""
+
+import http.client
+import os
+import sys
+import tempfile
+import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..', 'tools', 'webtest'))
+from rangeserver import RangeServer, parse_range  # noqa: E402
+
+DATA = bytes(range(256)) * 40   # 10240 bytes
+
+
+def get(server, path, range_header=None):
+    connection = http.client.HTTPConnection('127.0.0.1', server.port, timeout=10)
+    connection.request('GET', path, headers={'Range': range_header} if range_header else {})
+    answer = connection.getresponse()
+    try:
+        body = answer.read()
+    except http.client.IncompleteRead as cut:
+        body = cut.partial
+    connection.close()
+    return answer.status, dict(answer.getheaders()), body
+
+
+class RangeServerTest(unittest.TestCase):
+    def setUp(self):
+        self.folder = tempfile.mkdtemp(prefix='htf-range-')
+        with open(os.path.join(self.folder, 'doc.htf'), 'wb') as f:
+            f.write(DATA)
+
+    def test_parse_range_table(self):
+        for header, expected in [('bytes=0-9', (0, 9)), ('bytes=10-', (10, 10239)), ('bytes=-16', (10224, 10239)),
+                                 ('bytes=10000-99999', (10000, 10239)), ('bytes=10240-', 'unsatisfiable'),
+                                 ('bytes=9-3', None), ('bytes=0-1,5-6', None), ('items=0-1', None), (None, None)]:
+            self.assertEqual(parse_range(header, len(DATA)), expected, header)
+
+    def test_ranges_whole_files_and_the_log(self):
+        with RangeServer(self.folder) as server:
+            status, headers, body = get(server, '/doc.htf', 'bytes=100-199')
+            self.assertEqual((status, body), (206, DATA[100:200]))
+            self.assertEqual(headers['Content-Range'], 'bytes 100-199/10240')
+            status, _, body = get(server, '/doc.htf')
+            self.assertEqual((status, body), (200, DATA))
+            self.assertEqual(get(server, '/doc.htf', 'bytes=20000-')[0], 416)
+            self.assertEqual(get(server, '/../etc/passwd')[0], 404)
+            self.assertEqual(server.bytes_sent('/doc.htf'), 100 + len(DATA))
+            server.ranges = False
+            status, headers, body = get(server, '/doc.htf', 'bytes=100-199')
+            self.assertEqual((status, body), (200, DATA))
+            self.assertNotIn('Content-Range', headers)
+
+    def test_damaged_answers(self):
+        with RangeServer(self.folder) as server:
+            server.damage, server.damage_after = 'short', 1000
+            self.assertEqual(get(server, '/doc.htf', 'bytes=0-99')[2], DATA[:100])   # before the damage
+            status, headers, body = get(server, '/doc.htf', 'bytes=2000-2099')
+            self.assertEqual((status, headers['Content-Length'], len(body)), (206, '100', 50))
+            server.damage = 'wrong-range'
+            self.assertEqual(get(server, '/doc.htf', 'bytes=2000-2099')[1]['Content-Range'], 'bytes 2001-2100/10240')
+            server.damage = 'no-range'
+            self.assertNotIn('Content-Range', get(server, '/doc.htf', 'bytes=2000-2099')[1])
+
+
+if __name__ == '__main__':
+    unittest.main()

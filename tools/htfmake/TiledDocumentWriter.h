@@ -1,0 +1,39 @@
+#pragma once
+// Writes a decoded image as a tiled document for reading in parts: the image
+// in tiles, optionally followed by reduced-resolution levels (each half the
+// size of the one before, down to about one tile, marked as reduced images
+// with NewSubfileType), the hotspot tag on the first image, and every
+// directory and the hotspot bytes before the pixel data, so that a reader
+// fetching the file's start learns the whole structure. With more than 4 GB
+// it is written as BigTIFF.
+//
+// The first image keeps its kind and pixels: bilevel images as CCITT G4,
+// grey and palette images as LZW with their palette, colour as LZW RGB.
+// Reduced levels of bilevel images keep a pixel dark where any of the pixels
+// it stands for is dark (thin lines stay visible), indexed images take the
+// top-left pixel of each 2 x 2, colour images the average.
+#include "PlainImage.h"
+
+#include <string>
+
+struct TiledDocumentOptions {
+    uint32_t tileSize = 256;    // a multiple of 16
+    bool levels = false;
+    bool bigTiff = false;       // BigTIFF even when classic TIFF would do
+};
+
+// `scratchPath` takes the compressed tiles while the levels are written; it
+// is removed afterwards. False with a message on failure (then `path` may
+// hold a partial file; the caller writes to a temporary name).
+bool writeTiledDocument(const PlainImage& image, const std::string& hotspotBytes, const TiledDocumentOptions& options,
+                        const std::string& path, const std::string& scratchPath, std::string& error);
+
+// The second half of the above: the tiled directories of `scratchPath`
+// (the first image, then its reduced levels, in one chain) written to `path`
+// with the directories, the hotspot bytes (on the first) and the tile arrays
+// before the tiles, the tiles' compressed bytes copied as they are.
+bool relayoutTiledLevels(const std::string& scratchPath, const std::string& hotspotBytes, bool bigTiff,
+                         const std::string& path, std::string& error);
+
+// The level below: half the width and height, rounded up.
+bool reduceImage(const PlainImage& image, PlainImage& reduced);

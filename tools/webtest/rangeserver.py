@@ -1,0 +1,237 @@
+"""A small HTTP server for the element's tests, benchmarks and demo that
+answers range requests (Python's http.server does not), and logs what it
+sent: one entry per answer with the path, the range asked for, the status and
+the body bytes sent.
+
+    with RangeServer('examples', extra={'/web': 'build/web'}) as server:
+        server.url('index.html'); server.bytes_sent('/docs/big.htf')
+
+Modes, changeable while it serves (for the tests):
+  ranges = False        answer every request with the whole file (200), as
+                        a server without range support does
+  hold_after = N        hold back answers for ranges that start at or after
+                        byte N until release() is called (the directories
+                        come first, the pixels wait)
+  damage = 'short'      a 206 answer with fewer body bytes than its
+                        Content-Length promises (the connection then closes)
+         = 'wrong-range'  a 206 answer whose Content-Range names other bytes
+         = 'no-range'   a 206 answer without Content-Range
+  damage_after = N      damage only ranges that start at or after byte N
+
+Run alone: python3 rangeserver.py FOLDER [--port N] [--no-ranges]."""
+
+import http.server
+import os
+import re
+import socketserver
+import sys
+import threading
+
+TYPES = {'.js': 'text/javascript', '.mjs': 'text/javascript', '.wasm': 'application/wasm',
+         '.htf': 'application/x-RAVO-VavIrez', '.html': 'text/html; charset=utf-8', '.png': 'image/png',
+         '.cur': 'image/x-icon', '.css': 'text/css', '.tif': 'image/tiff', '.tiff': 'image/tiff'}
+
+RANGE = re.compile(r'^bytes=(\d*)-(\d*)$')
+
+
+def parse_range(header, size):
+    """(first, last) inclusive for a single 'bytes=' range, None for no
+    usable range (the whole file is sent), 'unsatisfiable' past the end."""
+    m = RANGE.match(header.strip()) if header else None
+    if not m or (not m.group(1) and not m.group(2)):
+        return None
+    if not m.group(1):                      # the last N bytes
+        n = int(m.group(2))
+        if n == 0:
+            return 'unsatisfiable'
+        return max(0, size - n), size - 1
+    first = int(m.group(1))
+    last = int(m.group(2)) if m.group(2) else size - 1
+    if m.group(2) and last < first:
+        return None
+    if first >= size:
+        return 'unsatisfiable'
+    return first, min(last, size - 1)
+
+
+class RangeServer:
+    """Serves a folder on 127.0.0.1 at a free port (or `port`)."""
+
+    def __init__(self, directory, extra=None, fallbacks=(), port=0, ranges=True):
+        self.directory = directory
+        self.extra = extra or {}            # path prefix -> folder serving paths below it
+        self.fallbacks = list(fallbacks)    # folders searched when `directory` lacks a file
+        self.port = port
+        self.ranges = ranges
+        self.hold_after = None
+        self.damage = None
+        self.damage_after = 0
+        self.log = []                       # (path, range header or None, status, body bytes sent)
+        self._lock = threading.Lock()
+        self._released = threading.Event()
+        self._released.set()
+
+    # --- What it sent ---
+
+    def requested(self, fragment):
+        with self._lock:
+            return [entry[0] for entry in self.log if fragment in entry[0]]
+
+    @property
+    def requests(self):
+        with self._lock:
+            return [entry[0] for entry in self.log]
+
+    def entries(self, fragment=''):
+        with self._lock:
+            return [entry for entry in self.log if fragment in entry[0]]
+
+    def bytes_sent(self, fragment=''):
+        return sum(entry[3] for entry in self.entries(fragment))
+
+    def forget(self):
+        with self._lock:
+            self.log.clear()
+
+    def hold(self, after):
+        """Holds back answers for ranges starting at or after byte `after`."""
+        self.hold_after = after
+        self._released.clear()
+
+    def release(self):
+        self.hold_after = None
+        self._released.set()
+
+    def url(self, path=''):
+        return 'http://127.0.0.1:%d/%s' % (self.port, path.lstrip('/'))
+
+    # --- Serving ---
+
+    def local_path(self, url_path):
+        path = url_path.split('?')[0].split('#')[0]
+        parts = [p for p in path.split('/') if p]
+        if any(p in ('..', '.') or '\\' in p for p in parts):
+            return None
+        for prefix, folder in self.extra.items():
+            if path.startswith(prefix.rstrip('/') + '/'):
+                rest = [p for p in path[len(prefix):].split('/') if p]
+                return os.path.join(folder, *rest)
+        local = os.path.join(self.directory, *parts)
+        if os.path.isdir(local):
+            local = os.path.join(local, 'index.html')
+        if not os.path.exists(local):
+            for folder in self.fallbacks:
+                candidate = os.path.join(folder, *parts)
+                if os.path.isfile(candidate):
+                    return candidate
+        return local
+
+    def __enter__(self):
+        server = self
+
+        class Handler(http.server.BaseHTTPRequestHandler):
+            protocol_version = 'HTTP/1.1'
+
+            def record(self, status, sent):
+                with server._lock:
+                    server.log.append((self.path, self.headers.get('Range'), status, sent))
+
+            def plain(self, status, text, extra=()):
+                body = text.encode()
+                self.send_response(status)
+                self.send_header('Content-Type', 'text/plain; charset=utf-8')
+                self.send_header('Content-Length', str(len(body)))
+                for name, value in extra:
+                    self.send_header(name, value)
+                self.end_headers()
+                if self.command != 'HEAD':
+                    self.wfile.write(body)
+                self.record(status, 0)
+
+            def do_HEAD(self):
+                self.do_GET()
+
+            def do_GET(self):
+                local = server.local_path(self.path)
+                if not local or not os.path.isfile(local):
+                    return self.plain(404, 'not found')
+                size = os.path.getsize(local)
+                wanted = parse_range(self.headers.get('Range'), size) if server.ranges else None
+                if wanted == 'unsatisfiable':
+                    return self.plain(416, 'range not satisfiable', [('Content-Range', 'bytes */%d' % size)])
+                first, last = wanted if wanted else (0, size - 1)
+                if wanted and server.hold_after is not None and first >= server.hold_after:
+                    server._released.wait(60)
+                status = 206 if wanted else 200
+                length = last - first + 1 if size else 0
+                damage = server.damage if wanted and first >= server.damage_after else None
+                self.send_response(status)
+                self.send_header('Content-Type', TYPES.get(os.path.splitext(local)[1].lower(),
+                                                           'application/octet-stream'))
+                self.send_header('Content-Length', str(length))
+                self.send_header('Cache-Control', 'no-store')
+                if server.ranges:
+                    self.send_header('Accept-Ranges', 'bytes')
+                if wanted and damage != 'no-range':
+                    shown = (first + 1, last + 1) if damage == 'wrong-range' else (first, last)
+                    self.send_header('Content-Range', 'bytes %d-%d/%d' % (shown[0], shown[1], size))
+                self.end_headers()
+                sent = 0
+                if self.command != 'HEAD' and length:
+                    with open(local, 'rb') as f:
+                        f.seek(first)
+                        remaining = length if damage != 'short' else length // 2
+                        while remaining > 0:
+                            chunk = f.read(min(remaining, 1 << 16))
+                            if not chunk:
+                                break
+                            self.wfile.write(chunk)
+                            sent += len(chunk)
+                            remaining -= len(chunk)
+                    if damage == 'short':
+                        self.close_connection = True
+                self.record(status, sent)
+
+            def log_message(self, *args):
+                pass
+
+        class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
+            daemon_threads = True
+            allow_reuse_address = True
+
+            def handle_error(self, request, client_address):
+                # A browser that closes or leaves a page cuts transfers short.
+                if not isinstance(sys.exc_info()[1], (BrokenPipeError, ConnectionResetError)):
+                    super().handle_error(request, client_address)
+
+        self._httpd = Server(('127.0.0.1', self.port), Handler)
+        self.port = self._httpd.server_address[1]
+        self._thread = threading.Thread(target=self._httpd.serve_forever, daemon=True)
+        self._thread.start()
+        return self
+
+    def __exit__(self, *exc):
+        self._released.set()
+        self._httpd.shutdown()
+        self._httpd.server_close()
+        self._thread.join(10)
+
+
+def main():
+    args = sys.argv[1:]
+    if not args or args[0].startswith('-'):
+        print(__doc__)
+        return 2
+    port = int(args[args.index('--port') + 1]) if '--port' in args else 8000
+    with RangeServer(args[0], port=port, ranges='--no-ranges' not in args) as server:
+        print('rangeserver: serving %s at %s (%s)' % (args[0], server.url(),
+                                                      'with ranges' if server.ranges else 'without ranges'))
+        try:
+            threading.Event().wait()
+        except KeyboardInterrupt:
+            pass
+    return 0
+
+
+if __name__ == '__main__':
+    sys.exit(main())
