@@ -223,7 +223,9 @@ function copyOut(core, address, bytes) {
 // A document read through the core level by level and tile by tile.
 export class LevelsDocument {
   // `source.read(offset, length)` gives exactly those bytes or throws.
-  constructor(core, source, { downloadLimit = DEFAULT_DOWNLOAD_LIMIT, memoryLimit = DEFAULT_MEMORY_LIMIT } = {}) {
+  // withHotspots false: the levels alone, no hotspots (a probe of the sizes).
+  constructor(core, source,
+    { downloadLimit = DEFAULT_DOWNLOAD_LIMIT, memoryLimit = DEFAULT_MEMORY_LIMIT, withHotspots = true } = {}) {
     this.core = core;
     this.source = source;
     this.downloadLimit = downloadLimit;
@@ -234,7 +236,7 @@ export class LevelsDocument {
     this.fetchMs = 0;      // waiting for them
     this.handle = LevelsDocument.sources.push(this) - 1;
     LevelsDocument.install(core);
-    this.doc = core._htf_levels_open(this.handle, source.size, CACHE_BYTES);
+    this.doc = core._htf_levels_open(this.handle, source.size, CACHE_BYTES, withHotspots ? 1 : 0);
     if (!this.doc) throw new Error('Not enough memory to read the document');
     if (!core._htf_levels_opened(this.doc)) {
       const error = this.error();
@@ -492,20 +494,27 @@ export class DecoderWorker {
   // The answer for a document whose first image would decode past the
   // budget, from its directory alone; null when it fits (or cannot be told).
   overBudget(bytes, memoryLimit) {
-    let probe;
+    const probe = (withHotspots) => {
+      try {
+        return new LevelsDocument(this.core, new MemoryRanges(new Uint8Array(bytes)), { memoryLimit, withHotspots });
+      } catch {
+        return null;   // the whole reader reports what is wrong
+      }
+    };
+    // The sizes first, without the hotspots (the whole read gets them when
+    // the image fits); only an image past the budget reads them here.
+    const sizes = probe(false);
+    if (!sizes) return null;
+    const first = sizes.levels[0];
+    sizes.release();
+    if (!first || decodedBytes(first) <= memoryLimit) return null;
+    const withHotspots = probe(true);
     try {
-      probe = new LevelsDocument(this.core, new MemoryRanges(new Uint8Array(bytes)), { memoryLimit });
-    } catch {
-      return null;   // the whole reader reports what is wrong
-    }
-    try {
-      const first = probe.levels[0];
-      if (!first || decodedBytes(first) <= memoryLimit) return null;
-      const { packed, transfer } = probe.hotspots();
+      const { packed, transfer } = withHotspots ? withHotspots.hotspots() : { packed: noHotspots(), transfer: [] };
       return { result: { opened: true, hasImage: false, tooLarge: true, fileWidth: first.width,
         fileHeight: first.height, error: '', hotspots: packed }, transfer };
     } finally {
-      probe.release();
+      withHotspots?.release();
     }
   }
 

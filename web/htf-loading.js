@@ -84,6 +84,9 @@ export const loading = {
     this._fire('htf-progress', { loaded: 0, total });
     if (!response.body) return response.arrayBuffer();
     const reader = response.body.getReader();
+    // With a length known, the bytes go straight into one block (a document
+    // is held once, not in pieces and again whole).
+    let whole = total ? new Uint8Array(total) : null;
     const chunks = [];
     let loaded = 0;
     for (;;) {
@@ -98,10 +101,15 @@ export const loading = {
         reader.cancel().catch(() => {});
         throw new Error(this._string('tooBig', { limit }));
       }
-      chunks.push(value);
+      if (whole && loaded <= whole.length) whole.set(value, loaded - value.byteLength);
+      else {
+        if (whole) chunks.push(whole.subarray(0, loaded - value.byteLength)), whole = null;
+        chunks.push(value);
+      }
       if (total) this._progress.firstChild.style.width = `${Math.min(100, (100 * loaded) / total)}%`;
       this._fire('htf-progress', { loaded, total });
     }
+    if (whole) return loaded === whole.length ? whole.buffer : whole.slice(0, loaded).buffer;
     const bytes = new Uint8Array(loaded);
     let at = 0;
     for (const chunk of chunks) {

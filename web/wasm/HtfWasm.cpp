@@ -17,6 +17,7 @@
 #include <emscripten/emscripten.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -48,23 +49,44 @@ struct WebDocument {
     std::string error;
 };
 
+// The records of `list` the viewer shows, in order.
+template <typename Visit>
+void forEachShown(const HotspotList& list, Visit visit)
+{
+    for (const auto& element : list) {
+        if (std::strcmp(element->className(), HotspotRecord::kClassName) != 0)
+            continue;
+        auto record = static_cast<const HotspotRecord*>(element.get());
+        if (!record->reference.empty())
+            visit(*record);
+    }
+}
+
 void packHotspots(const HotspotList* list, HotspotTable& out)
 {
     if (!list)
         return;
-    for (const auto& element : *list) {
-        if (std::strcmp(element->className(), HotspotRecord::kClassName) != 0)
-            continue;
-        auto record = static_cast<const HotspotRecord*>(element.get());
-        if (record->reference.empty())
-            continue;
+    // Sized first: a million hotspots would otherwise pass through blocks
+    // twice their size as the tables grow.
+    size_t count = 0, units = 0;
+    forEachShown(*list, [&](const HotspotRecord& record) {
+        ++count;
+        units += record.reference.size() + record.text.size();
+    });
+    if (units > UINT32_MAX)
+        throw std::bad_alloc();
+    out.rects.reserve(4 * count);
+    out.offsets.reserve(2 * count + 1);
+    out.chars.reserve(units);
+    forEachShown(*list, [&](const HotspotRecord& r) {
+        const HotspotRecord* record = &r;
         out.rects.insert(out.rects.end(), {record->left, record->top, record->right, record->bottom});
         for (unsigned char c : record->reference)
             out.chars.push_back(char16_t(c));
         out.offsets.push_back(uint32_t(out.chars.size()));
         out.chars.insert(out.chars.end(), record->text.begin(), record->text.end());
         out.offsets.push_back(uint32_t(out.chars.size()));
-    }
+    });
 }
 
 // The packed hotspots, or an empty table when they do not fit in memory.
@@ -186,7 +208,8 @@ EMSCRIPTEN_KEEPALIVE void htf_doc_release(WebDocument* d) { delete d; }
 
 // --- Reading in ranges: the directories and hotspots first, then tiles (the worker) ---
 
-EMSCRIPTEN_KEEPALIVE WebLevels* htf_levels_open(int source, double size, double cacheBytes)
+// withHotspots 0: the levels alone (see TiffLevels::open), the hotspots read as none.
+EMSCRIPTEN_KEEPALIVE WebLevels* htf_levels_open(int source, double size, double cacheBytes, int withHotspots)
 {
     if (!(size >= 0 && size < 9007199254740992.0) || !(cacheBytes >= 0 && cacheBytes < 2147483648.0))
         return nullptr;
@@ -194,7 +217,7 @@ EMSCRIPTEN_KEEPALIVE WebLevels* htf_levels_open(int source, double size, double 
     if (!doc)
         return nullptr;
     try {
-        doc->opened = doc->levels.open("document");
+        doc->opened = doc->levels.open("document", withHotspots != 0);
     } catch (...) {
         doc->opened = false;
         doc->pendingError = "Not enough memory to read the document";
