@@ -120,12 +120,13 @@ bool TiffLevels::addLevel(int directory, uint64_t subIfd)
     return true;
 }
 
-bool TiffLevels::open(const char* name)
+bool TiffLevels::open(const char* name, bool withHotspots)
 {
     tif_ = htfTIFFClientOpen(name, "rmO", file_.clientProcs(), keepError, this);
     if (!tif_)
         return false;
-    hotspots_ = readHotspotTag(tif_);
+    if (withHotspots)
+        hotspots_ = readHotspotTag(tif_);
     if (!addLevel(0, 0)) {
         if (error_.empty())
             error_ = "The document's first image is empty or of a kind that is not shown";

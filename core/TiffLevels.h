@@ -38,9 +38,11 @@ public:
     TiffLevels(const TiffLevels&) = delete;
     TiffLevels& operator=(const TiffLevels&) = delete;
 
-    // Reads the first directory, its hotspots and the levels; false (with
-    // error()) when the bytes are not a TIFF document.
-    bool open(const char* name);
+    // Reads the first directory, its hotspots (unless `withHotspots` is
+    // false: a caller that only needs the sizes skips a tag that may hold a
+    // million of them) and the levels; false (with error()) when the bytes
+    // are not a TIFF document.
+    bool open(const char* name, bool withHotspots = true);
 
     uint32_t width() const { return levels_.empty() ? 0 : levels_[0].width; }
     uint32_t height() const { return levels_.empty() ? 0 : levels_[0].height; }

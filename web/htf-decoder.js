@@ -10,6 +10,8 @@
 //             palette: ArrayBuffer, decodeMs, heapBytes }
 //      An image whose decoded pixels would pass memoryLimit (1 GiB by
 //      default) is not decoded: tooLarge, with its hotspots.
+//      `hotspots` here and below: packed, as htf-hotspot-table.js describes
+//      ({ count, rects, offsets, chars }, the buffers transferred).
 //
 // 2. A document by its address, read in parts: the directories and the
 //    hotspots first, then only the tiles a view needs, at the resolution it
@@ -62,6 +64,7 @@
 //    `retire` says that the worker's memory grew past `memoryLimit`: the page
 //    ends it (terminate) and starts a new one, which gives the memory back.
 import createHtfCore from './htf-core.js';
+import { noHotspots, packHotspots } from './htf-hotspot-table.js';
 
 export const DEFAULT_MEMORY_LIMIT = 1024 * 1024 * 1024;
 export const DEFAULT_DOWNLOAD_LIMIT = 1024 * 1024 * 1024;
@@ -220,7 +223,9 @@ function copyOut(core, address, bytes) {
 // A document read through the core level by level and tile by tile.
 export class LevelsDocument {
   // `source.read(offset, length)` gives exactly those bytes or throws.
-  constructor(core, source, { downloadLimit = DEFAULT_DOWNLOAD_LIMIT, memoryLimit = DEFAULT_MEMORY_LIMIT } = {}) {
+  // withHotspots false: the levels alone, no hotspots (a probe of the sizes).
+  constructor(core, source,
+    { downloadLimit = DEFAULT_DOWNLOAD_LIMIT, memoryLimit = DEFAULT_MEMORY_LIMIT, withHotspots = true } = {}) {
     this.core = core;
     this.source = source;
     this.downloadLimit = downloadLimit;
@@ -231,14 +236,13 @@ export class LevelsDocument {
     this.fetchMs = 0;      // waiting for them
     this.handle = LevelsDocument.sources.push(this) - 1;
     LevelsDocument.install(core);
-    this.doc = core._htf_levels_open(this.handle, source.size, CACHE_BYTES);
+    this.doc = core._htf_levels_open(this.handle, source.size, CACHE_BYTES, withHotspots ? 1 : 0);
     if (!this.doc) throw new Error('Not enough memory to read the document');
     if (!core._htf_levels_opened(this.doc)) {
       const error = this.error();
       this.release();
       throw new Error(error || 'The document is not a TIFF document');
     }
-    this.hotspots = JSON.parse(core.UTF8ToString(core._htf_levels_hotspots(this.doc)));
     const out = core._htf_alloc(24);
     if (!out) throw new Error('Not enough memory to read the document');
     this.levels = [];
@@ -315,6 +319,12 @@ export class LevelsDocument {
     const r0 = clamp(Math.floor(top * sy / l.tileHeight), Math.ceil(l.height / l.tileHeight) - 1);
     const r1 = clamp(Math.ceil(bottom * sy / l.tileHeight) - 1, Math.ceil(l.height / l.tileHeight) - 1);
     return { c0, r0, c1: Math.max(c0, c1), r1: Math.max(r0, r1) };
+  }
+
+  // The hotspots packed for the page (see htf-hotspot-table.js), with the
+  // buffers to transfer.
+  hotspots() {
+    return packHotspots(this.core, this.core._htf_levels_hotspots(this.doc));
   }
 
   prefetch(level, { c0, r0, c1, r1 }) {
@@ -405,11 +415,11 @@ LevelsDocument.sources = [];
 function readWhole(core, bytes) {
   const data = new Uint8Array(bytes);
   const input = core._htf_alloc(Math.max(1, data.length));
-  if (!input) return { opened: false, hasImage: false, error: 'Out of memory', hotspots: [] };
+  if (!input) return { result: { opened: false, hasImage: false, error: 'Out of memory', hotspots: noHotspots() } };
   core.HEAPU8.set(data, input);
   const doc = core._htf_read(input, data.length);
   core._htf_free(input);
-  if (!doc) return { opened: false, hasImage: false, error: 'Out of memory', hotspots: [] };
+  if (!doc) return { result: { opened: false, hasImage: false, error: 'Out of memory', hotspots: noHotspots() } };
   try {
     const result = {
       opened: core._htf_doc_opened(doc) !== 0,
@@ -418,8 +428,10 @@ function readWhole(core, bytes) {
       fileWidth: core._htf_doc_file_width(doc),
       fileHeight: core._htf_doc_file_height(doc),
       error: core.UTF8ToString(core._htf_doc_error(doc)),
-      hotspots: JSON.parse(core.UTF8ToString(core._htf_doc_hotspots(doc))),
     };
+    const hotspots = packHotspots(core, core._htf_doc_hotspots(doc));
+    result.hotspots = hotspots.packed;
+    const transfer = hotspots.transfer;
     if (result.hasImage) {
       const pixels = core._htf_doc_pixels(doc), bytesOf = core._htf_doc_pixel_bytes(doc);
       const palette = core._htf_doc_palette(doc), colours = core._htf_doc_palette_count(doc);
@@ -429,8 +441,9 @@ function readWhole(core, bytes) {
       result.rowBytes = core._htf_doc_row_bytes(doc);
       result.pixels = copyOut(core, pixels, bytesOf);
       result.palette = copyOut(core, palette, 4 * colours);
+      transfer.push(...[result.pixels, result.palette].filter(Boolean));
     }
-    return result;
+    return { result, transfer };
   } finally {
     core._htf_doc_release(doc);
   }
@@ -464,35 +477,44 @@ export class DecoderWorker {
   }
 
   whole({ id, bytes, memoryLimit = DEFAULT_MEMORY_LIMIT }) {
-    let result;
+    let result, transfer = [];
     const started = performance.now();
     try {
-      result = this.overBudget(bytes, memoryLimit) || readWhole(this.core, bytes);
+      ({ result, transfer = [] } = this.overBudget(bytes, memoryLimit) || readWhole(this.core, bytes));
       result.decodeMs = performance.now() - started;
     } catch (error) {
-      result = { opened: false, hasImage: false, error: `The reader failed: ${error}`, hotspots: [] };
+      result = { opened: false, hasImage: false, error: `The reader failed: ${error}`, hotspots: noHotspots() };
+      transfer = [];
     }
     result.id = id;
     result.heapBytes = this.heapBytes();
-    this.post(result, [result.pixels, result.palette].filter(Boolean));
+    this.post(result, transfer);
   }
 
   // The answer for a document whose first image would decode past the
   // budget, from its directory alone; null when it fits (or cannot be told).
   overBudget(bytes, memoryLimit) {
-    let probe;
+    const probe = (withHotspots) => {
+      try {
+        return new LevelsDocument(this.core, new MemoryRanges(new Uint8Array(bytes)), { memoryLimit, withHotspots });
+      } catch {
+        return null;   // the whole reader reports what is wrong
+      }
+    };
+    // The sizes first, without the hotspots (the whole read gets them when
+    // the image fits); only an image past the budget reads them here.
+    const sizes = probe(false);
+    if (!sizes) return null;
+    const first = sizes.levels[0];
+    sizes.release();
+    if (!first || decodedBytes(first) <= memoryLimit) return null;
+    const withHotspots = probe(true);
     try {
-      probe = new LevelsDocument(this.core, new MemoryRanges(new Uint8Array(bytes)), { memoryLimit });
-    } catch {
-      return null;   // the whole reader reports what is wrong
-    }
-    try {
-      const first = probe.levels[0];
-      if (!first || decodedBytes(first) <= memoryLimit) return null;
-      return { opened: true, hasImage: false, tooLarge: true, fileWidth: first.width, fileHeight: first.height,
-        error: '', hotspots: probe.hotspots };
+      const { packed, transfer } = withHotspots ? withHotspots.hotspots() : { packed: noHotspots(), transfer: [] };
+      return { result: { opened: true, hasImage: false, tooLarge: true, fileWidth: first.width,
+        fileHeight: first.height, error: '', hotspots: packed }, transfer };
     } finally {
-      probe.release();
+      withHotspots?.release();
     }
   }
 
@@ -512,11 +534,12 @@ export class DecoderWorker {
     if (entry.closed) return;   // closed or replaced during the first request
     entry.document = new LevelsDocument(this.core, opened.source, { downloadLimit, memoryLimit });
     const doc = entry.document;
+    const hotspots = doc.hotspots();
     this.post({
-      type: 'hotspots', id, hotspots: doc.hotspots, width: doc.width, height: doc.height, levels: doc.levels,
+      type: 'hotspots', id, hotspots: hotspots.packed, width: doc.width, height: doc.height, levels: doc.levels,
       ranged: opened.ranged, fileBytes: opened.source.size, bytesFetched: doc.bytesFetched(),
       heapBytes: this.heapBytes(), error: doc.openError,
-    });
+    }, hotspots.transfer);
   }
 
   async view({ id, view = 0, scale = 1, left = 0, top = 0, right, bottom, have = [], scaledWidth, scaledHeight }) {

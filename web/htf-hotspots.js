@@ -6,8 +6,7 @@ import { TIP_DELAY_MS } from './htf-style.js';
 
 export const hotspots = {
   _tipText(index) {
-    const h = this._doc?.hotspots[index];
-    return h ? h.text : '';
+    return this._doc && index >= 0 && index < this._doc.hotspots.length ? this._doc.hotspots.text(index) : '';
   },
 
   _scheduleTip(index, p) {
@@ -51,7 +50,7 @@ export const hotspots = {
   // Where hotspot `index` leads by the module's rules: { url, frame } or
   // { refused }. Cached per hotspot until the template or frame changes.
   _target(index) {
-    const h = this._doc?.hotspots[index];
+    const h = this._doc?.hotspots.at(index);
     if (!h || !this._core) return { refused: 'no hotspot' };
     const key = `${this.template}\u0000${this.frame}`;
     if (this._targetsKey !== key) {
@@ -70,7 +69,7 @@ export const hotspots = {
   },
 
   _navigate(index) {
-    const h = this._doc?.hotspots[index];
+    const h = this._doc?.hotspots.at(index);
     if (!h) return;
     let target;
     try {
@@ -104,7 +103,7 @@ export const hotspots = {
   _link(index) {
     let a = this._linkOf.get(index);
     if (a) return a;
-    const h = this._doc.hotspots[index];
+    const h = this._doc.hotspots.at(index);
     a = document.createElement('a');
     a.tabIndex = 0;
     a.setAttribute('aria-label', h.text || referenceString(h.reference));
@@ -158,10 +157,11 @@ export const hotspots = {
     const top = (s.v.position - s.clientHeight / 2) / scale, bottom = (s.v.position + 1.5 * s.clientHeight) / scale;
     const found = [];
     const list = this._doc.hotspots;
+    const r = list.rects;
     for (let i = 0; i < list.length && found.length < LINK_LIMIT; ++i) {
-      const h = list[i];
-      if (Math.max(h.left, h.right) >= left && Math.min(h.left, h.right) <= right &&
-          Math.max(h.top, h.bottom) >= top && Math.min(h.top, h.bottom) <= bottom) found.push(i);
+      const l = r[4 * i], t = r[4 * i + 1], rt = r[4 * i + 2], b = r[4 * i + 3];
+      if (Math.max(l, rt) >= left && Math.min(l, rt) <= right &&
+          Math.max(t, b) >= top && Math.min(t, b) <= bottom) found.push(i);
     }
     return found;
   },
@@ -282,7 +282,7 @@ export const hotspots = {
   },
 
   _hotspotDetail(index) {
-    const h = this._doc?.hotspots[index];
+    const h = this._doc?.hotspots.at(index);
     return h ? { ref: referenceString(h.reference), text: h.text } : { ref: '', text: '' };
   },
 
@@ -292,11 +292,12 @@ export const hotspots = {
     if (!this._doc.byRef) {
       // Made once per document, at the first use.
       const byRef = new Map();
-      this._doc.hotspots.forEach((h, i) => {
-        const text = referenceString(h.reference);
+      const list = this._doc.hotspots;
+      for (let i = 0; i < list.length; ++i) {
+        const text = referenceString(list.reference(i));
         if (!byRef.has(text)) byRef.set(text, []);
         byRef.get(text).push(i);
-      });
+      }
       this._doc.byRef = byRef;
     }
     return this._doc.byRef.get(ref) ?? [];

@@ -6,6 +6,7 @@ import { COMMAND } from './htf-logic.js';
 import { core, decode, discardCore, isTrap } from './htf-runtime.js';
 import { SCROLL_BAR } from './htf-style.js';
 import { tileCache } from './htf-paint.js';
+import { HotspotTable } from './htf-hotspot-table.js';
 
 const PROGRESS_DELAY_MS = 300;
 const DOWNLOAD_LIMIT = 1024 * 1024 * 1024;         // the module's cap on a download
@@ -56,7 +57,7 @@ export const loading = {
         fetch: fetched - started, read: result.decodeMs, handOver: decoded - fetched - result.decodeMs,
         picture: performance.now() - decoded,
       };
-      this._fire('htf-load', { width: result.width, height: result.height, hotspots: result.hotspots.length, timings });
+      this._fire('htf-load', { width: result.width, height: result.height, hotspots: this._doc.hotspots.length, timings });
     } catch (error) {
       if (generation !== this._generation || error.name === 'AbortError') return;
       if (isTrap(error)) this._coreFailed(error);
@@ -83,6 +84,9 @@ export const loading = {
     this._fire('htf-progress', { loaded: 0, total });
     if (!response.body) return response.arrayBuffer();
     const reader = response.body.getReader();
+    // With a length known, the bytes go straight into one block (a document
+    // is held once, not in pieces and again whole).
+    let whole = total ? new Uint8Array(total) : null;
     const chunks = [];
     let loaded = 0;
     for (;;) {
@@ -97,10 +101,15 @@ export const loading = {
         reader.cancel().catch(() => {});
         throw new Error(this._string('tooBig', { limit }));
       }
-      chunks.push(value);
+      if (whole && loaded <= whole.length) whole.set(value, loaded - value.byteLength);
+      else {
+        if (whole) chunks.push(whole.subarray(0, loaded - value.byteLength)), whole = null;
+        chunks.push(value);
+      }
       if (total) this._progress.firstChild.style.width = `${Math.min(100, (100 * loaded) / total)}%`;
       this._fire('htf-progress', { loaded, total });
     }
+    if (whole) return loaded === whole.length ? whole.buffer : whole.slice(0, loaded).buffer;
     const bytes = new Uint8Array(loaded);
     let at = 0;
     for (const chunk of chunks) {
@@ -194,9 +203,10 @@ export const loading = {
         c.HEAPU8.set(new Uint8Array(result.pixels, 0, Math.min(pixelBytes, result.pixels.byteLength)), c._htf_image_pixels(image));
         if (result.bits !== 32) c.HEAPU8.set(new Uint8Array(result.palette), c._htf_image_palette(image));
         c._htf_image_ready(image);
-        this._doc = { image, width: result.width, height: result.height, hotspots: result.hotspots };
+        const table = new HotspotTable(result.hotspots);
+        this._doc = { image, width: result.width, height: result.height, hotspots: table };
         c._htf_view_set_image(this._viewState, result.width, result.height);
-        for (const h of result.hotspots) c._htf_view_add_hotspot(this._viewState, h.left, h.top, h.right, h.bottom);
+        this._addViewHotspots(table);
       } catch (error) {
         if (!this._coreFailed(error)) c._htf_image_release(image);
         this._doc = null;
@@ -212,6 +222,20 @@ export const loading = {
     }
     this._describe();
     this._layout();
+  },
+
+  // The hotspots' rectangles into the view model in one call.
+  _addViewHotspots(table) {
+    const c = this._core, bytes = table.rects.byteLength;
+    if (!table.length) return;
+    const rects = c._htf_alloc(bytes);
+    if (!rects) throw new Error(this._string('outOfMemory'));
+    try {
+      c.HEAPU8.set(new Uint8Array(table.rects.buffer, table.rects.byteOffset, bytes), rects);
+      if (!c._htf_view_add_hotspots(this._viewState, rects, table.length)) throw new Error(this._string('outOfMemory'));
+    } finally {
+      c._htf_free(rects);
+    }
   },
 
   _showError(message) {

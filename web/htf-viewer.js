@@ -25,6 +25,7 @@ import { pointerInput } from './htf-pointer.js';
 import { keyboardInput } from './htf-keyboard.js';
 import { wheelInput } from './htf-wheel.js';
 import { hotspots } from './htf-hotspots.js';
+import { lazyList } from './htf-hotspot-table.js';
 import { listBinding } from './htf-list.js';
 import { FITS, loading } from './htf-loading.js';
 
@@ -212,13 +213,14 @@ class HtfViewer extends HTMLElement {
   // The hotspots in the document's order, in image pixels.
   get hotspots() {
     if (!this._doc) return [];
-    // Made once per document; each read gets its own copy of the list.
-    this._doc.listed ??= this._doc.hotspots.map((h) => Object.freeze({
-      ref: referenceString(h.reference), text: h.text,
-      x: Math.min(h.left, h.right), y: Math.min(h.top, h.bottom),
-      width: Math.abs(h.right - h.left), height: Math.abs(h.bottom - h.top),
-    }));
-    return this._doc.listed.slice();
+    // Each read gets a list of its own; a hotspot's object is made when the
+    // page first reads it (a document may have a million of them).
+    const list = this._doc.hotspots;
+    return lazyList(list.length, (i) => {
+      const l = list.left(i), t = list.top(i), r = list.right(i), b = list.bottom(i);
+      return Object.freeze({ ref: referenceString(list.reference(i)), text: list.text(i),
+        x: Math.min(l, r), y: Math.min(t, b), width: Math.abs(r - l), height: Math.abs(b - t) });
+    });
   }
 
   // The visible part in image pixels, and the scale.
@@ -244,7 +246,7 @@ class HtfViewer extends HTMLElement {
       imageLeft: s.imageLeft, imageTop: s.imageTop,
       horizontalBar: s.h.shown, verticalBar: s.v.shown,
       horizontalPosition: s.h.position, verticalPosition: s.v.position,
-      hotspots: this._doc && this._doc.hotspots.length <= 1000 ? this._doc.hotspots.map((_, i) => this._hotspotRect(i)) : [],
+      hotspots: this._doc && this._doc.hotspots.length <= 1000 ? Array.from({ length: this._doc.hotspots.length }, (_, i) => this._hotspotRect(i)) : [],
     };
   }
 

@@ -10,6 +10,7 @@ import {
   COMMAND, MODE, TOOLBAR, hotspotNavigation, modeAfter, navigationRules, parseFrameColor, parseFrameWidth,
   platformWheel, positionAtThumb, referenceString, thumbGeometry, tilesCovering,
 } from '../../web/htf-logic.js';
+import { HotspotTable, lazyList, packHotspots } from '../../web/htf-hotspot-table.js';
 
 const root = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '..', '..');
 const webDir = process.env.HTF_WEB_DIR || path.join(root, 'build', 'web');
@@ -98,7 +99,7 @@ function readDocument(core, bytes) {
       height: core._htf_doc_height(doc),
       bits: core._htf_doc_bits(doc),
       error: core.UTF8ToString(core._htf_doc_error(doc)),
-      hotspots: JSON.parse(core.UTF8ToString(core._htf_doc_hotspots(doc))),
+      hotspots: Array.from(new HotspotTable(packHotspots(core, core._htf_doc_hotspots(doc)).packed)),
     };
   } finally {
     core._htf_doc_release(doc);
@@ -248,3 +249,62 @@ test('the built package names its files, types and the module\'s version', (t) =
   const types = fs.readFileSync(path.join(webDir, pkg.types), 'utf8');
   assert.match(types, /'htf-viewer': HtfViewer/);
 });
+
+// Packs hotspots by hand as the worker does: [rect, reference, text] each.
+function packed(hotspots, patch = (p) => p) {
+  const units = [], offsets = [0];
+  for (const [, reference, text] of hotspots) {
+    for (const ch of reference) units.push(ch.charCodeAt(0));
+    offsets.push(units.length);
+    for (let i = 0; i < text.length; ++i) units.push(text.charCodeAt(i));
+    offsets.push(units.length);
+  }
+  return patch({ count: hotspots.length, rects: new Int32Array(hotspots.flatMap(([r]) => r)).buffer,
+    offsets: new Uint32Array(offsets).buffer, chars: new Uint16Array(units).buffer });
+}
+
+test('the packed hotspots read back whole, and damaged blocks read as none', () => {
+  const long = 'x'.repeat(20000) + '\u00e9';
+  const list = [[[1, 2, 30, 40], 'A\u00e9\u00ff', 'caf\u00e9 \ud83d\ude00 \ud800'], [[-5, 7, -9, 2147483647], 'B', ''],
+    [[0, 0, 1, 1], 'long', long]];
+  const table = new HotspotTable(packed(list));
+  assert.equal(table.length, 3);
+  assert.deepEqual(Array.from(table), list.map(([[left, top, right, bottom], reference, text]) =>
+    ({ left, top, right, bottom, reference, text })));
+  for (const index of [-1, 3, 1.5, NaN]) assert.equal(table.at(index), undefined, String(index));
+  const damaged = [
+    ['count past the rectangles', (p) => ({ ...p, count: 4 })],
+    ['rectangles cut short', (p) => ({ ...p, rects: p.rects.slice(0, 16) })],
+    ['offsets past the characters', (p) => ({ ...p, chars: p.chars.slice(0, 8) })],
+    ['offsets going back', (p) => { const o = new Uint32Array(p.offsets); o[2] = 0; return p; }],
+    ['offsets cut short', (p) => ({ ...p, offsets: p.offsets.slice(0, 8) })],
+  ];
+  for (const [name, patch] of damaged) assert.equal(new HotspotTable(packed(list, patch)).length, 0, name);
+  assert.equal(new HotspotTable().length, 0);
+});
+
+test('the public hotspot list makes each item at its first read and behaves as an array', () => {
+  const made = [];
+  const make = (i) => { made.push(i); return Object.freeze({ ref: `R${i}` }); };
+  const list = lazyList(1000000, make);
+  assert.equal(list.length, 1000000);
+  assert.equal(Array.isArray(list), true);
+  assert.equal(list[123456].ref, 'R123456');
+  assert.equal(list[123456], list[123456]);
+  assert.deepEqual(made, [123456]);
+  assert.equal(list[1000000], undefined);
+  assert.equal(1000000 in list, false);
+  const small = lazyList(3, make);
+  assert.deepEqual(small.map((h) => h.ref), ['R0', 'R1', 'R2']);
+  assert.deepEqual([...small].map((h) => h.ref), ['R0', 'R1', 'R2']);
+  assert.equal(JSON.stringify(lazyList(2, make)), '[{"ref":"R0"},{"ref":"R1"}]');
+  assert.deepEqual(Object.keys(lazyList(2, make)), ['0', '1']);
+  // The page's changes stay in its own list.
+  const mine = lazyList(3, make), other = lazyList(3, make);
+  mine[0] = 'changed';
+  delete mine[1];
+  mine.length = 2;
+  assert.deepEqual([mine[0], mine[1], mine[2], mine.length], ['changed', undefined, undefined, 2]);
+  assert.equal(other[0].ref, 'R0');
+});
+

@@ -13,6 +13,8 @@ const root = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '..', '.
 const webDir = process.env.HTF_WEB_DIR || path.join(root, 'build', 'web');
 const decoder = await import(path.join(webDir, 'htf-decoder.js'));
 const { default: createHtfCore } = await import(path.join(webDir, 'htf-core.js'));
+const { HotspotTable, packHotspots } = await import(path.join(webDir, 'htf-hotspot-table.js'));
+const listed = (packed) => Array.from(new HotspotTable(packed));
 const core = await createHtfCore({ wasmBinary: fs.readFileSync(path.join(webDir, 'htf-core.wasm')) });
 const { LevelsDocument, MemoryRanges, DecoderWorker, checkRangeAnswer, FIRST_RANGE_BYTES } = decoder;
 
@@ -137,7 +139,7 @@ function wholeRead(bytes) {
   core._htf_free(input);
   const result = {
     width: core._htf_doc_width(doc), height: core._htf_doc_height(doc), bits: core._htf_doc_bits(doc),
-    rowBytes: core._htf_doc_row_bytes(doc), hotspots: JSON.parse(core.UTF8ToString(core._htf_doc_hotspots(doc))),
+    rowBytes: core._htf_doc_row_bytes(doc), hotspots: listed(packHotspots(core, core._htf_doc_hotspots(doc)).packed),
   };
   const p = core._htf_doc_pixels(doc), q = core._htf_doc_palette(doc);
   result.pixels = core.HEAPU8.slice(p, p + core._htf_doc_pixel_bytes(doc));
@@ -186,8 +188,9 @@ test('the directories and hotspots come before any pixel; tiles are the whole im
       const source = new CountingRanges(bytes);
       const doc = new LevelsDocument(core, source);
       const whole = wholeRead(bytes);
-      assert.deepEqual(doc.hotspots, whole.hotspots, label);
-      assert.ok(doc.hotspots.length > 0, label);
+      const hotspots = listed(doc.hotspots().packed);
+      assert.deepEqual(hotspots, whole.hotspots, label);
+      assert.ok(hotspots.length > 0, label);
       assert.deepEqual(doc.levels.map((l) => [l.width, l.height, l.tiled]),
         [[700, 530, true], [350, 265, true], [175, 133, true], [88, 67, true]], label);
       // The directories sit after the pixels here: opening read blocks of
@@ -339,7 +342,7 @@ test('the worker sends the hotspots first, then the tiles of a view, and reads f
     const types = out.map((m) => m.type).filter((t) => t !== 'progress');
     assert.equal(types[0], 'hotspots', `ranges ${ranges}`);
     const opened = out.find((m) => m.type === 'hotspots');
-    assert.ok(opened.hotspots.length > 0);
+    assert.ok(opened.hotspots.count > 0);
     assert.equal(opened.ranged, ranges);
     assert.deepEqual(out.filter((m) => m.type === 'tile').map((m) => [m.view, m.level, m.column, m.row]),
       [[1, 0, 0, 0], [1, 0, 1, 0], [1, 0, 0, 1], [1, 0, 1, 1], [2, 4, 0, 0]]);
@@ -419,7 +422,7 @@ test('a whole document whose image would pass the memory budget is too large, wi
   const bytes = writeTiff([image(2000, 1000, 'grey', greyPixel, 256)]);
   const [small] = await run(standInServer(bytes), [{ id: 5, bytes: bytes.slice().buffer, memoryLimit: 1000000 }]);
   assert.deepEqual([small.opened, small.hasImage, small.tooLarge, small.fileWidth], [true, false, true, 2000]);
-  assert.ok(small.hotspots.length > 0);
+  assert.ok(new HotspotTable(small.hotspots).length > 0);
   assert.equal(small.pixels, undefined);
   const [fits] = await run(standInServer(bytes), [{ id: 6, bytes: bytes.slice().buffer, memoryLimit: 2000000 }]);
   assert.deepEqual([fits.hasImage, fits.width, fits.height], [true, 2000, 1000]);

@@ -30,7 +30,8 @@ from rangeserver import RangeServer  # noqa: E402
 BUILD = None
 SIZE, HOTSPOTS = 20000, 400
 
-PAGE = '''<!DOCTYPE html><meta charset="utf-8"><title>worker</title><script>
+PAGE = '''<!DOCTYPE html><meta charset="utf-8"><title>worker</title><script type="module">
+import { HotspotTable } from '/web/htf-hotspot-table.js';
 window.log = [];
 window.start = (src, options = {}) => {
   window.log = [];
@@ -39,6 +40,7 @@ window.start = (src, options = {}) => {
     const m = e.data;
     if (m.pixels) m.pixels = btoa(String.fromCharCode(...new Uint8Array(m.pixels)));
     delete m.palette;
+    if (m.hotspots) m.hotspots = Array.from(new HotspotTable(m.hotspots));
     log.push(m);
   };
   worker.postMessage({ type: 'open', id: 1, src, ...options });

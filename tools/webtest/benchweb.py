@@ -94,7 +94,7 @@ window.openTimed = async (src, width, height) => {
   const scale = Math.min(1000 / opened.width, 800 / opened.height);
   const [, tiles, level] = await view(scale, 0, 0, opened.width, opened.height);
   return { hotspotsMs, fitMs: performance.now() - t, tiles, level, scale, width: opened.width,
-    height: opened.height, hotspots: opened.hotspots.length, ranged: opened.ranged };
+    height: opened.height, hotspots: opened.hotspots.count, ranged: opened.ranged };
 };
 </script>'''
 

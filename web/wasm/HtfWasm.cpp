@@ -17,74 +17,88 @@
 #include <emscripten/emscripten.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
 #include <string>
+#include <vector>
 
 namespace {
+
+// The hotspots the viewer shows (records of the hotspot class with a
+// reference, in stream order), packed for the page: four int32 a hotspot
+// (left, top, right, bottom), and the references (bytes in the author's code
+// page, one code unit each) and texts (UTF-16) in one table of code units;
+// hotspot i's reference is units offsets[2i] to offsets[2i+1], its text
+// offsets[2i+1] to offsets[2i+2]. A few flat blocks instead of text to parse
+// and one object a hotspot: the worker hands them over without copying.
+struct HotspotTable {
+    std::vector<int32_t> rects;
+    std::vector<uint32_t> offsets{0};
+    std::vector<char16_t> chars;
+};
 
 // A document read in the worker.
 struct WebDocument {
     PlainImage image;
     HtfReadResult result;
-    std::string hotspotsJson;
+    std::unique_ptr<HotspotTable> hotspots;
     std::string error;
 };
 
-// Text as a JSON string literal; `bytes` as code points 0-255 (the
-// reference is bytes in the author's code page), else UTF-16 code units.
-void appendJsonBytes(std::string& out, const std::string& bytes)
+// The records of `list` the viewer shows, in order.
+template <typename Visit>
+void forEachShown(const HotspotList& list, Visit visit)
 {
-    out += '"';
-    for (unsigned char c : bytes) {
-        char escape[8];
-        std::snprintf(escape, sizeof escape, "\\u%04x", unsigned(c));
-        out += escape;
+    for (const auto& element : list) {
+        if (std::strcmp(element->className(), HotspotRecord::kClassName) != 0)
+            continue;
+        auto record = static_cast<const HotspotRecord*>(element.get());
+        if (!record->reference.empty())
+            visit(*record);
     }
-    out += '"';
 }
 
-void appendJsonUtf16(std::string& out, const std::u16string& text)
+void packHotspots(const HotspotList* list, HotspotTable& out)
 {
-    out += '"';
-    for (char16_t c : text) {
-        char escape[8];
-        std::snprintf(escape, sizeof escape, "\\u%04x", unsigned(c));
-        out += escape;
-    }
-    out += '"';
+    if (!list)
+        return;
+    // Sized first: a million hotspots would otherwise pass through blocks
+    // twice their size as the tables grow.
+    size_t count = 0, units = 0;
+    forEachShown(*list, [&](const HotspotRecord& record) {
+        ++count;
+        units += record.reference.size() + record.text.size();
+    });
+    if (units > UINT32_MAX)
+        throw std::bad_alloc();
+    out.rects.reserve(4 * count);
+    out.offsets.reserve(2 * count + 1);
+    out.chars.reserve(units);
+    forEachShown(*list, [&](const HotspotRecord& r) {
+        const HotspotRecord* record = &r;
+        out.rects.insert(out.rects.end(), {record->left, record->top, record->right, record->bottom});
+        for (unsigned char c : record->reference)
+            out.chars.push_back(char16_t(c));
+        out.offsets.push_back(uint32_t(out.chars.size()));
+        out.chars.insert(out.chars.end(), record->text.begin(), record->text.end());
+        out.offsets.push_back(uint32_t(out.chars.size()));
+    });
 }
 
-// The hotspots the viewer shows: records of the hotspot class with a
-// reference, in stream order.
-std::string hotspotsAsJson(const HotspotList* list)
+// The packed hotspots, or an empty table when they do not fit in memory.
+std::unique_ptr<HotspotTable> hotspotTable(const HotspotList* list)
 {
-    std::string out = "[";
-    if (list) {
-        bool first = true;
-        for (const auto& element : *list) {
-            if (std::strcmp(element->className(), HotspotRecord::kClassName) != 0)
-                continue;
-            auto record = static_cast<const HotspotRecord*>(element.get());
-            if (record->reference.empty())
-                continue;
-            if (!first)
-                out += ',';
-            first = false;
-            out += "{\"left\":" + std::to_string(record->left) + ",\"top\":" + std::to_string(record->top) +
-                   ",\"right\":" + std::to_string(record->right) + ",\"bottom\":" + std::to_string(record->bottom) +
-                   ",\"reference\":";
-            appendJsonBytes(out, record->reference);
-            out += ",\"text\":";
-            appendJsonUtf16(out, record->text);
-            out += '}';
-        }
+    auto table = std::make_unique<HotspotTable>();
+    try {
+        packHotspots(list, *table);
+    } catch (const std::bad_alloc&) {
+        table = std::make_unique<HotspotTable>();
     }
-    out += ']';
-    return out;
+    return table;
 }
 
 // The image and its sampler, beside the page.
@@ -125,7 +139,7 @@ struct WebLevels {
     RangeFile file;
     TiffLevels levels;
     bool opened = false;
-    std::string hotspotsJson = "[]";
+    std::unique_ptr<HotspotTable> hotspots;
     std::string pendingError;   // one of ours, reported at the next call
     std::string error;          // what the last call returned
 };
@@ -164,11 +178,12 @@ EMSCRIPTEN_KEEPALIVE WebDocument* htf_read(const uint8_t* data, size_t size)
         doc->result = readHtfDocument(data, size, "document", doc->image);
         if (doc->result.hadError)
             doc->error = doc->result.errorCaption() + "\n" + doc->result.errorText;
-        doc->hotspotsJson = hotspotsAsJson(doc->result.hotspots.get());
+        doc->hotspots = hotspotTable(doc->result.hotspots.get());
+        // The records are not needed once packed.
+        doc->result.hotspots.reset();
     } catch (...) {
         doc->image.allocate(0, 0, 8, 0, 0);
         doc->result.outcome = DecodeOutcome::NoMemory;
-        doc->hotspotsJson = "[]";
     }
     return doc;
 }
@@ -188,12 +203,13 @@ EMSCRIPTEN_KEEPALIVE size_t htf_doc_pixel_bytes(const WebDocument* d) { return d
 EMSCRIPTEN_KEEPALIVE const uint32_t* htf_doc_palette(const WebDocument* d) { return d->image.palette.data(); }
 EMSCRIPTEN_KEEPALIVE size_t htf_doc_palette_count(const WebDocument* d) { return d->image.palette.size(); }
 EMSCRIPTEN_KEEPALIVE const char* htf_doc_error(const WebDocument* d) { return d->error.c_str(); }
-EMSCRIPTEN_KEEPALIVE const char* htf_doc_hotspots(const WebDocument* d) { return d->hotspotsJson.c_str(); }
+EMSCRIPTEN_KEEPALIVE const HotspotTable* htf_doc_hotspots(const WebDocument* d) { return d->hotspots.get(); }
 EMSCRIPTEN_KEEPALIVE void htf_doc_release(WebDocument* d) { delete d; }
 
 // --- Reading in ranges: the directories and hotspots first, then tiles (the worker) ---
 
-EMSCRIPTEN_KEEPALIVE WebLevels* htf_levels_open(int source, double size, double cacheBytes)
+// withHotspots 0: the levels alone (see TiffLevels::open), the hotspots read as none.
+EMSCRIPTEN_KEEPALIVE WebLevels* htf_levels_open(int source, double size, double cacheBytes, int withHotspots)
 {
     if (!(size >= 0 && size < 9007199254740992.0) || !(cacheBytes >= 0 && cacheBytes < 2147483648.0))
         return nullptr;
@@ -201,8 +217,7 @@ EMSCRIPTEN_KEEPALIVE WebLevels* htf_levels_open(int source, double size, double 
     if (!doc)
         return nullptr;
     try {
-        doc->opened = doc->levels.open("document");
-        doc->hotspotsJson = hotspotsAsJson(doc->levels.hotspots());
+        doc->opened = doc->levels.open("document", withHotspots != 0);
     } catch (...) {
         doc->opened = false;
         doc->pendingError = "Not enough memory to read the document";
@@ -211,7 +226,20 @@ EMSCRIPTEN_KEEPALIVE WebLevels* htf_levels_open(int source, double size, double 
 }
 
 EMSCRIPTEN_KEEPALIVE int htf_levels_opened(const WebLevels* d) { return d && d->opened; }
-EMSCRIPTEN_KEEPALIVE const char* htf_levels_hotspots(const WebLevels* d) { return d->hotspotsJson.c_str(); }
+// Packed at the first call (a document opened only to learn its size never is).
+EMSCRIPTEN_KEEPALIVE const HotspotTable* htf_levels_hotspots(WebLevels* d)
+{
+    if (!d->hotspots)
+        d->hotspots = hotspotTable(d->levels.hotspots());
+    return d->hotspots.get();
+}
+
+// A packed hotspot table (see HotspotTable); null reads as empty.
+EMSCRIPTEN_KEEPALIVE uint32_t htf_hotspots_count(const HotspotTable* t) { return t ? uint32_t(t->rects.size() / 4) : 0; }
+EMSCRIPTEN_KEEPALIVE const int32_t* htf_hotspots_rects(const HotspotTable* t) { return t ? t->rects.data() : nullptr; }
+EMSCRIPTEN_KEEPALIVE const uint32_t* htf_hotspots_offsets(const HotspotTable* t) { return t ? t->offsets.data() : nullptr; }
+EMSCRIPTEN_KEEPALIVE const char16_t* htf_hotspots_chars(const HotspotTable* t) { return t ? t->chars.data() : nullptr; }
+EMSCRIPTEN_KEEPALIVE size_t htf_hotspots_char_count(const HotspotTable* t) { return t ? t->chars.size() : 0; }
 // The first error reported since the last call; empty without one.
 EMSCRIPTEN_KEEPALIVE const char* htf_levels_error(WebLevels* d)
 {
@@ -336,6 +364,18 @@ EMSCRIPTEN_KEEPALIVE void htf_view_set_image(ViewState* v, int32_t w, int32_t h)
 EMSCRIPTEN_KEEPALIVE void htf_view_add_hotspot(ViewState* v, int32_t l, int32_t t, int32_t r, int32_t b)
 {
     v->addHotspot(l, t, r, b);
+}
+// `count` hotspots at once, four int32 each (left, top, right, bottom); 1 when
+// all were added, 0 when memory ran out (the view keeps those added).
+EMSCRIPTEN_KEEPALIVE int htf_view_add_hotspots(ViewState* v, const int32_t* rects, uint32_t count)
+{
+    try {
+        for (uint32_t i = 0; i < count; ++i, rects += 4)
+            v->addHotspot(rects[0], rects[1], rects[2], rects[3]);
+        return 1;
+    } catch (const std::bad_alloc&) {
+        return 0;
+    }
 }
 EMSCRIPTEN_KEEPALIVE int htf_view_fit(ViewState* v) { return v->ensureFitted(); }
 EMSCRIPTEN_KEEPALIVE int htf_view_command(ViewState* v, int id) { return v->command(id); }
