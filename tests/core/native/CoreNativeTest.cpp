@@ -4,11 +4,14 @@
 #include "HotspotList.h"
 #include "HotspotRecord.h"
 #include "HtfReader.h"
+#include "ImageSampler.h"
 #include "PlainImage.h"
 #include "TiffFixture.h"
 
 #include <gtest/gtest.h>
 #include <tiffio.h>
+
+#include <algorithm>
 
 #include <cstdio>
 #include <cstring>
@@ -19,18 +22,23 @@
 
 namespace {
 
-// The bytes of a fixture document, written through a temporary file.
-std::vector<uint8_t> documentBytes(const TiffFixture& fixture)
+// The bytes of a document written by `write` into a temporary file.
+std::vector<uint8_t> writtenBytes(const std::function<bool(const std::string&)>& write)
 {
     char path[] = "/tmp/htf-core-XXXXXX";
     const int fd = mkstemp(path);
     EXPECT_GE(fd, 0);
     close(fd);
-    EXPECT_TRUE(writeTiffFixture(path, fixture));
+    EXPECT_TRUE(write(path));
     std::ifstream in(path, std::ios::binary);
     std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     std::remove(path);
     return bytes;
+}
+
+std::vector<uint8_t> documentBytes(const TiffFixture& fixture)
+{
+    return writtenBytes([&](const std::string& path) { return writeTiffFixture(path, fixture); });
 }
 
 TiffFixture indexed(uint32_t w, uint32_t h, uint16_t bits, uint16_t photometric)
@@ -181,6 +189,39 @@ TEST(CoreNative, DamagedBytesNeverCrash)
                 EXPECT_EQ(image.pixels.size(), size_t(image.rowBytes) * size_t(image.height)) << at;
             }
         }
+    }
+}
+
+// A 261 KB document whose image is 2^31 - 1 pixels wide: one row, one
+// Deflate strip of 256 MiB of zero bytes (white). Every size is within the
+// caps; the sampler's arithmetic must not overflow at a fit or at 1:1, at
+// the left and at the right end.
+TEST(CoreNative, ImageAsWideAsTheSignedRangeIsSampledAtFitAndOneToOne)
+{
+    constexpr int32_t kWidth = 0x7FFFFFFF;
+    const std::vector<uint8_t> bytes =
+        writtenBytes([](const std::string& path) { return writeZeroDeflateDocument(path, kWidth, 1); });
+    ASSERT_LT(bytes.size(), 300000u);
+    PlainImage image;
+    const HtfReadResult r = readHtfDocument(bytes.data(), bytes.size(), "wide", image);
+    ASSERT_TRUE(r.hasImage()) << r.errorText;
+    ASSERT_EQ(image.width, kWidth);
+    ImageSampler sampler;
+    sampler.setImage(&image);
+    const uint32_t white = image.palette[0];
+    ASSERT_EQ(white, rgbaWord(255, 255, 255));
+    struct Tile {
+        const char* name;
+        int32_t x, w, scaledWidth;
+    } tiles[] = {
+        {"fit, left", 0, 256, 800},          {"fit, right", 800 - 32, 32, 800},
+        {"1:1, left", 0, 256, kWidth},      {"1:1, right", kWidth - 256, 256, kWidth},
+        {"shrunk 8 times", 0, 256, kWidth / 8}, {"half size, middle", 1 << 29, 100, kWidth / 2 + 7},
+    };
+    for (const Tile& t : tiles) {
+        std::vector<uint32_t> out(size_t(t.w), 0);
+        ASSERT_TRUE(sampler.renderTile(t.x, 0, t.w, 1, t.scaledWidth, 1, out.data())) << t.name;
+        EXPECT_EQ(std::count(out.begin(), out.end(), white), t.w) << t.name;
     }
 }
 
