@@ -229,13 +229,14 @@ struct FaultCheck {
 
 // Plug-in role ---------------------------------------------------------------
 
-enum class PluginPoint { ReaderBoxAtStreamEnd, ReaderBoxAtSetWindow, PrintDialogFromToolbar, PrintDialogFromBrowser,
-                         DebugBoxOnClick, GetUrlOnClick };
+enum class PluginPoint { ReaderBoxAtStreamEnd, ReaderBoxWithImageAtStreamEnd, ReaderBoxAtSetWindow,
+                         PrintDialogFromToolbar, PrintDialogFromBrowser, DebugBoxOnClick, GetUrlOnClick };
 enum class PluginAction { Destroy, WindowGone, NewWindow, NewDocument };
 
 const char* name(PluginPoint p)
 {
-    static const char* names[] = {"reader box at stream end", "reader box at NPP_SetWindow",
+    static const char* names[] = {"reader box at stream end", "reader box of a document with an image at stream end",
+                                  "reader box at NPP_SetWindow",
                                   "print dialog from the toolbar", "print dialog from NPP_Print",
                                   "debug box on click", "NPN_GetURL on click"};
     return names[int(p)];
@@ -277,9 +278,11 @@ TEST(PluginTornDown, DuringEveryModalLoopAndCallOut)
 {
     const std::vector<uint8_t> good = redBlueDocument();
     const std::vector<uint8_t> damaged = damagedDocument();
+    const std::vector<uint8_t> damagedWithImage = damagedDocumentWithImage();
     const std::vector<uint8_t> green = greenDocument();
     const bool printer = printerAvailable();
-    for (PluginPoint point : {PluginPoint::ReaderBoxAtStreamEnd, PluginPoint::ReaderBoxAtSetWindow,
+    for (PluginPoint point : {PluginPoint::ReaderBoxAtStreamEnd, PluginPoint::ReaderBoxWithImageAtStreamEnd,
+                              PluginPoint::ReaderBoxAtSetWindow,
                               PluginPoint::PrintDialogFromToolbar, PluginPoint::PrintDialogFromBrowser,
                               PluginPoint::DebugBoxOnClick, PluginPoint::GetUrlOnClick}) {
         if (printsAt(point) && !printer)
@@ -299,7 +302,8 @@ TEST(PluginTornDown, DuringEveryModalLoopAndCallOut)
                 if (windowFirst) {
                     ASSERT_EQ(s.instance.setWindow(s.host()), NPERR_NO_ERROR);
                 }
-                if (point != PluginPoint::ReaderBoxAtStreamEnd && point != PluginPoint::ReaderBoxAtSetWindow) {
+                if (point != PluginPoint::ReaderBoxAtStreamEnd && point != PluginPoint::ReaderBoxWithImageAtStreamEnd &&
+                    point != PluginPoint::ReaderBoxAtSetWindow) {
                     DialogWatcher quiet;
                     ASSERT_EQ(s.instance.stream(good), NPERR_NO_ERROR);
                     pumpMessages();
@@ -336,6 +340,7 @@ TEST(PluginTornDown, DuringEveryModalLoopAndCallOut)
                     InsideNextDialog inside(tearDown);
                     switch (point) {
                     case PluginPoint::ReaderBoxAtStreamEnd: s.instance.stream(damaged); break;
+                    case PluginPoint::ReaderBoxWithImageAtStreamEnd: s.instance.stream(damagedWithImage); break;
                     case PluginPoint::ReaderBoxAtSetWindow:
                         s.instance.stream(damaged);
                         s.instance.setWindow(s.host());
