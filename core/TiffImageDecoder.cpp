@@ -12,6 +12,17 @@ namespace {
 // block a Windows DIB may take).
 constexpr uint64_t kMaxRasterBandBytes = 0x7FFFFFFF;
 
+// A tile larger than the image is read only as far as the image reaches; a
+// read buffer may exceed the image's own bytes by this much at most (tiles of
+// an ordinary size on a small image), never by what a tile's size claims.
+constexpr uint64_t kTileSlackBytes = 4u << 20;
+
+// The most bytes a tile read may take for an image of `imageBytes`.
+uint64_t tileReadLimit(uint64_t imageBytes)
+{
+    return std::max(imageBytes, kTileSlackBytes);
+}
+
 // Frees a _TIFFmalloc buffer on every path.
 struct TiffBuffer {
     explicit TiffBuffer(tmsize_t size) : data(size > 0 ? _TIFFmalloc(size) : nullptr) {}
@@ -95,7 +106,9 @@ void copyBits(unsigned char* dst, uint64_t dstBit, const unsigned char* src, uin
 // Tiled files cannot be read by scanlines: each tile's rows are copied into
 // the rows they cover. Tile rows are padded to whole bytes, so a tile column
 // starts at bit (column x tile width x bits per sample) of the image row, and
-// edge tiles are clipped to the image's width and height.
+// edge tiles are clipped to the image's width and height. Only the tile rows
+// inside the image are decoded: a tile far taller than the image costs the
+// image's rows, not the tile's.
 void readIndexedTiles(TIFF* tif, ImageTarget& target, uint32_t width, uint32_t height, uint32_t rowBytes,
                       uint16_t bitsPerSample)
 {
@@ -103,22 +116,28 @@ void readIndexedTiles(TIFF* tif, ImageTarget& target, uint32_t width, uint32_t h
     TIFFGetField(tif, TIFFTAG_TILEWIDTH, &tileWidth);
     TIFFGetField(tif, TIFFTAG_TILELENGTH, &tileLength);
     const tmsize_t tileRowBytes = TIFFTileRowSize(tif);
-    const tmsize_t tileBytes = TIFFTileSize(tif);
-    if (tileWidth == 0 || tileLength == 0 || tileRowBytes <= 0 || tileBytes <= 0)
+    if (tileWidth == 0 || tileLength == 0 || tileRowBytes <= 0 || height == 0)
         return;
     // The tile buffer must hold every row that is copied out of it.
     if (uint64_t(tileRowBytes) * 8 < uint64_t(tileWidth) * bitsPerSample ||
-        uint64_t(tileBytes) < uint64_t(tileRowBytes) * tileLength ||
         uint64_t(rowBytes) * 8 < uint64_t(width) * bitsPerSample)
         return;
-    TiffBuffer tile(tileBytes);
+    const uint32_t bandRows = std::min(tileLength, height);
+    const uint64_t bufferBytes = uint64_t(tileRowBytes) * bandRows;
+    if (bufferBytes > tileReadLimit(uint64_t(rowBytes) * height) || bufferBytes > uint64_t(TIFF_TMSIZE_T_MAX)) {
+        TIFFErrorExtR(tif, TIFFFileName(tif), "Tiles of %u x %u pixels are too large for an image of %u x %u",
+                      unsigned(tileWidth), unsigned(tileLength), unsigned(width), unsigned(height));
+        return;
+    }
+    TiffBuffer tile{tmsize_t(bufferBytes)};
     if (!tile.data)
         return;
     const auto* tileData = static_cast<const unsigned char*>(tile.data);
     for (uint32_t y = 0; y < height; y += tileLength) {
         const uint32_t rows = std::min(tileLength, height - y);
         for (uint32_t x = 0; x < width; x += tileWidth) {
-            if (TIFFReadTile(tif, tile.data, x, y, 0, 0) < 0)
+            const tmsize_t wanted = tileRowBytes * tmsize_t(rows);
+            if (TIFFReadEncodedTile(tif, TIFFComputeTile(tif, x, y, 0, 0), tile.data, wanted) != wanted)
                 continue;
             const uint64_t columns = std::min(tileWidth, width - x);
             for (uint32_t ty = 0; ty < rows; ++ty)
@@ -357,6 +376,14 @@ DecodeOutcome convertRgba(TIFF* tif, ImageTarget& target)
     if (isPlainRgbStrips(tif))
         return readPlainRgb(tif, target, size.width, size.height, rowBytes);
 
+    // libtiff reads each tile of the colour interface whole: a tile much
+    // larger than the image is refused instead.
+    if (TIFFIsTiled(tif) &&
+        uint64_t(TIFFTileSize64(tif)) > tileReadLimit(uint64_t(size.width) * size.height * 4)) {
+        TIFFErrorExtR(tif, TIFFFileName(tif), "Tiles larger than the image of %u x %u", unsigned(size.width),
+                      unsigned(size.height));
+        return DecodeOutcome::Decoded;   // all black
+    }
     char message[1024] = {};
     RgbaImage image;
     if (!TIFFRGBAImageOK(tif, message) || !(image.begun = TIFFRGBAImageBegin(&image.image, tif, 0, message))) {

@@ -18,19 +18,9 @@
 
 namespace {
 
-// Errors of the TIFF library as a message box "<module> Error". While a
-// document is being opened only its first error is shown: a damaged image
-// reports every unreadable row, and the user needs one message, not thousands.
-bool openInProgress = false;
-bool errorShownDuringOpen = false;
-
-void showTiffError(const char* module, const char* format, va_list args)
+// Errors of the TIFF library as a message box "<module> Error".
+void showTiffMessage(const char* module, const char* format, va_list args)
 {
-    if (openInProgress) {
-        if (errorShownDuringOpen)
-            return;
-        errorShownDuringOpen = true;
-    }
     char text[1024];
     std::vsnprintf(text, sizeof text, format, args);
     char caption[300];
@@ -38,17 +28,35 @@ void showTiffError(const char* module, const char* format, va_list args)
     showUserMessage(GetFocus(), text, caption, MB_ICONEXCLAMATION | MB_OK);
 }
 
-class OpenScope {
-public:
-    OpenScope()
-    {
-        TIFFSetErrorHandler(showTiffError);
-        TIFFSetWarningHandler(nullptr);
-        openInProgress = true;
-        errorShownDuringOpen = false;
-    }
-    ~OpenScope() { openInProgress = false; }
+// The errors of one open: only the first is shown, since a damaged image
+// reports every unreadable row and the user needs one message, not
+// thousands. The state belongs to the open's own handle, so another document
+// opened while the box is up (a second viewer painting, say) keeps its own
+// and leaves this one's alone.
+struct OpenErrors {
+    bool shown = false;
 };
+
+int showFirstError(TIFF*, void* data, const char* module, const char* format, va_list args)
+{
+    auto* errors = static_cast<OpenErrors*>(data);
+    if (!errors->shown) {
+        errors->shown = true;
+        showTiffMessage(module, format, args);
+    }
+    return 1;   // handled: nothing reaches the process-wide handler
+}
+
+// Errors that belong to no handle, and warnings, of the process.
+void installProcessHandlers()
+{
+    static const bool installed = [] {
+        TIFFSetErrorHandler(showTiffMessage);
+        TIFFSetWarningHandler(nullptr);
+        return true;
+    }();
+    (void)installed;
+}
 
 // Closes the TIFF handle (and its file) on every path.
 class TiffHandle {
@@ -84,10 +92,11 @@ DibHandle HtfDocument::open(const char* fileName)
     imageWidth_ = imageHeight_ = 0;
     imageTooLarge_ = false;
 
-    OpenScope scope;
+    installProcessHandlers();
+    OpenErrors errors;
     HANDLE file = CreateFileA(fileName, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
-    TIFF* opened = HtfTIFFFdOpen(file, fileName, "ru");
+    TIFF* opened = HtfTIFFFdOpen(file, fileName, "ru", showFirstError, &errors);
     if (!opened) {
         if (file != INVALID_HANDLE_VALUE)
             CloseHandle(file);
@@ -98,7 +107,7 @@ DibHandle HtfDocument::open(const char* fileName)
     TIFFGetField(tif.get(), TIFFTAG_IMAGEWIDTH, &imageWidth_);
     TIFFGetField(tif.get(), TIFFTAG_IMAGELENGTH, &imageHeight_);
     // The core decodes the first image into a DIB; libtiff's errors reach
-    // the message box through the process-wide handler set above.
+    // the message box through the handle's own handler.
     DibTarget target;
     const DecodeOutcome outcome = decodeTiffImage(tif.get(), target);
     DibHandle dib = outcome == DecodeOutcome::Decoded ? target.take() : nullptr;

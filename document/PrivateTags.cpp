@@ -16,7 +16,8 @@ TIFF* openFile(void* context, TIFFOpenOptions* options)
 
 } // namespace
 
-TIFF* HtfTIFFFdOpen(HANDLE fileHandle, const char* name, const char* mode)
+TIFF* HtfTIFFFdOpen(HANDLE fileHandle, const char* name, const char* mode, TIFFErrorHandlerExtR errors,
+                    void* errorsData)
 {
     // libtiff's Windows file layer takes the handle as an int. Kernel handles
     // fit in 32 bits on 64-bit Windows too (sign-extended); one that does
@@ -25,7 +26,7 @@ TIFF* HtfTIFFFdOpen(HANDLE fileHandle, const char* name, const char* mode)
     if (reinterpret_cast<HANDLE>(intptr_t(fd)) != fileHandle)
         return nullptr;
     FileOpen a{fd, name, mode};
-    return htfTIFFOpen(openFile, &a);
+    return htfTIFFOpen(openFile, &a, errors, errorsData);
 }
 
 void HtfTIFFClose(TIFF* tif)

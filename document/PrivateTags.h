@@ -9,7 +9,9 @@
 #include <tiffio.h>
 
 // Opens a TIFF file on a Windows file handle with the private tags known.
-// On failure the file handle stays open and belongs to the caller.
-TIFF* HtfTIFFFdOpen(HANDLE fileHandle, const char* name, const char* mode);
+// On failure the file handle stays open and belongs to the caller. `errors`,
+// when given, receives the handle's errors (see htfTIFFOpen).
+TIFF* HtfTIFFFdOpen(HANDLE fileHandle, const char* name, const char* mode, TIFFErrorHandlerExtR errors = nullptr,
+                    void* errorsData = nullptr);
 // Closes the handle (and its file handle) and frees the private tag values.
 void HtfTIFFClose(TIFF* tif);

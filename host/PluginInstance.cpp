@@ -342,8 +342,13 @@ void NPP_StreamAsFile(NPP instance, NPStream*, const char* fname)
     dropPendingFile(*data);
     data->pendingFile = fname;
     std::string shown;
-    showPendingFile(*data, shown);
-    data->pendingFile.clear();
+    if (!showPendingFile(*data, shown)) {
+        data->pendingFile.clear();   // the browser's file is never kept pending
+        return;
+    }
+    // Showing took the path out of pendingFile; whatever is pending now came
+    // from a stream that started during the reader's box and stays pending
+    // until that stream ends.
 }
 
 void NPP_Print(NPP instance, NPPrint* printInfo)

@@ -3,6 +3,7 @@ ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 CACHE=${ROZERADO_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/rozerado}
 DEPS=$CACHE/deps            # libjpeg, libtiff and GoogleTest built for the target
 WASM_DEPS=$CACHE/deps-wasm  # zlib, libjpeg and libtiff built for WebAssembly (web build)
+FUZZ_DEPS=$CACHE/deps-fuzz  # zlib, libjpeg and libtiff built with the fuzz targets' sanitizers (scripts/fuzz)
 EMSCRIPTEN_TOOLCHAIN=/usr/share/emscripten/cmake/Modules/Platform/Emscripten.cmake
 export NODE_PATH=${NODE_PATH:-/usr/share/nodejs}   # emscripten's optimiser finds its parser there
 BUILD=${ROZERADO_BUILD:-$ROOT/build}
@@ -43,3 +44,17 @@ pe_arch() {
   echo x86
 }
 # --- end of 64-bit Windows ---
+
+# fetch_debian_source PKG: unpacks Debian's source package PKG into the
+# current directory; when the newest listed version cannot be fetched (an
+# index may list a version whose files are gone), tries the older ones.
+fetch_debian_source() {
+  local pkg=$1 v
+  apt-get source -qq "$pkg" >/dev/null 2>&1 && return 0
+  for v in $(apt-cache showsrc "$pkg" | awk '/^Version:/ {print $2}' | sort -r -V); do
+    rm -rf ./"$pkg"[-_]*
+    apt-get source -qq "$pkg=$v" >/dev/null 2>&1 && return 0
+  done
+  echo "cannot fetch the source of $pkg" >&2
+  return 1
+}

@@ -5,11 +5,12 @@
 // the visible tiles unscaled. The caches of all renderers of the process
 // share one budget: a new tile that would exceed it pushes out the least
 // recently used tiles of any renderer, so a page with many viewers takes no
-// more than one budget of tile memory. Sampling picks the source pixel under
-// each destination pixel (as COLORONCOLOR does), except that a bilevel image
-// shrunk below scale 1 keeps its dark pixels, so thin lines of drawings stay
-// visible at every zoom.
+// more than one budget of tile memory. The pixels come from the core's image
+// sampler (its sampling rule: the source pixel under each destination pixel,
+// dark pixels of shrunk bilevel images kept), so the viewer and the browser
+// element draw the same pixels.
 #include "Dib.h"
+#include "ImageSampler.h"
 
 #include <windows.h>
 
@@ -56,17 +57,11 @@ private:
     void dropTile(Tile* tile);
     void clearTiles();
 
-    // A bilevel image reduced 8 times in each direction, dark where any of
-    // its 8 x 8 pixels is dark: shrinking by 8 or more samples this instead
-    // of the whole image. Made once per image.
-    struct ReducedPlane {
-        DibHandle image = nullptr;
-        int32_t width = 0, height = 0;
-        size_t stride = 0;
-        std::vector<unsigned char> bits;
-    };
-    const ReducedPlane* reducedPlane(DibHandle image, const void* lockedDib);
+    // The reduced plane of a bilevel image (see ImageSampler), made once per
+    // image; null when it cannot be made.
+    const ReducedPlane* reducedPlane(DibHandle image, const SampleSource& source);
     ReducedPlane reduced_;
+    DibHandle reducedImage_ = nullptr;
 
     std::list<std::unique_ptr<Tile>> tiles_;   // this renderer's tiles
     DibHandle cachedImage_ = nullptr;

@@ -597,6 +597,53 @@ TEST_F(HtfDocumentTest, MissingAndNonTiffFilesShowTheLibraryError)
     EXPECT_NE(seen[0].text.find("magic"), std::string::npos) << seen[0].text;
 }
 
+// The largest block this program asks of the C runtime (libtiff's buffers
+// and the reader's own come from there) while a hook counts.
+size_t largestMalloc = 0;
+void* (*runtimeMalloc)(size_t) = nullptr;
+void* countingMalloc(size_t size)
+{
+    largestMalloc = std::max(largestMalloc, size);
+    return runtimeMalloc(size);
+}
+
+TEST_F(HtfDocumentTest, TilesFarTallerThanTheImageAreReadAtTheImagesSize)
+{
+    // A document of about 1 KB: 32 x 26 bilevel pixels in tiles of
+    // 1 x 4160749569 (4.16 GB a tile by its size), each stored as far as the
+    // image reaches.
+    const uint32_t scanline = 4;
+    TiffFixture f = grey(32, 26, 1, std::vector<uint8_t>(scanline * 26));
+    for (size_t i = 0; i < f.pixels.size(); ++i)
+        f.pixels[i] = uint8_t(i * 37 + 11);
+    f.tileWidth = 1, f.tileLength = 4160749569u, f.tilesEndWithTheImage = true;
+    ScopedFile file(uniqueTempPath(".htf"));
+    ASSERT_TRUE(writeTiffFixture(file.path(), f));
+    EXPECT_LT(readWholeFile(file.path()).size(), 2048u);
+
+    ImportHook hook(GetModuleHandleA(nullptr), "msvcrt.dll", "malloc", reinterpret_cast<void*>(countingMalloc));
+    ASSERT_TRUE(hook.installed());
+    runtimeMalloc = reinterpret_cast<void* (*)(size_t)>(hook.original());
+    largestMalloc = 0;
+    Loaded doc = openPath(file.path());
+    const size_t largest = largestMalloc;
+    EXPECT_LE(largest, size_t(1) << 20);
+    if (sizeof(void*) == 4) {
+        // libtiff's sizes are 32-bit here: it cannot describe such a tile at
+        // all and refuses the directory, with its message.
+        EXPECT_FALSE(doc.hasImage());
+        Sleep(50);
+        EXPECT_EQ(dialogs.seen().size(), 1u);
+        return;
+    }
+    ASSERT_TRUE(doc.hasImage());
+    DibView v = doc.view();
+    for (uint32_t y = 0; y < 26; ++y)
+        for (uint32_t x = 0; x < scanline; ++x)
+            ASSERT_EQ(v.byteAt(int(y), x), f.pixels[y * scanline + x]) << x << "," << y;
+    EXPECT_TRUE(dialogs.seen().empty());
+}
+
 TEST_F(HtfDocumentTest, DamagedFilesNeverCrashAndShowOneMessage)
 {
     std::vector<uint8_t> pixels(200 * 100);

@@ -2,9 +2,11 @@
 #include "Dib.h"
 #include "HtfDocument.h"
 #include "TempDir.h"
+#include "TiffFixture.h"
 #include "UserMessage.h"
 
 #include <gtest/gtest.h>
+#include <tiffio.h>
 
 #include <string>
 #include <vector>
@@ -31,6 +33,54 @@ struct SinkScope {
     explicit SinkScope(UserMessageSink sink) { captured.clear(), setUserMessageSink(sink); }
     ~SinkScope() { setUserMessageSink(nullptr); }
 };
+
+// A grey document of one-row strips that all lie past the end of the file:
+// every row fails.
+std::string unreadableRowsDocument(uint32_t rows)
+{
+    TiffFixture f;
+    f.width = 16, f.height = rows, f.bitsPerSample = 8, f.rowsPerStrip = 1;
+    f.pixels.assign(16u * rows, 0x80);
+    const std::string path = uniqueTempPath(".htf");
+    EXPECT_TRUE(writeTiffFixture(path, f));
+    EXPECT_TRUE(patchEveryValue(path, TIFFTAG_STRIPOFFSETS, 0x7FFFFF00));
+    return path;
+}
+
+// Another document opened while the first one's message is up (a second
+// viewer painting) has errors of its own: each document still shows one
+// message, not one for every row read after the other one ended.
+ScopedFile* nestedDocument = nullptr;
+int openNestedOnce(HWND owner, const char* text, const char* caption, UINT type)
+{
+    capture(owner, text, caption, type);
+    if (ScopedFile* nested = nestedDocument) {
+        nestedDocument = nullptr;
+        HtfDocument document;
+        EXPECT_NE(document.open(nested->c_str()), nullptr);
+    }
+    return IDOK;
+}
+
+TEST(UserMessage, EachOpenShowsItsFirstErrorAloneEvenWhenOpensNest)
+{
+    DialogWatcher dialogs;
+    ScopedFile outer(unreadableRowsDocument(300)), inner(unreadableRowsDocument(40));
+    {
+        SinkScope scope(openNestedOnce);
+        nestedDocument = &inner;
+        HtfDocument document;
+        EXPECT_NE(document.open(outer.c_str()), nullptr);
+        EXPECT_EQ(nestedDocument, nullptr) << "the nested open ran";
+        EXPECT_EQ(captured.size(), 2u) << "the first document's message and the nested one's";
+        // Each open again on its own: one message each.
+        captured.clear();
+        HtfDocument again;
+        EXPECT_NE(again.open(outer.c_str()), nullptr);
+        EXPECT_EQ(captured.size(), 1u);
+    }
+    EXPECT_TRUE(dialogs.seen().empty());
+}
 
 TEST(UserMessage, ReaderAndDibMessagesGoThroughTheSinkUnchanged)
 {

@@ -20,6 +20,7 @@
 #include "rozerado_h.h"
 
 #include <gtest/gtest.h>
+#include <tiffio.h>
 
 #include <atomic>
 #include <functional>
@@ -190,6 +191,20 @@ std::vector<uint8_t> damagedDocument()
     return bytes;
 }
 
+// A grey document whose strips all lie past the end of the file: the reader
+// shows its error box and still yields an image (black).
+std::vector<uint8_t> damagedDocumentWithImage()
+{
+    TiffFixture f;
+    f.width = 160, f.height = 90, f.bitsPerSample = 8, f.rowsPerStrip = 10;
+    f.pixels.assign(160u * 90u, 0x40);
+    const std::string path = uniqueTempPath(".htf");
+    ScopedFile file(path);
+    writeTiffFixture(path, f);
+    patchEveryValue(path, TIFFTAG_STRIPOFFSETS, 0x7FFFFF00);
+    return readWholeFile(path);
+}
+
 // The files in the program's own temporary directory (not the folders the
 // runtime's printing makes there).
 std::set<std::string> moduleTempFiles()
@@ -214,13 +229,14 @@ struct FaultCheck {
 
 // Plug-in role ---------------------------------------------------------------
 
-enum class PluginPoint { ReaderBoxAtStreamEnd, ReaderBoxAtSetWindow, PrintDialogFromToolbar, PrintDialogFromBrowser,
-                         DebugBoxOnClick, GetUrlOnClick };
+enum class PluginPoint { ReaderBoxAtStreamEnd, ReaderBoxWithImageAtStreamEnd, ReaderBoxAtSetWindow,
+                         PrintDialogFromToolbar, PrintDialogFromBrowser, DebugBoxOnClick, GetUrlOnClick };
 enum class PluginAction { Destroy, WindowGone, NewWindow, NewDocument };
 
 const char* name(PluginPoint p)
 {
-    static const char* names[] = {"reader box at stream end", "reader box at NPP_SetWindow",
+    static const char* names[] = {"reader box at stream end", "reader box of a document with an image at stream end",
+                                  "reader box at NPP_SetWindow",
                                   "print dialog from the toolbar", "print dialog from NPP_Print",
                                   "debug box on click", "NPN_GetURL on click"};
     return names[int(p)];
@@ -262,9 +278,11 @@ TEST(PluginTornDown, DuringEveryModalLoopAndCallOut)
 {
     const std::vector<uint8_t> good = redBlueDocument();
     const std::vector<uint8_t> damaged = damagedDocument();
+    const std::vector<uint8_t> damagedWithImage = damagedDocumentWithImage();
     const std::vector<uint8_t> green = greenDocument();
     const bool printer = printerAvailable();
-    for (PluginPoint point : {PluginPoint::ReaderBoxAtStreamEnd, PluginPoint::ReaderBoxAtSetWindow,
+    for (PluginPoint point : {PluginPoint::ReaderBoxAtStreamEnd, PluginPoint::ReaderBoxWithImageAtStreamEnd,
+                              PluginPoint::ReaderBoxAtSetWindow,
                               PluginPoint::PrintDialogFromToolbar, PluginPoint::PrintDialogFromBrowser,
                               PluginPoint::DebugBoxOnClick, PluginPoint::GetUrlOnClick}) {
         if (printsAt(point) && !printer)
@@ -284,7 +302,8 @@ TEST(PluginTornDown, DuringEveryModalLoopAndCallOut)
                 if (windowFirst) {
                     ASSERT_EQ(s.instance.setWindow(s.host()), NPERR_NO_ERROR);
                 }
-                if (point != PluginPoint::ReaderBoxAtStreamEnd && point != PluginPoint::ReaderBoxAtSetWindow) {
+                if (point != PluginPoint::ReaderBoxAtStreamEnd && point != PluginPoint::ReaderBoxWithImageAtStreamEnd &&
+                    point != PluginPoint::ReaderBoxAtSetWindow) {
                     DialogWatcher quiet;
                     ASSERT_EQ(s.instance.stream(good), NPERR_NO_ERROR);
                     pumpMessages();
@@ -321,6 +340,7 @@ TEST(PluginTornDown, DuringEveryModalLoopAndCallOut)
                     InsideNextDialog inside(tearDown);
                     switch (point) {
                     case PluginPoint::ReaderBoxAtStreamEnd: s.instance.stream(damaged); break;
+                    case PluginPoint::ReaderBoxWithImageAtStreamEnd: s.instance.stream(damagedWithImage); break;
                     case PluginPoint::ReaderBoxAtSetWindow:
                         s.instance.stream(damaged);
                         s.instance.setWindow(s.host());
@@ -364,6 +384,46 @@ TEST(PluginTornDown, DuringEveryModalLoopAndCallOut)
             EXPECT_EQ(moduleTempFiles(), filesBefore) << "temporary files left behind";
         }
     }
+}
+
+// The browser hands over a file of its own (NPP_StreamAsFile) whose reading
+// shows the reader's box; during the box the page starts another stream,
+// which ends after the box. That stream's document is shown when it ends,
+// and its temporary file goes; the browser's file stays.
+TEST(PluginTornDown, AStreamStartedDuringTheBoxOfABrowsersFileIsShownWhenItEnds)
+{
+    const std::vector<uint8_t> damagedWithImage = damagedDocumentWithImage();
+    const std::vector<uint8_t> green = greenDocument();
+    const std::set<std::string> filesBefore = moduleTempFiles();
+    FaultCheck faultCheck;
+    ScopedFile browserFile(uniqueTempPath(".htf"));
+    ASSERT_TRUE(writeWholeFile(browserFile.path(), damagedWithImage.data(), damagedWithImage.size()));
+    {
+        Shown s;
+        ASSERT_EQ(s.instance.create(), NPERR_NO_ERROR);
+        ASSERT_EQ(s.instance.setWindow(s.host()), NPERR_NO_ERROR);
+        {
+            InsideNextDialog inside([&] {
+                ASSERT_EQ(s.instance.beginStream(), NPERR_NO_ERROR);
+                s.instance.write(green.data(), green.size());
+            });
+            NPStream stream = {};
+            plugin().plugin().asfile(s.instance.npp(), &stream, browserFile.c_str());
+            pumpMessages();
+            EXPECT_TRUE(inside.ran());
+        }
+        ASSERT_EQ(s.instance.endStream(), NPERR_NO_ERROR);
+        pumpMessages();
+        ASSERT_NE(viewIn(s.host()), nullptr);
+        UpdateWindow(viewIn(s.host()));
+        EXPECT_GT(countColour(captureClient(viewIn(s.host())), {0, 0, 1000, 1000}, kGreen), 1000)
+            << "the stream that started during the box is shown";
+        s.instance.destroy();
+    }
+    EXPECT_EQ(GetFileAttributesA(browserFile.c_str()) != INVALID_FILE_ATTRIBUTES, true) << "the browser's file stays";
+    std::set<std::string> filesAfter = moduleTempFiles();
+    filesAfter.erase(browserFile.path().substr(browserFile.path().find_last_of('\\') + 1));
+    EXPECT_EQ(filesAfter, filesBefore) << "temporary files left behind";
 }
 
 // Control role ---------------------------------------------------------------

@@ -113,6 +113,62 @@ TEST(HotspotIndex, LooksAtAFewHotspotsOfAHundredThousand)
     EXPECT_EQ(examined, 0u);
 }
 
+// A pixel edge is a truncated product, so a hotspot's pixel rectangle may
+// reach a pixel whose fraction lies in the cell before its own. Hotspots
+// whose edges lie on the cell boundaries of every level of the grid (half a
+// cell wide, so that the neighbour does not cover the point) are probed one
+// pixel before, on and after each boundary, at sizes where the boundaries
+// fall between pixels.
+TEST(HotspotIndex, PointsOnePixelOffACellBoundaryFindTheHotspotBeyondIt)
+{
+    constexpr int kFinest = 24;   // cells a side of level 0: the square root of the count, rounded up
+    std::vector<int> levelCells;
+    for (int cells = kFinest;; cells = (cells + 1) / 2) {
+        levelCells.push_back(cells);
+        if (cells == 1)
+            break;
+    }
+    Hotspots list;
+    add(list, 0, 0, 0, 0);   // the bounding box is the image
+    add(list, 1, 1, 1, 1);
+    // Level 0: half-cell hotspots starting on each boundary, then ones ending on it.
+    for (int k = 0; k < kFinest; ++k)
+        add(list, k / double(kFinest), k / double(kFinest), (k + 0.5) / kFinest, (k + 0.5) / kFinest);
+    for (int k = 1; k <= kFinest; ++k)
+        add(list, (k - 0.5) / kFinest, (k - 0.25) / kFinest, k / double(kFinest), k / double(kFinest));
+    // Coarser levels: hotspots of three cells of the level below, on its boundaries.
+    for (size_t level = 1; level < levelCells.size(); ++level) {
+        const double cell = 1.0 / levelCells[level - 1];
+        for (int k = 0; k + 3 <= levelCells[level - 1]; k += 4)
+            add(list, k * cell, 1 - (k + 3) * cell, (k + 3) * cell, 1 - k * cell);
+    }
+    while (list.size() < size_t((kFinest - 1) * (kFinest - 1) + 1))
+        add(list, 2, 2, 2, 2);   // beyond the image: pads the count to a grid of kFinest cells
+    add(list, 1, 1, 1, 1);
+    HotspotIndex index;
+    index.build(list);
+
+    for (const int32_t w : {997, 1231, 4099, 24 * 41 + 7}) {
+        const int32_t h = w * 3 / 4 + 1;
+        place(list, 3, 5, w, h);
+        std::vector<int32_t> xs, ys;
+        for (const int cells : levelCells)
+            for (int k = 0; k <= cells; ++k)
+                for (int d = -1; d <= 1; ++d) {
+                    xs.push_back(3 + int32_t(double(k) / cells * w) + d);
+                    ys.push_back(5 + int32_t(double(k) / cells * h) + d);
+                }
+        int found = 0;
+        for (const int32_t y : ys)
+            for (const int32_t x : xs) {
+                const int expected = linearFirst(list, x, y);
+                ASSERT_EQ(index.firstContaining(list, x, y, 3, 5, w, h), expected) << x << "," << y << " at " << w;
+                found += expected >= 0;
+            }
+        EXPECT_GT(found, int(xs.size())) << "the probes meet hotspots";
+    }
+}
+
 // Pixel edges stop at the ends of the 32-bit range; a point at such an end
 // meets the hotspots that lie anywhere beyond it, as the list search does.
 TEST(HotspotIndex, PointsAtTheEndsOfTheRangeMeetHotspotsBeyondThem)

@@ -586,6 +586,33 @@ TEST(TiffViewWindow, ImageTooLargeForTheProcessShowsANotice)
     EXPECT_GT(countColour(v.capture(), kRed), 50000);
 }
 
+// A 261 KB document of one row 2^31 - 1 pixels wide (a Deflate strip of
+// 256 MiB of zero bytes, white): the view draws it at a fit, at 1:1 and at
+// its right end, or, where the process has no room for it, says it is too
+// large; it never ends the process.
+TEST(TiffViewWindow, ImageAsWideAsTheSignedRangeIsDrawnOrCalledTooLarge)
+{
+    ScopedFile doc(uniqueTempPath(".htf"));
+    ASSERT_TRUE(writeZeroDeflateDocument(doc.path(), 0x7FFFFFFF, 1));
+    ViewInWindow v(400, 300);
+    DialogWatcher watcher;
+    v.show(doc.path());
+    if (!v.view->image()) {
+        EXPECT_EQ(sizeof(void*), 4u) << "a 64-bit process has room for 256 MiB";
+        EXPECT_EQ(v.view->notice(), L"This image is too large to show: 2147483647 \u00D7 1 pixels");
+        return;
+    }
+    const unsigned white = 0xFFFFFF;
+    EXPECT_GE(countColour(v.capture(), white), 400) << "fitted";
+    v.command(ID_ACTUAL_SIZE);
+    EXPECT_GE(countColour(v.capture(), white), 400) << "1:1";
+    SendMessageA(v.view->hwnd(), WM_HSCROLL, SB_RIGHT, 0);
+    pumpMessages();
+    EXPECT_GE(countColour(v.capture(), white), 380) << "1:1 at the right end";
+    EXPECT_GT(GetScrollPos(v.view->hwnd(), SB_HORZ), 0);
+    EXPECT_TRUE(watcher.seen().empty());
+}
+
 // Reading the shown document again keeps what the user chose; another image
 // size is a new document.
 TEST(TiffViewWindow, ReloadKeepsZoomAndScrollOfTheSameImageSize)

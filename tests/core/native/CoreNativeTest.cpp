@@ -4,11 +4,15 @@
 #include "HotspotList.h"
 #include "HotspotRecord.h"
 #include "HtfReader.h"
+#include "ImageSampler.h"
 #include "PlainImage.h"
 #include "TiffFixture.h"
 
 #include <gtest/gtest.h>
 #include <tiffio.h>
+
+#include <algorithm>
+#include <atomic>
 
 #include <cstdio>
 #include <cstring>
@@ -19,19 +23,51 @@
 
 namespace {
 
-// The bytes of a fixture document, written through a temporary file.
-std::vector<uint8_t> documentBytes(const TiffFixture& fixture)
+// The bytes of a document written by `write` into a temporary file.
+std::vector<uint8_t> writtenBytes(const std::function<bool(const std::string&)>& write)
 {
     char path[] = "/tmp/htf-core-XXXXXX";
     const int fd = mkstemp(path);
     EXPECT_GE(fd, 0);
     close(fd);
-    EXPECT_TRUE(writeTiffFixture(path, fixture));
+    EXPECT_TRUE(write(path));
     std::ifstream in(path, std::ios::binary);
     std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     std::remove(path);
     return bytes;
 }
+
+std::vector<uint8_t> documentBytes(const TiffFixture& fixture)
+{
+    return writtenBytes([&](const std::string& path) { return writeTiffFixture(path, fixture); });
+}
+
+// The address sanitizer's allocator reports every allocation to a hook.
+extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*onMalloc)(const volatile void*, size_t),
+                                                         void (*onFree)(const volatile void*));
+
+// The largest single block the process asked for while one is watching.
+std::atomic<size_t> largestBlock{0};
+std::atomic<bool> watchingBlocks{false};
+
+void noteBlock(const volatile void*, size_t size)
+{
+    if (watchingBlocks && size > largestBlock)
+        largestBlock = size;
+}
+void noteFree(const volatile void*) {}
+
+struct LargestBlock {
+    LargestBlock()
+    {
+        static const int installed = __sanitizer_install_malloc_and_free_hooks(noteBlock, noteFree);
+        (void)installed;
+        largestBlock = 0;
+        watchingBlocks = true;
+    }
+    ~LargestBlock() { watchingBlocks = false; }
+    size_t bytes() const { return largestBlock; }
+};
 
 TiffFixture indexed(uint32_t w, uint32_t h, uint16_t bits, uint16_t photometric)
 {
@@ -180,6 +216,89 @@ TEST(CoreNative, DamagedBytesNeverCrash)
             if (r.hasImage()) {
                 EXPECT_EQ(image.pixels.size(), size_t(image.rowBytes) * size_t(image.height)) << at;
             }
+        }
+    }
+}
+
+// A 261 KB document whose image is 2^31 - 1 pixels wide: one row, one
+// Deflate strip of 256 MiB of zero bytes (white). Every size is within the
+// caps; the sampler's arithmetic must not overflow at a fit or at 1:1, at
+// the left and at the right end.
+TEST(CoreNative, ImageAsWideAsTheSignedRangeIsSampledAtFitAndOneToOne)
+{
+    constexpr int32_t kWidth = 0x7FFFFFFF;
+    const std::vector<uint8_t> bytes =
+        writtenBytes([](const std::string& path) { return writeZeroDeflateDocument(path, kWidth, 1); });
+    ASSERT_LT(bytes.size(), 300000u);
+    PlainImage image;
+    const HtfReadResult r = readHtfDocument(bytes.data(), bytes.size(), "wide", image);
+    ASSERT_TRUE(r.hasImage()) << r.errorText;
+    ASSERT_EQ(image.width, kWidth);
+    ImageSampler sampler;
+    sampler.setImage(&image);
+    const uint32_t white = image.palette[0];
+    ASSERT_EQ(white, rgbaWord(255, 255, 255));
+    struct Tile {
+        const char* name;
+        int32_t x, w, scaledWidth;
+    } tiles[] = {
+        {"fit, left", 0, 256, 800},          {"fit, right", 800 - 32, 32, 800},
+        {"1:1, left", 0, 256, kWidth},      {"1:1, right", kWidth - 256, 256, kWidth},
+        {"shrunk 8 times", 0, 256, kWidth / 8}, {"half size, middle", 1 << 29, 100, kWidth / 2 + 7},
+    };
+    for (const Tile& t : tiles) {
+        std::vector<uint32_t> out(size_t(t.w), 0);
+        ASSERT_TRUE(sampler.renderTile(t.x, 0, t.w, 1, t.scaledWidth, 1, out.data())) << t.name;
+        EXPECT_EQ(std::count(out.begin(), out.end(), white), t.w) << t.name;
+    }
+}
+
+// No buffer is larger than the image needs: tiles and strips that claim far
+// more rows or columns than the image has are read as far as the image
+// reaches, and the colour interface's tiles that would need more are
+// refused with an error.
+TEST(CoreNative, TilesAndStripsLargerThanTheImageTakeTheImagesMemory)
+{
+    auto bilevel = [](uint32_t w, uint32_t h) {
+        TiffFixture f = indexed(w, h, 1, PHOTOMETRIC_MINISWHITE);
+        f.tilesEndWithTheImage = true;
+        return f;
+    };
+    struct Case {
+        const char* name;
+        TiffFixture fixture;
+        bool keepsPixels;
+    } cases[] = {
+        // 32 x 26, tiles of 1 x 4160749569 pixels: 4.16 GB a tile by its size.
+        {"tall tiles", [&] { TiffFixture f = bilevel(32, 26); f.tileWidth = 1, f.tileLength = 4160749569u; return f; }(), true},
+        {"wide tiles", [&] { TiffFixture f = bilevel(32, 4); f.tileWidth = 1u << 20, f.tileLength = 2; return f; }(), true},
+        {"tall strip", [&] { TiffFixture f = indexed(40, 30, 8, PHOTOMETRIC_MINISBLACK); f.rowsPerStrip = 4000000000u; return f; }(), true},
+        {"tall colour tiles", [] {
+             TiffFixture f = rgb(20, 10);
+             f.tileWidth = 16, f.tileLength = 10000000, f.tilesEndWithTheImage = true;   // 480 MB a tile
+             return f;
+         }(), false},
+    };
+    for (const Case& c : cases) {
+        const std::vector<uint8_t> bytes = documentBytes(c.fixture);
+        ASSERT_LT(bytes.size(), 1u << 20) << c.name;
+        PlainImage image;
+        HtfReadResult r;
+        size_t largest = 0;
+        {
+            LargestBlock watch;
+            r = readHtfDocument(bytes.data(), bytes.size(), c.name, image);
+            largest = watch.bytes();
+        }
+        EXPECT_LE(largest, size_t(8) << 20) << c.name;
+        ASSERT_TRUE(r.hasImage()) << c.name << ": " << r.errorText;
+        if (c.keepsPixels) {
+            EXPECT_FALSE(r.hadError) << c.name << ": " << r.errorText;
+            const uint32_t scan = fixtureScanlineBytes(c.fixture);
+            for (uint32_t y = 0; y < c.fixture.height; ++y)
+                ASSERT_EQ(std::memcmp(image.row(y), &c.fixture.pixels[size_t(y) * scan], scan), 0) << c.name << " row " << y;
+        } else {
+            EXPECT_TRUE(r.hadError) << c.name;
         }
     }
 }

@@ -1,0 +1,113 @@
+// The whole portable reader on a document from memory: readHtfDocument into
+// a plain image, then the image sampler and the zoom and scroll model over
+// the result at a fit and at 1:1, as the browser element uses them. Images
+// are limited to kImageBudget bytes (as a page's memory budget limits them),
+// and the campaign runs with -malloc_limit_mb a little above it: a buffer the
+// image does not need (a tile, strip or raster sized by what a damaged tag
+// claims) fails the run, as do the sanitizers' findings and a read that does
+// not end.
+#include "CommandIds.h"
+#include "HotspotList.h"
+#include "HotspotRecord.h"
+#include "HtfReader.h"
+#include "ImageSampler.h"
+#include "PlainImage.h"
+#include "ViewState.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+constexpr uint64_t kImageBudget = uint64_t(8) << 20;
+
+// A plain image that refuses what is over the budget, as the element does.
+class BudgetImage : public PlainImage {
+public:
+    bool allocate(uint32_t width, uint32_t height, uint16_t bitsPerPixel, uint32_t rowBytes,
+                  int32_t pixelsPerMetre) override
+    {
+        if (uint64_t(rowBytes) * height > kImageBudget) {
+            PlainImage::allocate(0, 0, bitsPerPixel, 0, 0);
+            return false;
+        }
+        return PlainImage::allocate(width, height, bitsPerPixel, rowBytes, pixelsPerMetre);
+    }
+};
+
+void check(bool ok, const char* what)
+{
+    if (!ok) {
+        std::fprintf(stderr, "reader: %s\n", what);
+        std::abort();
+    }
+}
+
+// Draws what the view shows, a tile at a time as the element does (the
+// visible part, at most a few tiles), and the magnifier's stretched part.
+void drawView(ImageSampler& sampler, ViewState& view)
+{
+    const RectI visible = view.visibleSource();
+    const int32_t sw = view.scaledWidth(), sh = view.scaledHeight();
+    check(sw > 0 && sh > 0, "a fitted view has a scaled size");
+    constexpr int32_t kTile = 256;
+    std::vector<uint32_t> out(size_t(kTile) * kTile);
+    const RectI image = view.imageRect();
+    const int32_t left = std::max(0, -image.left + view.horizontalBar().position);
+    const int32_t top = std::max(0, -image.top + view.verticalBar().position);
+    int tiles = 0;
+    for (int32_t y = top - top % kTile; y < sh && tiles < 6; y += kTile)
+        for (int32_t x = left - left % kTile; x < sw && tiles < 6; x += kTile, ++tiles) {
+            const int32_t w = std::min(kTile, sw - x), h = std::min(kTile, sh - y);
+            sampler.renderTile(x, y, w, h, sw, sh, out.data());
+        }
+    if (visible.width() > 0 && visible.height() > 0) {
+        RectI part = visible;
+        part.right = std::min(part.right, part.left + 64);
+        part.bottom = std::min(part.bottom, part.top + 64);
+        sampler.renderStretched(part, 100, 100, out.data());
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    BudgetImage image;
+    const HtfReadResult result = readHtfDocument(data, size, "fuzz", image);
+    if (!result.hasImage())
+        return 0;
+    check(image.width > 0 && image.height > 0, "an image has pixels");
+    check(image.pixels.size() == size_t(image.rowBytes) * size_t(image.height), "rows fill the pixel block");
+    check(image.bits == 32 || image.palette.size() == (size_t(1) << image.bits), "a palette for every index");
+
+    ImageSampler sampler;
+    sampler.setImage(&image);
+    ViewState view;
+    view.setViewport(640, 480);
+    view.setImage(image.width, image.height);
+    if (result.hotspots) {
+        size_t n = 0;
+        for (const auto& element : *result.hotspots) {
+            if (std::strcmp(element->className(), HotspotRecord::kClassName) != 0)
+                continue;
+            const auto* record = static_cast<const HotspotRecord*>(element.get());
+            view.addHotspot(record->left, record->top, record->right, record->bottom);
+            if (++n == 2000)
+                break;
+        }
+    }
+    if (view.ensureFitted()) {
+        drawView(sampler, view);
+        view.hotspotAt(320, 240);
+    }
+    view.command(ID_ACTUAL_SIZE);
+    drawView(sampler, view);
+    view.scrollFor(ViewAction::BottomRight);
+    drawView(sampler, view);
+    view.hotspotAt(0, 0);
+    return 0;
+}
