@@ -245,13 +245,7 @@ DecodeOutcome convertGrey(TIFF* tif, ImageTarget& target)
     return convertIndexed(tif, target, 1, [tif](RgbColour* palette, uint32_t n) {
         uint16_t photometric = PHOTOMETRIC_MINISBLACK;
         TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric);
-        const uint32_t step = 255 / (n - 1);
-        for (uint32_t i = 0; i < n; ++i) {
-            uint8_t v = uint8_t(step * i);
-            if (photometric == PHOTOMETRIC_MINISWHITE)
-                v = uint8_t(255 - v);
-            palette[i] = RgbColour{v, v, v};
-        }
+        fillGreyRamp(palette, n, photometric);
     });
 }
 
@@ -453,5 +447,16 @@ DecodeOutcome decodeTiffImage(TIFF* tif, ImageTarget& target)
         return convertRgba(tif, target);
     default:
         return DecodeOutcome::Unsupported;
+    }
+}
+
+void fillGreyRamp(RgbColour* palette, uint32_t n, uint16_t photometric)
+{
+    const uint32_t step = 255 / (n - 1);
+    for (uint32_t i = 0; i < n; ++i) {
+        uint8_t v = uint8_t(step * i);
+        if (photometric == PHOTOMETRIC_MINISWHITE)
+            v = uint8_t(255 - v);
+        palette[i] = RgbColour{v, v, v};
     }
 }

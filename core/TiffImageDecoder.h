@@ -10,7 +10,10 @@
 // handle's error handler.
 #include <tiffio.h>
 
+#include <cstdint>
+
 class ImageTarget;
+struct RgbColour;
 
 enum class DecodeOutcome {
     Decoded,        // the target holds the image (perhaps partly black)
@@ -20,3 +23,7 @@ enum class DecodeOutcome {
 };
 
 DecodeOutcome decodeTiffImage(TIFF* tif, ImageTarget& target);
+
+// The palette of an n-level grey image (n >= 2): black to white, or white to
+// black for a WhiteIsZero image.
+void fillGreyRamp(RgbColour* palette, uint32_t n, uint16_t photometric);

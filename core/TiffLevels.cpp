@@ -57,13 +57,7 @@ void fillPalette(TIFF* tif, uint16_t bits, PlainImage& out)
                 palette[i] = RgbColour{uint8_t(red[i] >> 8), uint8_t(green[i] >> 8), uint8_t(blue[i] >> 8)};
         }
     } else {
-        const uint32_t step = 255 / (n - 1);
-        for (uint32_t i = 0; i < n; ++i) {
-            uint8_t v = uint8_t(step * i);
-            if (photometric == PHOTOMETRIC_MINISWHITE)
-                v = uint8_t(255 - v);
-            palette[i] = RgbColour{v, v, v};
-        }
+        fillGreyRamp(palette.data(), n, photometric);
     }
     out.setPalette(palette.data(), n);
 }
