@@ -958,10 +958,12 @@ window.Worker = class extends PlainWorker { constructor(...a) { super(...a);
 </script>"""
         budget = 1024 * 1024 * 1024
         too_large = 'This image is too large to show: %d \u00D7 %d pixels'
-        # document, the outcomes it may end in (a picture or the notice)
-        cases = [('wide.htf', ('htf-load', too_large % (0x7FFFFFFF, 1))),
-                 ('square.htf', (too_large % (92680, 92680),))]
-        for name, outcomes in cases:
+        # The page's core may hold the pixels and the tiles' share (64 MiB), no more.
+        tiles = 64 << 20
+        # document, the outcomes it may end in (a picture or the notice), core bytes in use at most
+        cases = [('wide.htf', ('htf-load', too_large % (0x7FFFFFFF, 1)), (256 << 20) + tiles),
+                 ('square.htf', (too_large % (92680, 92680),), tiles)]
+        for name, outcomes, in_use in cases:
             with self.subTest(document=name):
                 page = self.open_page(extra=watch, name='huge-%s.html' % name)
                 core_bytes = []
@@ -971,12 +973,13 @@ window.Worker = class extends PlainWorker { constructor(...a) { super(...a);
                     text = page.evaluate('viewer.shadowRoot.querySelector(".error").textContent')
                     self.assertIn(outcome if outcome == 'htf-load' else text, outcomes, text)
                     self.assertTrue(page.evaluate('!!viewer._core && !viewer._core.trapped'), text)
-                    core_bytes.append(page.evaluate('viewer._core.HEAPU8.length'))
+                    core_bytes.append(page.evaluate('viewer._core._htf_heap_in_use()'))
                 heaps = page.evaluate('window.heaps')
                 self.assertEqual(len(heaps), 3)
                 self.assertLess(max(heaps), budget, heaps)
-                # The page's core keeps one document at a time: no growth per attempt.
+                # The page's core keeps one document at a time, within the budget.
                 self.assertLessEqual(core_bytes[2], core_bytes[0], core_bytes)
+                self.assertLessEqual(max(core_bytes), in_use, core_bytes)
 
     def test_a_core_that_traps_is_replaced(self):
         page = self.open_page()
