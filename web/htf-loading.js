@@ -34,7 +34,10 @@ export const loading = {
       const bytes = await this._readBody(response, generation);
       if (generation !== this._generation) return;
       const fetched = performance.now();
-      const result = await decode(bytes, this.memoryLimit);
+      // The worker is given what the pixels may take once the tiles have their
+      // share, so that it does not decode an image only to have it refused.
+      const tiles = Math.min(tileCache.limit, this.memoryLimit / 4);
+      const result = await decode(bytes, this.memoryLimit - tiles);
       if (generation !== this._generation || !this.isConnected) return;
       const decoded = performance.now();
       if (!result.hasImage && result.tooLarge) {
@@ -46,7 +49,7 @@ export const loading = {
       }
       // What does not fit the element's memory is not shown, as the module
       // does with what it cannot hold.
-      if (result.rowBytes * result.height + Math.min(tileCache.limit, this.memoryLimit / 4) > this.memoryLimit) {
+      if (result.rowBytes * result.height + tiles > this.memoryLimit) {
         throw new Error(this._string('tooLarge', { width: result.width, height: result.height }));
       }
       this._setDocument(result);

@@ -949,6 +949,38 @@ class ElementTest(unittest.TestCase):
         self.assertEqual(page.evaluate('viewer.shadowRoot.querySelector(".error").style.display'), 'none')
         self.assertEqual(self.state(page)['scaledWidth'] > 0, True)
 
+    def test_small_documents_that_decode_huge(self):
+        # Every worker's answers are seen by the page (heapBytes: the size of
+        # the worker's core memory after a read).
+        watch = """<script>window.heaps = []; const PlainWorker = window.Worker;
+window.Worker = class extends PlainWorker { constructor(...a) { super(...a);
+  this.addEventListener('message', (e) => { if (e.data && e.data.heapBytes) window.heaps.push(e.data.heapBytes); }); } };
+</script>"""
+        budget = 1024 * 1024 * 1024
+        too_large = 'This image is too large to show: %d \u00D7 %d pixels'
+        # The page's core may hold the pixels and the tiles' share (64 MiB), no more.
+        tiles = 64 << 20
+        # document, the outcomes it may end in (a picture or the notice), core bytes in use at most
+        cases = [('wide.htf', ('htf-load', too_large % (0x7FFFFFFF, 1)), (256 << 20) + tiles),
+                 ('square.htf', (too_large % (92680, 92680),), tiles)]
+        for name, outcomes, in_use in cases:
+            with self.subTest(document=name):
+                page = self.open_page(extra=watch, name='huge-%s.html' % name)
+                core_bytes = []
+                for attempt in range(3):
+                    page.evaluate('viewer.removeAttribute("src")')
+                    outcome = self.load(page, name)
+                    text = page.evaluate('viewer.shadowRoot.querySelector(".error").textContent')
+                    self.assertIn(outcome if outcome == 'htf-load' else text, outcomes, text)
+                    self.assertTrue(page.evaluate('!!viewer._core && !viewer._core.trapped'), text)
+                    core_bytes.append(page.evaluate('viewer._core._htf_heap_in_use()'))
+                heaps = page.evaluate('window.heaps')
+                self.assertEqual(len(heaps), 3)
+                self.assertLess(max(heaps), budget, heaps)
+                # The page's core keeps one document at a time, within the budget.
+                self.assertLessEqual(core_bytes[2], core_bytes[0], core_bytes)
+                self.assertLessEqual(max(core_bytes), in_use, core_bytes)
+
     def test_a_core_that_traps_is_replaced(self):
         page = self.open_page()
         self.load(page, 'rgb.htf')

@@ -6,11 +6,13 @@
 // the campaign's seed and its number, for the regression test to replay.
 //
 //   mutate [--documents N] [--seed S] [--timeout-ms T] [--keep DIR] [--replay DIR]
-//          [--write N PATH]
+//          [--write N PATH] [--write-range FIRST COUNT DIR]
 //
 // --replay runs the documents of a directory instead of mutants; --write only
 // writes mutant N of the campaign to PATH (to look at a document the report
-// names). Exits with 1 when any document failed.
+// names); --write-range writes mutants FIRST to FIRST + COUNT - 1 into DIR as
+// mutant-N.htf, in one process (for readers other than this one to run them).
+// Exits with 1 when any document failed.
 #include "DocumentMutator.h"
 #include "SeedDocuments.h"
 #include "UserMessage.h"
@@ -197,14 +199,23 @@ int main(int argc, char** argv)
     unsigned long documents = 300;
     unsigned long long seed = GetTickCount();
     DWORD timeoutMs = 20000;
-    std::string keep, replay, writePath;
-    unsigned long writeIndex = 0;
+    std::string keep, replay, writePath, writeDir;
+    unsigned long writeIndex = 0, writeCount = 0;
+    bool writeFailed = false;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string option = argv[i];
         if (option == "--write" && i + 2 < argc) {
             writeIndex = std::strtoul(argv[i + 1], nullptr, 10);
             writePath = argv[++i + 1];
             documents = writeIndex + 1;
+            continue;
+        }
+        if (option == "--write-range" && i + 3 < argc) {
+            writeIndex = std::strtoul(argv[i + 1], nullptr, 10);
+            writeCount = std::strtoul(argv[i + 2], nullptr, 10);
+            writeDir = argv[i + 3];
+            documents = writeIndex + writeCount;
+            i += 2;
             continue;
         }
         if (option == "--documents")
@@ -273,6 +284,14 @@ int main(int argc, char** argv)
                     std::printf("#%lu %s: %s\n", n, from.name.c_str(), description.c_str()), writeFile(writePath, bytes);
                 continue;
             }
+            if (!writeDir.empty()) {
+                if (n >= writeIndex && !writeFile(writeDir + "\\mutant-" + std::to_string(n) + ".htf", bytes)) {
+                    std::fprintf(stderr, "mutate: cannot write into %s\n", writeDir.c_str());
+                    writeFailed = true;
+                    break;
+                }
+                continue;
+            }
             writeFile(document, bytes);
             record("#" + std::to_string(n) + " " + from.name + ": " + description, runner.open(document), &bytes);
         }
@@ -291,5 +310,5 @@ int main(int argc, char** argv)
                 totals[Outcome::BadDib], totals[Outcome::Leak], totals[Outcome::TempLeft], totals[Outcome::NotStarted]);
     std::printf("peak private memory of one child %lu KiB (%s)\n", peak / 1024, peakDocument.c_str());
     std::printf("peak working set of one child %lu KiB (%s)\n", workingSet / 1024, workingSetDocument.c_str());
-    return failed ? 1 : 0;
+    return failed || writeFailed ? 1 : 0;
 }

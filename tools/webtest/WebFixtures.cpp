@@ -4,6 +4,9 @@
 //   bilevel.htf, palette.htf, rgb.htf   one image kind each, with hotspots
 //   damaged.htf                         a document cut off in its directory
 //   huge.htf                            an image of 60000 x 60000 pixels (too large)
+//   wide.htf                            1-bit, 2^31 - 1 x 1 pixels, one Deflate strip of
+//                                       zeros (256 MiB of pixels from 261 KB)
+//   square.htf                          1-bit, 92680 x 92680 zeros (1 GB of pixels from 1 MB)
 //   NAME.rgba                           the module reader's pixels of NAME.htf:
 //                                       "W H\n" then W x H RGBA bytes, rows top first
 //   hotspots.txt                        per document: NAME left top right bottom reference
@@ -234,6 +237,11 @@ int main(int argc, char** argv)
     small.compression = COMPRESSION_NONE;
     if (!writeTiffFixture(huge, small) || !patchDirectoryEntry(huge, TIFFTAG_IMAGEWIDTH, 60000) ||
         !patchDirectoryEntry(huge, TIFFTAG_IMAGELENGTH, 60000))
+        return 1;
+    // Small documents that decode huge: a row wider than a signed 32-bit
+    // count of bits, and a square just under 1 GiB of 1-bit pixels.
+    if (!writeZeroDeflateDocument(dir + "wide.htf", 0x7FFFFFFF, 1) ||
+        !writeZeroDeflateDocument(dir + "square.htf", 92680, 92680))
         return 1;
     // Cut off inside its directory: the reader shows its error.
     TiffFixture cut = rgb();

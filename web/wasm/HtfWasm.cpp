@@ -15,6 +15,7 @@
 #include "ViewState.h"
 
 #include <emscripten/emscripten.h>
+#include <malloc.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -165,6 +166,13 @@ EMSCRIPTEN_KEEPALIVE void* htf_alloc(size_t size)
 EMSCRIPTEN_KEEPALIVE void htf_free(void* block)
 {
     std::free(block);
+}
+
+// The bytes of the core's memory in use (allocated and not yet freed): what a
+// read holds until its document is released, and what it leaves behind after.
+EMSCRIPTEN_KEEPALIVE size_t htf_heap_in_use()
+{
+    return size_t(mallinfo().uordblks);
 }
 
 // --- Reading (the worker) ---
