@@ -16,10 +16,8 @@ import json
 import os
 import shutil
 import signal
-import socketserver
 import struct
 import subprocess
-import sys
 import tempfile
 import threading
 import time
@@ -27,6 +25,8 @@ import urllib.request
 import zlib
 
 import websocket  # python3-websocket
+
+from localserver import serve
 
 
 class WebServer:
@@ -84,19 +84,8 @@ class WebServer:
             def log_message(self, *args):
                 pass
 
-        class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
-            daemon_threads = True
-            allow_reuse_address = True
-
-            def handle_error(self, request, client_address):
-                # A browser that closes or leaves a page cuts transfers short.
-                if not isinstance(sys.exc_info()[1], (BrokenPipeError, ConnectionResetError)):
-                    super().handle_error(request, client_address)
-
-        self._httpd = Server(('127.0.0.1', 0), Handler)
+        self._httpd, self._thread = serve(Handler, 0)
         self.port = self._httpd.server_address[1]
-        self._thread = threading.Thread(target=self._httpd.serve_forever, daemon=True)
-        self._thread.start()
         return self
 
     def __exit__(self, *exc):

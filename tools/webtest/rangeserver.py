@@ -23,9 +23,10 @@ Run alone: python3 rangeserver.py FOLDER [--port N] [--no-ranges]."""
 import http.server
 import os
 import re
-import socketserver
 import sys
 import threading
+
+from localserver import serve
 
 TYPES = {'.js': 'text/javascript', '.mjs': 'text/javascript', '.wasm': 'application/wasm',
          '.htf': 'application/x-RAVO-VavIrez', '.html': 'text/html; charset=utf-8', '.png': 'image/png',
@@ -195,19 +196,8 @@ class RangeServer:
             def log_message(self, *args):
                 pass
 
-        class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
-            daemon_threads = True
-            allow_reuse_address = True
-
-            def handle_error(self, request, client_address):
-                # A browser that closes or leaves a page cuts transfers short.
-                if not isinstance(sys.exc_info()[1], (BrokenPipeError, ConnectionResetError)):
-                    super().handle_error(request, client_address)
-
-        self._httpd = Server(('127.0.0.1', self.port), Handler)
+        self._httpd, self._thread = serve(Handler, self.port)
         self.port = self._httpd.server_address[1]
-        self._thread = threading.Thread(target=self._httpd.serve_forever, daemon=True)
-        self._thread.start()
         return self
 
     def __exit__(self, *exc):
