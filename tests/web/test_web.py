@@ -1090,6 +1090,7 @@ class RangedElementTest(unittest.TestCase):
             with self.subTest(ranges=ranges):
                 self.server.ranges = ranges
                 self.server.forget()
+                self.page.evaluate('viewer.removeAttribute("src")')
                 self.assertEqual(self.page.evaluate('loadDocument("/big.htf")'), 'htf-load')
                 s = self.shown()
                 self.assertEqual((s['scaledWidth'], s['scaledHeight']), (self.FIT, self.FIT))
