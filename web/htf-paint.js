@@ -131,8 +131,9 @@ export const painting = {
     const order = drawingOrder(shown.map((s) => Object.assign(s.entry, { at: s.at })), exact);
     for (const e of order) {
       const w = e.at.right - e.at.left, h = e.at.bottom - e.at.top;
-      // Made smaller: smoothed; made larger: the pixels as squares.
-      ctx.imageSmoothingEnabled = w < e.w;
+      // The wanted resolution made larger shows its pixels as squares; a
+      // stand-in, or a tile made smaller, is smoothed.
+      ctx.imageSmoothingEnabled = w < e.w || !exact(e);
       ctx.drawImage(e.tile, ox + e.at.left, oy + e.at.top, w, h);
     }
     ctx.imageSmoothingEnabled = true;
