@@ -9,7 +9,7 @@
 // coarser ones first, those of the resolution the view asked for last, so
 // that a coarser picture stands in, scaled, while the finer one arrives.
 import { MODE, thumbGeometry } from './htf-logic.js';
-import { LENS, LIGHT_GREY, SCROLL_BAR, TILE_CACHE_BYTES } from './htf-style.js';
+import { LENS, LIGHT_GREY, SCROLL_BAR, TILE, TILE_CACHE_BYTES } from './htf-style.js';
 
 // The tiles of every element on the page share one budget, as the module's
 // process does: least recently used first out, whichever element made it.
@@ -147,8 +147,9 @@ export const painting = {
     const v = this._views ??= { next: 1, key: '', doneKey: '', keys: new Map(), outstanding: 0, pending: null };
     const key = `${width}x${height}:${visible.left},${visible.top},${visible.right},${visible.bottom}`;
     if (key === v.key) return;
+    if (key !== v.current?.key) v.retried = false;
     v.key = key;
-    v.retried = false;
+    v.current = { key, width, height, visible };
     const W = this._doc.width, H = this._doc.height;
     const message = { view: v.next++, scale: width / W, left: (visible.left * W) / width, top: (visible.top * H) / height,
       right: (visible.right * W) / width, bottom: (visible.bottom * H) / height, scaledWidth: width, scaledHeight: height };
@@ -186,6 +187,12 @@ export const painting = {
     } else if (!m.cancelled && v.keys.get(m.view) === v.key) {
       v.doneKey = v.key;
       this._targetLevel = m.level;
+      // Tiles of this view pushed out of the page's budget by later ones are
+      // asked for once more.
+      if (!v.retried && this._viewMissing(m.level, v.current)) {
+        v.retried = true;
+        v.key = '';
+      }
     }
     v.keys.delete(m.view);
     if (v.pending && v.outstanding < 2) {
@@ -195,6 +202,26 @@ export const painting = {
     }
     this._paint();
     if (v.doneKey === v.key && !v.outstanding) this._pictureComplete();
+  },
+
+  // Whether a tile of level `level` that the view needs is not held.
+  _viewMissing(level, { width, height, visible }) {
+    const l = this._doc.levels[level];
+    if (!l) return false;
+    const [kind, rw, rh, tw, th] = l.tiled ? ['L', l.width, l.height, l.tileWidth, l.tileHeight]
+      : ['R', width, height, TILE, TILE];
+    const held = new Set();
+    for (const e of this._ownTiles()) held.add(`${e.kind}${e.level}:${e.resWidth}x${e.resHeight}:${e.column},${e.row}`);
+    const cell = (v, k, size, count) => Math.max(0, Math.min(count - 1, Math.floor((v * k) / size)));
+    const columns = Math.ceil(rw / tw), rows = Math.ceil(rh / th);
+    const c0 = cell(visible.left, rw / width, tw, columns), c1 = cell(visible.right - 1, rw / width, tw, columns);
+    const r0 = cell(visible.top, rh / height, th, rows), r1 = cell(visible.bottom - 1, rh / height, th, rows);
+    for (let row = r0; row <= r1; ++row) {
+      for (let column = c0; column <= c1; ++column) {
+        if (!held.has(`${kind}${level}:${rw}x${rh}:${column},${row}`)) return true;
+      }
+    }
+    return false;
   },
 
   // Whether the picture the view asks for is all there.
