@@ -26,6 +26,7 @@ export const loading = {
     const generation = ++this._generation;
     this._loaded = true;
     this._closeReader();
+    this._loadEnded();
     this._setDocument(null);
     this._showError('');
     this._view.setAttribute('aria-label', this._documentName());
