@@ -1131,6 +1131,28 @@ class RangedElementTest(unittest.TestCase):
         self.assertEqual(self.page.evaluate('window.seen.find((e) => e.name === "htf-load").detail.hotspots'),
                          self.HOTSPOTS)
 
+    def test_views_coalesce_while_the_worker_is_busy(self):
+        self.assertEqual(self.page.evaluate('loadDocument("/big.htf")'), 'htf-load')
+        self.page.evaluate('viewer.command("actual-size")')
+        self.page.wait_for('viewer.complete', timeout=30)
+        self.page.evaluate('''window.views = []; const post = Worker.prototype.postMessage;
+            Worker.prototype.postMessage = function (m, ...rest) { if (m.type === 'view') views.push(m.view);
+              return post.call(this, m, ...rest); }''')
+        self.server.hold(self.pixels_at)
+        for _ in range(6):   # a page down each: tiles not read yet, held back by the server
+            self.page.evaluate('viewer.scrollBar("vertical", 3); frames2()')
+        # One view in flight, one sent to end it; the rest waits in the page as the newest.
+        self.assertEqual(len(self.page.evaluate('window.views')), 2)
+        self.assertFalse(self.page.evaluate('viewer.complete'))
+        self.server.release()
+        self.page.wait_for('viewer.complete', timeout=30)
+        self.assertEqual(len(self.page.evaluate('window.views')), 3)
+        # The newest view's picture, exact.
+        s = self.shown()
+        x, y = s['horizontalPosition'], s['verticalPosition']
+        self.assertEqual(self.dark_bits(BORDER, TOOLBAR_HEIGHT + BORDER, 256, 256),
+                         unpacked(expected_tile(x, y, 256, 256), 256, 256))
+
     def test_damaged_range_answers_end_in_a_clear_error(self):
         for damage in ('short', 'wrong-range', 'no-range'):
             with self.subTest(damage=damage):
