@@ -481,7 +481,8 @@ export class DecoderWorker {
 
   async handle(message) {
     const { type, id } = message;
-    if (this.nextCore) this.core = await this.nextCore, this.nextCore = null;
+    // An open asks for its first bytes while the core is still being made.
+    if (type !== 'open') await this.coreReady();
     if (type === undefined) return this.whole(message);
     try {
       if (type === 'open') return await this.open(message);
@@ -495,6 +496,13 @@ export class DecoderWorker {
       }
       this.post({ type: 'error', id, message: String(error.message || error), tooLarge: !!error.tooLarge,
         status: error.status, tooBig: !!error.tooBig });
+    }
+  }
+
+  async coreReady() {
+    while (this.nextCore) {
+      const pending = this.nextCore, core = await pending;
+      if (this.nextCore === pending) this.core = core, this.nextCore = null;
     }
   }
 
@@ -574,6 +582,7 @@ export class DecoderWorker {
       failure.tooBig = error.tooBig;
       throw failure;
     }
+    await this.coreReady();
     if (entry.closed) return;   // closed or replaced during the first request
     entry.document = new LevelsDocument(this.core, opened.source, { downloadLimit, memoryLimit });
     const doc = entry.document;
@@ -651,14 +660,11 @@ export class DecoderWorker {
   }
 }
 
-// In a worker: answer the page's messages in order of arrival.
+// In a worker: answer the page's messages; the core is made at once, and an
+// open's first request does not wait for it.
 if (typeof WorkerGlobalScope !== 'undefined' && self instanceof WorkerGlobalScope) {
-  const ready = createHtfCore();
-  let worker = null;
-  self.onmessage = async (event) => {
-    const core = await ready;
-    worker = worker || new DecoderWorker(core, (message, transfer) => self.postMessage(message, transfer || []),
-      { makeCore: () => createHtfCore() });
-    await worker.handle(event.data);
-  };
+  const worker = new DecoderWorker(null, (message, transfer) => self.postMessage(message, transfer || []),
+    { makeCore: () => createHtfCore() });
+  worker.nextCore = createHtfCore();
+  self.onmessage = (event) => worker.handle(event.data);
 }

@@ -37,16 +37,21 @@ export const loading = {
     this._timing = { started: performance.now() };
     try {
       const url = new URL(src, document.baseURI).href;
-      this._adoptCore(await core());
-      if (generation !== this._generation || !this.isConnected) return;
       this._progress.classList.add('unknown');
       this._fire('htf-progress', { loaded: 0, total: 0 });
       // The worker is given what the pixels may take once the tiles have their
       // share, so that it does not decode an image only to have it refused.
+      // It starts reading while the page's own core may still be compiling;
+      // its messages wait for that core.
       const tiles = Math.min(tileCache.limit, this.memoryLimit / 4);
+      let early = [];
       this._reader = openDocument({ src: url, memoryLimit: this.memoryLimit - tiles, downloadLimit: DOWNLOAD_LIMIT },
-        (message) => this._readerMessage(message, generation));
+        (message) => (early ? early.push(message) : this._readerMessage(message, generation)));
       this._reading = { open: true, views: 0 };
+      this._adoptCore(await core());
+      const waiting = early;
+      early = null;
+      for (const message of waiting) this._readerMessage(message, generation);
     } catch (error) {
       this._loadFailed(error, generation);
     }
