@@ -1,6 +1,7 @@
-// Loading of <htf-viewer>: fetching a document with progress and the
-// download cap, reading it in the worker, taking its pixels and hotspots into
-// the core beside the page, and the core's own life (adopted, released,
+// Loading of <htf-viewer>: a document opened by its address in the worker
+// (read in ranges or downloaded once, with progress and the download cap),
+// its hotspots taken into the core beside the page before any pixel, the
+// reader's messages and errors, and the core's own life (adopted, released,
 // discarded after a trap). Members of the element.
 import { COMMAND } from './htf-logic.js';
 import { core, discardCore, isTrap, openDocument } from './htf-runtime.js';
