@@ -78,6 +78,19 @@ const OUTCOME_DECODED = 0, OUTCOME_TOO_LARGE = 2, OUTCOME_NO_MEMORY = 3;
 
 export class RangeReadError extends Error {}
 
+// An error that carries the answer's HTTP status (the page words it).
+function loadError(response) {
+  const error = new Error(`The document could not be loaded (${`${response.status} ${response.statusText || ''}`.trim()})`);
+  error.status = `${response.status} ${response.statusText || ''}`.trim();
+  return error;
+}
+
+function tooBig(limit) {
+  const error = new RangeReadError(tooBigText(limit));
+  error.tooBig = true;
+  return error;
+}
+
 const CONTENT_RANGE = /^bytes (\d+)-(\d+)\/(\d+|\*)$/;
 
 // Checks a 206 answer to `bytes=first-last`: the Content-Range it names and
@@ -141,10 +154,10 @@ export class MemoryRanges {
 // Reads the rest of a streamed answer into one block, at most `limit` bytes.
 async function downloadWhole(response, limit, progress) {
   const declared = Number(response.headers.get('Content-Length'));
-  if (declared > limit) throw new RangeReadError(tooBigText(limit));
+  if (declared > limit) throw tooBig(limit);
   if (!response.body) {
     const bytes = new Uint8Array(await response.arrayBuffer());
-    if (bytes.length > limit) throw new RangeReadError(tooBigText(limit));
+    if (bytes.length > limit) throw tooBig(limit);
     return bytes;
   }
   const reader = response.body.getReader();
@@ -156,7 +169,7 @@ async function downloadWhole(response, limit, progress) {
     if (total > limit) {
       reader.cancel().catch(() => {});
       chunks = null;
-      throw new RangeReadError(tooBigText(limit));
+      throw tooBig(limit);
     }
     chunks.push(value);
     progress(total, declared || 0);
@@ -180,7 +193,7 @@ export async function openSource(src, { downloadLimit = DEFAULT_DOWNLOAD_LIMIT, 
   const scheme = url.slice(0, url.indexOf(':') + 1).toLowerCase();
   if (scheme === 'blob:' || scheme === 'data:') {
     const response = await fetchImpl(url);
-    if (!response.ok) throw new Error(`The document could not be loaded (${response.status})`);
+    if (!response.ok) throw loadError(response);
     return { source: new MemoryRanges(await downloadWhole(response, downloadLimit, progress)), ranged: false };
   }
   const response = await fetchImpl(url, { headers: { Range: `bytes=0-${FIRST_RANGE_BYTES - 1}` } });
@@ -189,7 +202,7 @@ export async function openSource(src, { downloadLimit = DEFAULT_DOWNLOAD_LIMIT, 
     const size = checkRangeAnswer(0, FIRST_RANGE_BYTES - 1, response.headers.get('Content-Range'), first.length);
     return { source: new HttpRanges(response.url || url, size, first), ranged: true };
   }
-  if (!response.ok) throw new Error(`The document could not be loaded (${response.status} ${response.statusText})`);
+  if (!response.ok) throw loadError(response);
   return { source: new MemoryRanges(await downloadWhole(response, downloadLimit, progress)), ranged: false };
 }
 
@@ -263,7 +276,7 @@ export class LevelsDocument {
       if (!document || document.failure) return 0;
       try {
         if (document.fetched + length > document.downloadLimit && document.source instanceof HttpRanges) {
-          throw new RangeReadError(tooBigText(document.downloadLimit));
+          throw tooBig(document.downloadLimit);
         }
         const started = performance.now();
         const bytes = document.source.read(offset, length);
@@ -452,19 +465,24 @@ function readWhole(core, bytes) {
 // The worker's side of the messages above; `post(message, transfer)` sends
 // to the page. Kept apart from the worker's globals so that it runs in tests.
 export class DecoderWorker {
-  constructor(core, post, { fetchImpl } = {}) {
+  // `makeCore()`: a new core (a promise) for when a call into this one trapped.
+  constructor(core, post, { fetchImpl, makeCore } = {}) {
     this.core = core;
     this.post = post;
     this.fetchImpl = fetchImpl;
+    this.makeCore = makeCore;
+    this.nextCore = null;
     this.documents = new Map();   // id -> { document, memoryLimit, view }
   }
 
   heapBytes() {
-    return this.core.HEAPU8.length;
+    return this.core ? this.core.HEAPU8.length : 0;
   }
 
   async handle(message) {
     const { type, id } = message;
+    // An open asks for its first bytes while the core is still being made.
+    if (type !== 'open') await this.coreReady();
     if (type === undefined) return this.whole(message);
     try {
       if (type === 'open') return await this.open(message);
@@ -472,8 +490,37 @@ export class DecoderWorker {
       if (type === 'close') return this.close(message);
       throw new Error(`Unknown message "${type}"`);
     } catch (error) {
-      this.post({ type: 'error', id, message: String(error.message || error), tooLarge: !!error.tooLarge });
+      if (this.trapped(error, id)) {
+        this.post({ type: 'error', id, message: `The reader failed: ${error.message || error}` });
+        return;
+      }
+      this.post({ type: 'error', id, message: String(error.message || error), tooLarge: !!error.tooLarge,
+        status: error.status, tooBig: !!error.tooBig });
     }
+  }
+
+  async coreReady() {
+    while (this.nextCore) {
+      const pending = this.nextCore, core = await pending;
+      if (this.nextCore === pending) this.core = core, this.nextCore = null;
+    }
+  }
+
+  // A call into the core that trapped may have left its memory inconsistent:
+  // the core is not used again. Its documents are gone (each open one is told
+  // so) and the next message waits for a new core. True when it was a trap.
+  trapped(error, id) {
+    if (!(error instanceof WebAssembly.RuntimeError) || !this.makeCore) return false;
+    const lost = [...this.documents.keys()];
+    for (const entry of this.documents.values()) entry.closed = true;
+    this.documents.clear();
+    LevelsDocument.sources.fill(null);
+    this.core = null;
+    this.nextCore = this.makeCore();
+    for (const other of lost.filter((other) => other !== id)) {
+      this.post({ type: 'error', id: other, message: `The reader failed: ${error.message || error}` });
+    }
+    return true;
   }
 
   whole({ id, bytes, memoryLimit = DEFAULT_MEMORY_LIMIT }) {
@@ -485,6 +532,7 @@ export class DecoderWorker {
     } catch (error) {
       result = { opened: false, hasImage: false, error: `The reader failed: ${error}`, hotspots: noHotspots() };
       transfer = [];
+      this.trapped(error);
     }
     result.id = id;
     result.heapBytes = this.heapBytes();
@@ -528,9 +576,13 @@ export class DecoderWorker {
       opened = await openSource(src, { downloadLimit, progress, fetchImpl: this.fetchImpl });
     } catch (error) {
       if (this.documents.get(id) === entry) this.documents.delete(id);
-      throw new Error(error instanceof RangeReadError && !/^The /.test(error.message)
+      const failure = new Error(error instanceof RangeReadError && !/^The /.test(error.message)
         ? `The document could not be read: ${error.message}` : String(error.message || error));
+      failure.status = error.status;
+      failure.tooBig = error.tooBig;
+      throw failure;
     }
+    await this.coreReady();
     if (entry.closed) return;   // closed or replaced during the first request
     entry.document = new LevelsDocument(this.core, opened.source, { downloadLimit, memoryLimit });
     const doc = entry.document;
@@ -588,6 +640,7 @@ export class DecoderWorker {
         }
       }
     }
+    if (doc.core !== this.core) return;   // the core trapped meanwhile
     this.post({ type: 'view-done', id, view, level, tiles, cancelled, bytesFetched: doc.bytesFetched(),
       requests: doc.requests - requestsBefore, fetchMs: doc.fetchMs - fetchMsBefore,
       ms: performance.now() - started, heapBytes: this.heapBytes() });
@@ -607,13 +660,11 @@ export class DecoderWorker {
   }
 }
 
-// In a worker: answer the page's messages in order of arrival.
+// In a worker: answer the page's messages; the core is made at once, and an
+// open's first request does not wait for it.
 if (typeof WorkerGlobalScope !== 'undefined' && self instanceof WorkerGlobalScope) {
-  const ready = createHtfCore();
-  let worker = null;
-  self.onmessage = async (event) => {
-    const core = await ready;
-    worker = worker || new DecoderWorker(core, (message, transfer) => self.postMessage(message, transfer || []));
-    await worker.handle(event.data);
-  };
+  const worker = new DecoderWorker(null, (message, transfer) => self.postMessage(message, transfer || []),
+    { makeCore: () => createHtfCore() });
+  worker.nextCore = createHtfCore();
+  self.onmessage = (event) => worker.handle(event.data);
 }

@@ -1,125 +1,156 @@
-// Loading of <htf-viewer>: fetching a document with progress and the
-// download cap, reading it in the worker, taking its pixels and hotspots into
-// the core beside the page, and the core's own life (adopted, released,
+// Loading of <htf-viewer>: a document opened by its address in the worker
+// (read in ranges or downloaded once, with progress and the download cap),
+// its hotspots taken into the core beside the page before any pixel, the
+// reader's messages and errors, and the core's own life (adopted, released,
 // discarded after a trap). Members of the element.
 import { COMMAND } from './htf-logic.js';
-import { core, decode, discardCore, isTrap } from './htf-runtime.js';
+import { core, discardCore, isTrap, openDocument } from './htf-runtime.js';
 import { SCROLL_BAR } from './htf-style.js';
-import { tileCache } from './htf-paint.js';
+import { decodedBytes, tileCache } from './htf-paint.js';
 import { HotspotTable } from './htf-hotspot-table.js';
 
 const PROGRESS_DELAY_MS = 300;
 const DOWNLOAD_LIMIT = 1024 * 1024 * 1024;         // the module's cap on a download
 export const FITS = { window: COMMAND.FIT_WINDOW, width: COMMAND.FIT_WIDTH, height: COMMAND.FIT_HEIGHT };
 
+// The reader's error as the module words it: "<where> Error: <what>".
+function readerDetail(error) {
+  return error ? error.replace('\n', ': ').replace(/^(\w+): /, '$1 Error: ') : '';
+}
+
 export const loading = {
+  // Opens `src` in the worker: the directories and hotspots come first
+  // (htf-hotspots), then the tiles of each view (htf-load once the first
+  // picture is complete). The worker reads the file in byte ranges where the
+  // server answers them, else downloads it once.
   async _load() {
     const generation = ++this._generation;
     this._loaded = true;
-    this._abort?.abort();
-    this._abort = new AbortController();
+    this._closeReader();
+    this._loadEnded();
     this._setDocument(null);
     this._showError('');
     this._view.setAttribute('aria-label', this._documentName());
     const src = this.getAttribute('src');
     if (!src) return;
     this.setAttribute('aria-busy', 'true');
-    const progressTimer = setTimeout(() => { this._progress.style.display = 'block'; }, PROGRESS_DELAY_MS);
+    this._progressTimer = setTimeout(() => { this._progress.style.display = 'block'; }, PROGRESS_DELAY_MS);
+    this._timing = { started: performance.now() };
     try {
-      const url = new URL(src, document.baseURI);
-      const started = performance.now();
-      const [response, coreModule] = await Promise.all([fetch(url, { signal: this._abort.signal }), core()]);
-      this._adoptCore(coreModule);
-      if (!response.ok) throw new Error(this._string('notLoaded', { status: `${response.status} ${response.statusText}`.trim() }));
-      const bytes = await this._readBody(response, generation);
-      if (generation !== this._generation) return;
-      const fetched = performance.now();
+      const url = new URL(src, document.baseURI).href;
+      this._progress.classList.add('unknown');
+      this._fire('htf-progress', { loaded: 0, total: 0 });
       // The worker is given what the pixels may take once the tiles have their
       // share, so that it does not decode an image only to have it refused.
+      // It starts reading while the page's own core may still be compiling;
+      // its messages wait for that core.
       const tiles = Math.min(tileCache.limit, this.memoryLimit / 4);
-      const result = await decode(bytes, this.memoryLimit - tiles);
-      if (generation !== this._generation || !this.isConnected) return;
-      const decoded = performance.now();
-      if (!result.hasImage && result.tooLarge) {
-        throw new Error(this._string('tooLarge', { width: result.fileWidth, height: result.fileHeight }));
-      }
-      if (!result.hasImage) {
-        const detail = result.error ? result.error.replace('\n', ': ') : '';
-        throw new Error(detail ? `${this._string('notShown')}\n${detail}` : this._string('notShown'));
-      }
-      // What does not fit the element's memory is not shown, as the module
-      // does with what it cannot hold.
-      if (result.rowBytes * result.height + tiles > this.memoryLimit) {
-        throw new Error(this._string('tooLarge', { width: result.width, height: result.height }));
-      }
-      this._setDocument(result);
-      if (!this._doc) throw new Error(this._error.textContent || this._string('notShown'));
-      // Where the time went: fetching, reading in the worker (and handing
-      // the pixels over), preparing and painting the first picture.
-      const timings = {
-        fetch: fetched - started, read: result.decodeMs, handOver: decoded - fetched - result.decodeMs,
-        picture: performance.now() - decoded,
-      };
-      this._fire('htf-load', { width: result.width, height: result.height, hotspots: this._doc.hotspots.length, timings });
+      let early = [];
+      this._reader = openDocument({ src: url, memoryLimit: this.memoryLimit - tiles, downloadLimit: DOWNLOAD_LIMIT },
+        (message) => (early ? early.push(message) : this._readerMessage(message, generation)));
+      this._reading = { open: true, views: 0 };
+      this._adoptCore(await core());
+      const waiting = early;
+      early = null;
+      for (const message of waiting) this._readerMessage(message, generation);
     } catch (error) {
-      if (generation !== this._generation || error.name === 'AbortError') return;
-      if (isTrap(error)) this._coreFailed(error);
-      this._setDocument(null);
-      const message = error instanceof Error ? error.message : String(error);
-      this._showError(message);
-      this._fire('htf-error', { message });
-    } finally {
-      clearTimeout(progressTimer);
-      if (generation === this._generation) {
-        this._progress.style.display = 'none';
-        this.removeAttribute('aria-busy');
-      }
+      this._loadFailed(error, generation);
     }
   },
 
-  // The response's bytes, with htf-progress events on the way and the
-  // module's download cap.
-  async _readBody(response, generation) {
-    const total = Number(response.headers.get('Content-Length')) || 0;
-    const limit = DOWNLOAD_LIMIT;
-    if (total > limit) throw new Error(this._string('tooBig', { limit }));
-    this._progress.classList.toggle('unknown', !total);
-    this._fire('htf-progress', { loaded: 0, total });
-    if (!response.body) return response.arrayBuffer();
-    const reader = response.body.getReader();
-    // With a length known, the bytes go straight into one block (a document
-    // is held once, not in pieces and again whole).
-    let whole = total ? new Uint8Array(total) : null;
-    const chunks = [];
-    let loaded = 0;
-    for (;;) {
-      const { done, value } = await reader.read();
-      if (done) break;
-      if (generation !== this._generation) {
-        reader.cancel().catch(() => {});
-        return new ArrayBuffer(0);
+  _readerMessage(message, generation) {
+    if (generation !== this._generation) return;
+    try {
+      switch (message.type) {
+        case 'progress': return this._loadProgress(message);
+        case 'hotspots': return this._opened(message);
+        case 'tile': return this._tileArrived(message);
+        case 'view-done': return this._viewDone(message);
+        case 'error': return this._readerError(message, generation);
+        default: return undefined;
       }
-      loaded += value.byteLength;
-      if (loaded > limit) {
-        reader.cancel().catch(() => {});
-        throw new Error(this._string('tooBig', { limit }));
-      }
-      if (whole && loaded <= whole.length) whole.set(value, loaded - value.byteLength);
-      else {
-        if (whole) chunks.push(whole.subarray(0, loaded - value.byteLength)), whole = null;
-        chunks.push(value);
-      }
-      if (total) this._progress.firstChild.style.width = `${Math.min(100, (100 * loaded) / total)}%`;
-      this._fire('htf-progress', { loaded, total });
+    } catch (error) {
+      this._loadFailed(error, generation);
     }
-    if (whole) return loaded === whole.length ? whole.buffer : whole.slice(0, loaded).buffer;
-    const bytes = new Uint8Array(loaded);
-    let at = 0;
-    for (const chunk of chunks) {
-      bytes.set(chunk, at);
-      at += chunk.byteLength;
+  },
+
+  _loadProgress({ bytesFetched, fileBytes }) {
+    this._progress.classList.toggle('unknown', !fileBytes);
+    if (fileBytes) this._progress.firstChild.style.width = `${Math.min(100, (100 * bytesFetched) / fileBytes)}%`;
+    this._fire('htf-progress', { loaded: bytesFetched, total: fileBytes || 0 });
+  },
+
+  // The directories and the hotspots are read: the hotspots and their links
+  // are there before any pixel.
+  _opened(message) {
+    this._reading.open = false;
+    const first = message.levels[0];
+    if (!first) {
+      const detail = readerDetail(message.error);
+      throw new Error(detail ? `${this._string('notShown')}\n${detail}` : this._string('notShown'));
     }
-    return bytes.buffer;
+    // A striped image is decoded whole in the worker: what does not fit the
+    // element's memory at any level is not shown, as the module does with
+    // what it cannot hold.
+    const tiles = Math.min(tileCache.limit, this.memoryLimit / 4);
+    if (message.levels.every((l) => !l.tiled && decodedBytes(l) + tiles > this.memoryLimit)) {
+      throw new Error(this._string('tooLarge', { width: first.width, height: first.height }));
+    }
+    this._timing.hotspots = performance.now();
+    this._setDocument({ width: message.width, height: message.height, levels: message.levels,
+      hotspots: message.hotspots, ranged: message.ranged, fileBytes: message.fileBytes });
+    if (!this._doc) throw new Error(this._error.textContent || this._string('notShown'));
+    this._fire('htf-hotspots', { hotspots: this.hotspots });
+  },
+
+  // The first complete picture: htf-load.
+  _pictureComplete() {
+    if (!this._doc || this._doc.shown) return;
+    this._doc.shown = true;
+    this._loadEnded();
+    const t = this._timing;
+    const timings = { hotspots: t.hotspots - t.started, picture: performance.now() - t.started };
+    this._fire('htf-load', { width: this._doc.width, height: this._doc.height, hotspots: this._doc.hotspots.length,
+      timings });
+  },
+
+  _readerError(message, generation) {
+    if (message.crashed) this._reader = null;
+    let text = message.message;
+    if (message.status) text = this._string('notLoaded', { status: message.status });
+    else if (message.tooLarge && this._doc) {
+      text = this._string('tooLarge', { width: this._doc.width, height: this._doc.height });
+    } else if (message.tooBig) text = this._string('tooBig', { limit: DOWNLOAD_LIMIT });
+    else if (!this._doc && !/^The /.test(text)) text = `${this._string('notShown')}\n${readerDetail(text)}`;
+    this._loadFailed(new Error(text), generation);
+  },
+
+  _loadFailed(error, generation) {
+    if (generation !== this._generation || error.name === 'AbortError') return;
+    if (isTrap(error)) this._coreFailed(error);
+    this._closeReader();
+    this._setDocument(null);
+    this._loadEnded();
+    const message = error instanceof Error ? error.message : String(error);
+    this._showError(message);
+    this._fire('htf-error', { message });
+  },
+
+  _loadEnded() {
+    clearTimeout(this._progressTimer);
+    this._progress.style.display = 'none';
+    this.removeAttribute('aria-busy');
+  },
+
+  // The document goes: the worker closes it; a read it still waits for is
+  // stopped (a worker busy with it alone is ended).
+  _closeReader() {
+    const reader = this._reader, reading = this._reading;
+    this._reader = null;
+    this._reading = null;
+    this._views = null;
+    this._printing = null;
+    if (reader) reader.close(!!reading && (reading.open || reading.views > 0));
   },
 
   _adoptCore(coreModule) {
@@ -147,7 +178,6 @@ export const loading = {
     const c = this._core;
     if (!c) return;
     if (!c.trapped) {
-      if (this._doc?.image) c._htf_image_release(this._doc.image);
       c._htf_view_release(this._viewState);
       c._htf_free(this._stateBuffer);
       c._htf_free(this._rectBuffer);
@@ -164,6 +194,7 @@ export const loading = {
     if (!isTrap(error)) return false;
     const c = this._core;
     discardCore(c);
+    this._closeReader();
     this._doc = null;
     this._core = null;
     this._viewState = 0;
@@ -184,7 +215,6 @@ export const loading = {
     this._hideTip();
     this._endDrag();
     const previous = this._outlined();
-    if (this._doc?.image && c) c._htf_image_release(this._doc.image);
     this._doc = null;
     this._clearTiles();
     this._hover = this._keyboard = this._lastKeyboard = -1;
@@ -195,23 +225,14 @@ export const loading = {
     if (previous >= 0) this._syncListRows();
     if (c && this._viewState) c._htf_view_set_image(this._viewState, 0, 0);
     if (result && c) {
-      const pixelBytes = result.rowBytes * result.height;
-      const image = c._htf_image_make(result.width, result.height, result.bits, result.rowBytes);
-      if (!image) {
-        this._showError(this._string('tooLarge', { width: result.width, height: result.height }));
-        this._paint();
-        return;
-      }
       try {
-        c.HEAPU8.set(new Uint8Array(result.pixels, 0, Math.min(pixelBytes, result.pixels.byteLength)), c._htf_image_pixels(image));
-        if (result.bits !== 32) c.HEAPU8.set(new Uint8Array(result.palette), c._htf_image_palette(image));
-        c._htf_image_ready(image);
         const table = new HotspotTable(result.hotspots);
-        this._doc = { image, width: result.width, height: result.height, hotspots: table };
+        this._doc = { width: result.width, height: result.height, levels: result.levels, hotspots: table,
+          ranged: result.ranged, fileBytes: result.fileBytes, shown: false };
         c._htf_view_set_image(this._viewState, result.width, result.height);
         this._addViewHotspots(table);
       } catch (error) {
-        if (!this._coreFailed(error)) c._htf_image_release(image);
+        this._coreFailed(error);
         this._doc = null;
         throw error;
       }

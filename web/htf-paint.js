@@ -1,7 +1,14 @@
-// Painting of <htf-viewer>: the picture from tiles made by the core's
-// sampler, the hotspot outline, the scroll bars, the magnifier lens and the
+// Painting of <htf-viewer>: the picture from the tiles the worker sends for
+// each view, the hotspot outline, the scroll bars, the magnifier lens and the
 // printed part. Members of the element (mixed into its prototype).
-import { MODE, thumbGeometry, tilesCovering } from './htf-logic.js';
+//
+// The worker sends, for a tiled level, the level's own tiles (the page
+// scales them), and for a striped level the view drawn at its scale in tiles
+// of TILE x TILE device pixels. Every tile is kept as a canvas with the
+// resolution it was made at; a paint draws the tiles that meet the view,
+// coarser ones first, those of the resolution the view asked for last, so
+// that a coarser picture stands in, scaled, while the finer one arrives.
+import { MODE, thumbGeometry } from './htf-logic.js';
 import { LENS, LIGHT_GREY, SCROLL_BAR, TILE, TILE_CACHE_BYTES } from './htf-style.js';
 
 // The tiles of every element on the page share one budget, as the module's
@@ -9,6 +16,25 @@ import { LENS, LIGHT_GREY, SCROLL_BAR, TILE, TILE_CACHE_BYTES } from './htf-styl
 const PRINT_PIXELS = 16 * 1024 * 1024;
 
 export const tileCache = { entries: new Map(), bytes: 0, limit: TILE_CACHE_BYTES };
+
+// The bytes a level takes decoded.
+export function decodedBytes(level) {
+  return level.bits === 32 ? level.width * level.height * 4 : Math.ceil(level.width * level.bits / 8) * level.height;
+}
+
+// Where a tile made at resolution resWidth x resHeight lands in a picture of
+// width x height: whole pixels, so that neighbours meet without a seam.
+export function tilePlace(entry, width, height) {
+  const kx = width / entry.resWidth, ky = height / entry.resHeight;
+  const left = Math.round(entry.x * kx), top = Math.round(entry.y * ky);
+  return { left, top, right: Math.round((entry.x + entry.w) * kx), bottom: Math.round((entry.y + entry.h) * ky) };
+}
+
+// The order tiles are drawn in: coarser before finer, those of the wanted
+// resolution (`exact`) last.
+export function drawingOrder(entries, exact) {
+  return entries.slice().sort((a, b) => (exact(a) - exact(b)) || (a.resWidth - b.resWidth));
+}
 
 function forgetTile(key) {
   const entry = tileCache.entries.get(key);
@@ -21,44 +47,187 @@ export const painting = {
   _clearTiles() {
     const prefix = `${this._tileOwner}|`;
     for (const key of [...tileCache.entries.keys()]) if (key.startsWith(prefix)) forgetTile(key);
-    this._tileKey = '';
+    this._targetLevel = -1;
   },
 
-  // Tile `t` of the image scaled to scaledWidth x scaledHeight device pixels.
-  _tile(t, scaledWidth, scaledHeight) {
-    const key = `${scaledWidth}x${scaledHeight}`;
-    if (key !== this._tileKey) {
-      this._clearTiles();
-      this._tileKey = key;
+  // A tile from the worker as a canvas of its own pixels.
+  _tileCanvas(m) {
+    const tile = document.createElement('canvas');
+    tile.width = m.width;
+    tile.height = m.height;
+    const bytes = m.width * m.height * 4;
+    if (m.rendered) {
+      tile.getContext('2d').putImageData(new ImageData(new Uint8ClampedArray(m.pixels, 0, bytes), m.width, m.height), 0, 0);
+      return tile;
     }
-    const id = `${this._tileOwner}|${t.column},${t.row}`;
-    const known = tileCache.entries.get(id);
-    if (known) {
-      tileCache.entries.delete(id);     // most recently used last
-      tileCache.entries.set(id, known);
-      return known.tile;
-    }
+    // A level's tile as the file packs it: made RGBA by the core's sampler at
+    // its own size, the same pixels as the whole image would give.
     const c = this._core;
-    const bytes = t.w * t.h * 4;
+    const image = c._htf_image_make(m.width, m.height, m.bits, m.rowBytes);
+    if (!image) return null;
     const out = c._htf_alloc(bytes);
-    if (!out) return null;
-    let tile;
     try {
-      if (!c._htf_image_tile(this._doc.image, t.x, t.y, t.w, t.h, scaledWidth, scaledHeight, out)) return null;
-      tile = document.createElement('canvas');
-      tile.width = t.w;
-      tile.height = t.h;
-      tile.getContext('2d').putImageData(new ImageData(new Uint8ClampedArray(c.HEAPU8.buffer, out, bytes), t.w, t.h), 0, 0);
+      if (!out) return null;
+      c.HEAPU8.set(new Uint8Array(m.pixels, 0, Math.min(m.pixels.byteLength, m.rowBytes * m.height)), c._htf_image_pixels(image));
+      if (m.bits !== 32 && m.palette) c.HEAPU8.set(new Uint8Array(m.palette), c._htf_image_palette(image));
+      c._htf_image_ready(image);
+      if (!c._htf_image_tile(image, 0, 0, m.width, m.height, m.width, m.height, out)) return null;
+      tile.getContext('2d').putImageData(new ImageData(new Uint8ClampedArray(c.HEAPU8.buffer, out, bytes), m.width, m.height), 0, 0);
+      return tile;
     } finally {
       c._htf_free(out);
+      c._htf_image_release(image);
     }
-    tileCache.entries.set(id, { tile, bytes });
-    tileCache.bytes += bytes;
+  },
+
+  _tileArrived(m) {
+    if (!this._doc) return;
+    const printing = this._printing;
+    if (printing && m.view === printing.view) return this._printTile(m);
+    const tile = this._tileCanvas(m);
+    if (!tile) return;
+    const kind = m.rendered ? 'R' : 'L';
+    const entry = { tile, bytes: m.width * m.height * 4, kind, level: m.level, column: m.column, row: m.row,
+      x: m.x, y: m.y, w: m.width, h: m.height,
+      resWidth: m.rendered ? m.scaledWidth : m.levelWidth, resHeight: m.rendered ? m.scaledHeight : m.levelHeight };
+    const id = `${this._tileOwner}|${kind}${m.level}:${entry.resWidth}x${entry.resHeight}:${m.column},${m.row}`;
+    forgetTile(id);
+    tileCache.entries.set(id, entry);
+    tileCache.bytes += entry.bytes;
     for (const oldest of tileCache.entries.keys()) {
       if (tileCache.bytes <= tileCache.limit || oldest === id) break;
       forgetTile(oldest);
     }
-    return tile;
+    if (this._views?.keys.get(m.view) === this._views.key) this._targetLevel = m.level;
+    this._paintSoon();
+  },
+
+  _paintSoon() {
+    if (this._paintFrame) return;
+    this._paintFrame = requestAnimationFrame(() => {
+      this._paintFrame = 0;
+      this._paint();
+    });
+  },
+
+  // This element's tiles.
+  _ownTiles() {
+    const prefix = `${this._tileOwner}|`, own = [];
+    for (const [key, entry] of tileCache.entries) if (key.startsWith(prefix)) own.push(entry);
+    return own;
+  },
+
+  // Draws the tiles meeting `visible` (pixels of the picture, width x height)
+  // with the picture's origin at (ox, oy) of `ctx`.
+  _drawTiles(ctx, ox, oy, width, height, visible) {
+    const exact = (e) => (e.kind === 'R' ? e.resWidth === width && e.resHeight === height
+      : e.level === this._targetLevel) ? 1 : 0;
+    const shown = [];
+    for (const entry of this._ownTiles()) {
+      const at = tilePlace(entry, width, height);
+      if (at.right <= visible.left || at.left >= visible.right || at.bottom <= visible.top || at.top >= visible.bottom) continue;
+      shown.push({ entry, at });
+    }
+    const order = drawingOrder(shown.map((s) => Object.assign(s.entry, { at: s.at })), exact);
+    for (const e of order) {
+      const w = e.at.right - e.at.left, h = e.at.bottom - e.at.top;
+      // The wanted resolution made larger shows its pixels as squares; a
+      // stand-in, or a tile made smaller, is smoothed.
+      ctx.imageSmoothingEnabled = w < e.w || !exact(e);
+      ctx.drawImage(e.tile, ox + e.at.left, oy + e.at.top, w, h);
+    }
+    ctx.imageSmoothingEnabled = true;
+  },
+
+  // Asks the worker for the view's tiles when the view changed: at most one
+  // view in flight and the newest waiting (a newer one ends the one the
+  // worker is sending).
+  _requestView(width, height, visible) {
+    if (!this._reader || !this._doc) return;
+    const v = this._views ??= { next: 1, key: '', doneKey: '', keys: new Map(), outstanding: 0, pending: null };
+    const key = `${width}x${height}:${visible.left},${visible.top},${visible.right},${visible.bottom}`;
+    if (key === v.key) return;
+    if (key !== v.current?.key) v.retried = false;
+    v.key = key;
+    v.current = { key, width, height, visible };
+    const W = this._doc.width, H = this._doc.height;
+    const message = { view: v.next++, scale: width / W, left: (visible.left * W) / width, top: (visible.top * H) / height,
+      right: (visible.right * W) / width, bottom: (visible.bottom * H) / height, scaledWidth: width, scaledHeight: height };
+    v.keys.set(message.view, key);
+    if (v.outstanding >= 2 || this._printing) {
+      v.pending = message;
+      return;
+    }
+    v.pending = null;
+    this._sendView(message);
+  },
+
+  _sendView(message) {
+    const v = this._views;
+    // The tiles still held are not sent again; a striped level's drawn
+    // tiles only at the same scale.
+    const have = [];
+    for (const e of this._ownTiles()) {
+      if (e.kind === 'L' || (e.resWidth === message.scaledWidth && e.resHeight === message.scaledHeight)) {
+        have.push([e.level, e.column, e.row]);
+      }
+    }
+    ++v.outstanding;
+    if (this._reading) ++this._reading.views;
+    this._reader.post({ ...message, have: message.print ? [] : have });
+  },
+
+  _viewDone(m) {
+    const v = this._views;
+    if (!v) return;
+    --v.outstanding;
+    if (this._reading) --this._reading.views;
+    if (this._printing && m.view === this._printing.view) {
+      this._printDone();
+    } else if (!m.cancelled && v.keys.get(m.view) === v.key) {
+      v.doneKey = v.key;
+      this._targetLevel = m.level;
+      // Tiles of this view pushed out of the page's budget by later ones are
+      // asked for once more.
+      if (!v.retried && this._viewMissing(m.level, v.current)) {
+        v.retried = true;
+        v.key = '';
+      }
+    }
+    v.keys.delete(m.view);
+    if (v.pending && v.outstanding < 2) {
+      const pending = v.pending;
+      v.pending = null;
+      this._sendView(pending);
+    }
+    this._paint();
+    if (v.doneKey === v.key && !v.outstanding) this._pictureComplete();
+  },
+
+  // Whether a tile of level `level` that the view needs is not held.
+  _viewMissing(level, { width, height, visible }) {
+    const l = this._doc.levels[level];
+    if (!l) return false;
+    const [kind, rw, rh, tw, th] = l.tiled ? ['L', l.width, l.height, l.tileWidth, l.tileHeight]
+      : ['R', width, height, TILE, TILE];
+    const held = new Set();
+    for (const e of this._ownTiles()) held.add(`${e.kind}${e.level}:${e.resWidth}x${e.resHeight}:${e.column},${e.row}`);
+    const cell = (v, k, size, count) => Math.max(0, Math.min(count - 1, Math.floor((v * k) / size)));
+    const columns = Math.ceil(rw / tw), rows = Math.ceil(rh / th);
+    const c0 = cell(visible.left, rw / width, tw, columns), c1 = cell(visible.right - 1, rw / width, tw, columns);
+    const r0 = cell(visible.top, rh / height, th, rows), r1 = cell(visible.bottom - 1, rh / height, th, rows);
+    for (let row = r0; row <= r1; ++row) {
+      for (let column = c0; column <= c1; ++column) {
+        if (!held.has(`${kind}${level}:${rw}x${rh}:${column},${row}`)) return true;
+      }
+    }
+    return false;
+  },
+
+  // Whether the picture the view asks for is all there.
+  _isComplete() {
+    const v = this._views;
+    return !!(this._doc && this._doc.shown && v && v.doneKey === v.key && !v.outstanding && !v.pending);
   },
 
   // Draws the picture as the module's paint does: grey margins, the visible
@@ -97,11 +266,11 @@ export const painting = {
     ctx.beginPath();
     ctx.rect(d(r.left), d(r.top), d(r.right) - d(r.left), d(r.bottom) - d(r.top));
     ctx.clip();
-    for (const t of tilesCovering(d(hp), d(vp), d(hp) + d(r.right) - d(r.left), d(vp) + d(r.bottom) - d(r.top), sw, sh, TILE)) {
-      const tile = this._tile(t, sw, sh);
-      if (tile) ctx.drawImage(tile, d(r.left) + t.x - d(hp), d(r.top) + t.y - d(vp));
-    }
+    const visible = { left: d(hp), top: d(vp), right: Math.min(sw, d(hp) + d(r.right) - d(r.left)),
+      bottom: Math.min(sh, d(vp) + d(r.bottom) - d(r.top)) };
+    this._drawTiles(ctx, d(r.left) - d(hp), d(r.top) - d(vp), sw, sh, visible);
     ctx.restore();
+    this._requestView(sw, sh, visible);
     if (outline && this.frameWidth > 0) {
       // The platform's rectangle with a pen of width w: the pen's centre
       // runs along the rectangle's edges, right and bottom exclusive. The
@@ -169,7 +338,7 @@ export const painting = {
   // outline, lens or tooltip, on one page, at the document's own resolution
   // (as far as PRINT_PIXELS allows), not the screen's.
   print() {
-    if (!this._doc) return;
+    if (!this._doc || !this._reader || this._printing) return;
     const c = this._core;
     this._state();
     const v = new Int32Array(c.HEAPU8.buffer, this._stateBuffer, 20);
@@ -179,20 +348,33 @@ export const painting = {
     const part = document.createElement('canvas');
     part.width = Math.max(1, Math.round(w * k));
     part.height = Math.max(1, Math.round(h * k));
-    const bytes = part.width * part.height * 4;
-    const out = c._htf_alloc(bytes);
-    if (!out) return this._fail(new Error(this._string('outOfMemory')));
-    try {
-      const sw = Math.max(1, Math.round(this._doc.width * k)), sh = Math.max(1, Math.round(this._doc.height * k));
-      const x = Math.min(Math.round(left * k), sw - part.width), y = Math.min(Math.round(top * k), sh - part.height);
-      if (!c._htf_image_tile(this._doc.image, Math.max(0, x), Math.max(0, y), part.width, part.height, sw, sh, out)) {
-        return this._fail(new Error(this._string('outOfMemory')));
-      }
-      part.getContext('2d').putImageData(
-        new ImageData(new Uint8ClampedArray(c.HEAPU8.buffer, out, bytes), part.width, part.height), 0, 0);
-    } finally {
-      c._htf_free(out);
-    }
+    const sw = Math.max(1, Math.round(this._doc.width * k)), sh = Math.max(1, Math.round(this._doc.height * k));
+    const x = Math.max(0, Math.min(Math.round(left * k), sw - part.width));
+    const y = Math.max(0, Math.min(Math.round(top * k), sh - part.height));
+    // The worker draws the printed part at the print's own scale; it comes
+    // as tiles like any view's (the screen's view is asked for again after).
+    this._views ??= { next: 1, key: '', doneKey: '', keys: new Map(), outstanding: 0, pending: null };
+    const view = this._views.next++;
+    this._printing = { view, part, x, y, sw, sh };
+    this._sendView({ view, print: true, scale: sw / this._doc.width, left: x / k, top: y / k,
+      right: (x + part.width) / k, bottom: (y + part.height) / k, scaledWidth: sw, scaledHeight: sh });
+  },
+
+  _printTile(m) {
+    const p = this._printing, tile = this._tileCanvas(m);
+    if (!tile) return;
+    const at = tilePlace({ x: m.x, y: m.y, w: m.width, h: m.height,
+      resWidth: m.rendered ? m.scaledWidth : m.levelWidth, resHeight: m.rendered ? m.scaledHeight : m.levelHeight }, p.sw, p.sh);
+    const ctx = p.part.getContext('2d');
+    ctx.imageSmoothingEnabled = at.right - at.left < m.width;
+    ctx.drawImage(tile, at.left - p.x, at.top - p.y, at.right - at.left, at.bottom - at.top);
+  },
+
+  _printDone() {
+    const part = this._printing.part;
+    this._printing = null;
+    // The print's view ended the screen's: it is asked for again.
+    if (this._views) this._views.key = '';
     const frame = document.createElement('iframe');
     frame.setAttribute('aria-hidden', 'true');
     frame.style.cssText = 'position:fixed;width:0;height:0;border:0;left:-10px;top:-10px;';
@@ -272,19 +454,14 @@ export const painting = {
     ctx.fillRect(0, 0, LENS.width, LENS.height);
     const dw = dest.right - dest.left, dh = dest.bottom - dest.top;
     if (sl >= W || st >= H || sr <= sl || sb <= st || dw <= 0 || dh <= 0) return;
-    const c = this._core;
-    const bytes = dw * dh * 4;
-    const out = c._htf_alloc(bytes);
-    if (!out) return;
-    try {
-      if (!c._htf_image_stretched(this._doc.image, sl, st, sr, sb, dw, dh, out)) return;
-      const block = document.createElement('canvas');
-      block.width = dw;
-      block.height = dh;
-      block.getContext('2d').putImageData(new ImageData(new Uint8ClampedArray(c.HEAPU8.buffer, out, bytes), dw, dh), 0, 0);
-      ctx.drawImage(block, dest.left, dest.top);
-    } finally {
-      c._htf_free(out);
-    }
+    // From the tiles the page holds, magnified (the finest of them last).
+    ctx.save();
+    ctx.beginPath();
+    ctx.rect(dest.left, dest.top, dw, dh);
+    ctx.clip();
+    const width = W * t, height = H * t;
+    this._drawTiles(ctx, dest.left - sl * t, dest.top - st * t, width, height,
+      { left: sl * t, top: st * t, right: sr * t, bottom: sb * t });
+    ctx.restore();
   },
 };

@@ -58,56 +58,82 @@ function startWorker() {
   }
 }
 
-let worker = null;
-let nextRequest = 1;
-const pending = new Map();
-// WebAssembly memory never shrinks: a worker that read a document larger
-// than this (its bytes and pixels) is ended once no element waits for it,
-// and the next document starts a new one, so the memory goes with the
-// document.
+// Documents are read by a worker, one at a time or several: each open
+// document has an id and a handler for its messages. WebAssembly memory
+// never shrinks: a worker that took more than this for a document (its bytes
+// and pixels), or that says so itself (`retire`), takes no new document; it
+// is ended once its last document is closed, and the next document starts a
+// new worker, so the memory goes with the document.
 export const workerBudget = { bytes: 256 * 1024 * 1024 };
-let retiring = false;
+let nextId = 1;
+let current = null;
 
-function endWorker() {
-  worker?.terminate();
-  worker = null;
-  retiring = false;
+class Reader {
+  constructor() {
+    this.worker = startWorker();
+    this.documents = new Map();   // id -> handler of its messages
+    this.retiring = false;
+    this.ended = false;
+    this.worker.onmessage = (event) => {
+      const message = event.data;
+      if (message.heapBytes > workerBudget.bytes || message.retire) this.retiring = true;
+      this.documents.get(message.id)?.(message);
+      this.endIfDone();
+    };
+    this.worker.onerror = (event) => {
+      // A worker that failed to start or crashed answers nothing more: every
+      // document on it gets an error, and the next document starts a new one.
+      const handlers = [...this.documents.entries()];
+      this.end();
+      for (const [id, handler] of handlers) {
+        handler({ type: 'error', id, message: event.message || 'The reader stopped', crashed: true });
+      }
+    };
+  }
+
+  endIfDone() {
+    if (this.retiring && !this.documents.size) this.end();
+  }
+
+  end() {
+    if (this.ended) return;
+    this.ended = true;
+    this.worker.terminate();
+    this.documents.clear();
+    if (current === this) current = null;
+  }
 }
 
+// Starts the worker early (it compiles the core while a page loads).
 export function decoder() {
-  if (worker) return worker;
-  worker = startWorker();
-  const current = worker;
-  worker.onmessage = (event) => {
-    const request = pending.get(event.data.id);
-    pending.delete(event.data.id);
-    request?.resolve(event.data);
-    if (retiring && worker === current && !pending.size) endWorker();
-  };
-  worker.onerror = (event) => {
-    // A worker that failed to start or crashed answers nothing more: every
-    // waiting element gets an error, and the next document starts a new one.
-    for (const request of pending.values()) request.reject(new Error(event.message || 'The reader stopped'));
-    pending.clear();
-    if (worker === current) endWorker();
-    else current.terminate();
-  };
-  return worker;
+  if (!current || current.retiring || current.ended) current = new Reader();
+  return current.worker;
 }
 
-// Reads a document's bytes in the worker; `memoryLimit` is the element's
-// budget for the decoded pixels, for the reader to honour.
-export function decode(bytes, memoryLimit) {
-  return new Promise((resolve, reject) => {
-    const id = nextRequest++;
-    const size = bytes.byteLength;
-    pending.set(id, {
-      resolve: (result) => {
-        if (size + (result.pixels?.byteLength ?? 0) > workerBudget.bytes) retiring = true;
-        resolve(result);
-      },
-      reject,
-    });
-    decoder().postMessage({ id, bytes, memoryLimit }, [bytes]);
-  });
+// Opens a document by its address in the worker: `message` gives src and the
+// limits, `onMessage` gets every message about it. Returns { id, post(message)
+// (a view), close(stopReads) }. close(true) also stops a read the worker is
+// waiting for: a worker reading for no other document is ended at once (a
+// synchronous range request cannot be interrupted otherwise).
+export function openDocument(message, onMessage) {
+  decoder();
+  const reader = current, id = nextId++;
+  reader.documents.set(id, onMessage);
+  reader.worker.postMessage({ ...message, type: 'open', id });
+  return {
+    id,
+    post(view) {
+      if (!reader.ended && reader.documents.has(id)) reader.worker.postMessage({ ...view, type: 'view', id });
+    },
+    close(stopReads = false) {
+      if (reader.ended || !reader.documents.has(id)) return;
+      reader.documents.delete(id);
+      if (stopReads && !reader.documents.size) {
+        reader.end();
+        return;
+      }
+      reader.worker.postMessage({ type: 'close', id });
+      reader.endIfDone();
+    },
+  };
 }

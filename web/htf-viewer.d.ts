@@ -33,7 +33,13 @@ export interface HtfStrings {
   tooLarge: string; notLoaded: string; notShown: string; tooBig: string; outOfMemory: string;
 }
 
-export interface HtfLoadDetail { width: number; height: number; hotspots: number; }
+export interface HtfLoadDetail {
+  width: number; height: number; hotspots: number;
+  /** Milliseconds from the start until the hotspots were known and until the first picture was complete. */
+  timings: { hotspots: number; picture: number };
+}
+/** The hotspots, known before any pixel of the document is read. */
+export interface HtfHotspotsDetail { hotspots: HtfHotspot[]; }
 export interface HtfErrorDetail { message: string; }
 export interface HtfProgressDetail { loaded: number; total: number; }
 export interface HtfHotspotDetail { ref: string; text: string; }
@@ -41,6 +47,7 @@ export interface HtfNavigateDetail { url: string; frame: string; ref: string; te
 export interface HtfRefusedDetail { reason: string; }
 
 export interface HtfViewerEventMap extends HTMLElementEventMap {
+  'htf-hotspots': CustomEvent<HtfHotspotsDetail>;
   'htf-load': CustomEvent<HtfLoadDetail>;
   'htf-error': CustomEvent<HtfErrorDetail>;
   'htf-progress': CustomEvent<HtfProgressDetail>;
@@ -75,6 +82,8 @@ export declare class HtfViewer extends HTMLElement {
   strings: Partial<HtfStrings>;
   readonly hotspots: HtfHotspot[];
   readonly view: HtfView | null;
+  /** True when the picture of the current view is all drawn (tiles of a new view may still be coming). */
+  readonly complete: boolean;
 
   highlight(ref: string | null): void;
   zoomToHotspot(ref: string): boolean;

@@ -6,13 +6,15 @@
 // Attributes, each with its property: src, template
 // ("/servlets/ZevuRedor?ShtmlFile=#HSREF#"), frame ("_self"), frame-width
 // (1), frame-color (rgb(0,128,128)), fit, tool, alt, list, memory-limit.
-// Read only: hotspots, view. Methods: highlight(ref), zoomToHotspot(ref),
-// command(name or id), print(). Events (bubbling, composed): htf-load,
+// Read only: hotspots, view, complete. Methods: highlight(ref), zoomToHotspot(ref),
+// command(name or id), print(). Events (bubbling, composed): htf-hotspots
+// (the hotspots are known, before any pixel), htf-load (the first picture),
 // htf-error, htf-progress, htf-hotspotenter, htf-hotspotleave,
 // htf-viewchange, the cancelable htf-navigate, htf-refused.
 //
 // The document is read by the portable C++ core compiled to WebAssembly, in a
-// worker (htf-decoder.js); the zoom and scroll model and the image sampling
+// worker (htf-decoder.js), in byte ranges where the server answers them: the
+// directories and hotspots first, then the tiles each view needs; the zoom and scroll model and the image sampling
 // are the same core, run beside the page (htf-core.js). This file holds the
 // element and its page API; each other concern has a module of its own,
 // whose members are mixed into the element's prototype.
@@ -130,7 +132,7 @@ class HtfViewer extends HTMLElement {
     queueMicrotask(() => {
       if (this.isConnected) return;
       ++this._generation;
-      this._abort?.abort();
+      this._closeReader();
       this._setDocument(null);
       this._loaded = false;
       this._releaseCore();
@@ -222,6 +224,10 @@ class HtfViewer extends HTMLElement {
         x: Math.min(l, r), y: Math.min(t, b), width: Math.abs(r - l), height: Math.abs(b - t) });
     });
   }
+
+  // Whether the picture of the current view is all drawn (the tiles of a
+  // new view may still be coming from the reader), as an image's.
+  get complete() { return this._isComplete(); }
 
   // The visible part in image pixels, and the scale.
   get view() {

@@ -308,3 +308,23 @@ test('the public hotspot list makes each item at its first read and behaves as a
   assert.equal(other[0].ref, 'R0');
 });
 
+
+test('tiles land on whole pixels, neighbours meet without gap or overlap, and the wanted ones are drawn last', async () => {
+  const { tilePlace, drawingOrder } = await import('../../web/htf-paint.js');
+  // A level's row of tiles (its own width, tile size) placed in pictures of these widths.
+  for (const [levelWidth, tile, width] of [[625, 256, 625], [625, 256, 400], [5000, 256, 3600], [157, 256, 600],
+    [20000, 256, 20000], [10000, 512, 6601]]) {
+    let right = 0;
+    for (let x = 0; x < levelWidth; x += tile) {
+      const w = Math.min(tile, levelWidth - x);
+      const at = tilePlace({ x, y: 0, w, h: 1, resWidth: levelWidth, resHeight: 1 }, width, 1);
+      assert.equal(at.left, right, `${levelWidth} -> ${width}: tile at ${x}`);
+      if (levelWidth === width) assert.equal(at.right - at.left, w, 'drawn at its own size');
+      right = at.right;
+    }
+    assert.equal(right, width, `${levelWidth} -> ${width} ends at the picture's edge`);
+  }
+  const tiles = [{ resWidth: 5000, wanted: false }, { resWidth: 625, wanted: true }, { resWidth: 157, wanted: false },
+    { resWidth: 20000, wanted: false }];
+  assert.deepEqual(drawingOrder(tiles, (t) => (t.wanted ? 1 : 0)).map((t) => t.resWidth), [157, 5000, 20000, 625]);
+});

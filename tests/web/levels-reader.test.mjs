@@ -427,3 +427,28 @@ test('a whole document whose image would pass the memory budget is too large, wi
   const [fits] = await run(standInServer(bytes), [{ id: 6, bytes: bytes.slice().buffer, memoryLimit: 2000000 }]);
   assert.deepEqual([fits.hasImage, fits.width, fits.height], [true, 2000, 1000]);
 });
+
+test('a core call that traps: the worker drops that core and its documents, the next document gets a new one', async () => {
+  const bytes = writeTiff(pyramid(1024, 1024, 'bilevel', bilevelPixel));
+  const server = standInServer(bytes);
+  globalThis.XMLHttpRequest = server.FakeXhr;
+  const trapping = new Proxy(core, {
+    get: (target, key) => (key === '_htf_levels_tile'
+      ? () => { throw new WebAssembly.RuntimeError('memory access out of bounds'); } : target[key]),
+    set: (target, key, value) => { target[key] = value; return true; },
+  });
+  const out = [];
+  let made = 0;
+  const worker = new DecoderWorker(trapping, (message) => out.push(message),
+    { fetchImpl: server.fetchImpl, makeCore: async () => { ++made; return core; } });
+  const view = (id) => ({ type: 'view', id, view: 1, scale: 1, left: 0, top: 0, right: 100, bottom: 100 });
+  for (const message of [{ type: 'open', id: 1, src: 'http://h/a.htf' }, { type: 'open', id: 2, src: 'http://h/b.htf' },
+    view(1), view(2), { type: 'open', id: 3, src: 'http://h/c.htf' }, view(3)]) await worker.handle(message);
+  const errors = out.filter((m) => m.type === 'error').map((m) => [m.id, m.message]);
+  // The trapped document and the other one on the same core end; the core is not called again.
+  assert.deepEqual(errors.slice(0, 2).map(([id]) => id).sort(), [1, 2]);
+  assert.ok(errors.every(([id, message]) => id === 2 || /reader failed: memory access out of bounds/.test(message)), errors);
+  assert.equal(made, 1);
+  assert.equal(worker.core, core);
+  assert.deepEqual(out.filter((m) => m.type === 'tile').map((m) => [m.id, m.level, m.column, m.row]), [[3, 0, 0, 0]]);
+});

@@ -22,8 +22,11 @@ import unittest
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.normpath(os.path.join(HERE, '..', '..'))
 sys.path.insert(0, os.path.join(ROOT, 'tools', 'webtest'))
+sys.path.insert(0, HERE)
 
 from browser import Browser, WebServer  # noqa: E402
+from rangeserver import RangeServer  # noqa: E402
+from test_worker_ranges import expected_tile, first_pixel_offset, text_pixel  # noqa: E402
 
 BUILD = None
 TABLE = os.path.join(ROOT, 'tests', 'data', 'view-geometry.txt')
@@ -954,7 +957,7 @@ class ElementTest(unittest.TestCase):
         # the worker's core memory after a read).
         watch = """<script>window.heaps = []; const PlainWorker = window.Worker;
 window.Worker = class extends PlainWorker { constructor(...a) { super(...a);
-  this.addEventListener('message', (e) => { if (e.data && e.data.heapBytes) window.heaps.push(e.data.heapBytes); }); } };
+  this.addEventListener('message', (e) => { if (e.data && e.data.heapBytes) window.heaps.push([e.data.type, e.data.heapBytes]); }); } };
 </script>"""
         budget = 1024 * 1024 * 1024
         too_large = 'This image is too large to show: %d \u00D7 %d pixels'
@@ -975,8 +978,8 @@ window.Worker = class extends PlainWorker { constructor(...a) { super(...a);
                     self.assertTrue(page.evaluate('!!viewer._core && !viewer._core.trapped'), text)
                     core_bytes.append(page.evaluate('viewer._core._htf_heap_in_use()'))
                 heaps = page.evaluate('window.heaps')
-                self.assertEqual(len(heaps), 3)
-                self.assertLess(max(heaps), budget, heaps)
+                self.assertEqual([kind for kind, _ in heaps].count('hotspots'), 3, heaps)
+                self.assertLess(max(bytes for _, bytes in heaps), budget, heaps)
                 # The page's core keeps one document at a time, within the budget.
                 self.assertLessEqual(core_bytes[2], core_bytes[0], core_bytes)
                 self.assertLessEqual(max(core_bytes), in_use, core_bytes)
@@ -985,7 +988,7 @@ window.Worker = class extends PlainWorker { constructor(...a) { super(...a);
         page = self.open_page()
         self.load(page, 'rgb.htf')
         # A damaged handle makes the next paint read outside the core's memory.
-        page.evaluate('window.firstCore = viewer._core; viewer._doc.image = 0x7ffffff0; viewer._clearTiles(); viewer._paint()')
+        page.evaluate('window.firstCore = viewer._core; viewer._viewState = 0x7ffffff0; viewer._paint()')
         self.assertIn('memory access out of bounds', page.evaluate('viewer.shadowRoot.querySelector(".error").textContent'))
         self.assertEqual(self.load(page, 'palette.htf'), 'htf-load')
         self.assertIs(page.evaluate('viewer._core !== window.firstCore && window.firstCore.trapped === true'), True)
@@ -1025,6 +1028,192 @@ window.Worker = class extends PlainWorker { constructor(...a) { super(...a);
         self.assertGreaterEqual(len(rows), 30)
         self.assertGreaterEqual(len(columns), 20)
         self.assertLess(opened, 30)
+
+
+class RangedElementTest(unittest.TestCase):
+    """The element on a large tiled document with reduced levels (bench_document,
+    laid out as htfmake --tiles 256 --levels lays it out) through the range
+    server: hotspots first, then only the tiles each view needs."""
+
+    SIZE, HOTSPOTS = 20000, 400
+    FIT = 625   # the level 32 times smaller than the first image: drawn as it is
+
+    @classmethod
+    def setUpClass(cls):
+        cls.folder = tempfile.mkdtemp(prefix='htf-web-ranges-')
+        cls.document = os.path.join(cls.folder, 'big.htf')
+        for name, size in (('big.htf', cls.SIZE), ('other.htf', 2000)):
+            subprocess.run([os.path.join(BUILD, 'native', 'bench_document'), os.path.join(cls.folder, name), str(size),
+                            '256', str(cls.HOTSPOTS if size == cls.SIZE else 4)], check=True, stdout=subprocess.DEVNULL)
+        cls.size = os.path.getsize(cls.document)
+        cls.pixels_at = first_pixel_offset(cls.document)
+        with open(os.path.join(cls.folder, 'page.html'), 'w') as f:
+            f.write(PAGE % {'width': cls.FIT + 2 * BORDER, 'height': cls.FIT + TOOLBAR_HEIGHT + 2 * BORDER,
+                            'attributes': '', 'extra': ''})
+        cls.server = RangeServer(cls.folder, {'/web': os.path.join(BUILD, 'web')}).__enter__()
+        cls.browser = Browser(width=1000, height=800).__enter__()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.browser.__exit__(None, None, None)
+        cls.server.__exit__(None, None, None)
+        shutil.rmtree(cls.folder, ignore_errors=True)
+
+    def setUp(self):
+        self.server.ranges, self.server.damage = True, None
+        self.server.release()
+        self.page = self.browser.open(self.server.url('page.html'))
+        self.page.wait_for('window.viewer && customElements.get("htf-viewer") !== undefined')
+        self.page.evaluate('document.addEventListener("htf-hotspots", (e) => window.seen.push({ name: "htf-hotspots", '
+                           'count: e.detail.hotspots.length }))')
+        self.server.forget()
+
+    def tearDown(self):
+        self.server.release()
+        self.page.close()
+
+    def dark_bits(self, x, y, w, h):
+        """1 where the screen is dark, as bytes of w x h."""
+        width, height, data = self.page.screenshot((x, y, w, h))
+        self.assertEqual((width, height), (w, h))
+        return bytes(1 if data[i] < 128 else 0 for i in range(0, len(data), 4))
+
+    def shown(self):
+        self.page.wait_for('viewer.complete', timeout=30)
+        self.page.evaluate('frames2()')
+        return self.page.evaluate('viewer.viewState')
+
+    def test_fit_and_a_corner_at_one_to_one_with_and_without_ranges(self):
+        pictures = {}
+        # ranges, at most this share of the file sent
+        for ranges, share in ((True, 0.05), (False, 1.0)):
+            with self.subTest(ranges=ranges):
+                self.server.ranges = ranges
+                self.server.forget()
+                self.page.evaluate('viewer.removeAttribute("src")')
+                self.assertEqual(self.page.evaluate('loadDocument("/big.htf")'), 'htf-load')
+                s = self.shown()
+                self.assertEqual((s['scaledWidth'], s['scaledHeight']), (self.FIT, self.FIT))
+                ox, oy = BORDER + s['imageLeft'], TOOLBAR_HEIGHT + BORDER + s['imageTop']
+                fit = self.dark_bits(ox, oy, self.FIT, self.FIT)
+                expected = level_bits(self.SIZE // self.FIT, self.FIT, self.SIZE)
+                wrong = sum(1 for a, b in zip(fit, expected) if a != b)
+                self.assertEqual(wrong, 0, '%d of the fit picture\'s pixels differ' % wrong)
+                self.page.evaluate('viewer.command("actual-size"); viewer.scrollBar("horizontal", 5, 0); '
+                                   'viewer.scrollBar("vertical", 5, 0)')
+                s = self.shown()
+                self.assertEqual((s['scale'], s['horizontalPosition'], s['verticalPosition']), (1.0, 0, 0))
+                corner = self.dark_bits(BORDER, TOOLBAR_HEIGHT + BORDER, 256, 256)
+                self.assertEqual(corner, unpacked(expected_tile(0, 0, 256, 256), 256, 256))
+                pictures[ranges] = fit
+                sent = self.server.bytes_sent('/big.htf')
+                self.assertLessEqual(sent, self.size * share, '%d of %d bytes sent' % (sent, self.size))
+                if ranges:
+                    print('\n  element through ranges: %d of %d bytes (%.2f %%)' % (sent, self.size, 100.0 * sent / self.size),
+                          file=sys.stderr)
+        self.assertEqual(pictures[True], pictures[False])
+
+    def test_the_hotspots_come_before_the_pixels(self):
+        self.server.hold(self.pixels_at)
+        self.page.evaluate('v.setAttribute("src", "/big.htf")')
+        self.page.wait_for('window.seen.some((e) => e.name === "htf-hotspots")')
+        self.assertEqual(self.page.evaluate('viewer.hotspots.length'), self.HOTSPOTS)
+        self.assertEqual(self.page.evaluate('viewer.hotspots[1].ref'), 'cell-1-0')
+        # The links for the keyboard are there too, the picture is not.
+        self.assertGreater(self.page.evaluate('viewer.shadowRoot.querySelectorAll(".links a").length'), 0)
+        self.assertFalse(self.page.evaluate('viewer.complete'))
+        answered = [int(e[1][6:].split('-')[0]) for e in self.server.entries('/big.htf')]
+        self.assertTrue(answered and max(answered) < self.pixels_at, answered)
+        self.server.release()
+        self.page.wait_for('window.seen.some((e) => e.name === "htf-load")', timeout=30)
+        names = [e['name'] for e in self.page.evaluate('window.seen') if e['name'] in ('htf-hotspots', 'htf-load')]
+        self.assertEqual(names, ['htf-hotspots', 'htf-load'])
+        self.assertEqual(self.page.evaluate('window.seen.find((e) => e.name === "htf-load").detail.hotspots'),
+                         self.HOTSPOTS)
+
+    def test_views_coalesce_while_the_worker_is_busy(self):
+        self.assertEqual(self.page.evaluate('loadDocument("/big.htf")'), 'htf-load')
+        self.page.evaluate('viewer.command("actual-size")')
+        self.page.wait_for('viewer.complete', timeout=30)
+        self.page.evaluate('''window.views = []; const post = Worker.prototype.postMessage;
+            Worker.prototype.postMessage = function (m, ...rest) { if (m.type === 'view') views.push(m.view);
+              return post.call(this, m, ...rest); }''')
+        self.server.hold(self.pixels_at)
+        for _ in range(6):   # a page down each: tiles not read yet, held back by the server
+            self.page.evaluate('viewer.scrollBar("vertical", 3); frames2()')
+        # One view in flight, one sent to end it; the rest waits in the page as the newest.
+        self.assertEqual(len(self.page.evaluate('window.views')), 2)
+        self.assertFalse(self.page.evaluate('viewer.complete'))
+        self.server.release()
+        self.page.wait_for('viewer.complete', timeout=30)
+        self.assertEqual(len(self.page.evaluate('window.views')), 3)
+        # The newest view's picture, exact.
+        s = self.shown()
+        x, y = s['horizontalPosition'], s['verticalPosition']
+        self.assertEqual(self.dark_bits(BORDER, TOOLBAR_HEIGHT + BORDER, 256, 256),
+                         unpacked(expected_tile(x, y, 256, 256), 256, 256))
+
+    def test_damaged_range_answers_end_in_a_clear_error(self):
+        for damage in ('short', 'wrong-range', 'no-range'):
+            with self.subTest(damage=damage):
+                self.page.evaluate('viewer.removeAttribute("src")')
+                self.server.damage, self.server.damage_after = damage, self.pixels_at
+                started = time.monotonic()
+                self.assertEqual(self.page.evaluate('loadDocument("/big.htf")'), 'htf-error')
+                self.assertLess(time.monotonic() - started, 20)
+                text = self.page.evaluate('viewer.shadowRoot.querySelector(".error").textContent')
+                self.assertRegex(text, r'^The document could not be read: ')
+        self.server.damage = None
+        self.assertEqual(self.page.evaluate('loadDocument("/other.htf")'), 'htf-load')
+
+    def test_a_document_replaced_during_a_read_reads_no_more(self):
+        self.server.hold(self.pixels_at)
+        self.page.evaluate('v.setAttribute("src", "/big.htf")')
+        self.page.wait_for('window.seen.some((e) => e.name === "htf-hotspots")')
+        time.sleep(0.3)   # the first view's tiles are asked for, and held back
+        started = time.monotonic()
+        self.assertEqual(self.page.evaluate('loadDocument("/other.htf")'), 'htf-load')
+        # The new document does not wait for the old one's held read.
+        self.assertLess(time.monotonic() - started, 10)
+        before = len(self.server.entries('/big.htf'))
+        self.server.release()
+        time.sleep(1.0)
+        self.assertLessEqual(len(self.server.entries('/big.htf')), before + 1, self.server.entries('/big.htf'))
+        self.assertTrue(self.page.evaluate('viewer.complete'))
+
+
+def unpacked(packed, width, height):
+    row_bytes = (width + 7) // 8
+    return bytes((packed[y * row_bytes + x // 8] >> (7 - x % 8)) & 1 for y in range(height) for x in range(width))
+
+
+def level_bits(scale, width, full):
+    """The level `scale` times smaller of bench_document's drawing (a square of
+    `full` pixels), one byte a pixel: black where any pixel it stands for is on
+    the grid or a diagonal, the text sampled at its top-left pixel."""
+    out = bytearray(width * width)
+    for y in range(width):
+        y0, y1 = y * scale, min(y * scale + scale, full) - 1
+        row = memoryview(out)[y * width:(y + 1) * width]
+        if any(g + 3 >= y0 for g in range(y0 // 1000 * 1000, y1 + 1, 1000)):
+            row[:] = b'\x01' * width
+            continue
+        for g in range(0, full, 1000):
+            for x in range(g // scale, min(width - 1, (g + 3) // scale) + 1):
+                row[x] = 1
+        v = y0 % 1000
+        if 150 <= v < 850 and v % 24 < 12:
+            for x in range(width):
+                if text_pixel(x * scale, y0):
+                    row[x] = 1
+        k = (-y1 - 1) // 1000
+        while k * 1000 + y0 - 1 < full:
+            lo, hi = y0 + k * 1000 - 1, y1 + k * 1000 + 1
+            if hi >= 0:
+                for x in range(max(0, lo // scale), min(width - 1, hi // scale) + 1):
+                    row[x] = 1
+            k += 1
+    return bytes(out)
 
 
 def main():

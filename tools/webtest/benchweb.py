@@ -195,9 +195,8 @@ def main():
             misses += bool(marks)
             print('%-7s %9.0f ms %11.0f ms %6.2fx %5.1f/%.1f ms %8.1f ms %8.0f MB %8.1f MB  %s' % (
                 name, module, first, ratio, repaint, repaint_1to1, zoom, peak / 1024, sent / 1e6, ' '.join(marks)))
-            print('        first picture: fetch %.0f ms, read in the worker %.0f ms, hand-over %.0f ms, '
-                  'preparing and painting %.0f ms' % (breakdown['fetch'], breakdown['read'], breakdown['handOver'],
-                                                       breakdown['picture']))
+            print('        hotspots known after %.0f ms, first picture complete after %.0f ms' % (
+                breakdown['hotspots'], breakdown['picture']))
         print('(repaint: fitted / at 1:1; zoom step: the median of 10, in and out from the fit; peak memory: the '
               'renderer processes of a fresh browser)')
         print()
@@ -266,8 +265,8 @@ def many_hotspots(server, build, fixtures, docs):
                                        ('MISS 300 MB', above > 300)) if missed]
     print('%d hotspots: available in %.0f ms, zoom step %.1f ms, %.0f MB above the page without them  %s' % (
         count, opened, zoom, above, ' '.join(marks)))
-    print('        fetch %.0f ms, read in the worker %.0f ms, hand-over %.0f ms, preparing and painting %.0f ms' % (
-        breakdown['fetch'], breakdown['read'], breakdown['handOver'], breakdown['picture']))
+    print('        hotspots known after %.0f ms, first picture complete after %.0f ms' % (
+        breakdown['hotspots'], breakdown['picture']))
 
 
 if __name__ == '__main__':
