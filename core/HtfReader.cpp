@@ -119,7 +119,17 @@ std::unique_ptr<HotspotList> readHotspotTag(TIFF* tif)
     }
 }
 
-HtfReadResult readHtfDocument(const uint8_t* data, size_t size, const char* name, ImageTarget& target)
+void readHotspotBytes(const void* bytes, uint32_t count, HotspotStreamVisitor& visitor)
+{
+    if (!bytes || count == 0)
+        return;
+    MemoryBuffer buffer(bytes, count);
+    std::istream in(&buffer);
+    readHotspotStream(in, visitor);
+}
+
+HtfReadResult readHtfDocument(const uint8_t* data, size_t size, const char* name, ImageTarget& target,
+                              const HotspotTagSink* hotspots)
 {
     HtfReadResult result;
     MemoryFile file{data, data ? uint64_t(size) : 0, 0};
@@ -134,7 +144,7 @@ HtfReadResult readHtfDocument(const uint8_t* data, size_t size, const char* name
     procs.unmap = noUnmapping;
     // Not mapped: strips are read through the client procedures, as the
     // Windows module reads its files.
-    TIFF* tif = htfTIFFClientOpen(name, "rm", procs, keepFirstError, &result);
+    TIFF* tif = htfTIFFClientOpen(name, "rm", procs, keepFirstError, &result, hotspots);
     if (!tif)
         return result;
     result.opened = true;
@@ -142,7 +152,8 @@ HtfReadResult readHtfDocument(const uint8_t* data, size_t size, const char* name
     TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &result.height);
     try {
         result.outcome = decodeTiffImage(tif, target);
-        result.hotspots = readHotspotTag(tif);
+        if (!hotspots)
+            result.hotspots = readHotspotTag(tif);
     } catch (...) {
         result.outcome = DecodeOutcome::NoMemory;
         result.hotspots.reset();

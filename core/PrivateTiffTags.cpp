@@ -22,6 +22,7 @@ struct PrivateTagBlock {
     TIFFVSetMethod parentSetField;
     TIFFVGetMethod parentGetField;
     TIFFPrintMethod parentPrintDir;
+    bool hotspotsElsewhere;   // opened with a HotspotTagSink: no hotspot value kept
 };
 
 // Variable byte count passed as an unsigned 32-bit value followed by a
@@ -40,6 +41,8 @@ TIFFExtendProc parentExtender = nullptr;
 // Blocks made while a handle is being opened by htfTIFFOpen; freed when the
 // open fails, since libtiff then discards the handle without a close.
 thread_local std::vector<PrivateTagBlock*>* openingBlocks = nullptr;
+// The sink of the handle being opened, if any.
+thread_local const HotspotTagSink* openingSink = nullptr;
 
 // libtiff's warnings (unknown tags, odd values) are not shown to anyone.
 int ignoreWarning(TIFF*, void*, const char*, const char*, va_list)
@@ -93,6 +96,14 @@ int setField(TIFF* tif, uint32_t tag, va_list ap)
     const uint32_t count = va_arg(ap, uint32_t);
     const void* data = va_arg(ap, const void*);
 
+    if (tag == TIFFTAG_QELHOTSPOT && block->hotspotsElsewhere) {
+        // Straight to the reader while the handle opens; dropped afterwards.
+        if (openingSink && openingSink->take)
+            openingSink->take(openingSink->context, data && count ? data : nullptr, data ? count : 0);
+        va_end(forward);
+        return 1;
+    }
+
     block->byteCount = count;
     if (block->bytes)
         _TIFFfree(block->bytes);
@@ -145,6 +156,7 @@ void extender(TIFF* tif)
         if (!block)
             return;
         std::memset(block, 0, sizeof *block);
+        block->hotspotsElsewhere = openingSink != nullptr;
         openingBlocks->push_back(block);
         TIFFSetClientInfo(tif, block, kClientName);
     }
@@ -154,7 +166,9 @@ void extender(TIFF* tif)
     // A fresh directory: forget the previous directory's value and hook.
     if (block->bytes)
         _TIFFfree(block->bytes);
+    const bool hotspotsElsewhere = block->hotspotsElsewhere;
     std::memset(block, 0, sizeof *block);
+    block->hotspotsElsewhere = hotspotsElsewhere;
     TIFFTagMethods* methods = TIFFAccessTagMethods(tif);
     block->parentSetField = methods->vsetfield;
     block->parentGetField = methods->vgetfield;
@@ -170,6 +184,7 @@ struct OpenOptions {
     TIFFErrorHandlerExtR errors;
     void* errorsData;
     bool quiet;
+    const HotspotTagSink* hotspots;
 };
 
 TIFF* openWithOptions(TiffOpener open, void* context, const OpenOptions& extra)
@@ -180,6 +195,7 @@ TIFF* openWithOptions(TiffOpener open, void* context, const OpenOptions& extra)
     }
     std::vector<PrivateTagBlock*> made;
     openingBlocks = &made;
+    openingSink = extra.hotspots;
     TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
     if (options) {
         TIFFOpenOptionsSetMaxSingleMemAlloc(options, kMaxLibtiffAllocation);
@@ -192,6 +208,7 @@ TIFF* openWithOptions(TiffOpener open, void* context, const OpenOptions& extra)
     if (options)
         TIFFOpenOptionsFree(options);
     openingBlocks = nullptr;
+    openingSink = nullptr;
     if (!tif) {
         for (PrivateTagBlock* block : made)
             freeBlock(block);
@@ -217,14 +234,14 @@ TIFF* openClient(void* context, TIFFOpenOptions* options)
 
 TIFF* htfTIFFOpen(TiffOpener open, void* context, TIFFErrorHandlerExtR errors, void* errorsData)
 {
-    return openWithOptions(open, context, OpenOptions{errors, errorsData, false});
+    return openWithOptions(open, context, OpenOptions{errors, errorsData, false, nullptr});
 }
 
 TIFF* htfTIFFClientOpen(const char* name, const char* mode, const TiffClientProcs& procs,
-                        TIFFErrorHandlerExtR errors, void* errorsData)
+                        TIFFErrorHandlerExtR errors, void* errorsData, const HotspotTagSink* hotspots)
 {
     ClientOpen a{name, mode, &procs};
-    return openWithOptions(openClient, &a, OpenOptions{errors, errorsData, true});
+    return openWithOptions(openClient, &a, OpenOptions{errors, errorsData, true, hotspots});
 }
 
 void htfTIFFClose(TIFF* tif)

@@ -37,8 +37,21 @@ struct TiffClientProcs {
 using TiffOpener = TIFF* (*)(void* context, TIFFOpenOptions* options);
 TIFF* htfTIFFOpen(TiffOpener open, void* context, TIFFErrorHandlerExtR errors = nullptr, void* errorsData = nullptr);
 
+// A reader that takes the hotspot tag's bytes as the first directory is read,
+// instead of the handle keeping a copy: `take(context, bytes, count)` is
+// called during the open for each value the directory sets (bytes valid only
+// during the call; null and 0 for an empty value). Such a handle keeps no
+// hotspot value of any directory (TIFFGetField finds none), so that a tag of
+// a million hotspots is held once, not three times, while it is read.
+// `take` runs inside libtiff and must not throw.
+struct HotspotTagSink {
+    void (*take)(void* context, const void* bytes, uint32_t count) = nullptr;
+    void* context = nullptr;
+};
+
 // htfTIFFOpen through client procedures; libtiff's warnings are not shown.
 TIFF* htfTIFFClientOpen(const char* name, const char* mode, const TiffClientProcs& procs,
-                        TIFFErrorHandlerExtR errors = nullptr, void* errorsData = nullptr);
+                        TIFFErrorHandlerExtR errors = nullptr, void* errorsData = nullptr,
+                        const HotspotTagSink* hotspots = nullptr);
 // Closes the handle and frees the private tag values.
 void htfTIFFClose(TIFF* tif);

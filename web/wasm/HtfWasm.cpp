@@ -5,7 +5,9 @@
 // gives it back with the matching release function.
 #include "HotspotList.h"
 #include "HotspotRecord.h"
+#include "HotspotStream.h"
 #include "HtfReader.h"
+#include "PrivateTiffTags.h"
 #include "ImageSampler.h"
 #include "PlainImage.h"
 #include "RangeFile.h"
@@ -29,8 +31,7 @@
 
 namespace {
 
-// The hotspots the viewer shows (records of the hotspot class with a
-// reference, in stream order), packed for the page: four int32 a hotspot
+// The hotspots the viewer shows, packed for the page: four int32 a hotspot
 // (left, top, right, bottom), and the references (bytes in the author's code
 // page, one code unit each) and texts (UTF-16) in one table of code units;
 // hotspot i's reference is units offsets[2i] to offsets[2i+1], its text
@@ -50,56 +51,61 @@ struct WebDocument {
     std::string error;
 };
 
-// The records of `list` the viewer shows, in order.
-template <typename Visit>
-void forEachShown(const HotspotList& list, Visit visit)
-{
-    for (const auto& element : list) {
-        if (std::strcmp(element->className(), HotspotRecord::kClassName) != 0)
-            continue;
-        auto record = static_cast<const HotspotRecord*>(element.get());
-        if (!record->reference.empty())
-            visit(*record);
+// Packs the records of a hotspot stream as they are read, keeping none: the
+// viewer shows records of the hotspot class with a reference, in order.
+class HotspotPacker : public HotspotStreamVisitor {
+public:
+    HotspotPacker(HotspotTable& out, uint32_t streamBytes) : out_(out), streamBytes_(streamBytes) {}
+
+    // Room for the whole table at once (a million hotspots would otherwise
+    // pass through blocks twice their size as the tables grow): a shown
+    // record takes at least kShownRecordBytes of the stream and a code unit
+    // at least one byte, so neither bound passes the stream's size.
+    void begin(int32_t declaredCount) override
+    {
+        const size_t records = std::min<size_t>(size_t(declaredCount), streamBytes_ / kShownRecordBytes + 1);
+        out_.rects.reserve(4 * records);
+        out_.offsets.reserve(2 * records + 1);
+        out_.chars.reserve(streamBytes_);
     }
-}
 
-void packHotspots(const HotspotList* list, HotspotTable& out)
-{
-    if (!list)
-        return;
-    // Sized first: a million hotspots would otherwise pass through blocks
-    // twice their size as the tables grow.
-    size_t count = 0, units = 0;
-    forEachShown(*list, [&](const HotspotRecord& record) {
-        ++count;
-        units += record.reference.size() + record.text.size();
-    });
-    if (units > UINT32_MAX)
-        throw std::bad_alloc();
-    out.rects.reserve(4 * count);
-    out.offsets.reserve(2 * count + 1);
-    out.chars.reserve(units);
-    forEachShown(*list, [&](const HotspotRecord& r) {
-        const HotspotRecord* record = &r;
-        out.rects.insert(out.rects.end(), {record->left, record->top, record->right, record->bottom});
-        for (unsigned char c : record->reference)
-            out.chars.push_back(char16_t(c));
-        out.offsets.push_back(uint32_t(out.chars.size()));
-        out.chars.insert(out.chars.end(), record->text.begin(), record->text.end());
-        out.offsets.push_back(uint32_t(out.chars.size()));
-    });
-}
+    void take(std::unique_ptr<StreamObject> object) override
+    {
+        if (std::strcmp(object->className(), HotspotRecord::kClassName) != 0)
+            return;
+        const auto& record = static_cast<const HotspotRecord&>(*object);
+        if (record.reference.empty())
+            return;
+        out_.rects.insert(out_.rects.end(), {record.left, record.top, record.right, record.bottom});
+        for (unsigned char c : record.reference)
+            out_.chars.push_back(char16_t(c));
+        out_.offsets.push_back(uint32_t(out_.chars.size()));
+        out_.chars.insert(out_.chars.end(), record.text.begin(), record.text.end());
+        out_.offsets.push_back(uint32_t(out_.chars.size()));
+    }
 
-// The packed hotspots, or an empty table when they do not fit in memory.
-std::unique_ptr<HotspotTable> hotspotTable(const HotspotList* list)
+private:
+    // The class name (4 + 2 bytes) and a reference of one byte (4 + 1).
+    static constexpr uint32_t kShownRecordBytes = 11;
+    HotspotTable& out_;
+    uint32_t streamBytes_;
+};
+
+// The hotspot tag's bytes packed as the document opens (a HotspotTagSink's
+// take; `context` is the std::unique_ptr<HotspotTable> to fill): null when
+// memory runs out, which reads as no hotspots.
+void packHotspotTag(void* context, const void* bytes, uint32_t count)
 {
-    auto table = std::make_unique<HotspotTable>();
+    auto& table = *static_cast<std::unique_ptr<HotspotTable>*>(context);
+    table.reset();
     try {
-        packHotspots(list, *table);
-    } catch (const std::bad_alloc&) {
-        table = std::make_unique<HotspotTable>();
+        auto packed = std::make_unique<HotspotTable>();
+        HotspotPacker packer(*packed, count);
+        readHotspotBytes(bytes, count, packer);
+        table = std::move(packed);
+    } catch (...) {
+        table.reset();
     }
-    return table;
 }
 
 // The image and its sampler, beside the page.
@@ -183,12 +189,12 @@ EMSCRIPTEN_KEEPALIVE WebDocument* htf_read(const uint8_t* data, size_t size)
     if (!doc)
         return nullptr;
     try {
-        doc->result = readHtfDocument(data, size, "document", doc->image);
+        HotspotTagSink sink;
+        sink.take = packHotspotTag;
+        sink.context = &doc->hotspots;
+        doc->result = readHtfDocument(data, size, "document", doc->image, &sink);
         if (doc->result.hadError)
             doc->error = doc->result.errorCaption() + "\n" + doc->result.errorText;
-        doc->hotspots = hotspotTable(doc->result.hotspots.get());
-        // The records are not needed once packed.
-        doc->result.hotspots.reset();
     } catch (...) {
         doc->image.allocate(0, 0, 8, 0, 0);
         doc->result.outcome = DecodeOutcome::NoMemory;
@@ -225,7 +231,10 @@ EMSCRIPTEN_KEEPALIVE WebLevels* htf_levels_open(int source, double size, double 
     if (!doc)
         return nullptr;
     try {
-        doc->opened = doc->levels.open("document", withHotspots != 0);
+        HotspotTagSink sink;
+        sink.take = packHotspotTag;
+        sink.context = &doc->hotspots;
+        doc->opened = doc->levels.open("document", withHotspots != 0, &sink);
     } catch (...) {
         doc->opened = false;
         doc->pendingError = "Not enough memory to read the document";
@@ -234,13 +243,8 @@ EMSCRIPTEN_KEEPALIVE WebLevels* htf_levels_open(int source, double size, double 
 }
 
 EMSCRIPTEN_KEEPALIVE int htf_levels_opened(const WebLevels* d) { return d && d->opened; }
-// Packed at the first call (a document opened only to learn its size never is).
-EMSCRIPTEN_KEEPALIVE const HotspotTable* htf_levels_hotspots(WebLevels* d)
-{
-    if (!d->hotspots)
-        d->hotspots = hotspotTable(d->levels.hotspots());
-    return d->hotspots.get();
-}
+// Packed as the document opened (a document opened only to learn its size has none).
+EMSCRIPTEN_KEEPALIVE const HotspotTable* htf_levels_hotspots(WebLevels* d) { return d->hotspots.get(); }
 
 // A packed hotspot table (see HotspotTable); null reads as empty.
 EMSCRIPTEN_KEEPALIVE uint32_t htf_hotspots_count(const HotspotTable* t) { return t ? uint32_t(t->rects.size() / 4) : 0; }
