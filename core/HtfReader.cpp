@@ -119,15 +119,6 @@ std::unique_ptr<HotspotList> readHotspotTag(TIFF* tif)
     }
 }
 
-void readHotspotBytes(const void* bytes, uint32_t count, HotspotStreamVisitor& visitor)
-{
-    if (!bytes || count == 0)
-        return;
-    MemoryBuffer buffer(bytes, count);
-    std::istream in(&buffer);
-    readHotspotStream(in, visitor);
-}
-
 HtfReadResult readHtfDocument(const uint8_t* data, size_t size, const char* name, ImageTarget& target,
                               const HotspotTagSink* hotspots)
 {

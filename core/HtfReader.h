@@ -11,7 +11,6 @@
 #include <memory>
 #include <string>
 
-class HotspotStreamVisitor;
 class ImageTarget;
 struct HotspotTagSink;
 
@@ -34,14 +33,11 @@ struct HtfReadResult {
     std::string errorCaption() const;
 };
 
-// `name` is what libtiff's messages call the document. With `hotspots`, the
-// hotspot tag's bytes go to that sink as the document opens (see
-// PrivateTiffTags.h) and the result's list stays null.
+// `name` is what libtiff's messages call the document. With `hotspots`, that
+// sink reads the hotspot tag as the document opens (see PrivateTiffTags.h)
+// and the result's list stays null.
 HtfReadResult readHtfDocument(const uint8_t* data, size_t size, const char* name, ImageTarget& target,
                               const HotspotTagSink* hotspots = nullptr);
-
-// Reads the hotspot stream in `count` bytes at `bytes` object by object.
-void readHotspotBytes(const void* bytes, uint32_t count, HotspotStreamVisitor& visitor);
 
 // The hotspot list carried by tag 33577 of the handle's current directory;
 // null when the tag is absent or empty, or memory runs out while reading.

@@ -7,6 +7,7 @@
 #include <tiffio.h>
 
 #include <cstdint>
+#include <iosfwd>
 
 constexpr uint32_t TIFFTAG_QELCLIPPATH = 33576;
 constexpr uint32_t TIFFTAG_QELHOTSPOT = 33577;
@@ -37,15 +38,18 @@ struct TiffClientProcs {
 using TiffOpener = TIFF* (*)(void* context, TIFFOpenOptions* options);
 TIFF* htfTIFFOpen(TiffOpener open, void* context, TIFFErrorHandlerExtR errors = nullptr, void* errorsData = nullptr);
 
-// A reader that takes the hotspot tag's bytes as the first directory is read,
-// instead of the handle keeping a copy: `take(context, bytes, count)` is
-// called during the open for each value the directory sets (bytes valid only
-// during the call; null and 0 for an empty value). Such a handle keeps no
-// hotspot value of any directory (TIFFGetField finds none), so that a tag of
-// a million hotspots is held once, not three times, while it is read.
-// `take` runs inside libtiff and must not throw.
+// A reader that takes the first directory's hotspot tag as a stream instead
+// of a value libtiff keeps: libtiff skips the tag on such a handle, and once
+// the handle is open `take(context, in, bytes)` reads the tag's `bytes` bytes
+// from `in`, which reads them from the document through the handle's own
+// client procedures a block at a time. A tag of a million hotspots is then
+// never held whole, where libtiff would hold it three times while it is read.
+// TIFFGetField finds no hotspot value on such a handle. `take` is not called
+// when the directory has no hotspot tag, or one libtiff would not read (of a
+// type other than bytes, larger than kMaxLibtiffAllocation or beyond the end
+// of the document). A null `take` drops the tag unread. It must not throw.
 struct HotspotTagSink {
-    void (*take)(void* context, const void* bytes, uint32_t count) = nullptr;
+    void (*take)(void* context, std::istream& in, uint64_t bytes) = nullptr;
     void* context = nullptr;
 };
 

@@ -117,7 +117,7 @@ bool TiffLevels::addLevel(int directory, uint64_t subIfd)
 
 bool TiffLevels::open(const char* name, bool withHotspots, const HotspotTagSink* sink)
 {
-    // Without hotspots the tag's bytes are dropped as they are read.
+    // Without hotspots the tag is not read at all.
     static const HotspotTagSink dropped;
     tif_ = htfTIFFClientOpen(name, "rmO", file_.clientProcs(), keepError, this, withHotspots ? sink : &dropped);
     if (!tif_)

@@ -43,7 +43,7 @@ public:
     // Reads the first directory, its hotspots (unless `withHotspots` is
     // false: a caller that only needs the sizes skips a tag that may hold a
     // million of them) and the levels; false (with error()) when the bytes
-    // are not a TIFF document. With `sink`, the hotspot tag's bytes go there
+    // are not a TIFF document. With `sink`, that sink reads the hotspot tag
     // instead (see PrivateTiffTags.h) and hotspots() stays null.
     bool open(const char* name, bool withHotspots = true, const HotspotTagSink* sink = nullptr);
 

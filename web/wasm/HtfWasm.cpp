@@ -24,6 +24,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <istream>
 #include <memory>
 #include <new>
 #include <string>
@@ -125,17 +126,17 @@ private:
     uint32_t streamBytes_;
 };
 
-// The hotspot tag's bytes packed as the document opens (a HotspotTagSink's
-// take; `context` is the std::unique_ptr<HotspotTable> to fill): null when
-// memory runs out, which reads as no hotspots.
-void packHotspotTag(void* context, const void* bytes, uint32_t count)
+// The hotspot tag packed as the document opens (a HotspotTagSink's take;
+// `context` is the std::unique_ptr<HotspotTable> to fill): null when memory
+// runs out, which reads as no hotspots.
+void packHotspotTag(void* context, std::istream& in, uint64_t bytes)
 {
     auto& table = *static_cast<std::unique_ptr<HotspotTable>*>(context);
     table.reset();
     try {
         auto packed = std::make_unique<HotspotTable>();
-        HotspotPacker packer(*packed, count);
-        readHotspotBytes(bytes, count, packer);
+        HotspotPacker packer(*packed, uint32_t(std::min<uint64_t>(bytes, UINT32_MAX)));
+        readHotspotStream(in, packer);
         table = std::move(packed);
     } catch (...) {
         table.reset();
