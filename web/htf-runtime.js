@@ -103,7 +103,10 @@ export function decode(bytes, memoryLimit) {
     const size = bytes.byteLength;
     pending.set(id, {
       resolve: (result) => {
-        if (size + (result.pixels?.byteLength ?? 0) > workerBudget.bytes) retiring = true;
+        // The worker's own memory counts too: a document with a million
+        // hotspots grows it with little in pixels.
+        const held = Math.max(size + (result.pixels?.byteLength ?? 0), result.heapBytes ?? 0);
+        if (held > workerBudget.bytes) retiring = true;
         resolve(result);
       },
       reject,
