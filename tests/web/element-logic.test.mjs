@@ -171,13 +171,28 @@ test('the zoom model finds the first hotspot under a point through its index at 
     ['outside the image', [[-50, -50, -10, -10], [150, 20, 400, 300], [5, 5, 7, 7]]],
   ];
   const state = core._htf_alloc(80), rect = core._htf_alloc(16);
-  for (const [label, rects] of sets) {
+  // Written into the view's table at once, or added in two parts with a hit
+  // test between them (the index is built again for the second part).
+  const fills = {
+    'in one block': (view, rects) => {
+      const at = core._htf_view_hotspot_rects(view, rects.length);
+      new Int32Array(core.HEAPU8.buffer, at, 4 * rects.length).set(rects.flat());
+    },
+    'in two parts': (view, rects) => {
+      const half = Math.ceil(rects.length / 2), block = core._htf_alloc(16 * rects.length);
+      new Int32Array(core.HEAPU8.buffer, block, 4 * rects.length).set(rects.flat());
+      assert.equal(core._htf_view_add_hotspots(view, block, half), 1);
+      core._htf_view_hotspot_at(view, 0, 0);
+      assert.equal(core._htf_view_add_hotspots(view, block + 16 * half, rects.length - half), 1);
+      core._htf_free(block);
+    },
+  };
+  for (const [label, rects, fill] of sets.flatMap(([l, r]) => Object.keys(fills).map((f) => [`${l}, ${f}`, r, fills[f]]))) {
     const view = core._htf_view_new(16);
     core._htf_view_set_viewport(view, 300, 200);
     assert.equal(core._htf_view_hotspot_rects(view, rects.length), 0, `${label}: no image, no room`);
     core._htf_view_set_image(view, 200, 100);
-    const at = core._htf_view_hotspot_rects(view, rects.length);
-    new Int32Array(core.HEAPU8.buffer, at, 4 * rects.length).set(rects.flat());
+    fill(view, rects);
     const steps = [['before the fit', () => {}], ['fitted', () => core._htf_view_fit(view)],
       ['zoomed in', () => { core._htf_view_command(view, 123); core._htf_view_command(view, 123); }],
       ['scrolled', () => { core._htf_view_set_position(view, 1, 150); core._htf_view_set_position(view, 0, 40); }]];

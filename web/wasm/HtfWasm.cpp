@@ -196,6 +196,15 @@ public:
         rects_.resize(size_t(count) * 4);
         return rects_.data();
     }
+    // Adds `count` hotspots after those held (none without an image).
+    void appendRects(const int32_t* rects, uint32_t count)
+    {
+        if (!hasImage() || count == 0)
+            return;
+        rects_.insert(rects_.end(), rects, rects + size_t(count) * 4);
+        index_.clear();
+        indexed_ = false;
+    }
     void indexRects()
     {
         index_.build(*this);
@@ -505,6 +514,17 @@ EMSCRIPTEN_KEEPALIVE int32_t* htf_view_hotspot_rects(ViewState* v, uint32_t coun
     } catch (const std::bad_alloc&) {
         web(v)->clearRects();
         return nullptr;
+    }
+}
+// `count` hotspots at once after those held, four int32 each; 1 when all
+// were added, 0 when memory ran out (the view keeps those it held before).
+EMSCRIPTEN_KEEPALIVE int htf_view_add_hotspots(ViewState* v, const int32_t* rects, uint32_t count)
+{
+    try {
+        web(v)->appendRects(rects, count);
+        return 1;
+    } catch (const std::bad_alloc&) {
+        return 0;
     }
 }
 EMSCRIPTEN_KEEPALIVE int htf_view_fit(ViewState* v) { return v->ensureFitted(); }
