@@ -109,7 +109,6 @@ int setField(TIFF* tif, uint32_t tag, va_list ap)
     const uint32_t count = va_arg(ap, uint32_t);
     const void* data = va_arg(ap, const void*);
 
-
     block->byteCount = count;
     if (block->bytes)
         _TIFFfree(block->bytes);
