@@ -1,6 +1,7 @@
 #include "TiffLevels.h"
 
 #include "HtfReader.h"
+#include "PrivateTiffTags.h"
 
 #include <algorithm>
 #include <cstdarg>
@@ -114,12 +115,14 @@ bool TiffLevels::addLevel(int directory, uint64_t subIfd)
     return true;
 }
 
-bool TiffLevels::open(const char* name, bool withHotspots)
+bool TiffLevels::open(const char* name, bool withHotspots, const HotspotTagSink* sink)
 {
-    tif_ = htfTIFFClientOpen(name, "rmO", file_.clientProcs(), keepError, this);
+    // Without hotspots the tag is not read at all.
+    static const HotspotTagSink dropped;
+    tif_ = htfTIFFClientOpen(name, "rmO", file_.clientProcs(), keepError, this, withHotspots ? sink : &dropped);
     if (!tif_)
         return false;
-    if (withHotspots)
+    if (withHotspots && !sink)
         hotspots_ = readHotspotTag(tif_);
     if (!addLevel(0, 0)) {
         if (error_.empty())

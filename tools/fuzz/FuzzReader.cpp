@@ -1,5 +1,6 @@
 // The whole portable reader on a document from memory: readHtfDocument into
-// a plain image, then the image sampler and the zoom and scroll model over
+// a plain image (also with the hotspot tag read through a sink, as the
+// browser element reads it), then the image sampler and the zoom and scroll model over
 // the result at a fit and at 1:1, as the browser element uses them. Images
 // are limited to kImageBudget bytes (as a page's memory budget limits them),
 // and the campaign runs with -malloc_limit_mb a little above it: a buffer the
@@ -9,9 +10,11 @@
 #include "CommandIds.h"
 #include "HotspotList.h"
 #include "HotspotRecord.h"
+#include "HotspotStream.h"
 #include "HtfReader.h"
 #include "ImageSampler.h"
 #include "PlainImage.h"
+#include "PrivateTiffTags.h"
 #include "ViewState.h"
 
 #include <algorithm>
@@ -74,8 +77,35 @@ void drawView(ImageSampler& sampler, ViewState& view)
 
 } // namespace
 
+// The element's way to the hotspots: the tag read through a sink from the
+// document a block at a time, its records taken one by one.
+struct SinkRead : HotspotStreamVisitor {
+    size_t records = 0;
+    int calls = 0;
+    uint64_t bytes = 0;
+    void take(std::unique_ptr<StreamObject>) override { ++records; }
+    static void read(void* context, std::istream& in, uint64_t bytes)
+    {
+        auto& self = *static_cast<SinkRead*>(context);
+        ++self.calls;
+        self.bytes = bytes;
+        readHotspotStream(in, self);
+    }
+};
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
+    {
+        SinkRead sinkRead;
+        HotspotTagSink sink;
+        sink.take = SinkRead::read;
+        sink.context = &sinkRead;
+        BudgetImage image;
+        const HtfReadResult result = readHtfDocument(data, size, "fuzz", image, &sink);
+        check(!result.hotspots, "a sink's read keeps no hotspot list");
+        check(sinkRead.calls <= 1, "the sink reads one tag");
+        check(sinkRead.bytes <= size, "the tag lies within the document");
+    }
     BudgetImage image;
     const HtfReadResult result = readHtfDocument(data, size, "fuzz", image);
     if (!result.hasImage())

@@ -6,6 +6,7 @@
 #include "HtfReader.h"
 #include "ImageSampler.h"
 #include "PlainImage.h"
+#include "PrivateTiffTags.h"
 #include "TiffFixture.h"
 
 #include <gtest/gtest.h>
@@ -186,6 +187,75 @@ TEST(CoreNative, HotspotsComeFromTheTagBytes)
     EXPECT_EQ(first->reference, "815");
     EXPECT_EQ(first->text, u"Town hall");
     EXPECT_EQ(first->right, 30);
+}
+
+// A sink reads the hotspot tag from the document as libtiff would give its
+// value: the same bytes, the first of two entries, nothing for a tag libtiff
+// would not read; the handle itself then keeps no hotspot value.
+TEST(CoreNative, HotspotSinkReadsTheTagAsLibtiffGivesIt)
+{
+    struct Taken {
+        int calls = 0;
+        std::string bytes;
+        uint64_t declared = 0;
+    };
+    const auto take = [](void* context, std::istream& in, uint64_t bytes) {
+        auto& taken = *static_cast<Taken*>(context);
+        ++taken.calls;
+        taken.declared = bytes;
+        taken.bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    };
+    const std::string stream = hotspotStreamBytes(
+        {{"815", u"Town hall", 10, 20, 30, 40}, {"", u"no reference", 1, 2, 3, 4}, {"R\xe9", u"\u0416\u00e9", 5, 6, 7, 8}});
+    const std::string big(200000, 'x');
+    struct Case {
+        const char* name;
+        bool withTag;
+        std::string value;
+        std::function<bool(const std::string&)> patch;
+        int calls;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"a stream of three hotspots", true, stream, nullptr, 1, stream},
+        {"a value longer than one block of the reader", true, big, nullptr, 1, big},
+        {"a value held in the entry itself", true, "QEL", nullptr, 1, "QEL"},
+        {"no tag", false, "", nullptr, 0, ""},
+        {"a second entry after the first", true, stream,
+         [](const std::string& path) { return insertDirectoryEntry(path, TIFFTAG_QELHOTSPOT, TIFF_UNDEFINED, 4, 0x44434241); },
+         1, stream},
+        {"an entry of shorts", false, "",
+         [](const std::string& path) { return insertDirectoryEntry(path, TIFFTAG_QELHOTSPOT, TIFF_SHORT, 2, 0x00410042); },
+         0, ""},
+        {"a value past the end of the document", false, "",
+         [](const std::string& path) { return insertDirectoryEntry(path, TIFFTAG_QELHOTSPOT, TIFF_UNDEFINED, 100, 0x7FFFFFF0); },
+         0, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TiffFixture f = indexed(40, 30, 1, PHOTOMETRIC_MINISWHITE);
+        f.withHotspotTag = c.withTag;
+        f.hotspotBytes = c.value;
+        const std::vector<uint8_t> bytes = writtenBytes([&](const std::string& path) {
+            return writeTiffFixture(path, f) && (!c.patch || c.patch(path));
+        });
+        Taken taken;
+        HotspotTagSink sink;
+        sink.take = take;
+        sink.context = &taken;
+        PlainImage image;
+        const HtfReadResult r = readHtfDocument(bytes.data(), bytes.size(), "doc", image, &sink);
+        EXPECT_TRUE(r.hasImage());
+        EXPECT_FALSE(r.hotspots);
+        EXPECT_EQ(taken.calls, c.calls);
+        EXPECT_EQ(taken.bytes, c.expected);
+        if (c.calls)
+            EXPECT_EQ(taken.declared, c.expected.size());
+        // The module's way, for comparison: libtiff's value of the tag.
+        PlainImage again;
+        const HtfReadResult module = readHtfDocument(bytes.data(), bytes.size(), "doc", again);
+        EXPECT_EQ(module.hotspots != nullptr && c.value == stream, taken.bytes == stream);
+    }
 }
 
 // Every prefix of a document, and each of its bytes flipped: the
