@@ -6,10 +6,10 @@
 // range reads: the directories, hotspots and levels through the range
 // file, then tiles of every level (the first and the last of each, a
 // striped level whole). Images are limited to kImageBudget bytes (as a
-// page's memory budget limits them), and the campaign runs with -malloc_limit_mb a little above it: a buffer the
-// image does not need (a tile, strip or raster sized by what a damaged tag
-// claims) fails the run, as do the sanitizers' findings and a read that does
-// not end.
+// page's memory budget limits them), and the campaign runs with
+// -malloc_limit_mb a little above it: a buffer the image does not need (a
+// tile, strip or raster sized by what a damaged tag claims) fails the run, as
+// do the sanitizers' findings and a read that does not end.
 #include "CommandIds.h"
 #include "HotspotList.h"
 #include "HotspotRecord.h"
