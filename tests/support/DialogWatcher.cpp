@@ -62,6 +62,11 @@ void run()
             int button = IDOK;
             {
                 std::lock_guard<std::mutex> lock(mutex);
+                // A box answered and destroyed since it was found belonged to
+                // a scope that has ended with the call that showed it: under
+                // load this thread can be found and judged a scope apart.
+                if (!IsWindow(window))
+                    continue;
                 if (scopes.empty())
                     unexpectedDialogs.push_back(dialog);
                 else if (scopes.back()->answer() == DialogWatcher::Answer::Cancel)
