@@ -86,6 +86,8 @@ const BLOCK_BYTES = 16 * 1024;
 // A band of about this many decoded bytes is decoded between two looks at
 // the messages (views, a close).
 const BAND_BYTES = 4 * 1024 * 1024;
+// Streamed strip bytes are read into a buffer of this size.
+const STAGE_BYTES = 256 * 1024;
 // Progress messages at most this often.
 const PROGRESS_MS = 50;
 const OUTCOME_DECODED = 0, OUTCOME_TOO_LARGE = 2, OUTCOME_NO_MEMORY = 3;
@@ -529,37 +531,58 @@ export class LevelsDocument {
       throw new RangeReadError(`bytes ${m ? `${m[1]}-${m[2]}` : '?'} came for bytes ${at}-${end - 1}`);
     }
     ++this.requests;
-    const reader = response.body.getReader();
-    let pieces = [], held = 0;
-    for (;;) {
-      const { done, value } = await reader.read();
-      if (this.rows !== rows) {
-        reader.cancel().catch(() => {});
-        return;
-      }
-      if (value) pieces.push(value), held += value.length;
-      if (at + held > end) throw new RangeReadError(`more than the ${end - at} bytes asked for came`);
-      if (done && at + held < end) throw new RangeReadError(`${held} bytes came for bytes ${at}-${end - 1}`);
-      // Whole blocks to the core, the rest kept for the next piece.
-      const whole = done ? held : Math.floor(held / BLOCK_BYTES) * BLOCK_BYTES;
-      if (whole > 0) {
-        const joined = pieces.length === 1 ? pieces[0] : new Uint8Array(held);
-        if (pieces.length > 1) {
-          let k = 0;
-          for (const piece of pieces) joined.set(piece, k), k += piece.length;
+    // The bytes go straight into a staging block of the core's memory and
+    // from there, whole blocks at a time, into its cache: no copy of the
+    // file's bytes is kept in JavaScript. A byte stream is read into one
+    // reused buffer (no garbage of 138 MB of pieces for the collector).
+    let reader, buffer = null;
+    try {
+      reader = response.body.getReader({ mode: 'byob' });
+      buffer = new ArrayBuffer(STAGE_BYTES);
+    } catch {
+      reader = response.body.getReader();
+    }
+    let stageBytes = STAGE_BYTES + BLOCK_BYTES, stage = core._htf_alloc(stageBytes), held = 0;
+    if (!stage) throw new Error('Not enough memory to read the document');
+    try {
+      for (;;) {
+        const { done, value } = buffer ? await reader.read(new Uint8Array(buffer)) : await reader.read();
+        if (this.rows !== rows) {
+          reader.cancel().catch(() => {});
+          return;
         }
-        this.supply(at, joined.subarray(0, whole));
-        this.fetched += whole;
-        pieces = whole < held ? [joined.slice(whole)] : [];
-        held -= whole;
-        at += whole;
-        this.fetchMs += performance.now() - started;
-        this.reportProgress(done);
-        const ready = core._htf_levels_rows_within(this.doc, rows.level, rows.done, begin, at);
-        await this.decodeReady(rows, ready);
-        if (this.rows !== rows) return;
+        if (value) {
+          if (buffer) buffer = value.buffer;
+          if (at + held + value.length > end) throw new RangeReadError(`more than the ${end - begin} bytes asked for came`);
+          if (held + value.length > stageBytes) {
+            const larger = core._htf_alloc(held + value.length);
+            if (!larger) throw new Error('Not enough memory to read the document');
+            core.HEAPU8.copyWithin(larger, stage, stage + held);
+            core._htf_free(stage);
+            stage = larger, stageBytes = held + value.length;
+          }
+          core.HEAPU8.set(value, stage + held);
+          held += value.length;
+        }
+        if (done && at + held < end) throw new RangeReadError(`the answer ended at byte ${at + held} of ${begin}-${end - 1}`);
+        // Whole blocks to the core's cache, the rest kept for the next piece.
+        const whole = done ? held : Math.floor(held / BLOCK_BYTES) * BLOCK_BYTES;
+        if (whole > 0) {
+          core._htf_levels_supply(this.doc, at, stage, whole);
+          core.HEAPU8.copyWithin(stage, stage + whole, stage + held);
+          held -= whole;
+          at += whole;
+          this.fetched += whole;
+          this.fetchMs += performance.now() - started;
+          this.reportProgress(done);
+          const ready = core._htf_levels_rows_within(this.doc, rows.level, rows.done, begin, at);
+          await this.decodeReady(rows, ready);
+          if (this.rows !== rows) return;
+        }
+        if (done) return;
       }
-      if (done) return;
+    } finally {
+      if (this.core === core && !core.trapped) core._htf_free(stage);
     }
   }
 
