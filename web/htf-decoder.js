@@ -522,8 +522,13 @@ export class LevelsDocument {
     const abort = rows.abort = typeof AbortController === 'function' ? new AbortController() : null;
     const started = performance.now();
     const fetchNow = this.fetchImpl;   // called on its own, as fetch must be
-    const response = await fetchNow(this.source.url, { headers: { Range: `bytes=${at}-${end - 1}` },
-      signal: abort?.signal });
+    let response;
+    try {
+      response = await fetchNow(this.source.url, { headers: { Range: `bytes=${at}-${end - 1}` }, signal: abort?.signal });
+    } catch (error) {
+      if (this.rows !== rows || error?.name === 'AbortError') return;
+      throw new RangeReadError(`the range request failed (${error.message || error})`);
+    }
     if (this.rows !== rows) return;
     if (response.status !== 206) throw new RangeReadError(`the server answered ${response.status} to a range request`);
     const m = CONTENT_RANGE.exec((response.headers.get('Content-Range') || '').trim());
@@ -546,7 +551,13 @@ export class LevelsDocument {
     if (!stage) throw new Error('Not enough memory to read the document');
     try {
       for (;;) {
-        const { done, value } = buffer ? await reader.read(new Uint8Array(buffer)) : await reader.read();
+        let done, value;
+        try {
+          ({ done, value } = buffer ? await reader.read(new Uint8Array(buffer)) : await reader.read());
+        } catch (error) {
+          if (this.rows !== rows || error?.name === 'AbortError') return;
+          throw new RangeReadError(`the answer broke off (${error.message || error})`);
+        }
         if (this.rows !== rows) {
           reader.cancel().catch(() => {});
           return;

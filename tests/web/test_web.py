@@ -1236,6 +1236,11 @@ class StripedElementTest(unittest.TestCase):
         cls.server.__exit__(None, None, None)
         shutil.rmtree(cls.folder, ignore_errors=True)
 
+    def setUp(self):
+        self.server.damage = None
+        self.server.release()
+        self.server.forget()
+
     def expected(self, state, rows):
         """The fit picture's RGB by the sampling rule, its first `rows` rows."""
         sw, sh = state['scaledWidth'], state['scaledHeight']
@@ -1280,6 +1285,21 @@ class StripedElementTest(unittest.TestCase):
         # Progress was told in bytes of the file.
         progress = [e['detail'] for e in page.evaluate('window.seen') if e['name'] == 'htf-progress']
         self.assertTrue(any(0 < p['loaded'] < size and p['total'] == size for p in progress), progress[-5:])
+
+    def test_a_damaged_answer_for_the_strips_ends_in_a_clear_error(self):
+        page = self.browser.open(self.server.url('page.html'))
+        page.wait_for('window.viewer && customElements.get("htf-viewer") !== undefined')
+        self.addCleanup(page.close)
+        for damage in ('short', 'wrong-range'):
+            with self.subTest(damage=damage):
+                page.evaluate('viewer.removeAttribute("src")')
+                # The first answer (the directory) is whole; the strips' is damaged.
+                self.server.damage, self.server.damage_after = damage, 1
+                started = time.monotonic()
+                self.assertEqual(page.evaluate('loadDocument("/striped.htf")'), 'htf-error')
+                self.assertLess(time.monotonic() - started, 20)
+                self.assertRegex(page.evaluate('viewer.shadowRoot.querySelector(".error").textContent'),
+                                 r'^The document could not be read: ')
 
 
 def unpacked(packed, width, height):
