@@ -18,6 +18,25 @@ struct Span {
 };
 Span span(double a, double b) { return a <= b ? Span{a, b} : Span{b, a}; }
 
+// The viewer's own records as index shapes.
+class RecordShapes : public HotspotIndex::Shapes {
+public:
+    explicit RecordShapes(const HotspotIndex::Hotspots& hotspots) : hotspots_(hotspots) {}
+    size_t size() const override { return hotspots_.size(); }
+    void fractions(size_t i, double& left, double& top, double& right, double& bottom) const override
+    {
+        const ViewHotspot& h = *hotspots_[i];
+        left = h.leftFraction, top = h.topFraction, right = h.rightFraction, bottom = h.bottomFraction;
+    }
+    bool contains(size_t i, int32_t x, int32_t y, int32_t, int32_t, int32_t, int32_t) const override
+    {
+        return hotspots_[i]->contains(x, y);
+    }
+
+private:
+    const HotspotIndex::Hotspots& hotspots_;
+};
+
 } // namespace
 
 void HotspotIndex::clear()
@@ -46,15 +65,25 @@ void HotspotIndex::cellRange(double lo, double hi, double origin, double extent,
 
 void HotspotIndex::build(const Hotspots& hotspots)
 {
+    build(RecordShapes(hotspots));
+}
+
+void HotspotIndex::build(const Shapes& shapes)
+{
     clear();
-    count_ = hotspots.size();
+    count_ = shapes.size();
     if (count_ == 0)
         return;
+    auto spans = [&](size_t i, Span& x, Span& y) {
+        double l, t, r, b;
+        shapes.fractions(i, l, t, r, b);
+        x = span(l, r), y = span(t, b);
+    };
 
     double right = 0, bottom = 0;
     for (size_t i = 0; i < count_; ++i) {
-        const ViewHotspot& h = *hotspots[i];
-        const Span x = span(h.leftFraction, h.rightFraction), y = span(h.topFraction, h.bottomFraction);
+        Span x, y;
+        spans(i, x, y);
         if (i == 0) {
             left_ = x.lo, right = x.hi, top_ = y.lo, bottom = y.hi;
             continue;
@@ -75,23 +104,27 @@ void HotspotIndex::build(const Hotspots& hotspots)
             break;
     }
 
-    // Each hotspot's level and cells: the finest level where it covers at
-    // most two cells each way (the last level has one cell).
+    // Each hotspot's cells on a level.
     struct Place {
-        uint32_t level;
         int c0, c1, r0, r1;
     };
-    std::vector<Place> places(count_);
+    auto place = [&](size_t i, const Level& level) {
+        Span x, y;
+        spans(i, x, y);
+        Place p = {0, 0, 0, 0};
+        cellRange(x.lo, x.hi, left_, width_, level.columns, p.c0, p.c1);
+        cellRange(y.lo, y.hi, top_, height_, level.rows, p.r0, p.r1);
+        return p;
+    };
+    // Each hotspot's level: the finest where it covers at most two cells
+    // each way (the last level has one cell). One byte a hotspot; its cells
+    // are found again when they are filled in.
+    std::vector<uint8_t> levelOf(count_);
     for (size_t i = 0; i < count_; ++i) {
-        const ViewHotspot& h = *hotspots[i];
-        const Span x = span(h.leftFraction, h.rightFraction), y = span(h.topFraction, h.bottomFraction);
         for (uint32_t k = 0; k < levels_.size(); ++k) {
-            const Level& level = levels_[k];
-            Place p = {k, 0, 0, 0, 0};
-            cellRange(x.lo, x.hi, left_, width_, level.columns, p.c0, p.c1);
-            cellRange(y.lo, y.hi, top_, height_, level.rows, p.r0, p.r1);
+            const Place p = place(i, levels_[k]);
             if ((p.c1 - p.c0 < 2 && p.r1 - p.r0 < 2) || k + 1 == levels_.size()) {
-                places[i] = p;
+                levelOf[i] = uint8_t(k);
                 break;
             }
         }
@@ -102,19 +135,22 @@ void HotspotIndex::build(const Hotspots& hotspots)
         Level& level = levels_[k];
         const size_t cells = size_t(level.columns) * size_t(level.rows);
         level.offsets.assign(cells + 1, 0);
-        for (const Place& p : places)
-            if (p.level == k)
-                for (int r = p.r0; r <= p.r1; ++r)
-                    for (int c = p.c0; c <= p.c1; ++c)
-                        ++level.offsets[size_t(r) * level.columns + size_t(c) + 1];
+        for (size_t i = 0; i < count_; ++i) {
+            if (levelOf[i] != k)
+                continue;
+            const Place p = place(i, level);
+            for (int r = p.r0; r <= p.r1; ++r)
+                for (int c = p.c0; c <= p.c1; ++c)
+                    ++level.offsets[size_t(r) * level.columns + size_t(c) + 1];
+        }
         for (size_t c = 0; c < cells; ++c)
             level.offsets[c + 1] += level.offsets[c];
         level.entries.resize(level.offsets[cells]);
         std::vector<uint32_t> next(level.offsets.begin(), level.offsets.end() - 1);
         for (size_t i = 0; i < count_; ++i) {
-            const Place& p = places[i];
-            if (p.level != k)
+            if (levelOf[i] != k)
                 continue;
+            const Place p = place(i, level);
             for (int r = p.r0; r <= p.r1; ++r)
                 for (int c = p.c0; c <= p.c1; ++c)
                     level.entries[next[size_t(r) * level.columns + size_t(c)]++] = uint32_t(i);
@@ -126,22 +162,31 @@ int HotspotIndex::firstContaining(const Hotspots& hotspots, int32_t x, int32_t y
                                   int32_t imageTop, int32_t scaledWidth, int32_t scaledHeight,
                                   size_t* examined) const
 {
+    return firstContaining(RecordShapes(hotspots), x, y, imageLeft, imageTop, scaledWidth, scaledHeight, examined);
+}
+
+int HotspotIndex::firstContaining(const Shapes& shapes, int32_t x, int32_t y, int32_t imageLeft, int32_t imageTop,
+                                  int32_t scaledWidth, int32_t scaledHeight, size_t* examined) const
+{
     size_t looked = 0;
-    const int found = search(hotspots, x, y, imageLeft, imageTop, scaledWidth, scaledHeight, looked);
+    const int found = search(shapes, x, y, imageLeft, imageTop, scaledWidth, scaledHeight, looked);
     if (examined)
         *examined = looked;
     return found;
 }
 
-int HotspotIndex::search(const Hotspots& hotspots, int32_t x, int32_t y, int32_t imageLeft, int32_t imageTop,
+int HotspotIndex::search(const Shapes& shapes, int32_t x, int32_t y, int32_t imageLeft, int32_t imageTop,
                          int32_t scaledWidth, int32_t scaledHeight, size_t& looked) const
 {
-    if (count_ == 0 || hotspots.size() != count_)
+    if (count_ == 0 || shapes.size() != count_)
         return -1;
+    const auto contains = [&](size_t i) {
+        return shapes.contains(i, x, y, imageLeft, imageTop, scaledWidth, scaledHeight);
+    };
     if (scaledWidth <= 0 || scaledHeight <= 0) {
         // Not fitted yet: every pixel rectangle is degenerate; look at all.
         for (size_t i = 0; i < count_; ++i, ++looked)
-            if (hotspots[i]->contains(x, y))
+            if (contains(i))
                 return int(i);
         return -1;
     }
@@ -176,7 +221,7 @@ int HotspotIndex::search(const Hotspots& hotspots, int32_t x, int32_t y, int32_t
                     if (i >= best)
                         break;   // later in the list than one already found
                     ++looked;
-                    if (hotspots[i]->contains(x, y)) {
+                    if (contains(i)) {
                         best = i;
                         break;
                     }

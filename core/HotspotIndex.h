@@ -23,9 +23,23 @@ class HotspotIndex {
 public:
     using Hotspots = std::vector<std::unique_ptr<ViewHotspot>>;
 
+    // What the index needs of a list of hotspots kept in another form than
+    // ViewHotspot records (such as packed rectangles): the count, hotspot
+    // i's fraction rectangle, and whether its pixel rectangle at the given
+    // image position and scaled size holds a point (edges included).
+    class Shapes {
+    public:
+        virtual ~Shapes() = default;
+        virtual size_t size() const = 0;
+        virtual void fractions(size_t i, double& left, double& top, double& right, double& bottom) const = 0;
+        virtual bool contains(size_t i, int32_t x, int32_t y, int32_t imageLeft, int32_t imageTop,
+                              int32_t scaledWidth, int32_t scaledHeight) const = 0;
+    };
+
     // Indexes the hotspots' fractions; the list must not change afterwards
     // (a new document builds a new index).
     void build(const Hotspots& hotspots);
+    void build(const Shapes& shapes);
     void clear();
     size_t size() const { return count_; }
 
@@ -36,6 +50,8 @@ public:
     // receives the number of hotspots whose rectangles were looked at.
     int firstContaining(const Hotspots& hotspots, int32_t x, int32_t y, int32_t imageLeft, int32_t imageTop,
                         int32_t scaledWidth, int32_t scaledHeight, size_t* examined = nullptr) const;
+    int firstContaining(const Shapes& shapes, int32_t x, int32_t y, int32_t imageLeft, int32_t imageTop,
+                        int32_t scaledWidth, int32_t scaledHeight, size_t* examined = nullptr) const;
 
 private:
     struct Level {
@@ -43,7 +59,7 @@ private:
         std::vector<uint32_t> offsets;   // cell c lists entries[offsets[c]] .. entries[offsets[c + 1]]
         std::vector<uint32_t> entries;   // hotspot positions, ascending within a cell
     };
-    int search(const Hotspots& hotspots, int32_t x, int32_t y, int32_t imageLeft, int32_t imageTop,
+    int search(const Shapes& shapes, int32_t x, int32_t y, int32_t imageLeft, int32_t imageTop,
                int32_t scaledWidth, int32_t scaledHeight, size_t& looked) const;
     // Cell range along one axis of a level for the fraction interval [lo, hi].
     void cellRange(double lo, double hi, double origin, double extent, int cells, int& first, int& last) const;

@@ -110,7 +110,16 @@ std::ostream& writeWideString(std::ostream& out, const std::u16string& value)
 std::istream& readHotspotStream(std::istream& in, HotspotList& list)
 {
     list.destroyAll();
+    struct Append : HotspotStreamVisitor {
+        HotspotList& list;
+        explicit Append(HotspotList& l) : list(l) {}
+        void take(std::unique_ptr<StreamObject> object) override { list.append(std::move(object)); }
+    } append(list);
+    return readHotspotStream(in, append);
+}
 
+std::istream& readHotspotStream(std::istream& in, HotspotStreamVisitor& visitor)
+{
     char magic[hotspotstream::kMagicLength] = {};
     in.read(magic, hotspotstream::kMagicLength);
     if (in.gcount() != std::streamsize(hotspotstream::kMagicLength) ||
@@ -127,6 +136,7 @@ std::istream& readHotspotStream(std::istream& in, HotspotList& list)
     readInt32(in, count);
     if (count <= 0)
         return in;
+    visitor.begin(count);
 
     // The loop needs no end-of-stream test: once the stream has run out every
     // class name reads as empty, which no class has.
@@ -138,7 +148,7 @@ std::istream& readHotspotStream(std::istream& in, HotspotList& list)
         if (!object)
             break;
         object->load(in);
-        list.append(std::move(object));
+        visitor.take(std::move(object));
     }
     return in;
 }

@@ -8,9 +8,11 @@
 // The reader reports nothing: what it could read is what the list holds.
 #include <cstdint>
 #include <iosfwd>
+#include <memory>
 #include <string>
 
 class HotspotList;
+class StreamObject;
 
 namespace hotspotstream {
 constexpr char kMagic[] = "QELHTF";
@@ -22,6 +24,17 @@ constexpr uint32_t kMaxWideBytes = 1000;
 
 // Fills `list` (emptied first) from the stream; returns the stream.
 std::istream& readHotspotStream(std::istream& in, HotspotList& list);
+
+// The same objects one at a time, for a reader that keeps less than the
+// objects themselves: `begin` gets the count the stream declares (positive;
+// the objects may end sooner), `take` each object as it is read.
+class HotspotStreamVisitor {
+public:
+    virtual ~HotspotStreamVisitor() = default;
+    virtual void begin(int32_t declaredCount) { (void)declaredCount; }
+    virtual void take(std::unique_ptr<StreamObject> object) = 0;
+};
+std::istream& readHotspotStream(std::istream& in, HotspotStreamVisitor& visitor);
 
 // Length-prefixed strings. A length above the reader's limit, or a stream that
 // ends inside the length, leaves `target` unchanged and skips nothing more.

@@ -119,7 +119,8 @@ std::unique_ptr<HotspotList> readHotspotTag(TIFF* tif)
     }
 }
 
-HtfReadResult readHtfDocument(const uint8_t* data, size_t size, const char* name, ImageTarget& target)
+HtfReadResult readHtfDocument(const uint8_t* data, size_t size, const char* name, ImageTarget& target,
+                              const HotspotTagSink* hotspots)
 {
     HtfReadResult result;
     MemoryFile file{data, data ? uint64_t(size) : 0, 0};
@@ -134,7 +135,7 @@ HtfReadResult readHtfDocument(const uint8_t* data, size_t size, const char* name
     procs.unmap = noUnmapping;
     // Not mapped: strips are read through the client procedures, as the
     // Windows module reads its files.
-    TIFF* tif = htfTIFFClientOpen(name, "rm", procs, keepFirstError, &result);
+    TIFF* tif = htfTIFFClientOpen(name, "rm", procs, keepFirstError, &result, hotspots);
     if (!tif)
         return result;
     result.opened = true;
@@ -142,7 +143,8 @@ HtfReadResult readHtfDocument(const uint8_t* data, size_t size, const char* name
     TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &result.height);
     try {
         result.outcome = decodeTiffImage(tif, target);
-        result.hotspots = readHotspotTag(tif);
+        if (!hotspots)
+            result.hotspots = readHotspotTag(tif);
     } catch (...) {
         result.outcome = DecodeOutcome::NoMemory;
         result.hotspots.reset();

@@ -12,6 +12,7 @@
 #include <string>
 
 class ImageTarget;
+struct HotspotTagSink;
 
 struct HtfReadResult {
     bool opened = false;                 // the bytes opened as TIFF
@@ -32,8 +33,11 @@ struct HtfReadResult {
     std::string errorCaption() const;
 };
 
-// `name` is what libtiff's messages call the document.
-HtfReadResult readHtfDocument(const uint8_t* data, size_t size, const char* name, ImageTarget& target);
+// `name` is what libtiff's messages call the document. With `hotspots`, that
+// sink reads the hotspot tag as the document opens (see PrivateTiffTags.h)
+// and the result's list stays null.
+HtfReadResult readHtfDocument(const uint8_t* data, size_t size, const char* name, ImageTarget& target,
+                              const HotspotTagSink* hotspots = nullptr);
 
 // The hotspot list carried by tag 33577 of the handle's current directory;
 // null when the tag is absent or empty, or memory runs out while reading.

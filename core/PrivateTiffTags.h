@@ -7,6 +7,7 @@
 #include <tiffio.h>
 
 #include <cstdint>
+#include <iosfwd>
 
 constexpr uint32_t TIFFTAG_QELCLIPPATH = 33576;
 constexpr uint32_t TIFFTAG_QELHOTSPOT = 33577;
@@ -37,8 +38,24 @@ struct TiffClientProcs {
 using TiffOpener = TIFF* (*)(void* context, TIFFOpenOptions* options);
 TIFF* htfTIFFOpen(TiffOpener open, void* context, TIFFErrorHandlerExtR errors = nullptr, void* errorsData = nullptr);
 
+// A reader that takes the first directory's hotspot tag as a stream instead
+// of a value libtiff keeps: libtiff skips the tag on such a handle, and once
+// the handle is open `take(context, in, bytes)` reads the tag's `bytes` bytes
+// from `in`, which reads them from the document through the handle's own
+// client procedures a block at a time. A tag of a million hotspots is then
+// never held whole, where libtiff would hold it three times while it is read.
+// TIFFGetField finds no hotspot value on such a handle. `take` is not called
+// when the directory has no hotspot tag, or one libtiff would not read (of a
+// type other than bytes, larger than kMaxLibtiffAllocation or beyond the end
+// of the document). A null `take` drops the tag unread. It must not throw.
+struct HotspotTagSink {
+    void (*take)(void* context, std::istream& in, uint64_t bytes) = nullptr;
+    void* context = nullptr;
+};
+
 // htfTIFFOpen through client procedures; libtiff's warnings are not shown.
 TIFF* htfTIFFClientOpen(const char* name, const char* mode, const TiffClientProcs& procs,
-                        TIFFErrorHandlerExtR errors = nullptr, void* errorsData = nullptr);
+                        TIFFErrorHandlerExtR errors = nullptr, void* errorsData = nullptr,
+                        const HotspotTagSink* hotspots = nullptr);
 // Closes the handle and frees the private tag values.
 void htfTIFFClose(TIFF* tif);

@@ -12,16 +12,10 @@ namespace {
 // block a Windows DIB may take).
 constexpr uint64_t kMaxRasterBandBytes = 0x7FFFFFFF;
 
-// A tile larger than the image is read only as far as the image reaches; a
-// read buffer may exceed the image's own bytes by this much at most (tiles of
-// an ordinary size on a small image), never by what a tile's size claims.
+// What a tile read may take beyond the image's own bytes (tileReadFits).
 constexpr uint64_t kTileSlackBytes = 4u << 20;
-
-// The most bytes a tile read may take for an image of `imageBytes`.
-uint64_t tileReadLimit(uint64_t imageBytes)
-{
-    return std::max(imageBytes, kTileSlackBytes);
-}
+// The state a codec keeps for each pixel of a tile row, at most.
+constexpr uint64_t kCodecBytesPerTilePixel = 16;
 
 // Frees a _TIFFmalloc buffer on every path.
 struct TiffBuffer {
@@ -124,7 +118,8 @@ void readIndexedTiles(TIFF* tif, ImageTarget& target, uint32_t width, uint32_t h
         return;
     const uint32_t bandRows = std::min(tileLength, height);
     const uint64_t bufferBytes = uint64_t(tileRowBytes) * bandRows;
-    if (bufferBytes > tileReadLimit(uint64_t(rowBytes) * height) || bufferBytes > uint64_t(TIFF_TMSIZE_T_MAX)) {
+    if (!tileReadFits(tif, tileWidth, bufferBytes, uint64_t(rowBytes) * height) ||
+        bufferBytes > uint64_t(TIFF_TMSIZE_T_MAX)) {
         TIFFErrorExtR(tif, TIFFFileName(tif), "Tiles of %u x %u pixels are too large for an image of %u x %u",
                       unsigned(tileWidth), unsigned(tileLength), unsigned(width), unsigned(height));
         return;
@@ -359,7 +354,9 @@ DecodeOutcome TiffRowDecoder::State::beginRgba()
     }
     // libtiff reads each tile of the colour interface whole: a tile much
     // larger than the image is refused instead.
-    if (TIFFIsTiled(tif) && uint64_t(TIFFTileSize64(tif)) > tileReadLimit(uint64_t(width) * height * 4)) {
+    uint32_t tileWidth = 0;
+    if (TIFFIsTiled(tif) && (!TIFFGetField(tif, TIFFTAG_TILEWIDTH, &tileWidth) ||
+                             !tileReadFits(tif, tileWidth, uint64_t(TIFFTileSize64(tif)), uint64_t(width) * height * 4))) {
         TIFFErrorExtR(tif, TIFFFileName(tif), "Tiles larger than the image of %u x %u", unsigned(width),
                       unsigned(height));
         finish();   // all black
@@ -498,6 +495,26 @@ void TiffRowDecoder::State::decodeRgbaTo(uint32_t endRow)
 
 TiffRowDecoder::TiffRowDecoder() = default;
 TiffRowDecoder::~TiffRowDecoder() = default;
+
+bool tileReadFits(TIFF* tif, uint32_t tileWidth, uint64_t readBytes, uint64_t imageBytes)
+{
+    const uint64_t limit = std::max(imageBytes, kTileSlackBytes);
+    if (readBytes > limit)
+        return false;
+    // Uncompressed, PackBits, LZW and Deflate keep nothing per pixel of a row.
+    uint16_t compression = COMPRESSION_NONE;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
+    switch (compression) {
+    case COMPRESSION_NONE:
+    case COMPRESSION_PACKBITS:
+    case COMPRESSION_LZW:
+    case COMPRESSION_ADOBE_DEFLATE:
+    case COMPRESSION_DEFLATE:
+        return true;
+    default:
+        return uint64_t(tileWidth) * kCodecBytesPerTilePixel <= limit;
+    }
+}
 
 DecodeOutcome TiffRowDecoder::begin(TIFF* tif, ImageTarget& target)
 {

@@ -25,6 +25,15 @@ enum class DecodeOutcome {
 
 DecodeOutcome decodeTiffImage(TIFF* tif, ImageTarget& target);
 
+// Whether reading the current directory's tiles stays within reach of an
+// image (or level) whose pixels take `imageBytes`: a tile larger than the
+// image is read only as far as the image reaches, and a read buffer of
+// `readBytes`, and the state of a codec that keeps some for each pixel of a
+// tile row (16 bytes a pixel for the fax codecs), may exceed the image's own
+// bytes by a few MiB (tiles of an ordinary size on a small image), never by
+// what a damaged tile size claims.
+bool tileReadFits(TIFF* tif, uint32_t tileWidth, uint64_t readBytes, uint64_t imageBytes);
+
 // The same decoding a band of rows at a time, top first, so that the rows of
 // a striped image can be shown (or its later strips fetched) while the rest
 // is still to come. begin() sizes the target and sets its palette;

@@ -1,6 +1,7 @@
 #include "TiffLevels.h"
 
 #include "HtfReader.h"
+#include "PrivateTiffTags.h"
 
 #include <algorithm>
 #include <cstdarg>
@@ -114,12 +115,14 @@ bool TiffLevels::addLevel(int directory, uint64_t subIfd)
     return true;
 }
 
-bool TiffLevels::open(const char* name, bool withHotspots)
+bool TiffLevels::open(const char* name, bool withHotspots, const HotspotTagSink* sink)
 {
-    tif_ = htfTIFFClientOpen(name, "rmO", file_.clientProcs(), keepError, this);
+    // Without hotspots the tag is not read at all.
+    static const HotspotTagSink dropped;
+    tif_ = htfTIFFClientOpen(name, "rmO", file_.clientProcs(), keepError, this, withHotspots ? sink : &dropped);
     if (!tif_)
         return false;
-    if (withHotspots)
+    if (withHotspots && !sink)
         hotspots_ = readHotspotTag(tif_);
     if (!addLevel(0, 0)) {
         if (error_.empty())
@@ -217,10 +220,28 @@ DecodeOutcome TiffLevels::decodeTile(size_t level, uint32_t column, uint32_t row
     TIFFGetField(tif_, TIFFTAG_TILEWIDTH, &fileTileWidth);
     TIFFGetField(tif_, TIFFTAG_TILELENGTH, &fileTileHeight);
     const uint32_t tile = TIFFComputeTile(tif_, x, y, 0, 0);
+    // A tile's reading may take what the whole level needs (and a little
+    // more), not what a damaged tile size claims: such a tile is black, with
+    // an error, as the whole-image reader shows such an image.
+    const uint64_t levelBytes =
+        l.bits == 32 ? uint64_t(l.width) * l.height * 4 : (uint64_t(l.width) * l.bits + 7) / 8 * l.height;
+    auto damagedTileSize = [&]() {
+        const uint32_t rowBytes = l.bits == 32 ? w * 4 : uint32_t((uint64_t(w) * l.bits + 7) / 8);
+        if (!out.make(w, h, l.bits == 32 ? 24 : l.bits, rowBytes))
+            return DecodeOutcome::NoMemory;
+        if (l.bits != 32)
+            fillPalette(tif_, l.bits, out);
+        TIFFErrorExtR(tif_, TIFFFileName(tif_), "Tiles of %u x %u pixels are too large for an image of %u x %u",
+                      unsigned(fileTileWidth), unsigned(fileTileHeight), unsigned(l.width), unsigned(l.height));
+        return DecodeOutcome::Decoded;
+    };
 
     if (l.bits == 32) {
         // The RGBA interface decodes whole tiles of the file's size.
         const uint64_t rasterBytes = uint64_t(fileTileWidth) * fileTileHeight * 4;
+        if (!tileReadFits(tif_, fileTileWidth, rasterBytes, levelBytes) ||
+            !tileReadFits(tif_, fileTileWidth, uint64_t(TIFFTileSize64(tif_)), levelBytes))
+            return damagedTileSize();
         if (rasterBytes > kMaxTileBytes)
             return DecodeOutcome::TooLarge;
         TiffBuffer raster(rasterBytes);
@@ -240,7 +261,11 @@ DecodeOutcome TiffLevels::decodeTile(size_t level, uint32_t column, uint32_t row
     // than the level has below the tile's top.
     const tmsize_t tileRowBytes = TIFFTileRowSize(tif_);
     const uint32_t rowBytes = uint32_t((uint64_t(w) * l.bits + 7) / 8);
-    if (tileRowBytes <= 0 || uint64_t(tileRowBytes) < rowBytes || uint64_t(tileRowBytes) * h > kMaxTileBytes)
+    if (tileRowBytes <= 0 || uint64_t(tileRowBytes) < rowBytes)
+        return DecodeOutcome::TooLarge;
+    if (!tileReadFits(tif_, fileTileWidth, uint64_t(tileRowBytes) * h, levelBytes))
+        return damagedTileSize();
+    if (uint64_t(tileRowBytes) * h > kMaxTileBytes)
         return DecodeOutcome::TooLarge;
     const uint64_t decodedBytes = uint64_t(tileRowBytes) * h;
     TiffBuffer buffer(decodedBytes);

@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+struct HotspotTagSink;
+
 struct TiffLevel {
     uint32_t width = 0, height = 0;
     bool tiled = false;
@@ -41,8 +43,9 @@ public:
     // Reads the first directory, its hotspots (unless `withHotspots` is
     // false: a caller that only needs the sizes skips a tag that may hold a
     // million of them) and the levels; false (with error()) when the bytes
-    // are not a TIFF document.
-    bool open(const char* name, bool withHotspots = true);
+    // are not a TIFF document. With `sink`, that sink reads the hotspot tag
+    // instead (see PrivateTiffTags.h) and hotspots() stays null.
+    bool open(const char* name, bool withHotspots = true, const HotspotTagSink* sink = nullptr);
 
     uint32_t width() const { return levels_.empty() ? 0 : levels_[0].width; }
     uint32_t height() const { return levels_.empty() ? 0 : levels_[0].height; }

@@ -656,7 +656,16 @@ function readWhole(core, bytes) {
   const input = core._htf_alloc(Math.max(1, data.length));
   if (!input) return { result: { opened: false, hasImage: false, error: 'Out of memory', hotspots: noHotspots() } };
   core.HEAPU8.set(data, input);
-  const doc = core._htf_read(input, data.length);
+  // The message's copy is not needed once the core has its own: given back
+  // now (a detached buffer frees its memory), so that the document is held
+  // once while it is read. A buffer that cannot be detached stays as it is.
+  const size = data.length;
+  try {
+    bytes.transfer?.(0);
+  } catch {
+    // kept until the message goes
+  }
+  const doc = core._htf_read(input, size);
   core._htf_free(input);
   if (!doc) return { result: { opened: false, hasImage: false, error: 'Out of memory', hotspots: noHotspots() } };
   try {

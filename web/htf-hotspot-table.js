@@ -6,7 +6,8 @@
 //   hotspot), offsets: ArrayBuffer (uint32: hotspot i's reference is code
 //   units offsets[2i] to offsets[2i+1] of chars, its text from there to
 //   offsets[2i+2]), chars: ArrayBuffer (UTF-16 code units; a reference's are
-//   its bytes, 0-255) }
+//   its bytes, 0-255), charBytes: 1 when every unit is below 256 and chars
+//   holds one byte a unit (the usual case, half the size), else 2 }
 // The objects { left, top, right, bottom, reference, text } are made only
 // for the hotspots asked for.
 
@@ -15,19 +16,21 @@
 export function packHotspots(core, table) {
   const count = table ? core._htf_hotspots_count(table) : 0;
   const units = table ? core._htf_hotspots_char_count(table) : 0;
+  const charBytes = table && core._htf_hotspots_char_bytes(table) === 2 ? 2 : 1;
   const copy = (address, bytes) => (bytes ? core.HEAPU8.slice(address, address + bytes).buffer : new ArrayBuffer(0));
   const packed = {
     count,
     rects: copy(count && core._htf_hotspots_rects(table), 16 * count),
     offsets: copy(table && core._htf_hotspots_offsets(table), 4 * (2 * count + 1)),
-    chars: copy(units && core._htf_hotspots_chars(table), 2 * units),
+    chars: copy(units && core._htf_hotspots_chars(table), charBytes * units),
+    charBytes,
   };
   return { packed, transfer: [packed.rects, packed.offsets, packed.chars] };
 }
 
 // The packed form of no hotspots.
 export function noHotspots() {
-  return { count: 0, rects: new ArrayBuffer(0), offsets: new ArrayBuffer(4), chars: new ArrayBuffer(0) };
+  return { count: 0, rects: new ArrayBuffer(0), offsets: new ArrayBuffer(4), chars: new ArrayBuffer(0), charBytes: 1 };
 }
 
 // Code units as a string, in pieces short enough for an argument list.
@@ -42,7 +45,8 @@ export class HotspotTable {
     const count = Number(packed.count) >>> 0;
     this.rects = new Int32Array(packed.rects);
     this.offsets = new Uint32Array(packed.offsets);
-    this.chars = new Uint16Array(packed.chars);
+    // Two bytes a unit unless the block says one (older messages say nothing).
+    this.chars = packed.charBytes === 1 ? new Uint8Array(packed.chars) : new Uint16Array(packed.chars);
     // Blocks that do not hold `count` hotspots (a damaged message) hold none.
     const sound = this.rects.length === 4 * count && this.offsets.length === 2 * count + 1 &&
       this.offsets[2 * count] === this.chars.length && this.offsets.every((o, i, all) => i === 0 || o >= all[i - 1]);

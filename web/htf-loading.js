@@ -257,18 +257,14 @@ export const loading = {
     this._layout();
   },
 
-  // The hotspots' rectangles into the view model in one call.
+  // The hotspots' rectangles into the view model, written straight into its
+  // table.
   _addViewHotspots(table) {
     const c = this._core, bytes = table.rects.byteLength;
     if (!table.length) return;
-    const rects = c._htf_alloc(bytes);
+    const rects = c._htf_view_hotspot_rects(this._viewState, table.length);
     if (!rects) throw new Error(this._string('outOfMemory'));
-    try {
-      c.HEAPU8.set(new Uint8Array(table.rects.buffer, table.rects.byteOffset, bytes), rects);
-      if (!c._htf_view_add_hotspots(this._viewState, rects, table.length)) throw new Error(this._string('outOfMemory'));
-    } finally {
-      c._htf_free(rects);
-    }
+    c.HEAPU8.set(new Uint8Array(table.rects.buffer, table.rects.byteOffset, bytes), rects);
   },
 
   _showError(message) {

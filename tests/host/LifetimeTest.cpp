@@ -24,6 +24,7 @@
 
 #include <atomic>
 #include <functional>
+#include <optional>
 #include <set>
 
 namespace {
@@ -122,7 +123,8 @@ public:
     InsideNextDialog& operator=(const InsideNextDialog&) = delete;
 
     bool ran() const { return ran_; }
-    std::vector<SeenDialog> seen() const { return watcher_.seen(); }
+    // The text of the message box the action ran in.
+    const std::string& firstText() const { return firstText_; }
 
 private:
     static BOOL CALLBACK findDialog(HWND window, LPARAM found)
@@ -148,6 +150,10 @@ private:
         // document can bring several) are then answered.
         if (!self->ran_) {
             self->ran_ = true;
+            char text[256] = {};
+            if (HWND message = GetDlgItem(dialog, 0xFFFF))   // a message box's text
+                GetWindowTextA(message, text, sizeof text);
+            self->firstText_ = text;
             self->action_();
         }
         self->answered_ = dialog;
@@ -162,6 +168,7 @@ private:
     DialogWatcher watcher_;
     UINT_PTR timer_ = 0;
     bool ran_ = false;
+    std::string firstText_;
     HWND answered_ = nullptr;
 };
 InsideNextDialog* InsideNextDialog::current_ = nullptr;
@@ -230,13 +237,15 @@ struct FaultCheck {
 // Plug-in role ---------------------------------------------------------------
 
 enum class PluginPoint { ReaderBoxAtStreamEnd, ReaderBoxWithImageAtStreamEnd, ReaderBoxAtSetWindow,
-                         PrintDialogFromToolbar, PrintDialogFromBrowser, DebugBoxOnClick, GetUrlOnClick };
+                         PaletteBoxAtStreamEnd, PrintDialogFromToolbar, PrintDialogFromBrowser, DebugBoxOnClick,
+                         GetUrlOnClick };
 enum class PluginAction { Destroy, WindowGone, NewWindow, NewDocument };
 
 const char* name(PluginPoint p)
 {
     static const char* names[] = {"reader box at stream end", "reader box of a document with an image at stream end",
                                   "reader box at NPP_SetWindow",
+                                  "palette reduction's box at stream end (8-bit display, no temporary directory)",
                                   "print dialog from the toolbar", "print dialog from NPP_Print",
                                   "debug box on click", "NPN_GetURL on click"};
     return names[int(p)];
@@ -282,7 +291,7 @@ TEST(PluginTornDown, DuringEveryModalLoopAndCallOut)
     const std::vector<uint8_t> green = greenDocument();
     const bool printer = printerAvailable();
     for (PluginPoint point : {PluginPoint::ReaderBoxAtStreamEnd, PluginPoint::ReaderBoxWithImageAtStreamEnd,
-                              PluginPoint::ReaderBoxAtSetWindow,
+                              PluginPoint::ReaderBoxAtSetWindow, PluginPoint::PaletteBoxAtStreamEnd,
                               PluginPoint::PrintDialogFromToolbar, PluginPoint::PrintDialogFromBrowser,
                               PluginPoint::DebugBoxOnClick, PluginPoint::GetUrlOnClick}) {
         if (printsAt(point) && !printer)
@@ -294,6 +303,15 @@ TEST(PluginTornDown, DuringEveryModalLoopAndCallOut)
             const std::set<std::string> filesBefore = moduleTempFiles();
             FaultCheck faultCheck;
             DialogWatcher later;   // boxes of a damaged document after the one the case is about
+            // The palette reduction runs on a display of 8 bits or fewer;
+            // the views made meanwhile see one.
+            std::optional<DisplayDepthOverride> paletteDisplay;
+            std::optional<TempDirectoryOverride> noTempDirectory;
+            const bool palettePoint = point == PluginPoint::PaletteBoxAtStreamEnd;
+            if (palettePoint) {
+                paletteDisplay.emplace(GetModuleHandleA("ROZERADO.DLL"), 8);
+                ASSERT_TRUE(paletteDisplay->active());
+            }
             {
                 Shown s;
                 TestHostWindow other(300, 240);
@@ -303,7 +321,7 @@ TEST(PluginTornDown, DuringEveryModalLoopAndCallOut)
                     ASSERT_EQ(s.instance.setWindow(s.host()), NPERR_NO_ERROR);
                 }
                 if (point != PluginPoint::ReaderBoxAtStreamEnd && point != PluginPoint::ReaderBoxWithImageAtStreamEnd &&
-                    point != PluginPoint::ReaderBoxAtSetWindow) {
+                    point != PluginPoint::ReaderBoxAtSetWindow && !palettePoint) {
                     DialogWatcher quiet;
                     ASSERT_EQ(s.instance.stream(good), NPERR_NO_ERROR);
                     pumpMessages();
@@ -311,6 +329,7 @@ TEST(PluginTornDown, DuringEveryModalLoopAndCallOut)
                 PluginModule::urlRequests().clear();
 
                 auto tearDown = [&] {
+                    noTempDirectory.reset();   // the page's next document has one again
                     switch (action) {
                     case PluginAction::Destroy: s.instance.destroy(); break;
                     case PluginAction::WindowGone: DestroyWindow(s.host()); break;
@@ -345,6 +364,15 @@ TEST(PluginTornDown, DuringEveryModalLoopAndCallOut)
                         s.instance.stream(damaged);
                         s.instance.setWindow(s.host());
                         break;
+                    case PluginPoint::PaletteBoxAtStreamEnd:
+                        // A 24-bit document whose stream is complete; its
+                        // reduction finds no temporary directory.
+                        ASSERT_EQ(s.instance.beginStream(), NPERR_NO_ERROR);
+                        s.instance.write(good.data(), good.size());
+                        noTempDirectory.emplace(unreportableTempDirectory());
+                        s.instance.endStream();
+                        noTempDirectory.reset();
+                        break;
                     case PluginPoint::PrintDialogFromToolbar:
                         SendMessageA(s.host(), WM_COMMAND, ID_PRINT, 0);
                         break;
@@ -354,6 +382,9 @@ TEST(PluginTornDown, DuringEveryModalLoopAndCallOut)
                     }
                     pumpMessages();
                     ran = inside.ran();
+                    if (palettePoint) {
+                        EXPECT_EQ(inside.firstText(), "File Not Found!");
+                    }
                     // Nothing is asked of a browser whose plug-in is gone.
                     if (point == PluginPoint::DebugBoxOnClick) {
                         EXPECT_EQ(PluginModule::urlRequests().size(), action == PluginAction::NewDocument ? 1u : 0u);
@@ -429,13 +460,15 @@ TEST(PluginTornDown, AStreamStartedDuringTheBoxOfABrowsersFileIsShownWhenItEnds)
 // Control role ---------------------------------------------------------------
 
 enum class ControlPoint { ReaderBoxAtSrc, ReaderBoxAtSetTiffFile, ReaderBoxAtFirstPaint, ReaderBoxAtHostDraw,
-                          PrintDialogFromToolbar, DebugBoxOnClick, Navigate2OnClick };
+                          PaletteBoxAtSetTiffFile, PrintDialogFromToolbar, DebugBoxOnClick, Navigate2OnClick };
 enum class ControlAction { Remove, LastRelease, Deactivate, DropSite, NewDocument };
 
 const char* name(ControlPoint p)
 {
     static const char* names[] = {"reader box at src", "reader box at SetTIFFFile", "reader box at first paint",
-                                  "reader box at host drawing", "print dialog from the toolbar",
+                                  "reader box at host drawing",
+                                  "palette reduction's box at SetTIFFFile (8-bit display, no temporary directory)",
+                                  "print dialog from the toolbar",
                                   "debug box on click", "Navigate2 on click"};
     return names[int(p)];
 }
@@ -490,7 +523,7 @@ TEST_F(ControlTornDown, DuringEveryModalLoopAndCallOut)
     const bool printer = printerAvailable();
     for (ControlPoint point : {ControlPoint::ReaderBoxAtSrc, ControlPoint::ReaderBoxAtSetTiffFile,
                                ControlPoint::ReaderBoxAtFirstPaint, ControlPoint::ReaderBoxAtHostDraw,
-                               ControlPoint::PrintDialogFromToolbar, ControlPoint::DebugBoxOnClick,
+                               ControlPoint::PaletteBoxAtSetTiffFile, ControlPoint::PrintDialogFromToolbar, ControlPoint::DebugBoxOnClick,
                                ControlPoint::Navigate2OnClick}) {
         if (point == ControlPoint::PrintDialogFromToolbar && !printer)
             continue;
@@ -500,6 +533,13 @@ TEST_F(ControlTornDown, DuringEveryModalLoopAndCallOut)
             const std::set<std::string> filesBefore = moduleTempFiles();
             FaultCheck faultCheck;
             DialogWatcher later;   // boxes of a damaged document after the one the case is about
+            std::optional<DisplayDepthOverride> paletteDisplay;   // as in the plug-in's table
+            std::optional<TempDirectoryOverride> noTempDirectory;
+            const bool palettePoint = point == ControlPoint::PaletteBoxAtSetTiffFile;
+            if (palettePoint) {
+                paletteDisplay.emplace(GetModuleHandleA("ROZERADO.DLL"), 8);
+                ASSERT_TRUE(paletteDisplay->active());
+            }
             OleHost host(400, 340);
             host.setPage(L"http://www.example.com/plans/page.htm");
             const bool damagedAtEmbed =
@@ -514,6 +554,7 @@ TEST_F(ControlTornDown, DuringEveryModalLoopAndCallOut)
             bool shown = false;      // the replacement must be on screen afterwards
 
             auto tearDown = [&] {
+                noTempDirectory.reset();   // the page's next document has one again
                 switch (action) {
                 case ControlAction::Remove:
                     host.close();
@@ -587,6 +628,16 @@ TEST_F(ControlTornDown, DuringEveryModalLoopAndCallOut)
                         SysFreeString(path);
                         break;
                     }
+                    case ControlPoint::PaletteBoxAtSetTiffFile: {
+                        // The 24-bit document again; its reduction finds no
+                        // temporary directory.
+                        BSTR path = SysAllocString(std::wstring(good->path().begin(), good->path().end()).c_str());
+                        noTempDirectory.emplace(unreportableTempDirectory());
+                        automation->SetTIFFFile(path);
+                        noTempDirectory.reset();
+                        SysFreeString(path);
+                        break;
+                    }
                     case ControlPoint::ReaderBoxAtHostDraw: {
                         Canvas canvas(200, 150);
                         if (auto view = query<IViewObject>(control, IID_IViewObject)) {
@@ -605,6 +656,9 @@ TEST_F(ControlTornDown, DuringEveryModalLoopAndCallOut)
                     }
                     pumpMessages();
                     ran = inside.ran();
+                    if (palettePoint) {
+                        EXPECT_EQ(inside.firstText(), "File Not Found!");
+                    }
                     if (point == ControlPoint::DebugBoxOnClick) {
                         EXPECT_EQ(host.browser().navigations.size(), action == ControlAction::NewDocument ? 1u : 0u)
                             << "navigated for a control that was gone";

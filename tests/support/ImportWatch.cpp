@@ -15,6 +15,19 @@ int WINAPI countedStartDoc(HDC dc, const DOCINFOA* info)
     return realStartDoc ? realStartDoc(dc, info) : 0;
 }
 
+using GetDeviceCapsFn = int(WINAPI*)(HDC, int);
+GetDeviceCapsFn realGetDeviceCaps = nullptr;
+std::atomic<int> displayBits{0};
+
+int WINAPI displayDeviceCaps(HDC dc, int index)
+{
+    if (!realGetDeviceCaps)
+        return 0;
+    if (index == BITSPIXEL && realGetDeviceCaps(dc, TECHNOLOGY) == DT_RASDISPLAY)
+        return displayBits;
+    return realGetDeviceCaps(dc, index);
+}
+
 bool writeSlot(void** slot, void* value)
 {
     DWORD old = 0;
@@ -76,4 +89,22 @@ StartDocWatch::~StartDocWatch()
 int StartDocWatch::calls() const
 {
     return startDocCalls;
+}
+
+DisplayDepthOverride::DisplayDepthOverride(HMODULE module, int bits)
+{
+    void** slot = importSlot(module, "gdi32.dll", "GetDeviceCaps");
+    if (!slot)
+        return;
+    real_ = *slot;
+    realGetDeviceCaps = reinterpret_cast<GetDeviceCapsFn>(real_);
+    displayBits = bits;
+    if (writeSlot(slot, reinterpret_cast<void*>(&displayDeviceCaps)))
+        slot_ = slot;
+}
+
+DisplayDepthOverride::~DisplayDepthOverride()
+{
+    if (slot_)
+        writeSlot(slot_, real_);
 }

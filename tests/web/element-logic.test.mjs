@@ -162,6 +162,65 @@ test('the WebAssembly zoom model follows the shared geometry table', async (t) =
   core._htf_free(state);
 });
 
+test('the zoom model finds the first hotspot under a point through its index at every zoom', async (t) => {
+  const core = await loadCore();
+  if (!core) return t.skip('build/web is not built');
+  const sets = [
+    ['overlapping, reversed and empty', [[10, 10, 60, 40], [30, 20, 90, 70], [80, 60, 20, 5], [50, 50, 50, 50], [0, 0, 199, 99]]],
+    ['a grid of small ones', Array.from({ length: 400 }, (_, i) => [(i % 40) * 5, Math.floor(i / 40) * 10, (i % 40) * 5 + 4, Math.floor(i / 40) * 10 + 9])],
+    ['outside the image', [[-50, -50, -10, -10], [150, 20, 400, 300], [5, 5, 7, 7]]],
+  ];
+  const state = core._htf_alloc(80), rect = core._htf_alloc(16);
+  // Written into the view's table at once, or added in two parts with a hit
+  // test between them (the index is built again for the second part).
+  const fills = {
+    'in one block': (view, rects) => {
+      const at = core._htf_view_hotspot_rects(view, rects.length);
+      new Int32Array(core.HEAPU8.buffer, at, 4 * rects.length).set(rects.flat());
+    },
+    'in two parts': (view, rects) => {
+      const half = Math.ceil(rects.length / 2), block = core._htf_alloc(16 * rects.length);
+      new Int32Array(core.HEAPU8.buffer, block, 4 * rects.length).set(rects.flat());
+      assert.equal(core._htf_view_add_hotspots(view, block, half), 1);
+      core._htf_view_hotspot_at(view, 0, 0);
+      assert.equal(core._htf_view_add_hotspots(view, block + 16 * half, rects.length - half), 1);
+      core._htf_free(block);
+    },
+  };
+  for (const [label, rects, fill] of sets.flatMap(([l, r]) => Object.keys(fills).map((f) => [`${l}, ${f}`, r, fills[f]]))) {
+    const view = core._htf_view_new(16);
+    core._htf_view_set_viewport(view, 300, 200);
+    assert.equal(core._htf_view_hotspot_rects(view, rects.length), 0, `${label}: no image, no room`);
+    core._htf_view_set_image(view, 200, 100);
+    fill(view, rects);
+    const steps = [['before the fit', () => {}], ['fitted', () => core._htf_view_fit(view)],
+      ['zoomed in', () => { core._htf_view_command(view, 123); core._htf_view_command(view, 123); }],
+      ['scrolled', () => { core._htf_view_set_position(view, 1, 150); core._htf_view_set_position(view, 0, 40); }]];
+    for (const [step, act] of steps) {
+      act();
+      core._htf_view_state(view, state);
+      const s = new Int32Array(core.HEAPU8.buffer, state, 20), h = s[15], v = s[19];
+      const boxes = rects.map((_, i) => {
+        assert.equal(core._htf_view_hotspot_rect(view, i, rect), 1);
+        return Array.from(new Int32Array(core.HEAPU8.buffer, rect, 4));
+      });
+      for (let y = -2; y < 200; y += 3) {
+        for (let x = -2; x < 300; x += 3) {
+          const first = boxes.findIndex(([l, tp, r, b]) => l <= x + h && x + h <= r && tp <= y + v && y + v <= b);
+          assert.equal(core._htf_view_hotspot_at(view, x, y), first, `${label}, ${step}: (${x}, ${y})`);
+        }
+      }
+    }
+    assert.equal(core._htf_view_hotspot_rect(view, rects.length, rect), 0, `${label}: past the list`);
+    core._htf_view_set_image(view, 200, 100);
+    assert.equal(core._htf_view_hotspot_rect(view, 0, rect), 0, `${label}: a new image has no hotspots`);
+    assert.equal(core._htf_view_hotspot_at(view, 20, 20), -1, `${label}: nor any under a point`);
+    core._htf_view_release(view);
+  }
+  core._htf_free(state);
+  core._htf_free(rect);
+});
+
 test('navigation follows relative and web URLs by the module\'s rules', async (t) => {
   const core = await loadCore();
   if (!core) return t.skip('build/web is not built');
@@ -250,8 +309,9 @@ test('the built package names its files, types and the module\'s version', (t) =
   assert.match(types, /'htf-viewer': HtfViewer/);
 });
 
-// Packs hotspots by hand as the worker does: [rect, reference, text] each.
-function packed(hotspots, patch = (p) => p) {
+// Packs hotspots by hand as the worker does: [rect, reference, text] each,
+// the code units in `charBytes` bytes each.
+function packed(hotspots, patch = (p) => p, charBytes = 2) {
   const units = [], offsets = [0];
   for (const [, reference, text] of hotspots) {
     for (const ch of reference) units.push(ch.charCodeAt(0));
@@ -260,7 +320,8 @@ function packed(hotspots, patch = (p) => p) {
     offsets.push(units.length);
   }
   return patch({ count: hotspots.length, rects: new Int32Array(hotspots.flatMap(([r]) => r)).buffer,
-    offsets: new Uint32Array(offsets).buffer, chars: new Uint16Array(units).buffer });
+    offsets: new Uint32Array(offsets).buffer, chars: (charBytes === 1 ? new Uint8Array(units) : new Uint16Array(units)).buffer,
+    ...(charBytes === 1 ? { charBytes } : {}) });
 }
 
 test('the packed hotspots read back whole, and damaged blocks read as none', () => {
@@ -281,6 +342,9 @@ test('the packed hotspots read back whole, and damaged blocks read as none', () 
   ];
   for (const [name, patch] of damaged) assert.equal(new HotspotTable(packed(list, patch)).length, 0, name);
   assert.equal(new HotspotTable().length, 0);
+  // One byte a unit reads the same when every unit fits.
+  const latin = [[[1, 2, 3, 4], 'A\u00ff', 'caf\u00e9'], [[5, 6, 7, 8], 'B', '']];
+  assert.deepEqual(Array.from(new HotspotTable(packed(latin, undefined, 1))), Array.from(new HotspotTable(packed(latin))));
 });
 
 test('the public hotspot list makes each item at its first read and behaves as an array', () => {

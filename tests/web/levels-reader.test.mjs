@@ -203,6 +203,41 @@ test('the directories and hotspots come before any pixel; tiles are the whole im
   }
 });
 
+// A hotspot stream of [reference, text, left, top, right, bottom] records.
+function hotspotStream(records) {
+  const out = [], u32 = (v) => out.push(v & 0xFF, (v >>> 8) & 0xFF, (v >>> 16) & 0xFF, v >>> 24);
+  const narrow = (text) => { u32(text.length); for (const ch of text) out.push(ch.charCodeAt(0)); };
+  const wide = (text) => { u32(2 * text.length); for (let i = 0; i < text.length; ++i) out.push(text.charCodeAt(i) & 0xFF, text.charCodeAt(i) >> 8); };
+  for (const ch of 'QELHTF') out.push(ch.charCodeAt(0));
+  narrow('1.0');
+  u32(records.length);
+  for (const [reference, text, ...edges] of records) {
+    narrow('GM'); narrow(reference); narrow(''); wide(text);
+    edges.forEach(u32);
+  }
+  return Uint8Array.from(out);
+}
+
+test('hotspot texts keep every unit whether the table holds them in one byte or two, both ways in', () => {
+  const latin = [['A1', 'caf\u00e9', 1, 2, 30, 40], ['', 'no reference', 0, 0, 5, 5], ['B\u00ff', '', -5, 7, -9, 60]];
+  const cases = [
+    ['Latin texts', latin, 1],
+    ['a wide text after Latin ones', [...latin, ['C', '\u0416 \ud83d\ude00', 3, 3, 9, 9], ['D', 'd\u00e9', 1, 1, 2, 2]], 2],
+    ['a wide text first', [['W', '\u4e2d', 0, 0, 1, 1], ...latin], 2],
+  ];
+  for (const [label, records, charBytes] of cases) {
+    const bytes = writeTiff([image(64, 48, 'grey', greyPixel, 0)], { hotspots: hotspotStream(records) });
+    const expected = records.filter(([reference]) => reference).map(([reference, text, left, top, right, bottom]) =>
+      ({ left, top, right, bottom, reference, text }));
+    assert.deepEqual(wholeRead(bytes).hotspots, expected, `${label}: whole`);
+    const doc = new LevelsDocument(core, new MemoryRanges(bytes));
+    const { packed } = doc.hotspots();
+    doc.release();
+    assert.equal(packed.charBytes, charBytes, label);
+    assert.deepEqual(listed(packed), expected, `${label}: by parts`);
+  }
+});
+
 test('a view takes the smallest level at least as fine as its scale, the first image from 1:1', () => {
   const doc = new LevelsDocument(core, new MemoryRanges(writeTiff(pyramid(1024, 768, 'grey', greyPixel))));
   for (const [scale, level] of [[4, 0], [1, 0], [0.9, 0], [0.5, 1], [0.49, 1], [0.25, 2], [0.2, 2],

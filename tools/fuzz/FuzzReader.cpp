@@ -1,17 +1,25 @@
 // The whole portable reader on a document from memory: readHtfDocument into
-// a plain image, then the image sampler and the zoom and scroll model over
-// the result at a fit and at 1:1, as the browser element uses them. Images
-// are limited to kImageBudget bytes (as a page's memory budget limits them),
-// and the campaign runs with -malloc_limit_mb a little above it: a buffer the
-// image does not need (a tile, strip or raster sized by what a damaged tag
-// claims) fails the run, as do the sanitizers' findings and a read that does
-// not end.
+// a plain image (also with the hotspot tag read through a sink, as the
+// browser element reads it), then the image sampler and the zoom and
+// scroll model over the result at a fit and at 1:1, as the browser element
+// uses them; and the reader in parts that the element's worker uses for
+// range reads: the directories, hotspots and levels through the range
+// file, then tiles of every level (the first and the last of each, a
+// striped level whole). Images are limited to kImageBudget bytes (as a
+// page's memory budget limits them), and the campaign runs with
+// -malloc_limit_mb a little above it: a buffer the image does not need (a
+// tile, strip or raster sized by what a damaged tag claims) fails the run, as
+// do the sanitizers' findings and a read that does not end.
 #include "CommandIds.h"
 #include "HotspotList.h"
 #include "HotspotRecord.h"
+#include "HotspotStream.h"
 #include "HtfReader.h"
 #include "ImageSampler.h"
 #include "PlainImage.h"
+#include "PrivateTiffTags.h"
+#include "RangeFile.h"
+#include "TiffLevels.h"
 #include "ViewState.h"
 
 #include <algorithm>
@@ -72,10 +80,96 @@ void drawView(ImageSampler& sampler, ViewState& view)
     }
 }
 
+// The document's bytes, served as the worker's range reads are.
+class MemorySource : public ByteRangeSource {
+public:
+    MemorySource(const uint8_t* data, size_t size) : data_(data), size_(size) {}
+    bool read(uint64_t offset, size_t length, uint8_t* out) override
+    {
+        if (offset > size_ || length > size_ - offset)
+            return false;
+        std::memcpy(out, data_ + offset, length);
+        return true;
+    }
+
+private:
+    const uint8_t* data_;
+    size_t size_;
+};
+
+void checkTile(const TiffLevel& level, uint32_t column, uint32_t row, const PlainImage& tile)
+{
+    const uint64_t x = uint64_t(column) * level.tileWidth, y = uint64_t(row) * level.tileHeight;
+    check(uint64_t(tile.width) == std::min<uint64_t>(level.tileWidth, level.width - x) &&
+              uint64_t(tile.height) == std::min<uint64_t>(level.tileHeight, level.height - y),
+          "a tile is clipped to its level");
+    check(tile.bits == level.bits, "a tile has its level's depth");
+    check(tile.pixels.size() == size_t(tile.rowBytes) * size_t(tile.height), "a tile's rows fill its block");
+    check(tile.bits == 32 || tile.palette.size() == (size_t(1) << tile.bits), "a tile's palette for every index");
+}
+
+void readLevels(const uint8_t* data, size_t size)
+{
+    MemorySource source(data, size);
+    RangeFile file(source, size, size_t(1) << 20);
+    TiffLevels levels(file);
+    if (!levels.open("fuzz"))
+        return;
+    const std::vector<TiffLevel>& list = levels.levels();
+    check(list.size() <= TiffLevels::kMaxLevels, "at most the levels kept");
+    for (size_t i = 0; i < list.size(); ++i) {
+        const TiffLevel& l = list[i];
+        check(l.width > 0 && l.height > 0 && l.tileWidth > 0 && l.tileWidth <= l.width && l.tileHeight > 0 &&
+                  l.tileHeight <= l.height,
+              "a level's tiles lie within it");
+        check(i == 0 || (l.width < list[i - 1].width && l.height < list[i - 1].height), "levels get smaller");
+        levels.prefetch(i, 0, 0, 1, 1);
+        const std::pair<uint32_t, uint32_t> tiles[] = {{0, 0}, {l.columns() - 1, l.rows() - 1}};
+        for (const auto& [column, row] : tiles) {
+            BudgetImage tile;
+            if (levels.decodeTile(i, column, row, tile) == DecodeOutcome::Decoded && tile.width > 0)
+                checkTile(l, column, row, tile);
+            levels.takeError();
+            if (!l.tiled)
+                break;   // one tile, the whole level
+        }
+    }
+    levels.levelFor(0.05);
+    levels.levelFor(1.0);
+}
+
 } // namespace
+
+// The element's way to the hotspots: the tag read through a sink from the
+// document a block at a time, its records taken one by one.
+struct SinkRead : HotspotStreamVisitor {
+    size_t records = 0;
+    int calls = 0;
+    uint64_t bytes = 0;
+    void take(std::unique_ptr<StreamObject>) override { ++records; }
+    static void read(void* context, std::istream& in, uint64_t bytes)
+    {
+        auto& self = *static_cast<SinkRead*>(context);
+        ++self.calls;
+        self.bytes = bytes;
+        readHotspotStream(in, self);
+    }
+};
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
+    readLevels(data, size);
+    {
+        SinkRead sinkRead;
+        HotspotTagSink sink;
+        sink.take = SinkRead::read;
+        sink.context = &sinkRead;
+        BudgetImage image;
+        const HtfReadResult result = readHtfDocument(data, size, "fuzz", image, &sink);
+        check(!result.hotspots, "a sink's read keeps no hotspot list");
+        check(sinkRead.calls <= 1, "the sink reads one tag");
+        check(sinkRead.bytes <= size, "the tag lies within the document");
+    }
     BudgetImage image;
     const HtfReadResult result = readHtfDocument(data, size, "fuzz", image);
     if (!result.hasImage())

@@ -13,7 +13,8 @@
 
 namespace {
 
-constexpr uint16_t kTypeShort = 3, kTypeLong = 4, kTypeRational = 5, kTypeUndefined = 7, kTypeLong8 = 16;
+constexpr uint16_t kTypeShort = 3, kTypeLong = 4, kTypeRational = 5, kTypeUndefined = 7, kTypeIfd = 13,
+                   kTypeLong8 = 16, kTypeIfd8 = 18;
 
 struct TiffCloser {
     void operator()(TIFF* tif) const { TIFFClose(tif); }
@@ -232,6 +233,21 @@ bool isTileArray(const Entry& e)
     return e.tag == TIFFTAG_TILEOFFSETS || e.tag == TIFFTAG_TILEBYTECOUNTS;
 }
 
+// The first image's SubIFDs: the offsets of the reduced levels' directories
+// as they stand (zeros before the first lay-out, which needs only the size).
+void setSubIfdArray(std::vector<LevelLayout>& levels, bool big)
+{
+    auto& e = levels.front().entries;
+    e.erase(std::remove_if(e.begin(), e.end(), [](const Entry& x) { return x.tag == TIFFTAG_SUBIFD; }), e.end());
+    if (levels.size() < 2)
+        return;
+    Entry subIfds{TIFFTAG_SUBIFD, big ? kTypeIfd8 : kTypeIfd, levels.size() - 1, {}};
+    for (size_t l = 1; l < levels.size(); ++l)
+        put(subIfds.bytes, levels[l].ifdOffset, big ? 8 : 4);
+    e.push_back(subIfds);
+    std::sort(e.begin(), e.end(), [](const Entry& a, const Entry& b) { return a.tag < b.tag; });
+}
+
 // Places every directory one after the other from `start`, then their
 // out-of-line values (the hotspot bytes first), then the tile arrays, so that
 // a reader's first request sees the whole structure; returns the end.
@@ -266,7 +282,7 @@ void putAt(std::string& out, uint64_t at, const std::string& bytes)
     out.replace(size_t(at), bytes.size(), bytes);
 }
 
-std::string serialise(const std::vector<LevelLayout>& levels, bool big, uint64_t end)
+std::string serialise(const std::vector<LevelLayout>& levels, bool big, bool subIfds, uint64_t end)
 {
     const int valueWidth = big ? 8 : 4;
     std::string out(size_t(end), '\0');
@@ -291,7 +307,8 @@ std::string serialise(const std::vector<LevelLayout>& levels, bool big, uint64_t
                 ifd += value;
             }
         }
-        put(ifd, l + 1 < levels.size() ? levels[l + 1].ifdOffset : 0, valueWidth);
+        // SubIFDs are found through the first image alone: no chain.
+        put(ifd, !subIfds && l + 1 < levels.size() ? levels[l + 1].ifdOffset : 0, valueWidth);
         putAt(out, level.ifdOffset, ifd);
     }
     return out;
@@ -369,11 +386,11 @@ bool writeTiledDocument(const PlainImage& image, const std::string& hotspotBytes
                 return error = "cannot compress a reduced level", false;
         }
     }
-    return relayoutTiledLevels(scratchPath, hotspotBytes, options.bigTiff, path, error);
+    return relayoutTiledLevels(scratchPath, hotspotBytes, options.bigTiff, path, error, options.subIfds);
 }
 
 bool relayoutTiledLevels(const std::string& scratchPath, const std::string& hotspotBytes, bool bigTiff,
-                         const std::string& path, std::string& error)
+                         const std::string& path, std::string& error, bool subIfds)
 {
     TiffHandle tif(TIFFOpen(scratchPath.c_str(), "r"));
     if (!tif)
@@ -395,6 +412,8 @@ bool relayoutTiledLevels(const std::string& scratchPath, const std::string& hots
     for (int pass = 0; pass < 2; ++pass) {
         for (LevelLayout& level : levels)
             setTileArrays(level, big);
+        if (subIfds)
+            setSubIfdArray(levels, big);
         directoriesEnd = layOut(levels, big, big ? 16 : 8);
         if (big || directoriesEnd + dataBytes <= 0xFFFFFFFFull)
             break;
@@ -409,9 +428,11 @@ bool relayoutTiledLevels(const std::string& scratchPath, const std::string& hots
     }
     for (LevelLayout& level : levels)
         setTileArrays(level, big);   // same sizes, now with the offsets
+    if (subIfds)
+        setSubIfdArray(levels, big);   // same size, now with the directories' places
     const uint64_t end = layOut(levels, big, big ? 16 : 8);
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    const std::string head = serialise(levels, big, (end + 7) / 8 * 8);
+    const std::string head = serialise(levels, big, subIfds, (end + 7) / 8 * 8);
     out.write(head.data(), std::streamsize(head.size()));
     std::vector<uint8_t> raw;
     for (size_t l = levels.size(); l-- > 0;) {

@@ -2,7 +2,8 @@
 // Writes a decoded image as a tiled document for reading in parts: the image
 // in tiles, optionally followed by reduced-resolution levels (each half the
 // size of the one before, down to about one tile, marked as reduced images
-// with NewSubfileType), the hotspot tag on the first image, and every
+// with NewSubfileType; in the directory chain, or in the first image's
+// SubIFDs), the hotspot tag on the first image, and every
 // directory and the hotspot bytes before the pixel data, so that a reader
 // fetching the file's start learns the whole structure. With more than 4 GB
 // it is written as BigTIFF.
@@ -20,6 +21,7 @@ struct TiledDocumentOptions {
     uint32_t tileSize = 256;    // a multiple of 16
     bool levels = false;
     bool bigTiff = false;       // BigTIFF even when classic TIFF would do
+    bool subIfds = false;       // the levels in the first image's SubIFDs, not after it in the chain
 };
 
 // `scratchPath` takes the compressed tiles while the levels are written; it
@@ -31,9 +33,11 @@ bool writeTiledDocument(const PlainImage& image, const std::string& hotspotBytes
 // The second half of the above: the tiled directories of `scratchPath`
 // (the first image, then its reduced levels, in one chain) written to `path`
 // with the directories, the hotspot bytes (on the first) and the tile arrays
-// before the tiles, the tiles' compressed bytes copied as they are.
+// before the tiles, the tiles' compressed bytes copied as they are. With
+// `subIfds` the reduced levels are the first image's SubIFDs, and the chain
+// holds the first image alone.
 bool relayoutTiledLevels(const std::string& scratchPath, const std::string& hotspotBytes, bool bigTiff,
-                         const std::string& path, std::string& error);
+                         const std::string& path, std::string& error, bool subIfds = false);
 
 // The level below: half the width and height, rounded up.
 bool reduceImage(const PlainImage& image, PlainImage& reduced);

@@ -36,18 +36,26 @@ struct Directory {
     size_t entryAt(uint32_t i) const { return offset + 2 + 12 * size_t(i); }
 };
 
-Directory findDirectory(const std::vector<uint8_t>& b)
+Directory directoryAt(const std::vector<uint8_t>& b, size_t offset)
 {
     Directory d;
-    if (b.size() < 8 || b[0] != 'I' || b[1] != 'I' || readLe(b, 2, 2) != 42)
-        return d;
-    d.offset = readLe(b, 4, 4);
-    if (d.offset + 2 > b.size())
+    d.offset = offset;
+    if (offset + 2 > b.size())
         return d;
     const uint32_t declared = readLe(b, d.offset, 2);
     d.entries = uint32_t(std::min<size_t>(declared, (b.size() - d.offset - 2) / 12));
     d.found = d.entries > 0;
     return d;
+}
+
+bool classicLittleEndian(const std::vector<uint8_t>& b)
+{
+    return b.size() >= 8 && b[0] == 'I' && b[1] == 'I' && readLe(b, 2, 2) == 42;
+}
+
+Directory findDirectory(const std::vector<uint8_t>& b)
+{
+    return classicLittleEndian(b) ? directoryAt(b, readLe(b, 4, 4)) : Directory{};
 }
 
 int findEntry(const std::vector<uint8_t>& b, const Directory& d, uint16_t tag)
@@ -56,6 +64,49 @@ int findEntry(const std::vector<uint8_t>& b, const Directory& d, uint16_t tag)
         if (readLe(b, d.entryAt(i), 2) == tag)
             return int(i);
     return -1;
+}
+
+// Every directory of the document that lies in the file: the chain (reduced
+// images follow the first one there) and the first image's SubIFDs.
+std::vector<Directory> allDirectories(const std::vector<uint8_t>& b)
+{
+    std::vector<Directory> found;
+    Directory d = findDirectory(b);
+    while (d.found && found.size() < 16) {
+        const bool seen = std::any_of(found.begin(), found.end(), [&](const Directory& x) { return x.offset == d.offset; });
+        if (seen)
+            break;
+        found.push_back(d);
+        const uint32_t next = readLe(b, d.entryAt(d.entries), 4);
+        if (next == 0)
+            break;
+        d = directoryAt(b, next);
+    }
+    const int sub = found.empty() ? -1 : findEntry(b, found.front(), 330);
+    if (sub >= 0) {
+        const size_t at = found.front().entryAt(uint32_t(sub));
+        const uint32_t count = std::min<uint32_t>(readLe(b, at + 4, 4), 16);
+        const size_t values = count == 1 ? at + 8 : readLe(b, at + 8, 4);
+        for (uint32_t i = 0; i < count; ++i) {
+            const uint32_t offset = readLe(b, values + 4 * size_t(i), 4);
+            const Directory s = offset ? directoryAt(b, offset) : Directory{};
+            if (s.found)
+                found.push_back(s);
+        }
+    }
+    return found;
+}
+
+// The directory a structural mutation changes: the first, or in a document
+// with reduced levels one of the others half the time.
+Directory pickDirectory(const std::vector<uint8_t>& b, MutationRandom& r)
+{
+    const std::vector<Directory> all = allDirectories(b);
+    if (all.empty())
+        return Directory{};
+    if (all.size() == 1 || r.chance(50))
+        return all.front();
+    return all[1 + r.below(uint32_t(all.size() - 1))];
 }
 
 uint32_t interestingValue(MutationRandom& r, uint32_t current, size_t fileSize)
@@ -73,7 +124,7 @@ uint32_t interestingValue(MutationRandom& r, uint32_t current, size_t fileSize)
 void flipBits(std::vector<uint8_t>& b, MutationRandom& r, std::string& log)
 {
     const uint32_t flips = 1 + r.below(8);
-    const Directory d = findDirectory(b);
+    const Directory d = pickDirectory(b, r);
     for (uint32_t i = 0; i < flips; ++i) {
         // Two flips in three land in the header or the directory, where one
         // bit changes the most.
@@ -103,7 +154,7 @@ void overwriteRun(std::vector<uint8_t>& b, MutationRandom& r, std::string& log)
 
 void damageEntry(std::vector<uint8_t>& b, MutationRandom& r, std::string& log)
 {
-    const Directory d = findDirectory(b);
+    const Directory d = pickDirectory(b, r);
     if (!d.found)
         return overwriteRun(b, r, log);
     const uint32_t i = r.below(d.entries);
@@ -141,7 +192,7 @@ void damageEntry(std::vector<uint8_t>& b, MutationRandom& r, std::string& log)
 
 void damageStructure(std::vector<uint8_t>& b, MutationRandom& r, std::string& log)
 {
-    const Directory d = findDirectory(b);
+    const Directory d = pickDirectory(b, r);
     if (!d.found)
         return flipBits(b, r, log);
     switch (r.below(4)) {
@@ -185,7 +236,7 @@ void truncate(std::vector<uint8_t>& b, MutationRandom& r, std::string& log)
 
 void hugeSize(std::vector<uint8_t>& b, MutationRandom& r, std::string& log)
 {
-    const Directory d = findDirectory(b);
+    const Directory d = pickDirectory(b, r);
     static const uint16_t tags[] = {256, 257, 258, 277, 278, 279, 322, 323, 325};
     static const uint32_t sizes[] = {0, 0xFFFF, 0x10000, 46341, 65536 * 2, 100000, 0x7FFFFFFF, 0x80000000,
                                      0xFFFFFFFF, 13000 * 18000u, 50000000};

@@ -1,7 +1,8 @@
 #pragma once
 // Mutations of TIFF documents for the reader's mutation campaign: bit flips,
-// byte runs, damaged directory entries (tag, type, count, value or offset),
-// damaged entry counts and header, truncation, huge image and strip sizes,
+// byte runs, damaged directory entries (tag, type, count, value or offset) of
+// the first directory or of a reduced level's (in the chain or a SubIFD),
+// damaged entry counts, chains and header, truncation, huge image and strip sizes,
 // and random or damaged hotspot stream bytes in tag 33577. Plain C++; the
 // structural mutations understand little-endian classic TIFF and fall back to
 // byte mutations on anything else.

@@ -1,9 +1,12 @@
 #include "SeedDocuments.h"
 
+#include "PlainImage.h"
 #include "TiffFixture.h"
+#include "TiledDocumentWriter.h"
 
 #include <tiffio.h>
 
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 
@@ -109,6 +112,75 @@ std::vector<Variant> variants()
     return v;
 }
 
+std::vector<uint8_t> readBytes(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// A decoded image for the tiled writer: lines on white (1 bit), a grey ramp
+// (8 bits), 16 colours (4 bits) or colour gradients (RGBA).
+PlainImage levelSource(uint16_t bits, uint32_t width, uint32_t height)
+{
+    PlainImage image;
+    const uint32_t rowBytes = bits == 32 ? width * 4 : (width * bits + 7) / 8;
+    image.make(width, height, bits == 32 ? 24 : bits, rowBytes);
+    if (bits == 1)
+        image.palette = {rgbaWord(255, 255, 255), rgbaWord(0, 0, 0)};
+    for (uint32_t i = 0; bits == 8 && i < 256; ++i)
+        image.palette.push_back(rgbaWord(uint8_t(i), uint8_t(i), uint8_t(i)));
+    for (uint32_t i = 0; bits == 4 && i < 16; ++i)
+        image.palette.push_back(rgbaWord(uint8_t(i * 17), uint8_t(255 - i * 9), uint8_t(i * 40)));
+    for (uint32_t y = 0; y < height; ++y) {
+        uint8_t* row = image.row(y);
+        for (uint32_t x = 0; x < width; ++x) {
+            switch (bits) {
+            case 1:
+                if (x % 13 == 0 || (x + 2 * y) % 29 == 0)
+                    row[x / 8] |= uint8_t(0x80 >> (x % 8));
+                break;
+            case 4: row[x / 2] |= uint8_t(((x / 8 + y / 8) % 16) << (x % 2 ? 0 : 4)); break;
+            case 8: row[x] = uint8_t(x * 3 + y); break;
+            default:
+                row[4 * x] = uint8_t(x * 4), row[4 * x + 1] = uint8_t(y * 5), row[4 * x + 2] = uint8_t((x + y) * 2);
+                row[4 * x + 3] = 255;
+            }
+        }
+    }
+    return image;
+}
+
+// Documents in tiles of 16 as the authoring tool lays them out (directories
+// and hotspots before the pixels): the first image alone, and with its
+// reduced levels after it in the chain or in its SubIFDs, so that mutants
+// reach the reading of levels and tiles. A few kilobytes each.
+void addTiledSeeds(const std::string& scratchPath, std::vector<SeedDocument>& seeds)
+{
+    struct Kind { const char* name; uint16_t bits; uint32_t width, height; };
+    const Kind kinds[] = {{"bilevel", 1, 90, 70}, {"palette4", 4, 64, 48}, {"grey8", 8, 56, 40},
+                          {"rgb", 32, 48, 36}};
+    struct Layout { const char* name; bool levels, subIfds, bigTiff; };
+    const Layout layouts[] = {{"tiled", false, false, false}, {"levels in the chain", true, false, false},
+                              {"levels in SubIFDs", true, true, false}, {"BigTIFF levels", true, false, true}};
+    const std::string path = scratchPath + ".tiled";
+    for (size_t k = 0; k < sizeof kinds / sizeof kinds[0]; ++k) {
+        const PlainImage image = levelSource(kinds[k].bits, kinds[k].width, kinds[k].height);
+        for (const Layout& layout : layouts) {
+            // BigTIFF once: the mutator's structural changes understand classic TIFF only.
+            if (layout.bigTiff && kinds[k].bits != 1)
+                continue;
+            TiledDocumentOptions options;
+            options.tileSize = 16;
+            options.levels = layout.levels, options.subIfds = layout.subIfds, options.bigTiff = layout.bigTiff;
+            std::string error;
+            if (!writeTiledDocument(image, hotspots(int(k) + 2), options, path, scratchPath + ".tiles", error))
+                continue;
+            seeds.push_back({std::string(kinds[k].name) + " " + layout.name, readBytes(path)});
+        }
+    }
+    std::remove(path.c_str());
+}
+
 } // namespace
 
 std::vector<SeedDocument> makeSeedDocuments(const std::string& scratchPath)
@@ -117,10 +189,9 @@ std::vector<SeedDocument> makeSeedDocuments(const std::string& scratchPath)
     for (const Variant& v : variants()) {
         if (!writeTiffFixture(scratchPath, v.fixture))
             continue;
-        std::ifstream in(scratchPath, std::ios::binary);
-        SeedDocument seed{std::string(v.name) + " compression " + std::to_string(v.fixture.compression),
-                          std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>())};
-        seeds.push_back(std::move(seed));
+        seeds.push_back({std::string(v.name) + " compression " + std::to_string(v.fixture.compression),
+                         readBytes(scratchPath)});
     }
+    addTiledSeeds(scratchPath, seeds);
     return seeds;
 }

@@ -26,7 +26,9 @@ a zoom step to the next finer level, a 1:1 view, the bytes sent (share of
 the file) and the tab's peak memory. Targets there: the fit view within 1 s
 from at most 2 % of the file, a zoom step to a new level within 100 ms, the
 tab at most 200 MB above an empty one. Figures only: nothing here fails on
-time."""
+time.
+
+  scripts/bench-web [runs] [--hotspots]    --hotspots: the hotspot row alone"""
 
 import os
 import subprocess
@@ -171,7 +173,13 @@ def element_pyramid(server, docs, runs):
 
 def main():
     root, build, cache = sys.argv[1], sys.argv[2], sys.argv[3]
-    runs = int(sys.argv[4]) if len(sys.argv) > 4 else 3
+    options = [arg for arg in sys.argv[4:] if arg.startswith('--')]
+    numbers = [arg for arg in sys.argv[4:] if not arg.startswith('--')]
+    unknown = set(options) - {'--hotspots'}
+    if unknown:
+        print('bench-web: unknown option %s' % ' '.join(sorted(unknown)), file=sys.stderr)
+        return 2
+    runs = int(numbers[0]) if numbers else 3
     docs = os.path.join(cache, 'web-bench')
     fixtures = os.path.join(build, 'bin', 'webfixtures.exe')
     if not os.path.exists(os.path.join(docs, 'photo.htf')):
@@ -190,6 +198,10 @@ def main():
         f.write(PAGE)
     with open(os.path.join(work, 'worker.html'), 'w') as f:
         f.write(WORKER_PAGE)
+    if '--hotspots' in options:
+        with RangeServer(work, {'/web': os.path.join(build, 'web'), '/docs': docs}) as server:
+            many_hotspots(server, build, fixtures, docs)
+        return 0
     print('%-7s %12s %14s %7s %11s %11s %11s %11s' % ('', 'module open', 'first picture', 'ratio', 'repaint',
                                                        'zoom step', 'peak memory', 'bytes sent'))
     misses = 0
@@ -297,17 +309,21 @@ def many_hotspots(server, build, fixtures, docs):
                                    'return [n, performance.now() - t]; })()')
             count, opened = listed[0], opened + listed[1]
             zoom = page.evaluate('timed((i) => viewer.command(i % 2 ? 124 : 123), 10)')
-            _, peak = browser.renderer_memory()
-            figures[name] = (opened, count, zoom, peak)
+            current, peak = browser.renderer_memory()
+            core = page.evaluate('viewer._core.HEAPU8.length')
+            figures[name] = (opened, count, zoom, peak, current, core)
             breakdown = parts
-    opened, count, zoom, peak = figures['hotspots-1m']
-    above = (peak - figures['blank-2000x2000'][3]) / 1024
+    opened, count, zoom, peak, current, core = figures['hotspots-1m']
+    blank = figures['blank-2000x2000']
+    above = (peak - blank[3]) / 1024
     marks = [mark for mark, missed in (('MISS 3 s', opened > 3000), ('MISS 50 ms', zoom > 50),
                                        ('MISS 300 MB', above > 300)) if missed]
     print('%d hotspots: available in %.0f ms, zoom step %.1f ms, %.0f MB above the page without them  %s' % (
         count, opened, zoom, above, ' '.join(marks)))
     print('        hotspots known after %.0f ms, first picture complete after %.0f ms' % (
         breakdown['hotspots'], breakdown['picture']))
+    print('        after the zoom steps: the tab %.0f MB above the page without them, the page\'s core %.0f MB '
+          '(%.0f MB without them)' % ((current - blank[4]) / 1024, core / 2**20, blank[5] / 2**20))
 
 
 if __name__ == '__main__':

@@ -5,7 +5,9 @@
 // gives it back with the matching release function.
 #include "HotspotList.h"
 #include "HotspotRecord.h"
+#include "HotspotStream.h"
 #include "HtfReader.h"
+#include "PrivateTiffTags.h"
 #include "ImageSampler.h"
 #include "PlainImage.h"
 #include "RangeFile.h"
@@ -22,6 +24,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <istream>
 #include <memory>
 #include <new>
 #include <string>
@@ -29,17 +32,49 @@
 
 namespace {
 
-// The hotspots the viewer shows (records of the hotspot class with a
-// reference, in stream order), packed for the page: four int32 a hotspot
+// The hotspots the viewer shows, packed for the page: four int32 a hotspot
 // (left, top, right, bottom), and the references (bytes in the author's code
 // page, one code unit each) and texts (UTF-16) in one table of code units;
 // hotspot i's reference is units offsets[2i] to offsets[2i+1], its text
 // offsets[2i+1] to offsets[2i+2]. A few flat blocks instead of text to parse
 // and one object a hotspot: the worker hands them over without copying.
-struct HotspotTable {
+// The units take one byte each while every one of them is below 256 (almost
+// always: references are bytes and texts mostly Latin), two from the first
+// that is not.
+class HotspotTable {
+public:
     std::vector<int32_t> rects;
     std::vector<uint32_t> offsets{0};
-    std::vector<char16_t> chars;
+
+    void reserveUnits(size_t units) { wide_ ? wideUnits_.reserve(units) : narrowUnits_.reserve(units); }
+    size_t unitCount() const { return wide_ ? wideUnits_.size() : narrowUnits_.size(); }
+    int unitBytes() const { return wide_ ? 2 : 1; }
+    const void* units() const
+    {
+        return wide_ ? static_cast<const void*>(wideUnits_.data()) : static_cast<const void*>(narrowUnits_.data());
+    }
+    void addUnit(char16_t unit)
+    {
+        if (!wide_ && unit > 0xFF)
+            widen();
+        if (wide_)
+            wideUnits_.push_back(unit);
+        else
+            narrowUnits_.push_back(uint8_t(unit));
+    }
+
+private:
+    void widen()
+    {
+        wideUnits_.reserve(narrowUnits_.capacity());
+        wideUnits_.assign(narrowUnits_.begin(), narrowUnits_.end());
+        std::vector<uint8_t>().swap(narrowUnits_);
+        wide_ = true;
+    }
+
+    bool wide_ = false;
+    std::vector<uint8_t> narrowUnits_;
+    std::vector<char16_t> wideUnits_;
 };
 
 // A document read in the worker.
@@ -50,56 +85,62 @@ struct WebDocument {
     std::string error;
 };
 
-// The records of `list` the viewer shows, in order.
-template <typename Visit>
-void forEachShown(const HotspotList& list, Visit visit)
-{
-    for (const auto& element : list) {
-        if (std::strcmp(element->className(), HotspotRecord::kClassName) != 0)
-            continue;
-        auto record = static_cast<const HotspotRecord*>(element.get());
-        if (!record->reference.empty())
-            visit(*record);
+// Packs the records of a hotspot stream as they are read, keeping none: the
+// viewer shows records of the hotspot class with a reference, in order.
+class HotspotPacker : public HotspotStreamVisitor {
+public:
+    HotspotPacker(HotspotTable& out, uint32_t streamBytes) : out_(out), streamBytes_(streamBytes) {}
+
+    // Room for the whole table at once (a million hotspots would otherwise
+    // pass through blocks twice their size as the tables grow): a shown
+    // record takes at least kShownRecordBytes of the stream and a code unit
+    // at least one byte, so neither bound passes the stream's size.
+    void begin(int32_t declaredCount) override
+    {
+        const size_t records = std::min<size_t>(size_t(declaredCount), streamBytes_ / kShownRecordBytes + 1);
+        out_.rects.reserve(4 * records);
+        out_.offsets.reserve(2 * records + 1);
+        out_.reserveUnits(streamBytes_);
     }
-}
 
-void packHotspots(const HotspotList* list, HotspotTable& out)
-{
-    if (!list)
-        return;
-    // Sized first: a million hotspots would otherwise pass through blocks
-    // twice their size as the tables grow.
-    size_t count = 0, units = 0;
-    forEachShown(*list, [&](const HotspotRecord& record) {
-        ++count;
-        units += record.reference.size() + record.text.size();
-    });
-    if (units > UINT32_MAX)
-        throw std::bad_alloc();
-    out.rects.reserve(4 * count);
-    out.offsets.reserve(2 * count + 1);
-    out.chars.reserve(units);
-    forEachShown(*list, [&](const HotspotRecord& r) {
-        const HotspotRecord* record = &r;
-        out.rects.insert(out.rects.end(), {record->left, record->top, record->right, record->bottom});
-        for (unsigned char c : record->reference)
-            out.chars.push_back(char16_t(c));
-        out.offsets.push_back(uint32_t(out.chars.size()));
-        out.chars.insert(out.chars.end(), record->text.begin(), record->text.end());
-        out.offsets.push_back(uint32_t(out.chars.size()));
-    });
-}
+    void take(std::unique_ptr<StreamObject> object) override
+    {
+        if (std::strcmp(object->className(), HotspotRecord::kClassName) != 0)
+            return;
+        const auto& record = static_cast<const HotspotRecord&>(*object);
+        if (record.reference.empty())
+            return;
+        out_.rects.insert(out_.rects.end(), {record.left, record.top, record.right, record.bottom});
+        for (unsigned char c : record.reference)
+            out_.addUnit(char16_t(c));
+        out_.offsets.push_back(uint32_t(out_.unitCount()));
+        for (char16_t c : record.text)
+            out_.addUnit(c);
+        out_.offsets.push_back(uint32_t(out_.unitCount()));
+    }
 
-// The packed hotspots, or an empty table when they do not fit in memory.
-std::unique_ptr<HotspotTable> hotspotTable(const HotspotList* list)
+private:
+    // The class name (4 + 2 bytes) and a reference of one byte (4 + 1).
+    static constexpr uint32_t kShownRecordBytes = 11;
+    HotspotTable& out_;
+    uint32_t streamBytes_;
+};
+
+// The hotspot tag packed as the document opens (a HotspotTagSink's take;
+// `context` is the std::unique_ptr<HotspotTable> to fill): null when memory
+// runs out, which reads as no hotspots.
+void packHotspotTag(void* context, std::istream& in, uint64_t bytes)
 {
-    auto table = std::make_unique<HotspotTable>();
+    auto& table = *static_cast<std::unique_ptr<HotspotTable>*>(context);
+    table.reset();
     try {
-        packHotspots(list, *table);
-    } catch (const std::bad_alloc&) {
-        table = std::make_unique<HotspotTable>();
+        auto packed = std::make_unique<HotspotTable>();
+        HotspotPacker packer(*packed, uint32_t(std::min<uint64_t>(bytes, UINT32_MAX)));
+        readHotspotStream(in, packer);
+        table = std::move(packed);
+    } catch (...) {
+        table.reset();
     }
-    return table;
 }
 
 // The image and its sampler, beside the page.
@@ -129,6 +170,94 @@ public:
 private:
     int source_;
 };
+
+// The zoom and scroll model beside the page, with the document's hotspots as
+// packed rectangles (four int32 a hotspot: left, top, right, bottom as the
+// document gives them) instead of a record each: their fractions and their
+// rectangles at the current zoom are worked out when asked for, by the same
+// arithmetic as ViewState's records, and the hotspot index reads them here.
+class WebView : public ViewState, public HotspotIndex::Shapes {
+public:
+    explicit WebView(int32_t scrollBarSize) : ViewState(scrollBarSize) {}
+
+    void clearRects()
+    {
+        std::vector<int32_t>().swap(rects_);
+        index_.clear();
+        indexed_ = false;
+    }
+    // Room for `count` hotspots, replacing those held; null without an image.
+    // The caller fills it in before the next hit test.
+    int32_t* rectsFor(uint32_t count)
+    {
+        clearRects();
+        if (!hasImage() || count == 0)
+            return nullptr;
+        rects_.resize(size_t(count) * 4);
+        return rects_.data();
+    }
+    // Adds `count` hotspots after those held (none without an image).
+    void appendRects(const int32_t* rects, uint32_t count)
+    {
+        if (!hasImage() || count == 0)
+            return;
+        rects_.insert(rects_.end(), rects, rects + size_t(count) * 4);
+        index_.clear();
+        indexed_ = false;
+    }
+    void indexRects()
+    {
+        index_.build(*this);
+        indexed_ = true;
+    }
+
+    size_t size() const override { return rects_.size() / 4; }
+    void fractions(size_t i, double& left, double& top, double& right, double& bottom) const override
+    {
+        const int32_t* r = &rects_[4 * i];
+        left = double(r[0]) / imageWidth();
+        top = double(r[1]) / imageHeight();
+        right = double(r[2]) / imageWidth();
+        bottom = double(r[3]) / imageHeight();
+    }
+    bool contains(size_t i, int32_t x, int32_t y, int32_t imageLeft, int32_t imageTop, int32_t scaledWidth,
+                  int32_t scaledHeight) const override
+    {
+        const RectI p = pixelRect(i, imageLeft, imageTop, scaledWidth, scaledHeight);
+        return p.left <= x && x <= p.right && p.top <= y && y <= p.bottom;
+    }
+
+    // Hotspot i's rectangle in document space at the current zoom.
+    RectI rectAt(size_t i) const
+    {
+        const RectI r = imageRect();
+        return pixelRect(i, r.left, r.top, scaledWidth(), scaledHeight());
+    }
+    // The first hotspot in list order at client point (x, y), or -1.
+    int at(int32_t clientX, int32_t clientY)
+    {
+        if (!indexed_)
+            indexRects();
+        const PointI p = documentPoint(clientX, clientY);
+        const RectI r = imageRect();
+        return index_.firstContaining(*this, p.x, p.y, r.left, r.top, scaledWidth(), scaledHeight());
+    }
+
+private:
+    RectI pixelRect(size_t i, int32_t imageLeft, int32_t imageTop, int32_t scaledWidth, int32_t scaledHeight) const
+    {
+        double left, top, right, bottom;
+        fractions(i, left, top, right, bottom);
+        return fractionRect(left, top, right, bottom, imageLeft, imageTop, scaledWidth, scaledHeight);
+    }
+
+    std::vector<int32_t> rects_;
+    HotspotIndex index_;
+    bool indexed_ = false;
+};
+
+WebView* web(ViewState* v) { return static_cast<WebView*>(v); }
+const WebView* web(const ViewState* v) { return static_cast<const WebView*>(v); }
 
 // A document read level by level and tile by tile in the worker.
 struct WebLevels {
@@ -183,12 +312,12 @@ EMSCRIPTEN_KEEPALIVE WebDocument* htf_read(const uint8_t* data, size_t size)
     if (!doc)
         return nullptr;
     try {
-        doc->result = readHtfDocument(data, size, "document", doc->image);
+        HotspotTagSink sink;
+        sink.take = packHotspotTag;
+        sink.context = &doc->hotspots;
+        doc->result = readHtfDocument(data, size, "document", doc->image, &sink);
         if (doc->result.hadError)
             doc->error = doc->result.errorCaption() + "\n" + doc->result.errorText;
-        doc->hotspots = hotspotTable(doc->result.hotspots.get());
-        // The records are not needed once packed.
-        doc->result.hotspots.reset();
     } catch (...) {
         doc->image.allocate(0, 0, 8, 0, 0);
         doc->result.outcome = DecodeOutcome::NoMemory;
@@ -225,7 +354,10 @@ EMSCRIPTEN_KEEPALIVE WebLevels* htf_levels_open(int source, double size, double 
     if (!doc)
         return nullptr;
     try {
-        doc->opened = doc->levels.open("document", withHotspots != 0);
+        HotspotTagSink sink;
+        sink.take = packHotspotTag;
+        sink.context = &doc->hotspots;
+        doc->opened = doc->levels.open("document", withHotspots != 0, &sink);
     } catch (...) {
         doc->opened = false;
         doc->pendingError = "Not enough memory to read the document";
@@ -234,20 +366,17 @@ EMSCRIPTEN_KEEPALIVE WebLevels* htf_levels_open(int source, double size, double 
 }
 
 EMSCRIPTEN_KEEPALIVE int htf_levels_opened(const WebLevels* d) { return d && d->opened; }
-// Packed at the first call (a document opened only to learn its size never is).
-EMSCRIPTEN_KEEPALIVE const HotspotTable* htf_levels_hotspots(WebLevels* d)
-{
-    if (!d->hotspots)
-        d->hotspots = hotspotTable(d->levels.hotspots());
-    return d->hotspots.get();
-}
+// Packed as the document opened (a document opened only to learn its size has none).
+EMSCRIPTEN_KEEPALIVE const HotspotTable* htf_levels_hotspots(WebLevels* d) { return d->hotspots.get(); }
 
 // A packed hotspot table (see HotspotTable); null reads as empty.
 EMSCRIPTEN_KEEPALIVE uint32_t htf_hotspots_count(const HotspotTable* t) { return t ? uint32_t(t->rects.size() / 4) : 0; }
 EMSCRIPTEN_KEEPALIVE const int32_t* htf_hotspots_rects(const HotspotTable* t) { return t ? t->rects.data() : nullptr; }
 EMSCRIPTEN_KEEPALIVE const uint32_t* htf_hotspots_offsets(const HotspotTable* t) { return t ? t->offsets.data() : nullptr; }
-EMSCRIPTEN_KEEPALIVE const char16_t* htf_hotspots_chars(const HotspotTable* t) { return t ? t->chars.data() : nullptr; }
-EMSCRIPTEN_KEEPALIVE size_t htf_hotspots_char_count(const HotspotTable* t) { return t ? t->chars.size() : 0; }
+EMSCRIPTEN_KEEPALIVE const void* htf_hotspots_chars(const HotspotTable* t) { return t ? t->units() : nullptr; }
+EMSCRIPTEN_KEEPALIVE size_t htf_hotspots_char_count(const HotspotTable* t) { return t ? t->unitCount() : 0; }
+// The bytes of one code unit: 1 or 2.
+EMSCRIPTEN_KEEPALIVE int htf_hotspots_char_bytes(const HotspotTable* t) { return t ? t->unitBytes() : 1; }
 // The first error reported since the last call; empty without one.
 EMSCRIPTEN_KEEPALIVE const char* htf_levels_error(WebLevels* d)
 {
@@ -424,22 +553,35 @@ EMSCRIPTEN_KEEPALIVE void htf_image_release(WebImage* i) { delete i; }
 
 EMSCRIPTEN_KEEPALIVE ViewState* htf_view_new(int32_t scrollBarSize)
 {
-    return new (std::nothrow) ViewState(scrollBarSize);
+    return new (std::nothrow) WebView(scrollBarSize);
 }
-EMSCRIPTEN_KEEPALIVE void htf_view_release(ViewState* v) { delete v; }
+EMSCRIPTEN_KEEPALIVE void htf_view_release(ViewState* v) { delete web(v); }
 EMSCRIPTEN_KEEPALIVE void htf_view_set_viewport(ViewState* v, int32_t w, int32_t h) { v->setViewport(w, h); }
-EMSCRIPTEN_KEEPALIVE void htf_view_set_image(ViewState* v, int32_t w, int32_t h) { v->setImage(w, h); }
-EMSCRIPTEN_KEEPALIVE void htf_view_add_hotspot(ViewState* v, int32_t l, int32_t t, int32_t r, int32_t b)
+// A new image drops the hotspots.
+EMSCRIPTEN_KEEPALIVE void htf_view_set_image(ViewState* v, int32_t w, int32_t h)
 {
-    v->addHotspot(l, t, r, b);
+    v->setImage(w, h);
+    web(v)->clearRects();
 }
-// `count` hotspots at once, four int32 each (left, top, right, bottom); 1 when
-// all were added, 0 when memory ran out (the view keeps those added).
+// Room for `count` hotspots, four int32 each (left, top, right, bottom), in
+// place of those held: the caller writes them there.
+// Null without an image (or for none) and when memory runs out. The hotspot
+// index is built at the first hit test.
+EMSCRIPTEN_KEEPALIVE int32_t* htf_view_hotspot_rects(ViewState* v, uint32_t count)
+{
+    try {
+        return web(v)->rectsFor(count);
+    } catch (const std::bad_alloc&) {
+        web(v)->clearRects();
+        return nullptr;
+    }
+}
+// `count` hotspots at once after those held, four int32 each; 1 when all
+// were added, 0 when memory ran out (the view keeps those it held before).
 EMSCRIPTEN_KEEPALIVE int htf_view_add_hotspots(ViewState* v, const int32_t* rects, uint32_t count)
 {
     try {
-        for (uint32_t i = 0; i < count; ++i, rects += 4)
-            v->addHotspot(rects[0], rects[1], rects[2], rects[3]);
+        web(v)->appendRects(rects, count);
         return 1;
     } catch (const std::bad_alloc&) {
         return 0;
@@ -477,13 +619,22 @@ EMSCRIPTEN_KEEPALIVE void htf_view_state(const ViewState* v, int32_t* out)
 // Hotspot i's rectangle in document space: left, top, right, bottom.
 EMSCRIPTEN_KEEPALIVE int htf_view_hotspot_rect(const ViewState* v, int index, int32_t* out)
 {
-    if (index < 0 || size_t(index) >= v->hotspotCount())
+    if (index < 0 || size_t(index) >= web(v)->size())
         return 0;
-    const RectI r = v->hotspotRect(size_t(index));
+    const RectI r = web(v)->rectAt(size_t(index));
     out[0] = r.left, out[1] = r.top, out[2] = r.right, out[3] = r.bottom;
     return 1;
 }
-EMSCRIPTEN_KEEPALIVE int htf_view_hotspot_at(ViewState* v, int32_t x, int32_t y) { return v->hotspotAt(x, y); }
+// The first hotspot at client point (x, y), or -1 (also when the index
+// cannot be built for want of memory).
+EMSCRIPTEN_KEEPALIVE int htf_view_hotspot_at(ViewState* v, int32_t x, int32_t y)
+{
+    try {
+        return web(v)->at(x, y);
+    } catch (const std::bad_alloc&) {
+        return -1;
+    }
+}
 
 // --- Keys and the wheel, as the viewer window takes them ---
 

@@ -6,7 +6,10 @@
 #include "HtfReader.h"
 #include "ImageSampler.h"
 #include "PlainImage.h"
+#include "PrivateTiffTags.h"
+#include "RangeFile.h"
 #include "TiffFixture.h"
+#include "TiffLevels.h"
 
 #include <gtest/gtest.h>
 #include <tiffio.h>
@@ -188,6 +191,75 @@ TEST(CoreNative, HotspotsComeFromTheTagBytes)
     EXPECT_EQ(first->right, 30);
 }
 
+// A sink reads the hotspot tag from the document as libtiff would give its
+// value: the same bytes, the first of two entries, nothing for a tag libtiff
+// would not read; the handle itself then keeps no hotspot value.
+TEST(CoreNative, HotspotSinkReadsTheTagAsLibtiffGivesIt)
+{
+    struct Taken {
+        int calls = 0;
+        std::string bytes;
+        uint64_t declared = 0;
+    };
+    const auto take = [](void* context, std::istream& in, uint64_t bytes) {
+        auto& taken = *static_cast<Taken*>(context);
+        ++taken.calls;
+        taken.declared = bytes;
+        taken.bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    };
+    const std::string stream = hotspotStreamBytes(
+        {{"815", u"Town hall", 10, 20, 30, 40}, {"", u"no reference", 1, 2, 3, 4}, {"R\xe9", u"\u0416\u00e9", 5, 6, 7, 8}});
+    const std::string big(200000, 'x');
+    struct Case {
+        const char* name;
+        bool withTag;
+        std::string value;
+        std::function<bool(const std::string&)> patch;
+        int calls;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"a stream of three hotspots", true, stream, nullptr, 1, stream},
+        {"a value longer than one block of the reader", true, big, nullptr, 1, big},
+        {"a value held in the entry itself", true, "QEL", nullptr, 1, "QEL"},
+        {"no tag", false, "", nullptr, 0, ""},
+        {"a second entry after the first", true, stream,
+         [](const std::string& path) { return insertDirectoryEntry(path, TIFFTAG_QELHOTSPOT, TIFF_UNDEFINED, 4, 0x44434241); },
+         1, stream},
+        {"an entry of shorts", false, "",
+         [](const std::string& path) { return insertDirectoryEntry(path, TIFFTAG_QELHOTSPOT, TIFF_SHORT, 2, 0x00410042); },
+         0, ""},
+        {"a value past the end of the document", false, "",
+         [](const std::string& path) { return insertDirectoryEntry(path, TIFFTAG_QELHOTSPOT, TIFF_UNDEFINED, 100, 0x7FFFFFF0); },
+         0, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TiffFixture f = indexed(40, 30, 1, PHOTOMETRIC_MINISWHITE);
+        f.withHotspotTag = c.withTag;
+        f.hotspotBytes = c.value;
+        const std::vector<uint8_t> bytes = writtenBytes([&](const std::string& path) {
+            return writeTiffFixture(path, f) && (!c.patch || c.patch(path));
+        });
+        Taken taken;
+        HotspotTagSink sink;
+        sink.take = take;
+        sink.context = &taken;
+        PlainImage image;
+        const HtfReadResult r = readHtfDocument(bytes.data(), bytes.size(), "doc", image, &sink);
+        EXPECT_TRUE(r.hasImage());
+        EXPECT_FALSE(r.hotspots);
+        EXPECT_EQ(taken.calls, c.calls);
+        EXPECT_EQ(taken.bytes, c.expected);
+        if (c.calls)
+            EXPECT_EQ(taken.declared, c.expected.size());
+        // The module's way, for comparison: libtiff's value of the tag.
+        PlainImage again;
+        const HtfReadResult module = readHtfDocument(bytes.data(), bytes.size(), "doc", again);
+        EXPECT_EQ(module.hotspots != nullptr && c.value == stream, taken.bytes == stream);
+    }
+}
+
 // Every prefix of a document, and each of its bytes flipped: the
 // reader returns, and what it reports is consistent.
 TEST(CoreNative, DamagedBytesNeverCrash)
@@ -300,6 +372,86 @@ TEST(CoreNative, TilesAndStripsLargerThanTheImageTakeTheImagesMemory)
         } else {
             EXPECT_TRUE(r.hadError) << c.name;
         }
+    }
+}
+
+// Tiles whose size claims far more than their image, read by the whole-image
+// reader and tile by tile (the levels reader): neither takes more than the
+// image needs and a few MiB, neither for its buffers nor for the codec's
+// state of a tile row; a damaged tile shows black with an error, a
+// well-formed one its pixels.
+TEST(CoreNative, TilesFarLargerThanTheImageTakeTheImagesMemoryInBothReaders)
+{
+    struct Bytes : ByteRangeSource {
+        std::vector<uint8_t> bytes;
+        bool read(uint64_t offset, size_t length, uint8_t* out) override
+        {
+            if (offset > bytes.size() || length > bytes.size() - offset)
+                return false;
+            std::memcpy(out, bytes.data() + offset, length);
+            return true;
+        }
+    };
+    auto patched = [](TiffFixture f, uint16_t tag, uint32_t value) {
+        return writtenBytes([&](const std::string& path) {
+            return writeTiffFixture(path, f) && patchDirectoryEntry(path, tag, value);
+        });
+    };
+    TiffFixture fax = indexed(90, 70, 1, PHOTOMETRIC_MINISWHITE);
+    fax.compression = COMPRESSION_CCITTFAX4, fax.tileSize = 16;
+    TiffFixture colour = rgb(20, 10);
+    colour.compression = COMPRESSION_LZW, colour.tileSize = 16;
+    TiffFixture wide = indexed(32, 4, 1, PHOTOMETRIC_MINISWHITE);
+    wide.tileWidth = 1u << 20, wide.tileLength = 2, wide.tilesEndWithTheImage = true;
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> bytes;
+        bool keepsPixels;
+        const TiffFixture* fixture;
+    } cases[] = {
+        // A fax tile row of 4 million pixels: 66 MB of run arrays.
+        {"fax tiles 4128784 wide", patched(fax, TIFFTAG_TILEWIDTH, 4128784), false, nullptr},
+        {"colour tiles 4128784 wide", patched(colour, TIFFTAG_TILEWIDTH, 4128784), false, nullptr},
+        {"colour tiles 1048576 tall", patched(colour, TIFFTAG_TILELENGTH, 1048576), false, nullptr},
+        // Uncompressed rows a megapixel wide cost no codec state: read.
+        {"plain tiles 1048576 wide", documentBytes(wide), true, &wide},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_FALSE(c.bytes.empty());
+        PlainImage whole;
+        HtfReadResult r;
+        size_t largest = 0;
+        {
+            LargestBlock watch;
+            r = readHtfDocument(c.bytes.data(), c.bytes.size(), c.name, whole);
+            largest = watch.bytes();
+        }
+        EXPECT_LE(largest, size_t(8) << 20);
+        EXPECT_EQ(r.hadError, !c.keepsPixels) << r.errorText;
+
+        Bytes source;
+        source.bytes = c.bytes;
+        RangeFile file(source, source.bytes.size());
+        TiffLevels levels(file);
+        ASSERT_TRUE(levels.open(c.name));
+        ASSERT_FALSE(levels.levels().empty());
+        PlainImage tile;
+        {
+            LargestBlock watch;
+            EXPECT_EQ(levels.decodeTile(0, 0, 0, tile), DecodeOutcome::Decoded);
+            largest = watch.bytes();
+        }
+        EXPECT_LE(largest, size_t(8) << 20);
+        const std::string error = levels.takeError();
+        if (!c.keepsPixels) {
+            EXPECT_NE(error.find("too large for an image of"), std::string::npos) << error;
+            continue;
+        }
+        EXPECT_EQ(error, "");
+        const uint32_t scan = fixtureScanlineBytes(*c.fixture);
+        for (int32_t y = 0; y < tile.height; ++y)
+            EXPECT_EQ(std::memcmp(tile.row(uint32_t(y)), &c.fixture->pixels[size_t(y) * scan], scan), 0) << y;
     }
 }
 

@@ -93,13 +93,13 @@ TEST(RangeFile, SequentialReadsReadFurtherAheadEachTime)
     EXPECT_EQ(source.reads[1].second, RangeFile::kBlockBytes);
 }
 
-std::vector<uint8_t> tiledDocument(const PlainImage& image, bool big)
+std::vector<uint8_t> tiledDocument(const PlainImage& image, bool big, bool subIfds = false)
 {
     char path[] = "/tmp/htf-levels-XXXXXX";
     const int fd = mkstemp(path);
     close(fd);
     TiledDocumentOptions options;
-    options.levels = true, options.bigTiff = big;
+    options.levels = true, options.bigTiff = big, options.subIfds = subIfds;
     std::string error;
     EXPECT_TRUE(writeTiledDocument(image, std::string(), options, path, std::string(path) + ".tiles", error)) << error;
     std::ifstream in(path, std::ios::binary);
@@ -126,12 +126,14 @@ PlainImage pattern(int bits)
 
 TEST(TiffLevels, WrittenLevelsOpenFromOneReadAndTilesMatchTheWholeImage)
 {
+    struct Layout { bool big, subIfds; const char* name; };
     for (int bits : {1, 8, 32}) {
-        for (bool big : {false, true}) {
-            SCOPED_TRACE(std::to_string(bits) + (big ? " bits, BigTIFF" : " bits"));
+        for (const Layout& layout : {Layout{false, false, "chain"}, Layout{true, false, "BigTIFF chain"},
+                                     Layout{false, true, "SubIFDs"}, Layout{true, true, "BigTIFF SubIFDs"}}) {
+            SCOPED_TRACE(std::to_string(bits) + " bits, " + layout.name);
             const PlainImage image = pattern(bits);
             CountingSource source;
-            source.bytes = tiledDocument(image, big);
+            source.bytes = tiledDocument(image, layout.big, layout.subIfds);
             PlainImage whole;
             ASSERT_TRUE(readHtfDocument(source.bytes.data(), source.bytes.size(), "d", whole).hasImage());
             EXPECT_TRUE(whole.pixels == image.pixels);
@@ -142,6 +144,11 @@ TEST(TiffLevels, WrittenLevelsOpenFromOneReadAndTilesMatchTheWholeImage)
             ASSERT_TRUE(levels.open("d"));
             EXPECT_EQ(source.reads.size(), 1u);   // the directories are all at the start
             ASSERT_EQ(levels.levels().size(), 3u);
+            // Reduced images in the chain or SubIFDs, never both.
+            for (size_t i = 1; i < 3; ++i) {
+                EXPECT_EQ(levels.levels()[i].directory < 0, layout.subIfds) << i;
+                EXPECT_EQ(levels.levels()[i].subIfd != 0, layout.subIfds) << i;
+            }
             EXPECT_EQ(levels.levels()[1].width, 500u);
             EXPECT_EQ(levels.levels()[2].height, 175u);
             const TiffLevel& l = levels.levels()[0];
@@ -158,6 +165,12 @@ TEST(TiffLevels, WrittenLevelsOpenFromOneReadAndTilesMatchTheWholeImage)
                 }
             }
             EXPECT_EQ(levels.takeError(), "");
+            // The first reduced level's first tile is the image halved.
+            PlainImage half, halfTile;
+            ASSERT_TRUE(reduceImage(image, half));
+            ASSERT_EQ(levels.decodeTile(1, 0, 0, halfTile), DecodeOutcome::Decoded);
+            for (int32_t y = 0; y < halfTile.height; ++y)
+                ASSERT_EQ(std::memcmp(halfTile.row(uint32_t(y)), half.row(uint32_t(y)), halfTile.rowBytes), 0) << y;
             PlainImage smallest;
             EXPECT_EQ(levels.decodeTile(2, 0, 0, smallest), DecodeOutcome::Decoded);
             EXPECT_EQ(smallest.width, 250);
