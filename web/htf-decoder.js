@@ -836,6 +836,16 @@ export class DecoderWorker {
       ranged: opened.ranged, fileBytes: opened.source.size, bytesFetched: doc.bytesFetched(),
       heapBytes: this.heapBytes(), error: doc.openError,
     }, hotspots.transfer);
+    // A document of one striped image: every view needs that image, so its
+    // strips are fetched and decoded from now on, before the first view
+    // arrives.
+    if (doc.levels.length === 1 && !doc.levels[0].tiled && doc.levelFor(1) === 0) {
+      try {
+        doc.stripedLevel(0);
+      } catch {
+        // The first view reports what is wrong.
+      }
+    }
   }
 
   async view({ id, view = 0, scale = 1, left = 0, top = 0, right, bottom, have = [], scaledWidth, scaledHeight }) {
