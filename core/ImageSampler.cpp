@@ -167,18 +167,38 @@ bool ReducedPlane::make(const SampleSource& src)
         return false;
     const int64_t cellsWide = (int64_t(src.width) + 7) / 8, cellsHigh = (int64_t(src.height) + 7) / 8;
     const size_t planeStride = size_t((cellsWide + 7) / 8);
-    const size_t rowBytes = size_t(cellsWide);   // one source byte a cell column
-    std::vector<uint8_t> plane, acc;
     try {
-        plane.assign(planeStride * size_t(cellsHigh), 0);
-        acc.resize(rowBytes);
+        bits.assign(planeStride * size_t(cellsHigh), 0);
     } catch (const std::bad_alloc&) {
         return false;
     }
-    // Rows are combined a machine word at a time: one pass over the image.
+    width = int32_t(cellsWide);
+    height = int32_t(cellsHigh);
+    stride = planeStride;
+    update(src, 0, src.height);
+    if (bits.empty())
+        clear();
+    return !bits.empty();
+}
+
+void ReducedPlane::update(const SampleSource& src, int32_t first, int32_t end)
+{
+    if (bits.empty() || !src.valid() || src.bits != 1 || (int64_t(src.width) + 7) / 8 != width ||
+        (int64_t(src.height) + 7) / 8 != height)
+        return;
+    first = std::max(first, 0), end = std::min(end, src.height);
+    const size_t rowBytes = size_t(width);   // one source byte a cell column
+    std::vector<uint8_t> acc;
+    try {
+        acc.resize(rowBytes);
+    } catch (const std::bad_alloc&) {
+        clear();   // no plane rather than a stale one
+        return;
+    }
+    // Rows are combined a machine word at a time: one pass over the rows.
     const size_t words = rowBytes / sizeof(uint32_t);
     const bool darkIsOne = src.darkIndex == 1;
-    for (int64_t r = 0; r < cellsHigh; ++r) {
+    for (int64_t r = first / 8; r < (int64_t(end) + 7) / 8; ++r) {
         // Combine the block's rows so that a set bit means "dark somewhere".
         std::fill(acc.begin(), acc.end(), 0);
         for (int64_t y = 8 * r; y < std::min<int64_t>(8 * r + 8, src.height); ++y) {
@@ -196,16 +216,12 @@ bool ReducedPlane::make(const SampleSource& src)
         // Pad bits past the last pixel are not part of the picture.
         if (src.width % 8)
             acc[rowBytes - 1] &= static_cast<uint8_t>(0xFF << (8 - src.width % 8));
-        uint8_t* out = plane.data() + planeStride * size_t(r);
+        uint8_t* out = bits.data() + stride * size_t(r);
+        std::fill(out, out + stride, 0);
         for (size_t c = 0; c < rowBytes; ++c)
             if (acc[c])
                 out[c >> 3] |= static_cast<uint8_t>(0x80 >> (c & 7));
     }
-    bits.swap(plane);
-    width = int32_t(cellsWide);
-    height = int32_t(cellsHigh);
-    stride = planeStride;
-    return true;
 }
 
 bool wantsReducedPlane(const SampleSource& source)
@@ -295,6 +311,15 @@ void ImageSampler::setImage(const PlainImage* image)
     uint32_t none = 0;
     if (describe(source, unused, 1, &none) && wantsReducedPlane(source))
         reduced_.make(source);
+}
+
+void ImageSampler::rowsChanged(int32_t first, int32_t end)
+{
+    SampleSource source;
+    SampleTarget unused;
+    uint32_t none = 0;
+    if (!reduced_.empty() && describe(source, unused, 1, &none))
+        reduced_.update(source, first, end);
 }
 
 bool ImageSampler::renderTile(int32_t x, int32_t y, int32_t w, int32_t h, int32_t scaledWidth, int32_t scaledHeight,

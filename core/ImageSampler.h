@@ -60,6 +60,9 @@ struct ReducedPlane {
     // Makes the plane of a bilevel source; false, and empty, for any other
     // source or without memory.
     bool make(const SampleSource& source);
+    // Makes the cells of source rows [first, end) again after those rows
+    // changed (a source decoded a band at a time).
+    void update(const SampleSource& source, int32_t first, int32_t end);
 };
 
 // A bilevel image this large gets its reduced plane as soon as it is shown:
@@ -96,6 +99,9 @@ public:
     bool renderStretched(const RectI& source, int32_t w, int32_t h, uint32_t* out);
 
     bool hasReducedPlane() const { return !reduced_.empty(); }
+    // Rows [first, end) of the image changed (decoded since the image was
+    // set): the reduced plane follows them.
+    void rowsChanged(int32_t first, int32_t end);
 
 private:
     bool describe(SampleSource& source, SampleTarget& target, int32_t w, uint32_t* out) const;

@@ -134,6 +134,38 @@ bool RangeFile::prefetch(std::vector<std::pair<uint64_t, uint64_t>> ranges)
     return true;
 }
 
+void RangeFile::supply(uint64_t offset, const uint8_t* bytes, size_t length)
+{
+    if (offset >= size_)
+        return;
+    const uint64_t end = std::min<uint64_t>(size_, offset + length);
+    // The blocks that start within the bytes and end within them (or at the
+    // end of the file).
+    for (uint64_t block = (offset + kBlockBytes - 1) / kBlockBytes; block * kBlockBytes < end; ++block) {
+        const uint64_t from = block * kBlockBytes, to = std::min(size_, from + kBlockBytes);
+        if (to > end)
+            break;
+        if (blocks_.count(block))
+            continue;
+        std::vector<uint8_t> copy(bytes + (from - offset), bytes + (to - offset));
+        Block& stored = blocks_[block];
+        stored.bytes.swap(copy);
+        stored.lastUse = ++clock_;
+        cached_ += stored.bytes.size();
+        fetched_ += stored.bytes.size();
+    }
+    evict();
+}
+
+void RangeFile::forget(uint64_t begin, uint64_t end)
+{
+    auto it = blocks_.lower_bound((begin + kBlockBytes - 1) / kBlockBytes);
+    while (it != blocks_.end() && it->first * kBlockBytes + it->second.bytes.size() <= end) {
+        cached_ -= it->second.bytes.size();
+        it = blocks_.erase(it);
+    }
+}
+
 TiffClientProcs RangeFile::clientProcs()
 {
     TiffClientProcs procs;

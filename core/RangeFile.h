@@ -41,6 +41,15 @@ public:
     int64_t read(uint64_t offset, void* out, size_t length);
     // Fetches the ranges (offset, length) ahead of their reads.
     bool prefetch(std::vector<std::pair<uint64_t, uint64_t>> ranges);
+    // Takes `length` bytes at `offset` that the caller fetched itself (a
+    // streamed download of many strips): the whole blocks among them are
+    // cached (and counted as fetched), so that reading them costs no source
+    // read. Blocks already cached are kept as they are.
+    void supply(uint64_t offset, const uint8_t* bytes, size_t length);
+    // Drops the cached blocks that lie wholly within [begin, end): bytes that
+    // were read and will not be read again.
+    void forget(uint64_t begin, uint64_t end);
+    size_t cachedBytes() const { return cached_; }
 
     uint64_t size() const { return size_; }
     uint64_t bytesFetched() const { return fetched_; }

@@ -160,6 +160,12 @@ public:
     {
     }
     bool more() const { return row_ < height_; }
+    // Goes back to the first row of the strip that holds `row`.
+    void restartStrip(uint32_t row)
+    {
+        row_ = std::min(row, height_) / rowsPerStrip_ * rowsPerStrip_;
+        lastFailed_ = false;
+    }
     uint32_t row() const { return row_; }
     void advance(bool read)
     {
@@ -179,83 +185,6 @@ private:
     uint32_t row_ = 0;
     bool lastFailed_ = false;
 };
-
-void readIndexedRows(TIFF* tif, ImageTarget& target, uint32_t width, uint32_t height, uint32_t rowBytes,
-                     tmsize_t scanlineBytes, uint16_t bitsPerSample)
-{
-    if (TIFFIsTiled(tif)) {
-        readIndexedTiles(tif, target, width, height, rowBytes, bitsPerSample);
-        return;
-    }
-    uint32_t rowsPerStrip = 0;
-    TIFFGetField(tif, TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
-    RowCursor rows(height, rowsPerStrip);
-    uint16_t planar = PLANARCONFIG_CONTIG;
-    TIFFGetField(tif, TIFFTAG_PLANARCONFIG, &planar);
-    if (planar == PLANARCONFIG_CONTIG) {
-        while (rows.more()) {
-            const uint32_t r = rows.row();
-            rows.advance(TIFFReadScanline(tif, target.row(r), r, 0) == 1);
-        }
-    } else if (planar == PLANARCONFIG_SEPARATE) {
-        // One sample per pixel (see keepsIndexedForm): plane 0 is the image.
-        TiffBuffer row(scanlineBytes);
-        if (!row.data)
-            return;
-        while (rows.more()) {
-            const uint32_t r = rows.row();
-            const bool read = TIFFReadScanline(tif, row.data, r, 0) == 1;
-            if (read)
-                std::memcpy(target.row(r), row.data, size_t(scanlineBytes));
-            rows.advance(read);
-        }
-    }
-}
-
-// Shared by the grey and palette conversions: the file's depth and rows;
-// `fillPalette` makes the colour table.
-template <class FillPalette>
-DecodeOutcome convertIndexed(TIFF* tif, ImageTarget& target, uint16_t defaultBits, FillPalette fillPalette)
-{
-    const Size size = sizeOf(tif);
-    uint16_t bits = defaultBits;
-    TIFFGetField(tif, TIFFTAG_BITSPERSAMPLE, &bits);
-    const tmsize_t scanlineBytes = TIFFScanlineSize(tif);
-    if (scanlineBytes < 0)
-        return DecodeOutcome::Unsupported;   // no row size: nothing to decode
-    if (!size.fitsSigned() || uint64_t(scanlineBytes) > 0xFFFFFFFFull)
-        return DecodeOutcome::TooLarge;
-    if (!target.allocate(size.width, size.height, bits, uint32_t(scanlineBytes), resolutionOf(tif)))
-        return DecodeOutcome::NoMemory;
-    const uint32_t count = 1u << bits;
-    RgbColour palette[256];
-    fillPalette(palette, count);
-    target.setPalette(palette, count);
-    readIndexedRows(tif, target, size.width, size.height, uint32_t(scanlineBytes), scanlineBytes, bits);
-    return DecodeOutcome::Decoded;
-}
-
-DecodeOutcome convertGrey(TIFF* tif, ImageTarget& target)
-{
-    return convertIndexed(tif, target, 1, [tif](RgbColour* palette, uint32_t n) {
-        uint16_t photometric = PHOTOMETRIC_MINISBLACK;
-        TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric);
-        fillGreyRamp(palette, n, photometric);
-    });
-}
-
-DecodeOutcome convertPalette(TIFF* tif, ImageTarget& target)
-{
-    return convertIndexed(tif, target, 8, [tif](RgbColour* palette, uint32_t n) {
-        for (uint32_t i = 0; i < n; ++i)
-            palette[i] = RgbColour{};
-        uint16_t *red = nullptr, *green = nullptr, *blue = nullptr;
-        if (!TIFFGetField(tif, TIFFTAG_COLORMAP, &red, &green, &blue) || !red || !green || !blue)
-            return;
-        for (uint32_t i = 0; i < n; ++i)
-            palette[i] = RgbColour{uint8_t(red[i] >> 8), uint8_t(green[i] >> 8), uint8_t(blue[i] >> 8)};
-    });
-}
 
 // Ends a TIFFRGBAImage on every path.
 struct RgbaImage {
@@ -311,22 +240,201 @@ bool isPlainRgbStrips(TIFF* tif)
            planar == PLANARCONFIG_CONTIG && orientation == ORIENTATION_TOPLEFT && !TIFFIsTiled(tif);
 }
 
-DecodeOutcome readPlainRgb(TIFF* tif, ImageTarget& target, uint32_t width, uint32_t height, uint32_t rowBytes)
+
+} // namespace
+
+// What a decoding needs between two bands: the kind of decoding, the target,
+// where it stopped and the buffers it keeps.
+struct TiffRowDecoder::State {
+    enum class Mode { Done, IndexedRows, IndexedPlane, IndexedTiles, PlainRgb, Rgba };
+
+    TIFF* tif = nullptr;
+    ImageTarget* target = nullptr;
+    Mode mode = Mode::Done;
+    uint32_t width = 0, height = 0, rowBytes = 0, bandRows = 0, done = 0, rowsPerStrip = 1;
+    uint16_t bits = 0;
+    tmsize_t scanlineBytes = 0;
+    RowCursor rows{0, 0};
+    std::unique_ptr<TiffBuffer> buffer;   // a scanline, or the colour conversion's raster band
+    RgbaImage image;
+    bool cleared = false;
+
+    template <class FillPalette>
+    DecodeOutcome beginIndexed(uint16_t defaultBits, FillPalette fillPalette);
+    DecodeOutcome beginRgba();
+    bool beginRgbaImage();
+    void decodeTo(uint32_t endRow);
+    void decodeRgbaTo(uint32_t endRow);
+    void decodePlainRgbTo(uint32_t endRow);
+    // Nothing more to decode (the rest stays black).
+    void finish() { mode = Mode::Done, done = height; }
+    // A colour image that failed part way: black all over.
+    void blacken(uint32_t decodedRows)
+    {
+        clearRows(*target, decodedRows, rowBytes);
+        cleared = decodedRows > 0;
+        finish();
+    }
+};
+
+// Shared by the grey and palette conversions: the file's depth and rows;
+// `fillPalette` makes the colour table.
+template <class FillPalette>
+DecodeOutcome TiffRowDecoder::State::beginIndexed(uint16_t defaultBits, FillPalette fillPalette)
 {
-    const tmsize_t scanlineBytes = TIFFScanlineSize(tif);
-    if (scanlineBytes <= 0 || uint64_t(scanlineBytes) < uint64_t(width) * 3)
-        return DecodeOutcome::Decoded;   // all black
-    TiffBuffer line(scanlineBytes);
-    if (!line.data)
+    const Size size = sizeOf(tif);
+    bits = defaultBits;
+    TIFFGetField(tif, TIFFTAG_BITSPERSAMPLE, &bits);
+    scanlineBytes = TIFFScanlineSize(tif);
+    if (scanlineBytes < 0)
+        return DecodeOutcome::Unsupported;   // no row size: nothing to decode
+    if (!size.fitsSigned() || uint64_t(scanlineBytes) > 0xFFFFFFFFull)
+        return DecodeOutcome::TooLarge;
+    if (!target->allocate(size.width, size.height, bits, uint32_t(scanlineBytes), resolutionOf(tif)))
+        return DecodeOutcome::NoMemory;
+    width = size.width, height = size.height, rowBytes = uint32_t(scanlineBytes);
+    const uint32_t count = 1u << bits;
+    RgbColour palette[256];
+    fillPalette(palette, count);
+    target->setPalette(palette, count);
+    if (TIFFIsTiled(tif)) {
+        mode = Mode::IndexedTiles;
         return DecodeOutcome::Decoded;
-    const bool rgba = target.colourLayout() == ImageTarget::ColourLayout::Rgba32;
-    const auto* in = static_cast<const uint8_t*>(line.data);
-    for (uint32_t y = 0; y < height; ++y) {
-        if (TIFFReadScanline(tif, line.data, y, 0) != 1) {
-            clearRows(target, y, rowBytes);
-            return DecodeOutcome::Decoded;
+    }
+    uint32_t rowsPerStrip = 0;
+    TIFFGetField(tif, TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
+    rows = RowCursor(height, rowsPerStrip);
+    this->rowsPerStrip = rowsPerStrip == 0 || rowsPerStrip > height ? std::max<uint32_t>(height, 1) : rowsPerStrip;
+    uint16_t planar = PLANARCONFIG_CONTIG;
+    TIFFGetField(tif, TIFFTAG_PLANARCONFIG, &planar);
+    if (planar == PLANARCONFIG_CONTIG) {
+        mode = Mode::IndexedRows;
+    } else if (planar == PLANARCONFIG_SEPARATE) {
+        // One sample per pixel (see keepsIndexedForm): plane 0 is the image.
+        buffer = std::make_unique<TiffBuffer>(scanlineBytes);
+        mode = buffer->data ? Mode::IndexedPlane : Mode::Done;
+    }
+    if (mode == Mode::Done)
+        finish();
+    return DecodeOutcome::Decoded;
+}
+
+// Every kind that is not kept indexed goes through libtiff's RGBA interface,
+// except 8-bit RGB strips (read by scanlines). The image is decoded in bands
+// of whole strips (or tile rows) rather than into one raster of the whole
+// image: the same conversion, with a raster of a few MiB instead of 4 bytes
+// per pixel of the image.
+DecodeOutcome TiffRowDecoder::State::beginRgba()
+{
+    const Size size = sizeOf(tif);
+    const bool rgba = target->colourLayout() == ImageTarget::ColourLayout::Rgba32;
+    const uint32_t pixelBytes = rgba ? 4 : 3;
+    if (!size.fitsSigned() || uint64_t(size.width) * pixelBytes > 0xFFFFFFFFull)
+        return DecodeOutcome::TooLarge;
+    rowBytes = size.width * pixelBytes;
+    if (!target->allocate(size.width, size.height, 24, rowBytes, resolutionOf(tif)))
+        return DecodeOutcome::NoMemory;
+    width = size.width, height = size.height;
+    if (width == 0 || height == 0) {
+        finish();
+        return DecodeOutcome::Decoded;
+    }
+    if (isPlainRgbStrips(tif)) {
+        TIFFGetField(tif, TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
+        if (rowsPerStrip == 0 || rowsPerStrip > height)
+            rowsPerStrip = height;
+        scanlineBytes = TIFFScanlineSize(tif);
+        if (scanlineBytes > 0 && uint64_t(scanlineBytes) >= uint64_t(width) * 3)
+            buffer = std::make_unique<TiffBuffer>(scanlineBytes);
+        if (buffer && buffer->data)
+            mode = Mode::PlainRgb;
+        else
+            finish();   // all black
+        return DecodeOutcome::Decoded;
+    }
+    // libtiff reads each tile of the colour interface whole: a tile much
+    // larger than the image is refused instead.
+    uint32_t tileWidth = 0;
+    if (TIFFIsTiled(tif) && (!TIFFGetField(tif, TIFFTAG_TILEWIDTH, &tileWidth) ||
+                             !tileReadFits(tif, tileWidth, uint64_t(TIFFTileSize64(tif)), uint64_t(width) * height * 4))) {
+        TIFFErrorExtR(tif, TIFFFileName(tif), "Tiles larger than the image of %u x %u", unsigned(width),
+                      unsigned(height));
+        finish();   // all black
+        return DecodeOutcome::Decoded;
+    }
+    if (!beginRgbaImage()) {
+        finish();   // all black
+        return DecodeOutcome::Decoded;
+    }
+    bandRows = rgbaBandRows(tif, width, height);
+    const uint64_t rasterBytes = uint64_t(width) * bandRows * 4;
+    if (rasterBytes <= kMaxRasterBandBytes)
+        buffer = std::make_unique<TiffBuffer>(tmsize_t(rasterBytes));
+    if (buffer && buffer->data)
+        mode = Mode::Rgba;
+    else
+        finish();
+    return DecodeOutcome::Decoded;
+}
+
+bool TiffRowDecoder::State::beginRgbaImage()
+{
+    if (image.begun)
+        TIFFRGBAImageEnd(&image.image);
+    image.begun = false;
+    char message[1024] = {};
+    if (!TIFFRGBAImageOK(tif, message) || !(image.begun = TIFFRGBAImageBegin(&image.image, tif, 0, message))) {
+        TIFFErrorExtR(tif, TIFFFileName(tif), "%s", message);
+        return false;
+    }
+    return true;
+}
+
+void TiffRowDecoder::State::decodeTo(uint32_t endRow)
+{
+    endRow = std::min(endRow, height);
+    switch (mode) {
+    case Mode::Done:
+        return;
+    case Mode::IndexedTiles:
+        readIndexedTiles(tif, *target, width, height, rowBytes, bits);
+        finish();
+        return;
+    case Mode::IndexedRows:
+        while (rows.more() && rows.row() < endRow) {
+            const uint32_t r = rows.row();
+            rows.advance(TIFFReadScanline(tif, target->row(r), r, 0) == 1);
         }
-        uint8_t* out = target.row(y);
+        break;
+    case Mode::IndexedPlane:
+        while (rows.more() && rows.row() < endRow) {
+            const uint32_t r = rows.row();
+            const bool read = TIFFReadScanline(tif, buffer->data, r, 0) == 1;
+            if (read)
+                std::memcpy(target->row(r), buffer->data, size_t(scanlineBytes));
+            rows.advance(read);
+        }
+        break;
+    case Mode::PlainRgb:
+        return decodePlainRgbTo(endRow);
+    case Mode::Rgba:
+        return decodeRgbaTo(endRow);
+    }
+    done = rows.row();
+    if (!rows.more())
+        finish();
+}
+
+// 8-bit RGB strips by scanlines. As through the RGBA interface, a row that
+// cannot be read makes the whole picture black.
+void TiffRowDecoder::State::decodePlainRgbTo(uint32_t endRow)
+{
+    const bool rgba = target->colourLayout() == ImageTarget::ColourLayout::Rgba32;
+    const auto* in = static_cast<const uint8_t*>(buffer->data);
+    for (uint32_t y = done; y < endRow; ++y) {
+        if (TIFFReadScanline(tif, buffer->data, y, 0) != 1)
+            return blacken(y);
+        uint8_t* out = target->row(y);
         if (rgba) {
             for (uint32_t x = 0; x < width; ++x, out += 4) {
                 out[0] = in[3 * x];
@@ -342,69 +450,28 @@ DecodeOutcome readPlainRgb(TIFF* tif, ImageTarget& target, uint32_t width, uint3
             }
         }
     }
-    return DecodeOutcome::Decoded;
+    done = std::max(done, endRow);
+    if (done == height)
+        finish();
 }
 
-// Every kind that is not kept indexed goes through libtiff's RGBA interface.
-// The image is decoded in bands of whole strips (or tile rows) rather than
-// into one raster of the whole image: the same conversion, with a raster of a
-// few MiB instead of 4 bytes per pixel of the image.
-DecodeOutcome convertRgba(TIFF* tif, ImageTarget& target)
+// Whole bands of strips (or tile rows); a failed band makes the picture black
+// (not a partial image): the rows of the bands already copied are cleared.
+void TiffRowDecoder::State::decodeRgbaTo(uint32_t endRow)
 {
-    const Size size = sizeOf(tif);
-    const bool rgba = target.colourLayout() == ImageTarget::ColourLayout::Rgba32;
-    const uint32_t pixelBytes = rgba ? 4 : 3;
-    if (!size.fitsSigned() || uint64_t(size.width) * pixelBytes > 0xFFFFFFFFull)
-        return DecodeOutcome::TooLarge;
-    const uint32_t rowBytes = size.width * pixelBytes;
-    if (!target.allocate(size.width, size.height, 24, rowBytes, resolutionOf(tif)))
-        return DecodeOutcome::NoMemory;
-    if (size.width == 0 || size.height == 0)
-        return DecodeOutcome::Decoded;
-
-    if (isPlainRgbStrips(tif))
-        return readPlainRgb(tif, target, size.width, size.height, rowBytes);
-
-    // libtiff reads each tile of the colour interface whole: a tile much
-    // larger than the image is refused instead.
-    uint32_t tileWidth = 0;
-    if (TIFFIsTiled(tif) && (!TIFFGetField(tif, TIFFTAG_TILEWIDTH, &tileWidth) ||
-                             !tileReadFits(tif, tileWidth, uint64_t(TIFFTileSize64(tif)),
-                                           uint64_t(size.width) * size.height * 4))) {
-        TIFFErrorExtR(tif, TIFFFileName(tif), "Tiles larger than the image of %u x %u", unsigned(size.width),
-                      unsigned(size.height));
-        return DecodeOutcome::Decoded;   // all black
-    }
-    char message[1024] = {};
-    RgbaImage image;
-    if (!TIFFRGBAImageOK(tif, message) || !(image.begun = TIFFRGBAImageBegin(&image.image, tif, 0, message))) {
-        TIFFErrorExtR(tif, TIFFFileName(tif), "%s", message);
-        return DecodeOutcome::Decoded;   // all black
-    }
-    const uint32_t bandRows = rgbaBandRows(tif, size.width, size.height);
-    const uint64_t rasterBytes = uint64_t(size.width) * bandRows * 4;
-    if (rasterBytes > kMaxRasterBandBytes)
-        return DecodeOutcome::Decoded;
-    TiffBuffer raster{tmsize_t(rasterBytes)};
-    if (!raster.data)
-        return DecodeOutcome::Decoded;
-
-    for (uint32_t top = 0; top < size.height; top += bandRows) {
-        const uint32_t rows = std::min(bandRows, size.height - top);
+    const bool rgba = target->colourLayout() == ImageTarget::ColourLayout::Rgba32;
+    while (done < endRow) {
+        const uint32_t top = done, rows = std::min(bandRows, endRow - top);
         image.image.row_offset = int(top);
         image.image.col_offset = 0;
-        if (!TIFFRGBAImageGet(&image.image, static_cast<uint32_t*>(raster.data), size.width, rows)) {
-            // A failed decode shows black, not a partial image: clear the
-            // rows of the bands already copied (the rest was never written).
-            clearRows(target, top, rowBytes);
-            return DecodeOutcome::Decoded;
-        }
+        if (!TIFFRGBAImageGet(&image.image, static_cast<uint32_t*>(buffer->data), width, rows))
+            return blacken(top);
         // The band's first raster row is its bottom row.
-        const uint32_t* in = static_cast<const uint32_t*>(raster.data);
-        for (uint32_t k = 0; k < rows; ++k, in += size.width) {
-            unsigned char* out = target.row(top + rows - 1 - k);
+        const uint32_t* in = static_cast<const uint32_t*>(buffer->data);
+        for (uint32_t k = 0; k < rows; ++k, in += width) {
+            unsigned char* out = target->row(top + rows - 1 - k);
             if (rgba) {
-                for (uint32_t x = 0; x < size.width; ++x) {
+                for (uint32_t x = 0; x < width; ++x) {
                     const uint32_t abgr = in[x];
                     out[4 * x] = uint8_t(abgr);             // red
                     out[4 * x + 1] = uint8_t(abgr >> 8);    // green
@@ -412,7 +479,7 @@ DecodeOutcome convertRgba(TIFF* tif, ImageTarget& target)
                     out[4 * x + 3] = 255;
                 }
             } else {
-                for (uint32_t x = 0; x < size.width; ++x) {
+                for (uint32_t x = 0; x < width; ++x) {
                     const uint32_t abgr = in[x];
                     out[3 * x] = uint8_t(abgr >> 16);       // blue
                     out[3 * x + 1] = uint8_t(abgr >> 8);    // green
@@ -420,11 +487,14 @@ DecodeOutcome convertRgba(TIFF* tif, ImageTarget& target)
                 }
             }
         }
+        done = top + rows;
     }
-    return DecodeOutcome::Decoded;
+    if (done == height)
+        finish();
 }
 
-} // namespace
+TiffRowDecoder::TiffRowDecoder() = default;
+TiffRowDecoder::~TiffRowDecoder() = default;
 
 bool tileReadFits(TIFF* tif, uint32_t tileWidth, uint64_t readBytes, uint64_t imageBytes)
 {
@@ -446,25 +516,99 @@ bool tileReadFits(TIFF* tif, uint32_t tileWidth, uint64_t readBytes, uint64_t im
     }
 }
 
-DecodeOutcome decodeTiffImage(TIFF* tif, ImageTarget& target)
+DecodeOutcome TiffRowDecoder::begin(TIFF* tif, ImageTarget& target)
 {
+    state_ = std::make_unique<State>();
+    State& s = *state_;
+    s.tif = tif;
+    s.target = &target;
     uint16_t photometric = PHOTOMETRIC_MINISBLACK;
     TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric);
+    const auto grey = [tif](RgbColour* palette, uint32_t n) {
+        uint16_t kind = PHOTOMETRIC_MINISBLACK;
+        TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &kind);
+        fillGreyRamp(palette, n, kind);
+    };
+    const auto colourMap = [tif](RgbColour* palette, uint32_t n) {
+        for (uint32_t i = 0; i < n; ++i)
+            palette[i] = RgbColour{};
+        uint16_t *red = nullptr, *green = nullptr, *blue = nullptr;
+        if (!TIFFGetField(tif, TIFFTAG_COLORMAP, &red, &green, &blue) || !red || !green || !blue)
+            return;
+        for (uint32_t i = 0; i < n; ++i)
+            palette[i] = RgbColour{uint8_t(red[i] >> 8), uint8_t(green[i] >> 8), uint8_t(blue[i] >> 8)};
+    };
+    DecodeOutcome outcome = DecodeOutcome::Unsupported;
     switch (photometric) {
     case PHOTOMETRIC_MINISWHITE:
     case PHOTOMETRIC_MINISBLACK:
-        return keepsIndexedForm(tif, 1) ? convertGrey(tif, target) : convertRgba(tif, target);
+        outcome = keepsIndexedForm(tif, 1) ? s.beginIndexed(1, grey) : s.beginRgba();
+        break;
     case PHOTOMETRIC_PALETTE:
-        return keepsIndexedForm(tif, 8) ? convertPalette(tif, target) : convertRgba(tif, target);
+        outcome = keepsIndexedForm(tif, 8) ? s.beginIndexed(8, colourMap) : s.beginRgba();
+        break;
     case PHOTOMETRIC_RGB:
     case PHOTOMETRIC_MASK:
     case PHOTOMETRIC_SEPARATED:
     case PHOTOMETRIC_YCBCR:
     case PHOTOMETRIC_CIELAB:
-        return convertRgba(tif, target);
+        outcome = s.beginRgba();
+        break;
     default:
-        return DecodeOutcome::Unsupported;
+        break;
     }
+    if (outcome != DecodeOutcome::Decoded)
+        s.finish();
+    return outcome;
+}
+
+uint32_t TiffRowDecoder::decodeTo(uint32_t endRow)
+{
+    if (state_)
+        state_->decodeTo(endRow);
+    return rowsDone();
+}
+
+void TiffRowDecoder::reattach()
+{
+    if (!state_)
+        return;
+    State& s = *state_;
+    switch (s.mode) {
+    case State::Mode::Rgba:
+        if (!s.beginRgbaImage())
+            s.blacken(s.done);
+        break;
+    case State::Mode::IndexedRows:
+    case State::Mode::IndexedPlane:
+        // Most codecs cannot skip rows: the strip is decoded from its start again.
+        s.rows.restartStrip(s.done);
+        s.done = s.rows.row();
+        break;
+    case State::Mode::PlainRgb:
+        s.done = s.done / s.rowsPerStrip * s.rowsPerStrip;
+        break;
+    default:
+        break;
+    }
+}
+
+void TiffRowDecoder::end()
+{
+    state_.reset();
+}
+
+uint32_t TiffRowDecoder::rowsDone() const { return state_ ? state_->done : 0; }
+uint32_t TiffRowDecoder::height() const { return state_ ? state_->height : 0; }
+bool TiffRowDecoder::cleared() const { return state_ && state_->cleared; }
+
+DecodeOutcome decodeTiffImage(TIFF* tif, ImageTarget& target)
+{
+    TiffRowDecoder decoder;
+    const DecodeOutcome outcome = decoder.begin(tif, target);
+    if (outcome == DecodeOutcome::Decoded)
+        decoder.decodeTo(UINT32_MAX);
+    return outcome;
 }
 
 void fillGreyRamp(RgbColour* palette, uint32_t n, uint16_t photometric)

@@ -11,6 +11,7 @@
 #include <tiffio.h>
 
 #include <cstdint>
+#include <memory>
 
 class ImageTarget;
 struct RgbColour;
@@ -32,6 +33,43 @@ DecodeOutcome decodeTiffImage(TIFF* tif, ImageTarget& target);
 // bytes by a few MiB (tiles of an ordinary size on a small image), never by
 // what a damaged tile size claims.
 bool tileReadFits(TIFF* tif, uint32_t tileWidth, uint64_t readBytes, uint64_t imageBytes);
+
+// The same decoding a band of rows at a time, top first, so that the rows of
+// a striped image can be shown (or its later strips fetched) while the rest
+// is still to come. begin() sizes the target and sets its palette;
+// decodeTo() goes on from the last row decoded. A tiled indexed image is
+// decoded whole at the first decodeTo().
+class TiffRowDecoder {
+public:
+    TiffRowDecoder();
+    ~TiffRowDecoder();
+    TiffRowDecoder(const TiffRowDecoder&) = delete;
+    TiffRowDecoder& operator=(const TiffRowDecoder&) = delete;
+
+    // Decoded: the rows can be decoded (even if it is all black); any other
+    // outcome leaves nothing to decode.
+    DecodeOutcome begin(TIFF* tif, ImageTarget& target);
+    // Decodes the rows from rowsDone() up to `endRow` (exclusive; a kind
+    // that skips the rest of a damaged strip may stop past it). Returns
+    // rowsDone(). The handle must have the image's directory current; after
+    // it read another directory, call reattach() first.
+    uint32_t decodeTo(uint32_t endRow);
+    // The handle read something else in between (another directory, or
+    // this image's rows apart): its state is set up again for this image
+    // (which must be current again), from the start of the strip it was in.
+    void reattach();
+    // Ends the decoding and frees its buffers (the target is kept).
+    void end();
+    uint32_t rowsDone() const;
+    uint32_t height() const;
+    // A colour image whose decoding failed part way is black all over, the
+    // rows decoded before included.
+    bool cleared() const;
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
 
 // The palette of an n-level grey image (n >= 2): black to white, or white to
 // black for a WhiteIsZero image.

@@ -206,6 +206,7 @@ DecodeOutcome TiffLevels::decodeTile(size_t level, uint32_t column, uint32_t row
 {
     if (level >= levels_.size() || !select(level))
         return DecodeOutcome::Unsupported;
+    rowsDisturbed_ = true;
     const TiffLevel& l = levels_[level];
     if (column >= l.columns() || row >= l.rows())
         return DecodeOutcome::Unsupported;
@@ -279,4 +280,150 @@ DecodeOutcome TiffLevels::decodeTile(size_t level, uint32_t column, uint32_t row
     for (uint32_t ty = 0; ty < rowsRead; ++ty)
         std::memcpy(out.row(ty), in + size_t(ty) * size_t(tileRowBytes), rowBytes);
     return DecodeOutcome::Decoded;
+}
+
+namespace {
+
+// The strips of the current (striped) directory that hold the rows of strip
+// row `index`: one, or one a plane when the samples lie in separate planes.
+template <typename Visit>
+bool forEachPlaneStrip(TIFF* tif, uint32_t index, uint32_t stripsPerPlane, uint32_t planes, Visit visit)
+{
+    for (uint32_t plane = 0; plane < planes; ++plane) {
+        const uint32_t strip = plane * stripsPerPlane + index;
+        if (!visit(TIFFGetStrileOffset(tif, strip), TIFFGetStrileByteCount(tif, strip)))
+            return false;
+    }
+    return true;
+}
+
+// Rows per strip (the image's height when unset or larger), strips a plane
+// and planes of the current directory.
+void stripLayout(TIFF* tif, uint32_t height, uint32_t& rowsPerStrip, uint32_t& stripsPerPlane, uint32_t& planes)
+{
+    rowsPerStrip = 0;
+    TIFFGetField(tif, TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
+    if (rowsPerStrip == 0 || rowsPerStrip > height)
+        rowsPerStrip = std::max<uint32_t>(height, 1);
+    uint16_t planar = PLANARCONFIG_CONTIG, samples = 1;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
+    planes = planar == PLANARCONFIG_SEPARATE ? std::max<uint32_t>(samples, 1) : 1;
+    stripsPerPlane = uint32_t((uint64_t(height) + rowsPerStrip - 1) / rowsPerStrip);
+    // A directory with fewer strips than its rows need: only those are read.
+    const uint32_t strips = TIFFNumberOfStrips(tif);
+    if (uint64_t(stripsPerPlane) * planes > strips)
+        stripsPerPlane = strips / planes;
+}
+
+} // namespace
+
+DecodeOutcome TiffLevels::beginRows(size_t level, PlainImage& out)
+{
+    endRows();
+    if (level >= levels_.size() || levels_[level].tiled || !select(level))
+        return DecodeOutcome::Unsupported;
+    const DecodeOutcome outcome = rows_.begin(tif_, out);
+    if (outcome == DecodeOutcome::Decoded)
+        rowLevel_ = level;
+    return outcome;
+}
+
+uint32_t TiffLevels::decodeRows(uint32_t endRow)
+{
+    if (rowLevel_ == size_t(-1))
+        return rows_.rowsDone();
+    if (current_ != rowLevel_ || rowsDisturbed_) {
+        // Another level or a tile was read in between: the handle reads
+        // this one again.
+        if (!select(rowLevel_))
+            return rows_.rowsDone();
+        rows_.reattach();
+        rowsDisturbed_ = false;
+    }
+    const uint32_t before = rows_.rowsDone(), after = rows_.decodeTo(endRow);
+    forgetStrips(before, after);
+    return after;
+}
+
+// The bytes of the strips decoded whole between rows `before` and `after`
+// are not read again: the cache gives up what lies from the first strip
+// decoded up to the next strip to decode (strips in the file's order, as
+// writers lay them out; a strip out of that order is read once more).
+void TiffLevels::forgetStrips(uint32_t before, uint32_t after)
+{
+    const uint32_t height = levels_[rowLevel_].height;
+    uint32_t rowsPerStrip, stripsPerPlane, planes;
+    stripLayout(tif_, height, rowsPerStrip, stripsPerPlane, planes);
+    const uint32_t first = before / rowsPerStrip;
+    const uint32_t next = after >= height ? stripsPerPlane : std::min(stripsPerPlane, after / rowsPerStrip);
+    const uint64_t size = file_.size();
+    for (uint32_t index = first; index < next; ++index) {
+        forEachPlaneStrip(tif_, index, stripsPerPlane, planes, [&](uint64_t offset, uint64_t count) {
+            if (count > 0 && offset < size)
+                forgetFrom_ = std::min(forgetFrom_, offset);
+            return true;
+        });
+    }
+    uint64_t end = next < stripsPerPlane ? UINT64_MAX : size;
+    if (next < stripsPerPlane) {
+        forEachPlaneStrip(tif_, next, stripsPerPlane, planes, [&](uint64_t offset, uint64_t count) {
+            if (count > 0 && offset < size)
+                end = std::min(end, offset);
+            return true;
+        });
+    }
+    if (end != UINT64_MAX && forgetFrom_ < end)
+        file_.forget(forgetFrom_, end);
+}
+
+void TiffLevels::endRows()
+{
+    rows_.end();
+    forgetFrom_ = UINT64_MAX;
+    rowsDisturbed_ = false;
+    rowLevel_ = size_t(-1);
+}
+
+
+bool TiffLevels::stripSpan(size_t level, uint64_t& begin, uint64_t& end)
+{
+    if (level >= levels_.size() || levels_[level].tiled || !select(level))
+        return false;
+    uint32_t rowsPerStrip, stripsPerPlane, planes;
+    stripLayout(tif_, levels_[level].height, rowsPerStrip, stripsPerPlane, planes);
+    begin = UINT64_MAX, end = 0;
+    const uint64_t size = file_.size();
+    for (uint32_t index = 0; index < stripsPerPlane; ++index) {
+        forEachPlaneStrip(tif_, index, stripsPerPlane, planes, [&](uint64_t offset, uint64_t count) {
+            if (count > 0 && offset < size) {
+                begin = std::min(begin, offset);
+                end = std::max(end, offset + std::min(count, size - offset));
+            }
+            return true;
+        });
+    }
+    return begin < end;
+}
+
+uint32_t TiffLevels::rowsWithin(size_t level, uint32_t fromRow, uint64_t begin, uint64_t end)
+{
+    if (level >= levels_.size() || levels_[level].tiled || !select(level))
+        return fromRow;
+    const uint32_t height = levels_[level].height;
+    uint32_t rowsPerStrip, stripsPerPlane, planes;
+    stripLayout(tif_, height, rowsPerStrip, stripsPerPlane, planes);
+    const uint64_t size = file_.size();
+    uint32_t index = fromRow / rowsPerStrip;
+    for (; index < stripsPerPlane; ++index) {
+        const bool within = forEachPlaneStrip(tif_, index, stripsPerPlane, planes, [&](uint64_t offset, uint64_t count) {
+            return count == 0 || offset >= size || (offset >= begin && offset + std::min(count, size - offset) <= end);
+        });
+        if (!within)
+            break;
+    }
+    // Rows past the strips the directory has are decoded black at once.
+    if (index >= stripsPerPlane)
+        return height;
+    return std::max(fromRow, uint32_t(std::min<uint64_t>(height, uint64_t(index) * rowsPerStrip)));
 }

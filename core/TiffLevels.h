@@ -64,6 +64,27 @@ public:
     // kinds keep their depth and palette; others become RGBA.
     DecodeOutcome decodeTile(size_t level, uint32_t column, uint32_t row, PlainImage& out);
 
+    // A striped level decoded a band of rows at a time, as the bytes of its
+    // strips arrive: beginRows() sizes `out` (kept by the caller until
+    // endRows() or the next beginRows()), decodeRows() decodes on up to
+    // `endRow` and returns the rows decoded so far. Other levels may be read
+    // in between.
+    DecodeOutcome beginRows(size_t level, PlainImage& out);
+    uint32_t decodeRows(uint32_t endRow);
+    // A colour level whose decoding failed part way was made black, the
+    // rows decoded before included.
+    bool rowsCleared() const { return rows_.cleared(); }
+    uint32_t rowsDone() const { return rows_.rowsDone(); }
+    void endRows();
+
+    // The bytes of the file the level's strips take, from the first strip's
+    // start to the last one's end; false for a tiled level or without strips.
+    bool stripSpan(size_t level, uint64_t& begin, uint64_t& end);
+    // The end of the rows from `fromRow` on whose strips (every plane's) lie
+    // within [begin, end) of the file or are empty: the rows that can be
+    // decoded from those bytes alone.
+    uint32_t rowsWithin(size_t level, uint32_t fromRow, uint64_t begin, uint64_t end);
+
     // The first error libtiff reported since the last call, as
     // "<module>: <text>"; empty without one.
     std::string takeError();
@@ -71,6 +92,7 @@ public:
 private:
     bool select(size_t level);
     bool addLevel(int directory, uint64_t subIfd);
+    void forgetStrips(uint32_t before, uint32_t after);
     static int keepError(TIFF*, void* data, const char* module, const char* format, va_list args);
 
     RangeFile& file_;
@@ -78,5 +100,9 @@ private:
     std::vector<TiffLevel> levels_;
     std::unique_ptr<HotspotList> hotspots_;
     size_t current_ = 0;
+    TiffRowDecoder rows_;
+    size_t rowLevel_ = size_t(-1);   // the level rows_ decodes
+    bool rowsDisturbed_ = false;     // a tile was decoded since its last rows
+    uint64_t forgetFrom_ = UINT64_MAX;   // the first byte of its strips decoded
     std::string error_;
 };

@@ -43,8 +43,11 @@
 //           { type: 'tile', id, view, level, column, row, x, y, width,
 //             height, levelWidth, levelHeight, bits, rowBytes,
 //             pixels: ArrayBuffer, palette: ArrayBuffer } for each tile;
-//           for a striped level (decoded whole once, kept in the worker), the
-//           view drawn at its scale in RGBA tiles of TILE x TILE screen pixels:
+//           for a striped level (decoded once, kept in the worker: a band of
+//           strips at a time as their bytes arrive, in one streamed range
+//           request beside the decoding), the view drawn at its scale in
+//           RGBA tiles of TILE x TILE screen pixels, each row of tiles as
+//           soon as the rows under it are decoded (a picture from the top):
 //           { type: 'tile', id, view, level, rendered: true, column, row,
 //             x, y, width, height (screen pixels of the scaled image),
 //             scaledWidth, scaledHeight, bits: 32, rowBytes,
@@ -58,6 +61,9 @@
 //      out: { type: 'closed', id, heapBytes, retire }
 //      and at any time:
 //           { type: 'progress', id, bytesFetched, fileBytes }
+//           (the download, the range reads and the streamed strips)
+//           { type: 'redraw', id }: a striped colour level that failed part
+//           way is black all over, also where it was drawn already
 //           { type: 'error', id, message, tooLarge }
 //    A later 'view' or a 'close' of the same document ends a view still
 //    sending tiles (at the next tile); ending the worker ends a read at once.
@@ -74,6 +80,16 @@ export const FIRST_RANGE_BYTES = 64 * 1024;
 // The side of the tiles a striped level is drawn in, in screen pixels.
 export const TILE = 256;
 const CACHE_BYTES = 32 * 1024 * 1024;
+// The range file's block (RangeFile::kBlockBytes): streamed bytes are handed
+// to the core in whole blocks.
+const BLOCK_BYTES = 16 * 1024;
+// A band of about this many decoded bytes is decoded between two looks at
+// the messages (views, a close).
+const BAND_BYTES = 4 * 1024 * 1024;
+// Streamed strip bytes are read into a buffer of this size.
+const STAGE_BYTES = 256 * 1024;
+// Progress messages at most this often.
+const PROGRESS_MS = 50;
 const OUTCOME_DECODED = 0, OUTCOME_TOO_LARGE = 2, OUTCOME_NO_MEMORY = 3;
 
 export class RangeReadError extends Error {}
@@ -238,12 +254,17 @@ export class LevelsDocument {
   // `source.read(offset, length)` gives exactly those bytes or throws.
   // withHotspots false: the levels alone, no hotspots (a probe of the sizes).
   constructor(core, source,
-    { downloadLimit = DEFAULT_DOWNLOAD_LIMIT, memoryLimit = DEFAULT_MEMORY_LIMIT, withHotspots = true } = {}) {
+    { downloadLimit = DEFAULT_DOWNLOAD_LIMIT, memoryLimit = DEFAULT_MEMORY_LIMIT, withHotspots = true,
+      fetchImpl = globalThis.fetch, progress = null } = {}) {
     this.core = core;
     this.source = source;
     this.downloadLimit = downloadLimit;
     this.memoryLimit = memoryLimit;
     this.failure = null;   // the first error of the bytes' source
+    this.fetchImpl = fetchImpl;
+    this.progress = progress;
+    this.progressAt = 0;
+    this.rows = null;      // the striped level decoded a band at a time
     this.fetched = 0;      // bytes the core asked the source for
     this.requests = 0;     // and in how many reads
     this.fetchMs = 0;      // waiting for them
@@ -285,6 +306,7 @@ export class LevelsDocument {
         if (bytes.length !== length) throw new RangeReadError(`${bytes.length} bytes came for ${length}`);
         document.fetched += length;
         core.HEAPU8.set(bytes, address);
+        if (document.source instanceof HttpRanges) document.reportProgress();
         return 1;
       } catch (error) {
         document.failure = error;
@@ -298,6 +320,14 @@ export class LevelsDocument {
 
   bytesFetched() {
     return this.doc ? this.core._htf_levels_fetched(this.doc) : 0;
+  }
+
+  // Tells the page how far the reads got (not more often than PROGRESS_MS).
+  reportProgress(force = false) {
+    const now = performance.now();
+    if (!this.progress || (!force && now - this.progressAt < PROGRESS_MS)) return;
+    this.progressAt = now;
+    this.progress(Math.min(this.source.size, this.bytesFetched()), this.source.size);
   }
 
   // The first error since the last call: the source's before libtiff's.
@@ -373,12 +403,17 @@ export class LevelsDocument {
     }
   }
 
-  // A striped level decoded whole, kept for the views that follow.
-  wholeLevel(level) {
-    if (this.whole && this.whole.level === level) return this.whole.tile;
-    this.dropWhole();
-    const core = this.core;
-    const tile = core._htf_levels_tile(this.doc, level, 0, 0);
+  // A striped level decoded a band of rows at a time, kept for the views
+  // that follow: started by the first view that needs it, then fed by
+  // feedRows() while views draw the rows decoded so far.
+  stripedLevel(level) {
+    if (this.rows && this.rows.level === level) {
+      if (this.rows.failure) throw this.rows.failure;
+      return this.rows;
+    }
+    this.dropRows();
+    const core = this.core, l = this.levels[level];
+    const tile = core._htf_levels_rows_begin(this.doc, level);
     if (!tile) throw new Error('Not enough memory to decode the image');
     const outcome = core._htf_tile_outcome(tile), error = this.error();
     if (this.failure || outcome !== OUTCOME_DECODED) {
@@ -387,19 +422,210 @@ export class LevelsDocument {
       failure.tooLarge = !this.failure && (outcome === OUTCOME_TOO_LARGE || outcome === OUTCOME_NO_MEMORY);
       throw failure;
     }
-    this.whole = { level, tile, error };
-    return tile;
+    const rows = this.rows = { level, tile, height: l.height, done: 0, finished: false, failure: null, error,
+      cleared: false, waiters: [], abort: null, sinceYield: 0 };
+    this.feedRows(rows).catch((failure) => this.rowsFailed(rows, failure));
+    return rows;
   }
 
-  dropWhole() {
-    if (this.whole) this.core._htf_tile_release(this.whole.tile);
-    this.whole = null;
+  // Resolves once the level's rows up to `count` are decoded (or it ended).
+  rowsReady(rows, count) {
+    if (rows.done >= count || rows.finished) return Promise.resolve();
+    return new Promise((resolve) => rows.waiters.push({ count, resolve }));
+  }
+
+  rowsAdvanced(rows) {
+    rows.waiters = rows.waiters.filter((w) => {
+      if (rows.done < w.count && !rows.finished) return true;
+      w.resolve();
+      return false;
+    });
+  }
+
+  rowsFailed(rows, failure) {
+    if (this.rows !== rows || failure?.name === 'AbortError') return;   // dropped meanwhile
+    rows.failure = failure instanceof RangeReadError && !/^The /.test(failure.message)
+      ? new Error(`The document could not be read: ${failure.message}`) : failure;
+    rows.finished = true;
+    this.rowsAdvanced(rows);
+    this.onRowsFailed?.(rows.failure);
+  }
+
+  // Decodes the rows the bytes in hand hold, a band at a time, letting the
+  // messages in between.
+  async decodeReady(rows, ready) {
+    const core = this.core, l = this.levels[rows.level];
+    const band = Math.max(1, Math.floor(BAND_BYTES / Math.max(1, l.bits === 32 ? l.width * 4 : (l.width * l.bits) / 8)));
+    while (rows.done < ready && this.rows === rows) {
+      if (rows.sinceYield >= band) {
+        rows.sinceYield = 0;
+        await nextTask();
+        if (this.rows !== rows) return;
+      }
+      const step = Math.min(ready, rows.done + band - rows.sinceYield);
+      const done = core._htf_levels_rows_decode(this.doc, rows.tile, step);
+      const error = this.error();
+      if (error && !rows.error) rows.error = error;
+      if (this.failure) throw new Error(this.error() || 'The document could not be read');
+      if (core._htf_levels_rows_cleared(this.doc) && !rows.cleared) {
+        rows.cleared = true;
+        this.onRowsCleared?.();
+      }
+      if (done <= rows.done) break;   // nothing more to decode from these bytes
+      rows.sinceYield += done - rows.done;
+      rows.done = done;
+      this.rowsAdvanced(rows);
+    }
+  }
+
+  // Feeds the striped level's rows: through ranges, the bytes of all its
+  // strips in one streamed request, handed to the core in pieces and decoded
+  // as their strips complete, so that fetching and decoding overlap; from a
+  // document in memory, straight away.
+  async feedRows(rows) {
+    const core = this.core, size = this.source.size;
+    const out = core._htf_alloc(16);
+    if (!out) throw new Error('Not enough memory to decode the image');
+    let span = null;
+    if (core._htf_levels_strip_span(this.doc, rows.level, out)) {
+      const [begin, end] = core.HEAPF64.subarray(out >> 3, (out >> 3) + 2);
+      span = { begin: Math.floor(begin / BLOCK_BYTES) * BLOCK_BYTES, end: Math.min(size, Math.ceil(end / BLOCK_BYTES) * BLOCK_BYTES) };
+    }
+    core._htf_free(out);
+    if (span && this.source instanceof HttpRanges) await this.streamStrips(rows, span);
+    if (this.rows === rows && !rows.finished) await this.decodeReady(rows, rows.height);
+    if (this.rows !== rows) return;
+    rows.finished = true;
+    this.rowsAdvanced(rows);
+    this.reportProgress(true);
+  }
+
+  // Hands `bytes` (at file offset `at`) to the core.
+  supply(at, bytes) {
+    const core = this.core, address = core._htf_alloc(Math.max(1, bytes.length));
+    if (!address) return;   // the reads fetch them themselves
+    core.HEAPU8.set(bytes, address);
+    core._htf_levels_supply(this.doc, at, address, bytes.length);
+    core._htf_free(address);
+  }
+
+  async streamStrips(rows, { begin, end }) {
+    const first = this.source.first, core = this.core;
+    let at = begin;
+    // What the first answer holds already.
+    if (at < first.length) {
+      const upto = Math.min(end, Math.floor(first.length / BLOCK_BYTES) * BLOCK_BYTES);
+      if (upto > at) this.supply(at, first.subarray(at, upto)), at = upto;
+    }
+    if (at >= end) return;
+    if (this.fetched + (end - at) > this.downloadLimit) throw tooBig(this.downloadLimit);
+    const abort = rows.abort = typeof AbortController === 'function' ? new AbortController() : null;
+    const started = performance.now();
+    const fetchNow = this.fetchImpl;   // called on its own, as fetch must be
+    let response;
+    try {
+      response = await fetchNow(this.source.url, { headers: { Range: `bytes=${at}-${end - 1}` }, signal: abort?.signal });
+    } catch (error) {
+      if (this.rows !== rows || error?.name === 'AbortError') return;
+      throw new RangeReadError(`the range request failed (${error.message || error})`);
+    }
+    if (this.rows !== rows) return;
+    if (response.status !== 206) throw new RangeReadError(`the server answered ${response.status} to a range request`);
+    const m = CONTENT_RANGE.exec((response.headers.get('Content-Range') || '').trim());
+    if (!m || Number(m[1]) !== at || Number(m[2]) !== end - 1 || (m[3] !== '*' && Number(m[3]) !== this.source.size)) {
+      throw new RangeReadError(`bytes ${m ? `${m[1]}-${m[2]}` : '?'} came for bytes ${at}-${end - 1}`);
+    }
+    ++this.requests;
+    // The bytes go straight into a staging block of the core's memory and
+    // from there, whole blocks at a time, into its cache: no copy of the
+    // file's bytes is kept in JavaScript. A byte stream is read into one
+    // reused buffer (no garbage of 138 MB of pieces for the collector).
+    let reader, buffer = null;
+    try {
+      reader = response.body.getReader({ mode: 'byob' });
+      buffer = new ArrayBuffer(STAGE_BYTES);
+    } catch {
+      reader = response.body.getReader();
+    }
+    let stageBytes = STAGE_BYTES + BLOCK_BYTES, stage = core._htf_alloc(stageBytes), held = 0;
+    if (!stage) throw new Error('Not enough memory to read the document');
+    try {
+      for (;;) {
+        let done, value;
+        try {
+          ({ done, value } = buffer ? await reader.read(new Uint8Array(buffer)) : await reader.read());
+        } catch (error) {
+          if (this.rows !== rows || error?.name === 'AbortError') return;
+          throw new RangeReadError(`the answer broke off (${error.message || error})`);
+        }
+        if (this.rows !== rows) {
+          reader.cancel().catch(() => {});
+          return;
+        }
+        if (value) {
+          if (buffer) buffer = value.buffer;
+          if (at + held + value.length > end) throw new RangeReadError(`more than the ${end - begin} bytes asked for came`);
+          if (held + value.length > stageBytes) {
+            const larger = core._htf_alloc(held + value.length);
+            if (!larger) throw new Error('Not enough memory to read the document');
+            core.HEAPU8.copyWithin(larger, stage, stage + held);
+            core._htf_free(stage);
+            stage = larger, stageBytes = held + value.length;
+          }
+          core.HEAPU8.set(value, stage + held);
+          held += value.length;
+        }
+        if (done && at + held < end) throw new RangeReadError(`the answer ended at byte ${at + held} of ${begin}-${end - 1}`);
+        // Whole blocks to the core's cache, the rest kept for the next piece.
+        const whole = done ? held : Math.floor(held / BLOCK_BYTES) * BLOCK_BYTES;
+        if (whole > 0) {
+          core._htf_levels_supply(this.doc, at, stage, whole);
+          core.HEAPU8.copyWithin(stage, stage + whole, stage + held);
+          held -= whole;
+          at += whole;
+          this.fetched += whole;
+          this.fetchMs += performance.now() - started;
+          this.reportProgress(done);
+          const ready = core._htf_levels_rows_within(this.doc, rows.level, rows.done, begin, at);
+          await this.decodeReady(rows, ready);
+          if (this.rows !== rows) return;
+        }
+        if (done) return;
+      }
+    } finally {
+      if (this.core === core && !core.trapped) core._htf_free(stage);
+    }
+  }
+
+  dropRows() {
+    const rows = this.rows;
+    if (!rows) return;
+    this.rows = null;
+    rows.abort?.abort();
+    rows.finished = true;
+    rows.failure = new Error('The level was put aside');
+    this.rowsAdvanced(rows);
+    this.core._htf_levels_rows_end(this.doc);
+    this.core._htf_tile_release(rows.tile);
+  }
+
+  // The rows of tile row `row` at scaledHeight reach down to this source
+  // row of the level (the cells of the sampling rule, whole cells of 8 rows
+  // of a bilevel image's reduced plane).
+  static rowsUnder(row, scaledHeight, height) {
+    const bottom = Math.min(scaledHeight, (row + 1) * TILE);
+    const last = Math.floor((bottom * height) / scaledHeight);
+    return Math.min(height, Math.ceil((last + 2) / 8) * 8);
   }
 
   // The tile (column, row) of TILE x TILE screen pixels of a striped level
-  // drawn at scaledWidth x scaledHeight.
-  rendered(level, column, row, scaledWidth, scaledHeight) {
-    const core = this.core, tile = this.wholeLevel(level);
+  // drawn at scaledWidth x scaledHeight, once the rows under it are decoded.
+  async rendered(level, column, row, scaledWidth, scaledHeight, stillWanted = () => true) {
+    const rows = this.stripedLevel(level);
+    await this.rowsReady(rows, LevelsDocument.rowsUnder(row, scaledHeight, rows.height));
+    if (this.rows !== rows || !stillWanted()) return null;   // put aside, or the view is over
+    if (rows.failure) throw rows.failure;
+    const core = this.core, tile = rows.tile;
     const x = column * TILE, y = row * TILE;
     const width = Math.min(TILE, scaledWidth - x), height = Math.min(TILE, scaledHeight - y);
     const out = core._htf_alloc(width * height * 4);
@@ -409,14 +635,14 @@ export class LevelsDocument {
         throw new Error('The image cannot be drawn at this scale');
       }
       return { level, rendered: true, column, row, x, y, width, height, scaledWidth, scaledHeight, bits: 32,
-        rowBytes: width * 4, pixels: copyOut(core, out, width * height * 4), error: this.whole.error };
+        rowBytes: width * 4, pixels: copyOut(core, out, width * height * 4), error: rows.error };
     } finally {
       core._htf_free(out);
     }
   }
 
   release() {
-    this.dropWhole();
+    if (this.doc) this.dropRows();
     if (this.doc) this.core._htf_levels_release(this.doc);
     this.doc = 0;
     LevelsDocument.sources[this.handle] = null;
@@ -593,14 +819,33 @@ export class DecoderWorker {
     }
     await this.coreReady();
     if (entry.closed) return;   // closed or replaced during the first request
-    entry.document = new LevelsDocument(this.core, opened.source, { downloadLimit, memoryLimit });
+    entry.document = new LevelsDocument(this.core, opened.source, { downloadLimit, memoryLimit,
+      fetchImpl: this.fetchImpl ?? globalThis.fetch, progress });
     const doc = entry.document;
+    // The striped level's own reads end in an error or make it black after
+    // its views were sent: the page is told.
+    doc.onRowsFailed = (failure) => {
+      if (this.documents.get(id) === entry) this.post({ type: 'error', id, message: String(failure.message || failure) });
+    };
+    doc.onRowsCleared = () => {
+      if (this.documents.get(id) === entry) this.post({ type: 'redraw', id });
+    };
     const hotspots = doc.hotspots();
     this.post({
       type: 'hotspots', id, hotspots: hotspots.packed, width: doc.width, height: doc.height, levels: doc.levels,
       ranged: opened.ranged, fileBytes: opened.source.size, bytesFetched: doc.bytesFetched(),
       heapBytes: this.heapBytes(), error: doc.openError,
     }, hotspots.transfer);
+    // A document of one striped image: every view needs that image, so its
+    // strips are fetched and decoded from now on, before the first view
+    // arrives.
+    if (doc.levels.length === 1 && !doc.levels[0].tiled && doc.levelFor(1) === 0) {
+      try {
+        doc.stripedLevel(0);
+      } catch {
+        // The first view reports what is wrong.
+      }
+    }
   }
 
   async view({ id, view = 0, scale = 1, left = 0, top = 0, right, bottom, have = [], scaledWidth, scaledHeight }) {
@@ -623,7 +868,9 @@ export class DecoderWorker {
       doc.prefetch(level, range);
       next = (column, row) => doc.tile(level, column, row);
     } else {
-      // Striped: decoded whole in the worker, drawn at the view's scale.
+      // Striped: decoded in the worker as its strips arrive, drawn at the
+      // view's scale a row of tiles at a time, each once the rows under it
+      // are there.
       const sw = Math.max(1, scaledWidth ?? Math.round(doc.width * scale));
       const sh = Math.max(1, scaledHeight ?? Math.round(doc.height * scale));
       const fx = sw / doc.width, fy = sh / doc.height, last = (n) => Math.max(0, Math.ceil(n / TILE) - 1);
@@ -631,14 +878,19 @@ export class DecoderWorker {
       range = { c0: cell(left, fx, sw), r0: cell(top, fy, sh),
         c1: cell(Math.max(left, (right ?? doc.width) - 1e-6), fx, sw),
         r1: cell(Math.max(top, (bottom ?? doc.height) - 1e-6), fy, sh) };
-      doc.wholeLevel(level);
-      next = (column, row) => doc.rendered(level, column, row, sw, sh);
+      doc.stripedLevel(level);
+      const wanted = () => !entry.closed && entry.view === view;
+      next = (column, row) => doc.rendered(level, column, row, sw, sh, wanted);
     }
     let tiles = 0, cancelled = false;
     for (let row = range.r0; row <= range.r1 && !cancelled; ++row) {
       for (let column = range.c0; column <= range.c1; ++column) {
         if (held.has(`${level}/${column}/${row}`)) continue;
-        const tile = next(column, row);
+        const tile = await next(column, row);
+        if (!tile) {
+          cancelled = true;
+          break;
+        }
         this.post({ type: 'tile', id, view, ...tile }, [tile.pixels, tile.palette].filter(Boolean));
         ++tiles;
         // Lets a newer view or a close of this document in before the next tile.

@@ -67,6 +67,7 @@ export const loading = {
         case 'tile': return this._tileArrived(message);
         case 'view-done': return this._viewDone(message);
         case 'error': return this._readerError(message, generation);
+        case 'redraw': return this._redraw();
         default: return undefined;
       }
     } catch (error) {
@@ -112,6 +113,14 @@ export const loading = {
     const timings = { hotspots: t.hotspots - t.started, picture: performance.now() - t.started };
     this._fire('htf-load', { width: this._doc.width, height: this._doc.height, hotspots: this._doc.hotspots.length,
       timings });
+  },
+
+  // The worker's picture changed where it was drawn already (a damaged
+  // colour image turns black all over): its tiles are asked for again.
+  _redraw() {
+    this._clearTiles();
+    if (this._views) this._views.key = '';
+    this._paint();
   },
 
   _readerError(message, generation) {

@@ -487,3 +487,22 @@ test('a core call that traps: the worker drops that core and its documents, the 
   assert.equal(worker.core, core);
   assert.deepEqual(out.filter((m) => m.type === 'tile').map((m) => [m.id, m.level, m.column, m.row]), [[3, 0, 0, 0]]);
 });
+
+test('a striped colour image that breaks off part way is black all over, and the page is told to draw it again', async () => {
+  // The strip starts half way into its pixels: its second half lies past the end of the file.
+  const bytes = writeTiff([image(300, 200, 'rgb', rgbPixel, 0)], {
+    patch: (entries) => { const offsets = entries.find(([tag]) => tag === 273); offsets[2] = [offsets[2][0] + 90000]; },
+  });
+  const out = await run(standInServer(bytes), [
+    { type: 'open', id: 1, src: 'http://h/doc.htf' },
+    { type: 'view', id: 1, view: 1, scale: 1, left: 0, top: 0, right: 300, bottom: 200 },
+  ]);
+  assert.ok(out.some((m) => m.type === 'redraw'), out.map((m) => m.type).join());
+  const tiles = out.filter((m) => m.type === 'tile');
+  assert.equal(tiles.length, 2);
+  for (const t of tiles) {
+    const words = new Uint32Array(t.pixels);
+    assert.ok(words.every((w) => w === 0xFF000000), `tile ${t.column},${t.row} is not black`);
+    assert.match(t.error, /./);
+  }
+});

@@ -1182,6 +1182,126 @@ class RangedElementTest(unittest.TestCase):
         self.assertTrue(self.page.evaluate('viewer.complete'))
 
 
+def striped_tiff(path, width, height, rows_per_strip):
+    """An uncompressed RGB TIFF in strips, directory first; pixel (x, y) is
+    striped_pixel(x, y). Returns where the pixels start."""
+    import struct
+    strips = (height + rows_per_strip - 1) // rows_per_strip
+    entries = 10
+    ifd_end = 8 + 2 + 12 * entries + 4
+    bits_at, offsets_at = ifd_end, ifd_end + 6
+    counts_at = offsets_at + 4 * strips
+    data_at = counts_at + 4 * strips
+    counts = [width * 3 * min(rows_per_strip, height - k * rows_per_strip) for k in range(strips)]
+    offsets = [data_at + sum(counts[:k]) for k in range(strips)]
+    tags = [(256, 4, 1, width), (257, 4, 1, height), (258, 3, 3, bits_at), (259, 3, 1, 1), (262, 3, 1, 2),
+            (273, 4, strips, offsets_at), (277, 3, 1, 3), (278, 4, 1, rows_per_strip), (279, 4, strips, counts_at),
+            (284, 3, 1, 1)]
+    with open(path, 'wb') as f:
+        f.write(b'II*\x00' + struct.pack('<I', 8) + struct.pack('<H', entries))
+        for tag, kind, count, value in tags:
+            single_short = kind == 3 and count == 1
+            f.write(struct.pack('<HHI', tag, kind, count) +
+                    (struct.pack('<HH', value, 0) if single_short else struct.pack('<I', value)))
+        f.write(struct.pack('<I', 0) + struct.pack('<HHH', 8, 8, 8))
+        f.write(struct.pack('<%dI' % strips, *offsets) + struct.pack('<%dI' % strips, *counts))
+        for y in range(height):
+            f.write(bytes(v for x in range(width) for v in striped_pixel(x, y)))
+    return data_at
+
+
+def striped_pixel(x, y):
+    return ((x * 7 + y) & 255, (y * 3) & 255, (x ^ y) & 255)
+
+
+class StripedElementTest(unittest.TestCase):
+    """A striped colour document through the range server: its strips come in
+    one streamed answer, and the picture fills from the top while they do."""
+
+    WIDTH, HEIGHT, ROWS = 1200, 900, 8
+
+    @classmethod
+    def setUpClass(cls):
+        cls.folder = tempfile.mkdtemp(prefix='htf-web-strips-')
+        cls.document = os.path.join(cls.folder, 'striped.htf')
+        cls.data_at = striped_tiff(cls.document, cls.WIDTH, cls.HEIGHT, cls.ROWS)
+        with open(os.path.join(cls.folder, 'page.html'), 'w') as f:
+            f.write(PAGE % {'width': 602, 'height': 452 + TOOLBAR_HEIGHT, 'attributes': '', 'extra': ''})
+        cls.server = RangeServer(cls.folder, {'/web': os.path.join(BUILD, 'web')}).__enter__()
+        cls.browser = Browser(width=800, height=700).__enter__()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.browser.__exit__(None, None, None)
+        cls.server.__exit__(None, None, None)
+        shutil.rmtree(cls.folder, ignore_errors=True)
+
+    def setUp(self):
+        self.server.damage = None
+        self.server.release()
+        self.server.forget()
+
+    def expected(self, state, rows):
+        """The fit picture's RGB by the sampling rule, its first `rows` rows."""
+        sw, sh = state['scaledWidth'], state['scaledHeight']
+        return bytes(v for j in range(rows) for i in range(sw)
+                     for v in striped_pixel(i * self.WIDTH // sw, j * self.HEIGHT // sh))
+
+    def shown(self, page, state, rows):
+        x, y = BORDER + state['imageLeft'], TOOLBAR_HEIGHT + BORDER + state['imageTop']
+        _, _, data = page.screenshot((x, y, state['scaledWidth'], rows))
+        return bytes(data[i + k] for i in range(0, len(data), 4) for k in range(3))
+
+    def test_the_picture_fills_from_the_top_while_the_strips_arrive(self):
+        page = self.browser.open(self.server.url('page.html'))
+        page.wait_for('window.viewer && customElements.get("htf-viewer") !== undefined')
+        self.addCleanup(page.close)
+        page.evaluate('document.addEventListener("htf-hotspots", (e) => window.seen.push({ name: "htf-hotspots" }))')
+        size = os.path.getsize(self.document)
+        # The download stops at row 600 of 900 until released.
+        self.server.pause(self.data_at + 600 * self.WIDTH * 3)
+        page.evaluate('v.setAttribute("src", "/striped.htf")')
+        page.wait_for('window.seen.some((e) => e.name === "htf-hotspots")', timeout=30)
+        page.evaluate('frames2()')
+        state = page.evaluate('viewer.viewState')
+        self.assertEqual((state['scaledWidth'], state['scaledHeight']), (600, 450))
+        # The first row of tiles (rows 0-511 of the image) is drawn exactly,
+        # the second is still to come.
+        page.wait_for('(() => { const c = viewer.shadowRoot.querySelector("canvas.picture"); '
+                      'const d = c.getContext("2d").getImageData(%d, %d, 1, 1).data; '
+                      'return d[0] === 0 && d[1] === 0 && d[2] === 0; })()' % (state['imageLeft'], state['imageTop']),
+                      timeout=30)
+        page.evaluate('frames2()')
+        self.assertEqual(self.shown(page, state, 256), self.expected(state, 256))
+        self.assertFalse(page.evaluate('viewer.complete'))
+        self.assertLess(self.server.bytes_sent('/striped.htf'), size)
+        self.assertNotEqual(self.shown(page, state, 300)[256 * 600 * 3:], self.expected(state, 300)[256 * 600 * 3:])
+        if os.environ.get('HTF_WEB_SHOTS'):
+            page.save_screenshot(os.path.join(os.environ['HTF_WEB_SHOTS'], 'striped-in-progress.png'))
+        self.server.release()
+        page.wait_for('viewer.complete', timeout=30)
+        page.evaluate('frames2()')
+        self.assertEqual(self.shown(page, state, 450), self.expected(state, 450))
+        # Progress was told in bytes of the file.
+        progress = [e['detail'] for e in page.evaluate('window.seen') if e['name'] == 'htf-progress']
+        self.assertTrue(any(0 < p['loaded'] < size and p['total'] == size for p in progress), progress[-5:])
+
+    def test_a_damaged_answer_for_the_strips_ends_in_a_clear_error(self):
+        page = self.browser.open(self.server.url('page.html'))
+        page.wait_for('window.viewer && customElements.get("htf-viewer") !== undefined')
+        self.addCleanup(page.close)
+        for damage in ('short', 'wrong-range'):
+            with self.subTest(damage=damage):
+                page.evaluate('viewer.removeAttribute("src")')
+                # The first answer (the directory) is whole; the strips' is damaged.
+                self.server.damage, self.server.damage_after = damage, 1
+                started = time.monotonic()
+                self.assertEqual(page.evaluate('loadDocument("/striped.htf")'), 'htf-error')
+                self.assertLess(time.monotonic() - started, 20)
+                self.assertRegex(page.evaluate('viewer.shadowRoot.querySelector(".error").textContent'),
+                                 r'^The document could not be read: ')
+
+
 def unpacked(packed, width, height):
     row_bytes = (width + 7) // 8
     return bytes((packed[y * row_bytes + x // 8] >> (7 - x % 8)) & 1 for y in range(height) for x in range(width))

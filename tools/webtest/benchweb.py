@@ -54,6 +54,13 @@ window.openTimed = (src) => new Promise((resolve, reject) => {
 });
 // The canvas is read back after each step, so the time includes its drawing.
 const flush = () => viewer.shadowRoot.querySelector('canvas.picture').getContext('2d').getImageData(0, 0, 1, 1);
+// A zoom step until its picture is complete (the new level's tiles in).
+window.zoomComplete = (command) => new Promise((resolve) => {
+  const t = performance.now();
+  viewer.command(command);
+  const poll = () => (viewer.complete ? resolve(performance.now() - t) : setTimeout(poll, 1));
+  setTimeout(poll, 0);
+});
 window.timed = (work, runs) => {
   const times = [];
   for (let i = 0; i < runs; ++i) { const t = performance.now(); work(i); flush(); times.push(performance.now() - t); }
@@ -130,6 +137,38 @@ def bench_worker(server, docs, name, runs):
         _, best['peak'] = browser.renderer_memory()
     best['size'] = os.path.getsize(os.path.join(docs, name + '.htf'))
     return best
+
+
+def element_pyramid(server, docs, runs):
+    """The element on the 100 000 x 100 000 levelled drawing through ranges:
+    first fit picture, bytes sent for it, a zoom step to a new level (until
+    its picture is complete), a repaint, the tab's peak memory."""
+    name = 'pyramid-100k'
+    size = os.path.getsize(os.path.join(docs, name + '.htf'))
+    with Browser(width=1100, height=900) as browser:
+        first = None
+        for run in range(runs):
+            page = browser.open(server.url('bench.html'))
+            page.wait_for('customElements.get("htf-viewer") !== undefined')
+            server.forget()
+            t, parts = page.evaluate('openTimed("/docs/%s.htf")' % name)
+            sent = server.bytes_sent('/docs/')
+            if first is None or t < first:
+                first, breakdown, fit_sent = t, parts, sent
+            if run < runs - 1:
+                browser.pages.remove(page)
+                page.send('Page.close')
+                page.close()
+        repaint = page.evaluate('timed(() => viewer._paint(), 20)')
+        zooms = sorted(page.evaluate('zoomComplete(%d)' % (123 if i % 2 == 0 else 124)) for i in range(6))
+        zoom = zooms[len(zooms) // 2]
+        _, peak = browser.renderer_memory()
+    marks = [mark for mark, missed in (('MISS 1 s / 2 %', first > 1000 or fit_sent > 0.02 * size),
+                                       ('MISS zoom 100 ms', zoom > 100), ('MISS 16 ms', repaint > 16)) if missed]
+    print('%-7s %12s %11.0f ms %7s %5.1f ms %11.1f ms %8.0f MB %8.1f MB  %s' % (
+        'pyramid', '', first, '', repaint, zoom, peak / 1024, fit_sent / 1e6, ' '.join(marks)))
+    print('        hotspots known after %.0f ms; fit picture from %.2f %% of the %.0f MB file' % (
+        breakdown['hotspots'], 100.0 * fit_sent / size, size / 1e6))
 
 
 def main():
@@ -209,8 +248,10 @@ def main():
                 name, module, first, ratio, repaint, repaint_1to1, zoom, peak / 1024, sent / 1e6, ' '.join(marks)))
             print('        hotspots known after %.0f ms, first picture complete after %.0f ms' % (
                 breakdown['hotspots'], breakdown['picture']))
+        element_pyramid(server, docs, runs)
         print('(repaint: fitted / at 1:1; zoom step: the median of 10, in and out from the fit; peak memory: the '
-              'renderer processes of a fresh browser)')
+              'renderer processes of a fresh browser; the pyramid\'s zoom step: until the new level\'s picture is '
+              'complete, the median of 6)')
         print()
         print('The worker alone, by address through the range server (fit view at 1000 x 800, best of %d):' % runs)
         print('%-8s %10s %9s %11s %11s %11s %18s %11s' % ('', 'hotspots', 'fit view', 'vs module', 'zoom step',

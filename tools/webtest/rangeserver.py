@@ -12,6 +12,9 @@ Modes, changeable while it serves (for the tests):
   hold_after = N        hold back answers for ranges that start at or after
                         byte N until release() is called (the directories
                         come first, the pixels wait)
+  pause_at = N          stop an answer's body just before byte N of the file
+                        until release() is called (a download caught in
+                        the middle: pause(N))
   damage = 'short'      a 206 answer with fewer body bytes than its
                         Content-Length promises (the connection then closes)
          = 'wrong-range'  a 206 answer whose Content-Range names other bytes
@@ -65,6 +68,7 @@ class RangeServer:
         self.port = port
         self.ranges = ranges
         self.hold_after = None
+        self.pause_at = None
         self.damage = None
         self.damage_after = 0
         self.log = []                       # (path, range header or None, status, body bytes sent)
@@ -99,8 +103,14 @@ class RangeServer:
         self.hold_after = after
         self._released.clear()
 
+    def pause(self, at):
+        """Stops the answer that sends byte `at` just before it."""
+        self.pause_at = at
+        self._released.clear()
+
     def release(self):
         self.hold_after = None
+        self.pause_at = None
         self._released.set()
 
     def url(self, path=''):
@@ -182,12 +192,19 @@ class RangeServer:
                     with open(local, 'rb') as f:
                         f.seek(first)
                         remaining = length if damage != 'short' else length // 2
+                        at = first
                         while remaining > 0:
-                            chunk = f.read(min(remaining, 1 << 16))
+                            pause = server.pause_at
+                            if pause is not None and at == pause:
+                                self.wfile.flush()
+                                server._released.wait(60)
+                            step = pause - at if pause is not None and at < pause < at + (1 << 16) else 1 << 16
+                            chunk = f.read(min(remaining, step))
                             if not chunk:
                                 break
                             self.wfile.write(chunk)
                             sent += len(chunk)
+                            at += len(chunk)
                             remaining -= len(chunk)
                     if damage == 'short':
                         self.close_connection = True

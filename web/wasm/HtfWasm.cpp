@@ -424,6 +424,66 @@ EMSCRIPTEN_KEEPALIVE WebTile* htf_levels_tile(WebLevels* d, int level, uint32_t 
         tile->image.allocate(0, 0, 8, 0, 0);
     return tile;
 }
+// A striped level decoded a band of rows at a time as its strips arrive:
+// the level's plane is a tile (drawn with htf_tile_render) whose rows fill
+// from the top. Null without memory; its outcome says whether rows come.
+EMSCRIPTEN_KEEPALIVE WebTile* htf_levels_rows_begin(WebLevels* d, int level)
+{
+    auto* tile = new (std::nothrow) WebTile;
+    if (!tile)
+        return nullptr;
+    try {
+        tile->outcome = level < 0 ? DecodeOutcome::Unsupported : d->levels.beginRows(size_t(level), tile->image);
+    } catch (...) {
+        tile->outcome = DecodeOutcome::NoMemory;
+    }
+    if (tile->outcome != DecodeOutcome::Decoded) {
+        d->levels.endRows();
+        tile->image.allocate(0, 0, 8, 0, 0);
+    }
+    return tile;
+}
+// Decodes the plane's rows on up to `endRow`; returns the rows decoded.
+EMSCRIPTEN_KEEPALIVE uint32_t htf_levels_rows_decode(WebLevels* d, WebTile* t, uint32_t endRow)
+{
+    const uint32_t before = d->levels.rowsDone();
+    uint32_t after = before;
+    try {
+        after = d->levels.decodeRows(endRow);
+    } catch (...) {
+        d->pendingError = "Not enough memory to decode the image";
+        return before;
+    }
+    if (t->sampling)
+        t->sampler.rowsChanged(d->levels.rowsCleared() ? 0 : int32_t(before), int32_t(after));
+    return after;
+}
+EMSCRIPTEN_KEEPALIVE int htf_levels_rows_cleared(const WebLevels* d) { return d->levels.rowsCleared(); }
+EMSCRIPTEN_KEEPALIVE void htf_levels_rows_end(WebLevels* d) { d->levels.endRows(); }
+// The file's bytes the level's strips take: out[0] the first, out[1] past the last.
+EMSCRIPTEN_KEEPALIVE int htf_levels_strip_span(WebLevels* d, int level, double* out)
+{
+    uint64_t begin = 0, end = 0;
+    if (level < 0 || !d->levels.stripSpan(size_t(level), begin, end))
+        return 0;
+    out[0] = double(begin), out[1] = double(end);
+    return 1;
+}
+// The end of the rows from `fromRow` on that the bytes [begin, end) hold.
+EMSCRIPTEN_KEEPALIVE uint32_t htf_levels_rows_within(WebLevels* d, int level, uint32_t fromRow, double begin, double end)
+{
+    return level < 0 ? fromRow : d->levels.rowsWithin(size_t(level), fromRow, uint64_t(begin), uint64_t(end));
+}
+// Bytes of the file fetched by the caller (a streamed download), for the
+// reads that follow.
+EMSCRIPTEN_KEEPALIVE void htf_levels_supply(WebLevels* d, double offset, const uint8_t* bytes, size_t length)
+{
+    try {
+        d->file.supply(uint64_t(offset), bytes, length);
+    } catch (...) {
+        // Not kept: the reads fetch the bytes themselves.
+    }
+}
 EMSCRIPTEN_KEEPALIVE double htf_levels_fetched(const WebLevels* d) { return double(d->file.bytesFetched()); }
 EMSCRIPTEN_KEEPALIVE int htf_levels_reads(const WebLevels* d) { return int(d->file.sourceReads()); }
 EMSCRIPTEN_KEEPALIVE int htf_levels_failed(const WebLevels* d) { return d->file.failed(); }

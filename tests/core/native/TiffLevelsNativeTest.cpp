@@ -6,11 +6,13 @@
 #include "TiffLevels.h"
 #include "HtfReader.h"
 #include "TiledDocumentWriter.h"
+#include "TiffFixture.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -206,3 +208,153 @@ TEST(TiffLevels, DamagedDirectoriesNeverCrash)
 }
 
 } // namespace
+
+// A striped document written by the fixture writer, as bytes.
+std::vector<uint8_t> stripedDocument(const TiffFixture& fixture)
+{
+    char path[] = "/tmp/htf-strips-XXXXXX";
+    const int fd = mkstemp(path);
+    close(fd);
+    EXPECT_TRUE(writeTiffFixture(path, fixture));
+    std::ifstream in(path, std::ios::binary);
+    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::remove(path);
+    return bytes;
+}
+
+TiffFixture stripedFixture(uint32_t w, uint32_t h, uint16_t photometric, uint16_t bits, uint16_t samples,
+                           uint16_t compression, uint32_t rowsPerStrip)
+{
+    TiffFixture f;
+    f.width = w, f.height = h, f.photometric = photometric, f.bitsPerSample = bits, f.samplesPerPixel = samples;
+    f.compression = compression, f.rowsPerStrip = rowsPerStrip;
+    f.pixels.resize(size_t(fixtureScanlineBytes(f)) * h * (f.planar == PLANARCONFIG_SEPARATE ? samples : 1));
+    for (size_t i = 0; i < f.pixels.size(); ++i)
+        f.pixels[i] = uint8_t((i * 37 + i / 7) ^ (i / 501));
+    if (photometric == PHOTOMETRIC_PALETTE) {
+        f.colorMap.resize(3u << bits);
+        for (size_t i = 0; i < f.colorMap.size(); ++i)
+            f.colorMap[i] = uint16_t(i * 997 + 0x1234);
+    }
+    return f;
+}
+
+// A striped level streamed in pieces (as a download hands them over) and
+// decoded band by band as its strips complete: the same pixels as the whole
+// reader, no read of the source beyond the directories, and the cache holds
+// little more than the piece in hand.
+TEST(TiffLevels, StripsDecodedAsTheirBytesArriveGiveTheWholeImage)
+{
+    // held: what the cache may hold while the strips stream in, in blocks (a
+    // row of separate planes needs the last plane's strip: the earlier planes
+    // wait in the cache until it comes).
+    struct Case {
+        const char* name;
+        std::function<TiffFixture()> make;
+        size_t held;
+    };
+    const Case cases[] = {
+        {"bilevel G4, 8 rows a strip", [] { return stripedFixture(2000, 403, PHOTOMETRIC_MINISWHITE, 1, 1, COMPRESSION_CCITTFAX4, 8); }, 12},
+        {"grey 4-bit, one strip", [] { return stripedFixture(90, 60, PHOTOMETRIC_MINISBLACK, 4, 1, COMPRESSION_NONE, 0); }, 12},
+        {"palette LZW, 3 rows", [] { return stripedFixture(701, 300, PHOTOMETRIC_PALETTE, 8, 1, COMPRESSION_LZW, 3); }, 12},
+        {"RGB LZW, a row a strip", [] { return stripedFixture(600, 200, PHOTOMETRIC_RGB, 8, 3, COMPRESSION_LZW, 1); }, 12},
+        {"RGB planes apart", [] { TiffFixture f = stripedFixture(400, 300, PHOTOMETRIC_RGB, 8, 3, COMPRESSION_NONE, 7);
+                                  f.planar = PLANARCONFIG_SEPARATE; f.pixels.resize(size_t(400) * 300 * 3); return f; }, 40},
+        {"grey 16-bit", [] { return stripedFixture(600, 300, PHOTOMETRIC_MINISBLACK, 16, 1, COMPRESSION_DEFLATE, 5); }, 12},
+    };
+    for (const auto& [name, make, held] : cases) {
+        SCOPED_TRACE(name);
+        CountingSource source;
+        source.bytes = stripedDocument(make());
+        PlainImage whole;
+        ASSERT_TRUE(readHtfDocument(source.bytes.data(), source.bytes.size(), "d", whole).hasImage());
+
+        RangeFile file(source, source.bytes.size(), 1 << 20);
+        TiffLevels levels(file);
+        ASSERT_TRUE(levels.open("d"));
+        uint64_t begin = 0, end = 0;
+        ASSERT_TRUE(levels.stripSpan(0, begin, end));
+        EXPECT_LE(end, source.bytes.size());
+        PlainImage plane;
+        ASSERT_EQ(levels.beginRows(0, plane), DecodeOutcome::Decoded);
+        const size_t readsAfterOpen = source.reads.size();
+        const uint64_t from = begin / RangeFile::kBlockBytes * RangeFile::kBlockBytes;
+        uint32_t done = 0, bands = 0;
+        for (uint64_t at = from; at < end;) {
+            const uint64_t next = std::min<uint64_t>(end, at + 5000);
+            // Whole blocks only are kept: the piece from the last block boundary.
+            const uint64_t supplied = at / RangeFile::kBlockBytes * RangeFile::kBlockBytes;
+            file.supply(supplied, source.bytes.data() + supplied, size_t(next - supplied));
+            at = next;
+            const uint64_t whole = at == end ? at : at / RangeFile::kBlockBytes * RangeFile::kBlockBytes;
+            const uint32_t ready = levels.rowsWithin(0, done, from, whole);
+            ASSERT_GE(ready, done);
+            if (ready > done) {
+                const uint32_t now = levels.decodeRows(ready);
+                ASSERT_GE(now, ready);
+                done = now, ++bands;
+            }
+            EXPECT_LE(file.cachedBytes(), held * RangeFile::kBlockBytes);
+        }
+        // The last block of the span may end before a block boundary.
+        if (done < uint32_t(whole.height))
+            done = levels.decodeRows(uint32_t(whole.height));
+        EXPECT_EQ(done, uint32_t(whole.height));
+        EXPECT_EQ(source.reads.size(), readsAfterOpen) << "the strips were read from the source";
+        EXPECT_FALSE(levels.rowsCleared());
+        EXPECT_EQ(levels.takeError(), "");
+        ASSERT_EQ(plane.pixels.size(), whole.pixels.size());
+        EXPECT_TRUE(plane.pixels == whole.pixels);
+        EXPECT_TRUE(plane.palette == whole.palette);
+        if (std::string(name).find("one strip") == std::string::npos) {
+            EXPECT_GT(bands, 2u);
+        }
+    }
+}
+
+// Decoding goes on where it stopped after another level was read, and a
+// colour image that fails part way is black all over, the rows shown
+// before included.
+TEST(TiffLevels, RowDecodingSurvivesOtherReadsAndReportsAColourFailure)
+{
+    CountingSource source;
+    source.bytes = stripedDocument(stripedFixture(200, 80, PHOTOMETRIC_RGB, 8, 3, COMPRESSION_LZW, 4));
+    PlainImage whole;
+    ASSERT_TRUE(readHtfDocument(source.bytes.data(), source.bytes.size(), "d", whole).hasImage());
+    {
+        RangeFile file(source, source.bytes.size());
+        TiffLevels levels(file);
+        ASSERT_TRUE(levels.open("d"));
+        PlainImage plane, other;
+        ASSERT_EQ(levels.beginRows(0, plane), DecodeOutcome::Decoded);
+        EXPECT_EQ(levels.decodeRows(30), 30u);
+        ASSERT_EQ(levels.decodeTile(0, 0, 0, other), DecodeOutcome::Decoded);   // the whole level, apart
+        EXPECT_EQ(levels.decodeRows(80), 80u);
+        for (uint32_t y = 0; y < 80; ++y)
+            ASSERT_EQ(std::memcmp(plane.row(y), whole.row(y), plane.rowBytes), 0) << "row " << y;
+        EXPECT_TRUE(other.pixels == whole.pixels);
+    }
+    // The strips from the middle on point past the end of the file.
+    RangeFile probeFile(source, source.bytes.size());
+    TiffLevels probe(probeFile);
+    ASSERT_TRUE(probe.open("d"));
+    uint64_t begin = 0, end = 0;
+    ASSERT_TRUE(probe.stripSpan(0, begin, end));
+    CountingSource damaged;
+    damaged.bytes.assign(source.bytes.begin(), source.bytes.end());
+    for (uint64_t at = begin + (end - begin) / 2; at < end; ++at)
+        damaged.bytes[at] = uint8_t(at * 13);
+    RangeFile file(damaged, damaged.bytes.size());
+    TiffLevels levels(file);
+    ASSERT_TRUE(levels.open("d"));
+    PlainImage plane;
+    ASSERT_EQ(levels.beginRows(0, plane), DecodeOutcome::Decoded);
+    EXPECT_EQ(levels.decodeRows(20), 20u);
+    EXPECT_NE(plane.row(5)[0] | plane.row(5)[1] | plane.row(5)[2], 0);
+    EXPECT_EQ(levels.decodeRows(80), 80u);
+    EXPECT_TRUE(levels.rowsCleared());
+    EXPECT_NE(levels.takeError(), "");
+    for (uint32_t y = 0; y < 80; ++y)
+        for (uint32_t x = 0; x < 200; ++x)
+            ASSERT_EQ(plane.row(y)[4 * x] | plane.row(y)[4 * x + 1] | plane.row(y)[4 * x + 2], 0) << x << "," << y;
+}
