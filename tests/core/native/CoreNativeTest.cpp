@@ -251,8 +251,9 @@ TEST(CoreNative, HotspotSinkReadsTheTagAsLibtiffGivesIt)
         EXPECT_FALSE(r.hotspots);
         EXPECT_EQ(taken.calls, c.calls);
         EXPECT_EQ(taken.bytes, c.expected);
-        if (c.calls)
+        if (c.calls) {
             EXPECT_EQ(taken.declared, c.expected.size());
+        }
         // The module's way, for comparison: libtiff's value of the tag.
         PlainImage again;
         const HtfReadResult module = readHtfDocument(bytes.data(), bytes.size(), "doc", again);
