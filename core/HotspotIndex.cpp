@@ -43,7 +43,7 @@ void HotspotIndex::clear()
 {
     count_ = 0;
     levels_.clear();
-    left_ = top_ = width_ = height_ = 0;
+    left_ = top_ = width_ = height_ = right_ = bottom_ = 0;
 }
 
 void HotspotIndex::cellRange(double lo, double hi, double origin, double extent, int cells, int& first,
@@ -91,6 +91,7 @@ void HotspotIndex::build(const Shapes& shapes)
         left_ = std::min(left_, x.lo), right = std::max(right, x.hi);
         top_ = std::min(top_, y.lo), bottom = std::max(bottom, y.hi);
     }
+    right_ = right, bottom_ = bottom;
     width_ = right - left_;
     height_ = bottom - top_;
 
@@ -205,7 +206,7 @@ int HotspotIndex::search(const Shapes& shapes, int32_t x, int32_t y, int32_t ima
         fy0 = -beyond;
     if (y >= INT32_MAX - kSlackPixels)
         fy1 = beyond;
-    if (fx1 < left_ || fx0 > left_ + width_ || fy1 < top_ || fy0 > top_ + height_)
+    if (fx1 < left_ || fx0 > right_ || fy1 < top_ || fy0 > bottom_)
         return -1;   // beside every hotspot
 
     size_t best = count_;

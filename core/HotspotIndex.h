@@ -66,5 +66,8 @@ private:
 
     size_t count_ = 0;
     double left_ = 0, top_ = 0, width_ = 0, height_ = 0;   // bounding box of the fractions
+    // Its far edges as found: left_ + width_ can round to inside the box by
+    // an ulp, enough to miss a point on a hotspot's far edge.
+    double right_ = 0, bottom_ = 0;
     std::vector<Level> levels_;
 };

@@ -189,6 +189,21 @@ TEST(HotspotIndex, PointsAtTheEndsOfTheRangeMeetHotspotsBeyondThem)
     EXPECT_EQ(index.firstContaining(list, INT32_MAX, INT32_MAX, 0, 0, 1000, 1000), 1);
 }
 
+// Far from the origin the box's far edge, recomputed as left + width, rounds
+// an ulp inside the hotspot that lies on it: a point on that hotspot's right
+// edge was taken for one beside every hotspot (found by the fuzz target).
+TEST(HotspotIndex, APointOnTheFarEdgeOfTheBoxIsFound)
+{
+    Hotspots list;
+    add(list, -2147482880 / 3.0, -2147483638 / 4.0, -710235307, 2147483647 / 4.0);
+    add(list, -2147483521 / 3.0, -8421505 / 4.0, -1 / 3.0, 534757376);
+    HotspotIndex index;
+    index.build(list);
+    place(list, 257, 6, 818675702, 2130706432);
+    EXPECT_EQ(linearFirst(list, -272891643, INT32_MIN), 1);
+    EXPECT_EQ(index.firstContaining(list, -272891643, INT32_MIN, 257, 6, 818675702, 2130706432), 1);
+}
+
 TEST(HotspotIndex, EmptyAndChangedListsFindNothing)
 {
     Hotspots list;
