@@ -529,10 +529,20 @@ export class LevelsDocument {
       if (this.rows !== rows || error?.name === 'AbortError') return;
       throw new RangeReadError(`the range request failed (${error.message || error})`);
     }
-    if (this.rows !== rows) return;
-    if (response.status !== 206) throw new RangeReadError(`the server answered ${response.status} to a range request`);
+    // An answer not read to its end is cancelled, so that its download
+    // stops with the read instead of running on in the background.
+    const discard = () => response.body?.cancel().catch(() => {});
+    if (this.rows !== rows) {
+      discard();
+      return;
+    }
+    if (response.status !== 206) {
+      discard();
+      throw new RangeReadError(`the server answered ${response.status} to a range request`);
+    }
     const m = CONTENT_RANGE.exec((response.headers.get('Content-Range') || '').trim());
     if (!m || Number(m[1]) !== at || Number(m[2]) !== end - 1 || (m[3] !== '*' && Number(m[3]) !== this.source.size)) {
+      discard();
       throw new RangeReadError(`bytes ${m ? `${m[1]}-${m[2]}` : '?'} came for bytes ${at}-${end - 1}`);
     }
     ++this.requests;
@@ -547,8 +557,11 @@ export class LevelsDocument {
     } catch {
       reader = response.body.getReader();
     }
-    let stageBytes = STAGE_BYTES + BLOCK_BYTES, stage = core._htf_alloc(stageBytes), held = 0;
-    if (!stage) throw new Error('Not enough memory to read the document');
+    let stageBytes = STAGE_BYTES + BLOCK_BYTES, stage = core._htf_alloc(stageBytes), held = 0, ended = false;
+    if (!stage) {
+      reader.cancel().catch(() => {});
+      throw new Error('Not enough memory to read the document');
+    }
     try {
       for (;;) {
         let done, value;
@@ -558,10 +571,8 @@ export class LevelsDocument {
           if (this.rows !== rows || error?.name === 'AbortError') return;
           throw new RangeReadError(`the answer broke off (${error.message || error})`);
         }
-        if (this.rows !== rows) {
-          reader.cancel().catch(() => {});
-          return;
-        }
+        if (this.rows !== rows) return;
+        if (done) ended = true;
         if (value) {
           if (buffer) buffer = value.buffer;
           if (at + held + value.length > end) throw new RangeReadError(`more than the ${end - begin} bytes asked for came`);
@@ -593,6 +604,7 @@ export class LevelsDocument {
         if (done) return;
       }
     } finally {
+      if (!ended) reader.cancel().catch(() => {});
       if (this.core === core && !core.trapped) core._htf_free(stage);
     }
   }
