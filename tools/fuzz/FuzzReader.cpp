@@ -123,6 +123,13 @@ void readLevels(const uint8_t* data, size_t size)
                   l.tileHeight <= l.height,
               "a level's tiles lie within it");
         check(i == 0 || (l.width < list[i - 1].width && l.height < list[i - 1].height), "levels get smaller");
+        // A level larger than the budget is one the element would not decode
+        // either; a codec may need state in proportion to it (a fax tile row
+        // as wide as the level), which is no fault.
+        const uint64_t levelBytes = l.bits == 32 ? uint64_t(l.width) * l.height * 4
+                                                 : (uint64_t(l.width) * l.bits + 7) / 8 * l.height;
+        if (levelBytes > kImageBudget)
+            continue;
         levels.prefetch(i, 0, 0, 1, 1);
         const std::pair<uint32_t, uint32_t> tiles[] = {{0, 0}, {l.columns() - 1, l.rows() - 1}};
         for (const auto& [column, row] : tiles) {
