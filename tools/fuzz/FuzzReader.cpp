@@ -123,9 +123,10 @@ void readLevels(const uint8_t* data, size_t size)
                   l.tileHeight <= l.height,
               "a level's tiles lie within it");
         check(i == 0 || (l.width < list[i - 1].width && l.height < list[i - 1].height), "levels get smaller");
-        // A level larger than the budget is one the element would not decode
-        // either; a codec may need state in proportion to it (a fax tile row
-        // as wide as the level), which is no fault.
+        // Levels past the budget are left, as the whole read above refuses
+        // images past it: a codec may need state in proportion to such a
+        // level (a fax tile row as wide as the level), which the image then
+        // needs and the malloc limit would take for a fault.
         const uint64_t levelBytes = l.bits == 32 ? uint64_t(l.width) * l.height * 4
                                                  : (uint64_t(l.width) * l.bits + 7) / 8 * l.height;
         if (levelBytes > kImageBudget)
