@@ -1,5 +1,7 @@
 #include "PlainImage.h"
 
+#include <cstring>
+
 #include <new>
 
 bool PlainImage::allocate(uint32_t w, uint32_t h, uint16_t bitsPerPixel, uint32_t bytes, int32_t resolution)
@@ -21,8 +23,15 @@ bool PlainImage::allocate(uint32_t w, uint32_t h, uint16_t bitsPerPixel, uint32_
     rowBytes = bytes;
     pixelsPerMetre = resolution;
     if (bits == 32) {
-        for (size_t alpha = 3; alpha < pixels.size(); alpha += 4)
-            pixels[alpha] = 255;   // black is opaque
+        // Black is opaque: every pixel's fourth byte 255, written a word at a
+        // time (a byte loop over the vector reloads its end at every store).
+        const uint8_t black[4] = {0, 0, 0, 255};
+        uint32_t word;
+        std::memcpy(&word, black, 4);
+        uint8_t* at = pixels.data();
+        uint8_t* const end = at + pixels.size();
+        for (; at != end; at += 4)
+            std::memcpy(at, &word, 4);
     }
     return true;
 }

@@ -413,19 +413,62 @@ export class LevelsDocument {
     }
     this.dropRows();
     const core = this.core, l = this.levels[level];
+    // The strips' request goes out first: their bytes are on their way
+    // while the image's memory is being made.
+    const request = this.requestStrips(level);
     const tile = core._htf_levels_rows_begin(this.doc, level);
-    if (!tile) throw new Error('Not enough memory to decode the image');
+    if (!tile) {
+      request.abort?.abort();
+      throw new Error('Not enough memory to decode the image');
+    }
     const outcome = core._htf_tile_outcome(tile), error = this.error();
     if (this.failure || outcome !== OUTCOME_DECODED) {
+      request.abort?.abort();
       core._htf_tile_release(tile);
       const failure = new Error(error || 'The image is too large to show');
       failure.tooLarge = !this.failure && (outcome === OUTCOME_TOO_LARGE || outcome === OUTCOME_NO_MEMORY);
       throw failure;
     }
     const rows = this.rows = { level, tile, height: l.height, done: 0, finished: false, failure: null, error,
-      cleared: false, waiters: [], abort: null, sinceYield: 0 };
-    this.feedRows(rows).catch((failure) => this.rowsFailed(rows, failure));
+      cleared: false, waiters: [], abort: request.abort, sinceYield: 0 };
+    this.feedRows(rows, request).catch((failure) => this.rowsFailed(rows, failure));
     return rows;
+  }
+
+  // The span of a striped level's strips in the file (whole blocks) and,
+  // through ranges, the one request for the part of it that the first
+  // answer does not hold: { span, at, abort, answer } (answer: a promise of
+  // { response } or { error }, never rejected). { span: null } when the
+  // strips cannot be told; no request when the bytes are in hand.
+  requestStrips(level) {
+    const core = this.core, size = this.source.size;
+    const out = core._htf_alloc(16);
+    if (!out) return { span: null };
+    let span = null;
+    if (core._htf_levels_strip_span(this.doc, level, out)) {
+      const [begin, end] = core.HEAPF64.subarray(out >> 3, (out >> 3) + 2);
+      span = { begin: Math.floor(begin / BLOCK_BYTES) * BLOCK_BYTES, end: Math.min(size, Math.ceil(end / BLOCK_BYTES) * BLOCK_BYTES) };
+    }
+    core._htf_free(out);
+    if (!span || !(this.source instanceof HttpRanges)) return { span };
+    // What the first answer holds already is not asked for again.
+    const first = this.source.first;
+    let at = span.begin;
+    if (at < first.length) at = Math.max(at, Math.min(span.end, Math.floor(first.length / BLOCK_BYTES) * BLOCK_BYTES));
+    if (at >= span.end) return { span, at };
+    if (this.fetched + (span.end - at) > this.downloadLimit) {
+      return { span, at, answer: Promise.resolve({ error: tooBig(this.downloadLimit) }) };
+    }
+    const abort = typeof AbortController === 'function' ? new AbortController() : null;
+    const fetchNow = this.fetchImpl;   // called on its own, as fetch must be
+    let answer;
+    try {
+      answer = Promise.resolve(fetchNow(this.source.url, { headers: { Range: `bytes=${at}-${span.end - 1}` },
+        signal: abort?.signal })).then((response) => ({ response }), (error) => ({ error }));
+    } catch (error) {
+      answer = Promise.resolve({ error });
+    }
+    return { span, at, abort, answer };
   }
 
   // Resolves once the level's rows up to `count` are decoded (or it ended).
@@ -482,17 +525,8 @@ export class LevelsDocument {
   // strips in one streamed request, handed to the core in pieces and decoded
   // as their strips complete, so that fetching and decoding overlap; from a
   // document in memory, straight away.
-  async feedRows(rows) {
-    const core = this.core, size = this.source.size;
-    const out = core._htf_alloc(16);
-    if (!out) throw new Error('Not enough memory to decode the image');
-    let span = null;
-    if (core._htf_levels_strip_span(this.doc, rows.level, out)) {
-      const [begin, end] = core.HEAPF64.subarray(out >> 3, (out >> 3) + 2);
-      span = { begin: Math.floor(begin / BLOCK_BYTES) * BLOCK_BYTES, end: Math.min(size, Math.ceil(end / BLOCK_BYTES) * BLOCK_BYTES) };
-    }
-    core._htf_free(out);
-    if (span && this.source instanceof HttpRanges) await this.streamStrips(rows, span);
+  async feedRows(rows, request) {
+    if (request.span && this.source instanceof HttpRanges) await this.streamStrips(rows, request);
     if (this.rows === rows && !rows.finished) await this.decodeReady(rows, rows.height);
     if (this.rows !== rows) return;
     rows.finished = true;
@@ -509,26 +543,18 @@ export class LevelsDocument {
     core._htf_free(address);
   }
 
-  async streamStrips(rows, { begin, end }) {
-    const first = this.source.first, core = this.core;
-    let at = begin;
+  async streamStrips(rows, { span: { begin, end }, at, answer }) {
     // What the first answer holds already.
-    if (at < first.length) {
-      const upto = Math.min(end, Math.floor(first.length / BLOCK_BYTES) * BLOCK_BYTES);
-      if (upto > at) this.supply(at, first.subarray(at, upto)), at = upto;
-    }
-    if (at >= end) return;
-    if (this.fetched + (end - at) > this.downloadLimit) throw tooBig(this.downloadLimit);
-    const abort = rows.abort = typeof AbortController === 'function' ? new AbortController() : null;
+    if (at > begin) this.supply(begin, this.source.first.subarray(begin, at));
+    if (!answer) return;
     const started = performance.now();
-    const fetchNow = this.fetchImpl;   // called on its own, as fetch must be
-    let response;
-    try {
-      response = await fetchNow(this.source.url, { headers: { Range: `bytes=${at}-${end - 1}` }, signal: abort?.signal });
-    } catch (error) {
+    const { response, error } = await answer;
+    if (error) {
       if (this.rows !== rows || error?.name === 'AbortError') return;
+      if (error instanceof RangeReadError) throw error;
       throw new RangeReadError(`the range request failed (${error.message || error})`);
     }
+    const core = this.core;
     // An answer not read to its end is cancelled, so that its download
     // stops with the read instead of running on in the background.
     const discard = () => response.body?.cancel().catch(() => {});

@@ -506,3 +506,21 @@ test('a striped colour image that breaks off part way is black all over, and the
     assert.match(t.error, /./);
   }
 });
+
+test('a striped image whose memory cannot be made stops the strips\' request it started', async () => {
+  const bytes = writeTiff([image(300, 300, 'rgb', rgbPixel, 0)]);
+  const server = standInServer(bytes);
+  const signals = [];
+  const fetchImpl = (url, init = {}) => { if (init.signal) signals.push(init.signal); return server.fetchImpl(url, init); };
+  const noMemory = new Proxy(core, {
+    get: (target, key) => (key === '_htf_levels_rows_begin' ? () => 0 : target[key]),
+    set: (target, key, value) => { target[key] = value; return true; },
+  });
+  globalThis.XMLHttpRequest = server.FakeXhr;
+  const out = [];
+  const worker = new DecoderWorker(noMemory, (message) => out.push(message), { fetchImpl });
+  await worker.handle({ type: 'open', id: 1, src: 'http://h/doc.htf' });
+  await worker.handle({ type: 'view', id: 1, view: 1, scale: 1, left: 0, top: 0, right: 300, bottom: 300 });
+  assert.ok(signals.length > 0 && signals.every((s) => s.aborted), `${signals.length} requests, all stopped`);
+  assert.match(out.find((m) => m.type === 'error').message, /Not enough memory to decode the image/);
+});

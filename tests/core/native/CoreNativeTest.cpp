@@ -175,6 +175,23 @@ TEST(CoreNative, ColourImagesBecomeRgba)
     }
 }
 
+// A colour image's rows not decoded yet (or never) are black and opaque,
+// also where the memory held another image before.
+TEST(CoreNative, ColourImagesStartBlackAndOpaque)
+{
+    PlainImage image;
+    ASSERT_TRUE(image.allocate(7, 3, 8, 7, 0));
+    std::fill(image.pixels.begin(), image.pixels.end(), uint8_t(0x7F));
+    for (const auto& [w, h] : {std::pair<uint32_t, uint32_t>{5, 3}, {1, 1}, {333, 2}}) {
+        ASSERT_TRUE(image.allocate(w, h, 24, 4 * w, 0));
+        ASSERT_EQ(image.bits, 32);
+        ASSERT_EQ(image.pixels.size(), size_t(4) * w * h);
+        for (size_t i = 0; i < image.pixels.size(); ++i)
+            ASSERT_EQ(image.pixels[i], i % 4 == 3 ? 255 : 0) << w << "x" << h << " byte " << i;
+        std::fill(image.pixels.begin(), image.pixels.end(), uint8_t(0x7F));
+    }
+}
+
 TEST(CoreNative, HotspotsComeFromTheTagBytes)
 {
     TiffFixture f = indexed(100, 80, 1, PHOTOMETRIC_MINISWHITE);
