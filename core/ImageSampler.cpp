@@ -160,7 +160,7 @@ void ReducedPlane::clear()
     stride = 0;
 }
 
-bool ReducedPlane::make(const SampleSource& src)
+bool ReducedPlane::make(const SampleSource& src, int32_t rowsReady)
 {
     clear();
     if (!src.valid() || src.bits != 1)
@@ -175,7 +175,7 @@ bool ReducedPlane::make(const SampleSource& src)
     width = int32_t(cellsWide);
     height = int32_t(cellsHigh);
     stride = planeStride;
-    update(src, 0, src.height);
+    update(src, 0, std::min(rowsReady, src.height));
     if (bits.empty())
         clear();
     return !bits.empty();
@@ -302,7 +302,7 @@ bool ImageSampler::describe(SampleSource& source, SampleTarget& target, int32_t 
     return true;
 }
 
-void ImageSampler::setImage(const PlainImage* image)
+void ImageSampler::setImage(const PlainImage* image, int32_t rowsReady)
 {
     image_ = image;
     reduced_.clear();
@@ -310,7 +310,8 @@ void ImageSampler::setImage(const PlainImage* image)
     SampleTarget unused;
     uint32_t none = 0;
     if (describe(source, unused, 1, &none) && wantsReducedPlane(source))
-        reduced_.make(source);
+        reduced_.make(source, rowsReady);
+    rowsReady_ = rowsReady;
 }
 
 void ImageSampler::rowsChanged(int32_t first, int32_t end)
@@ -320,6 +321,7 @@ void ImageSampler::rowsChanged(int32_t first, int32_t end)
     uint32_t none = 0;
     if (!reduced_.empty() && describe(source, unused, 1, &none))
         reduced_.update(source, first, end);
+    rowsReady_ = std::max(rowsReady_, end);
 }
 
 bool ImageSampler::renderTile(int32_t x, int32_t y, int32_t w, int32_t h, int32_t scaledWidth, int32_t scaledHeight,
@@ -331,7 +333,7 @@ bool ImageSampler::renderTile(int32_t x, int32_t y, int32_t w, int32_t h, int32_
         return false;
     // Smaller bilevel images shrunk far get their plane at the first such view.
     if (reduced_.empty() && samplesReducedPlane(source, scaledWidth, scaledHeight))
-        reduced_.make(source);
+        reduced_.make(source, rowsReady_);
     return sampleTile(source, &reduced_, x, y, w, h, scaledWidth, scaledHeight, target);
 }
 

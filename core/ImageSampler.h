@@ -57,9 +57,10 @@ struct ReducedPlane {
 
     bool empty() const { return bits.empty(); }
     void clear();
-    // Makes the plane of a bilevel source; false, and empty, for any other
-    // source or without memory.
-    bool make(const SampleSource& source);
+    // Makes the plane of a bilevel source from its rows [0, rowsReady) (the
+    // cells of later rows stay light until update() brings their rows);
+    // false, and empty, for any other source or without memory.
+    bool make(const SampleSource& source, int32_t rowsReady = INT32_MAX);
     // Makes the cells of source rows [first, end) again after those rows
     // changed (a source decoded a band at a time).
     void update(const SampleSource& source, int32_t first, int32_t end);
@@ -86,8 +87,9 @@ class ImageSampler {
 public:
     // The image to draw (not owned; null forgets it). Makes the reduced
     // plane of a large bilevel image at once, as it is needed for every
-    // fitted view of it.
-    void setImage(const PlainImage* image);
+    // fitted view of it, from the rows [0, rowsReady) that hold pixels yet
+    // (an image decoded a band at a time: rowsChanged() brings the others).
+    void setImage(const PlainImage* image, int32_t rowsReady = INT32_MAX);
 
     // Writes the tile at (x, y) of size w x h of the image scaled to
     // scaledWidth x scaledHeight into `out` (w x h RGBA words, rows top
@@ -107,5 +109,6 @@ private:
     bool describe(SampleSource& source, SampleTarget& target, int32_t w, uint32_t* out) const;
 
     const PlainImage* image_ = nullptr;
+    int32_t rowsReady_ = INT32_MAX;   // rows [0, rowsReady_) hold the image's pixels
     ReducedPlane reduced_;
 };

@@ -438,19 +438,59 @@ test('a striped image is decoded once in the worker and drawn at the view\'s sca
     [[true, 0, 0, 256, 256], [true, 256, 0, 94, 256], [true, 0, 256, 256, 9], [true, 256, 256, 94, 9]]);
   assert.deepEqual(tiles.filter((t) => t.view === 2).map((t) => [t.column, t.row, t.scaledWidth]), [[0, 0, 1400], [1, 0, 1400], [0, 1, 1400], [1, 1, 1400]]);   // 200-400 x 200-300 on the screen
   // The page's own sampler over the whole image gives the same pixels.
+  const whole = wholeSampler(bytes);
+  for (const t of tiles) {
+    assert.deepEqual(new Uint8Array(t.pixels), whole.tile(t.x, t.y, t.width, t.height, t.scaledWidth, t.scaledHeight),
+      `view ${t.view} tile ${t.column},${t.row}`);
+  }
+  whole.release();
+});
+
+// The page's sampler over the whole image of `bytes`: tile(...) gives RGBA bytes.
+function wholeSampler(bytes) {
   const whole = wholeRead(bytes);
   const img = core._htf_image_make(whole.width, whole.height, whole.bits, whole.rowBytes);
   core.HEAPU8.set(whole.pixels, core._htf_image_pixels(img));
   new Uint32Array(core.HEAPU8.buffer, core._htf_image_palette(img), whole.palette.length).set(whole.palette);
   core._htf_image_ready(img);
-  for (const t of tiles) {
-    const buffer = core._htf_alloc(t.width * t.height * 4);
-    assert.equal(core._htf_image_tile(img, t.x, t.y, t.width, t.height, t.scaledWidth, t.scaledHeight, buffer), 1);
-    const expected = core.HEAPU8.slice(buffer, buffer + t.width * t.height * 4);
+  return {
+    tile: (x, y, w, h, sw, sh) => renderWith((out) => core._htf_image_tile(img, x, y, w, h, sw, sh, out), w * h * 4),
+    release: () => core._htf_image_release(img),
+  };
+}
+
+function renderWith(draw, bytes) {
+  const buffer = core._htf_alloc(bytes);
+  try {
+    assert.equal(draw(buffer), 1);
+    return core.HEAPU8.slice(buffer, buffer + bytes);
+  } finally {
     core._htf_free(buffer);
-    assert.deepEqual(new Uint8Array(t.pixels), expected, `view ${t.view} tile ${t.column},${t.row}`);
   }
-  core._htf_image_release(img);
+}
+
+test('a large drawing decoded a band at a time keeps its thin lines at every stage of its reduced plane', () => {
+  // Wider than 4096 pixels: its fitted views sample the plane reduced 8 times.
+  const bytes = writeTiff([image(4200, 100, 'bilevel', (x, y) => ((x * 7 + y * 13) % 97 === 0 ? 1 : 0), 0)]);
+  const doc = new LevelsDocument(core, new MemoryRanges(bytes), {});
+  const rows = core._htf_levels_rows_begin(doc.doc, 0);
+  const whole = wholeSampler(bytes);
+  try {
+    // Drawn first with 43 rows decoded, then again once all are: the scaled
+    // rows over decoded cells are right at once, all of them at the end.
+    const fit = [0, 0, 256, 10, 420, 10];
+    assert.equal(core._htf_levels_rows_decode(doc.doc, rows, 43), 43);
+    const early = renderWith((out) => core._htf_tile_render(rows, ...fit, out), 256 * 10 * 4);
+    const expected = whole.tile(...fit);
+    assert.deepEqual(early.subarray(0, 256 * 4 * 4), expected.subarray(0, 256 * 4 * 4), 'rows 0-39 with 43 decoded');
+    assert.equal(core._htf_levels_rows_decode(doc.doc, rows, 100), 100);
+    assert.deepEqual(renderWith((out) => core._htf_tile_render(rows, ...fit, out), 256 * 10 * 4), expected);
+  } finally {
+    whole.release();
+    core._htf_levels_rows_end(doc.doc);
+    core._htf_tile_release(rows);
+    doc.release();
+  }
 });
 
 test('a whole document whose image would pass the memory budget is too large, with its hotspots', async () => {

@@ -281,6 +281,7 @@ struct WebTile {
     DecodeOutcome outcome = DecodeOutcome::Unsupported;
     ImageSampler sampler;
     bool sampling = false;
+    int32_t rowsDecoded = INT32_MAX;   // a striped level's rows decoded so far
 };
 
 } // namespace
@@ -434,6 +435,7 @@ EMSCRIPTEN_KEEPALIVE WebTile* htf_levels_rows_begin(WebLevels* d, int level)
         return nullptr;
     try {
         tile->outcome = level < 0 ? DecodeOutcome::Unsupported : d->levels.beginRows(size_t(level), tile->image);
+        tile->rowsDecoded = 0;
     } catch (...) {
         tile->outcome = DecodeOutcome::NoMemory;
     }
@@ -454,6 +456,7 @@ EMSCRIPTEN_KEEPALIVE uint32_t htf_levels_rows_decode(WebLevels* d, WebTile* t, u
         d->pendingError = "Not enough memory to decode the image";
         return before;
     }
+    t->rowsDecoded = int32_t(after);
     if (t->sampling)
         t->sampler.rowsChanged(d->levels.rowsCleared() ? 0 : int32_t(before), int32_t(after));
     return after;
@@ -508,7 +511,7 @@ EMSCRIPTEN_KEEPALIVE int htf_tile_render(WebTile* t, int32_t x, int32_t y, int32
         return 0;
     try {
         if (!t->sampling)
-            t->sampler.setImage(&t->image), t->sampling = true;
+            t->sampler.setImage(&t->image, t->rowsDecoded), t->sampling = true;
         return t->sampler.renderTile(x, y, w, h, scaledWidth, scaledHeight, out) ? 1 : 0;
     } catch (...) {
         return 0;
