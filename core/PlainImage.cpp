@@ -29,8 +29,7 @@ bool PlainImage::allocate(uint32_t w, uint32_t h, uint16_t bitsPerPixel, uint32_
         uint32_t word;
         std::memcpy(&word, black, 4);
         uint8_t* at = pixels.data();
-        uint8_t* const end = at + pixels.size();
-        for (; at != end; at += 4)
+        for (size_t words = pixels.size() / 4; words > 0; --words, at += 4)
             std::memcpy(at, &word, 4);
     }
     return true;

@@ -190,6 +190,10 @@ TEST(CoreNative, ColourImagesStartBlackAndOpaque)
             ASSERT_EQ(image.pixels[i], i % 4 == 3 ? 255 : 0) << w << "x" << h << " byte " << i;
         std::fill(image.pixels.begin(), image.pixels.end(), uint8_t(0x7F));
     }
+    // Rows of a size that is no whole number of words: the bytes past the
+    // last whole word stay black.
+    ASSERT_TRUE(image.make(3, 3, 32, 5));
+    ASSERT_EQ(image.pixels, std::vector<uint8_t>({0, 0, 0, 255, 0, 0, 0, 255, 0, 0, 0, 255, 0, 0, 0}));
 }
 
 TEST(CoreNative, HotspotsComeFromTheTagBytes)
