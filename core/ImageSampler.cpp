@@ -284,7 +284,8 @@ bool sampleStretched(const SampleSource& src, const RectI& part, int32_t w, int3
 
 bool ImageSampler::describe(SampleSource& source, SampleTarget& target, int32_t w, uint32_t* out) const
 {
-    if (!image_ || (image_->bits != 32 && image_->palette.size() < (size_t(1) << image_->bits)))
+    if (!image_ || (image_->bits != 32 && image_->bits != 24 &&
+                    image_->palette.size() < (size_t(1) << std::min<uint16_t>(image_->bits, 8))))
         return false;
     const PlainImage& image = *image_;
     if (uint64_t(image.rowBytes) * uint64_t(std::max(image.height, 0)) > image.pixels.size())
@@ -334,14 +335,30 @@ bool ImageSampler::renderTile(int32_t x, int32_t y, int32_t w, int32_t h, int32_
     // Smaller bilevel images shrunk far get their plane at the first such view.
     if (reduced_.empty() && samplesReducedPlane(source, scaledWidth, scaledHeight))
         reduced_.make(source, rowsReady_);
-    return sampleTile(source, &reduced_, x, y, w, h, scaledWidth, scaledHeight, target);
+    if (!sampleTile(source, &reduced_, x, y, w, h, scaledWidth, scaledHeight, target))
+        return false;
+    finishWords(out, size_t(w) * size_t(h));
+    return true;
+}
+
+// The sampling rule writes a 24-bit source's pixels as blue, green, red, 0:
+// made red, green, blue, 255 like every other image's.
+void ImageSampler::finishWords(uint32_t* out, size_t count) const
+{
+    if (image_->bits != 24)
+        return;
+    for (size_t i = 0; i < count; ++i) {
+        const uint32_t bgr = out[i];
+        out[i] = (bgr >> 16 & 0xFFu) | (bgr & 0xFF00u) | (bgr & 0xFFu) << 16 | 0xFF000000u;
+    }
 }
 
 bool ImageSampler::renderStretched(const RectI& source, int32_t w, int32_t h, uint32_t* out)
 {
     SampleSource image;
     SampleTarget target;
-    if (!describe(image, target, w, out))
+    if (!describe(image, target, w, out) || !sampleStretched(image, source, w, h, target))
         return false;
-    return sampleStretched(image, source, w, h, target);
+    finishWords(out, size_t(w) * size_t(h));
+    return true;
 }

@@ -82,7 +82,7 @@ bool sampleTile(const SampleSource& source, const ReducedPlane* reduced, int32_t
 // Writes the image rectangle `part` stretched to w x h.
 bool sampleStretched(const SampleSource& source, const RectI& part, int32_t w, int32_t h, const SampleTarget& out);
 
-// The sampling rule over a PlainImage, into RGBA words.
+// The sampling rule over a PlainImage (any of its kinds), into RGBA words.
 class ImageSampler {
 public:
     // The image to draw (not owned; null forgets it). Makes the reduced
@@ -107,6 +107,7 @@ public:
 
 private:
     bool describe(SampleSource& source, SampleTarget& target, int32_t w, uint32_t* out) const;
+    void finishWords(uint32_t* out, size_t count) const;
 
     const PlainImage* image_ = nullptr;
     int32_t rowsReady_ = INT32_MAX;   // rows [0, rowsReady_) hold the image's pixels

@@ -19,7 +19,7 @@ bool PlainImage::allocate(uint32_t w, uint32_t h, uint16_t bitsPerPixel, uint32_
     }
     width = int32_t(w);
     height = int32_t(h);
-    bits = bitsPerPixel == 24 ? 32 : bitsPerPixel;
+    bits = bitsPerPixel == 24 && layout == ColourLayout::Rgba32 ? 32 : bitsPerPixel;
     rowBytes = bytes;
     pixelsPerMetre = resolution;
     if (bits == 32) {

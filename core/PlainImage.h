@@ -1,7 +1,9 @@
 #pragma once
 // A decoded image in plain memory, rows top-down without padding: 1-, 4- or
-// 8-bit indices with a palette, or RGBA (red, green, blue, 255). It is the
-// reader's target where no platform bitmap is wanted.
+// 8-bit indices with a palette, or colour: RGBA (red, green, blue, 255), or
+// 24-bit blue, green, red where `layout` asks for it before the reader
+// fills it (a quarter less memory). It is the reader's target where no
+// platform bitmap is wanted.
 #include "ImageTarget.h"
 
 #include <cstddef>
@@ -17,7 +19,7 @@ public:
                   int32_t pixelsPerMetre) override;
     void setPalette(const RgbColour* colours, uint32_t count) override;
     uint8_t* row(uint32_t y) override { return pixels.data() + size_t(y) * rowBytes; }
-    ColourLayout colourLayout() const override { return ColourLayout::Rgba32; }
+    ColourLayout colourLayout() const override { return layout; }
 
     // Makes an empty image of the given kind (as allocate) for pixels that
     // are copied in afterwards; false without memory.
@@ -31,11 +33,12 @@ public:
 
     int32_t width = 0;
     int32_t height = 0;
-    uint16_t bits = 0;               // 1, 4, 8, or 32 for RGBA
+    uint16_t bits = 0;               // 1, 4, 8, 24 (blue, green, red) or 32 (RGBA)
     uint32_t rowBytes = 0;
     int32_t pixelsPerMetre = 0;
     std::vector<uint32_t> palette;   // RGBA as a little-endian word: red in the low byte
     std::vector<uint8_t> pixels;
+    ColourLayout layout = ColourLayout::Rgba32;   // how colour comes in
 };
 
 // An RGBA word (red in the low byte, alpha 255).
