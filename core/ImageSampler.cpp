@@ -341,12 +341,17 @@ bool ImageSampler::renderTile(int32_t x, int32_t y, int32_t w, int32_t h, int32_
     return true;
 }
 
-// The sampling rule writes a 24-bit source's pixels as blue, green, red, 0:
-// made red, green, blue, 255 like every other image's.
+// The sampling rule writes a 24-bit source's three bytes in the word's
+// three low bytes: made red, green, blue, 255 like every other image's.
 void ImageSampler::finishWords(uint32_t* out, size_t count) const
 {
     if (image_->bits != 24)
         return;
+    if (image_->layout == ImageTarget::ColourLayout::Rgb24) {
+        for (size_t i = 0; i < count; ++i)
+            out[i] |= 0xFF000000u;
+        return;
+    }
     for (size_t i = 0; i < count; ++i) {
         const uint32_t bgr = out[i];
         out[i] = (bgr >> 16 & 0xFFu) | (bgr & 0xFF00u) | (bgr & 0xFFu) << 16 | 0xFF000000u;

@@ -18,6 +18,7 @@ public:
     enum class ColourLayout {
         Bgr24,    // 3 bytes a pixel: blue, green, red
         Rgba32,   // 4 bytes a pixel: red, green, blue, 255
+        Rgb24,    // 3 bytes a pixel: red, green, blue (as 8-bit RGB files hold them)
     };
 
     virtual ~ImageTarget() = default;

@@ -1,9 +1,9 @@
 #pragma once
 // A decoded image in plain memory, rows top-down without padding: 1-, 4- or
 // 8-bit indices with a palette, or colour: RGBA (red, green, blue, 255), or
-// 24-bit blue, green, red where `layout` asks for it before the reader
-// fills it (a quarter less memory). It is the reader's target where no
-// platform bitmap is wanted.
+// 24-bit red, green, blue (or blue, green, red) where `layout` asks for it
+// before the reader fills it (a quarter less memory). It is the reader's
+// target where no platform bitmap is wanted.
 #include "ImageTarget.h"
 
 #include <cstddef>
@@ -33,7 +33,7 @@ public:
 
     int32_t width = 0;
     int32_t height = 0;
-    uint16_t bits = 0;               // 1, 4, 8, 24 (blue, green, red) or 32 (RGBA)
+    uint16_t bits = 0;               // 1, 4, 8, 24 (as `layout` says) or 32 (RGBA)
     uint32_t rowBytes = 0;
     int32_t pixelsPerMetre = 0;
     std::vector<uint32_t> palette;   // RGBA as a little-endian word: red in the low byte

@@ -429,13 +429,20 @@ void TiffRowDecoder::State::decodeTo(uint32_t endRow)
 // cannot be read makes the whole picture black.
 void TiffRowDecoder::State::decodePlainRgbTo(uint32_t endRow)
 {
-    const bool rgba = target->colourLayout() == ImageTarget::ColourLayout::Rgba32;
+    const ImageTarget::ColourLayout layout = target->colourLayout();
+    const bool rgba = layout == ImageTarget::ColourLayout::Rgba32;
+    // The file's own layout, a row as long as the scanline: read in place.
+    const bool inPlace = layout == ImageTarget::ColourLayout::Rgb24 && uint64_t(scanlineBytes) == rowBytes;
     const auto* in = static_cast<const uint8_t*>(buffer->data);
     for (uint32_t y = done; y < endRow; ++y) {
-        if (TIFFReadScanline(tif, buffer->data, y, 0) != 1)
-            return blacken(y);
         uint8_t* out = target->row(y);
-        if (rgba) {
+        if (TIFFReadScanline(tif, inPlace ? out : buffer->data, y, 0) != 1)
+            return blacken(y);
+        if (inPlace)
+            continue;
+        if (layout == ImageTarget::ColourLayout::Rgb24) {
+            std::memcpy(out, in, size_t(width) * 3);
+        } else if (rgba) {
             for (uint32_t x = 0; x < width; ++x, out += 4) {
                 out[0] = in[3 * x];
                 out[1] = in[3 * x + 1];
@@ -460,6 +467,7 @@ void TiffRowDecoder::State::decodePlainRgbTo(uint32_t endRow)
 void TiffRowDecoder::State::decodeRgbaTo(uint32_t endRow)
 {
     const bool rgba = target->colourLayout() == ImageTarget::ColourLayout::Rgba32;
+    const bool rgb = target->colourLayout() == ImageTarget::ColourLayout::Rgb24;
     while (done < endRow) {
         const uint32_t top = done, rows = std::min(bandRows, endRow - top);
         image.image.row_offset = int(top);
@@ -470,7 +478,14 @@ void TiffRowDecoder::State::decodeRgbaTo(uint32_t endRow)
         const uint32_t* in = static_cast<const uint32_t*>(buffer->data);
         for (uint32_t k = 0; k < rows; ++k, in += width) {
             unsigned char* out = target->row(top + rows - 1 - k);
-            if (rgba) {
+            if (rgb) {
+                for (uint32_t x = 0; x < width; ++x) {
+                    const uint32_t abgr = in[x];
+                    out[3 * x] = uint8_t(abgr);             // red
+                    out[3 * x + 1] = uint8_t(abgr >> 8);    // green
+                    out[3 * x + 2] = uint8_t(abgr >> 16);   // blue
+                }
+            } else if (rgba) {
                 for (uint32_t x = 0; x < width; ++x) {
                     const uint32_t abgr = in[x];
                     out[4 * x] = uint8_t(abgr);             // red

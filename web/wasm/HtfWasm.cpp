@@ -433,9 +433,10 @@ EMSCRIPTEN_KEEPALIVE WebTile* htf_levels_rows_begin(WebLevels* d, int level)
     auto* tile = new (std::nothrow) WebTile;
     if (!tile)
         return nullptr;
-    // A colour level is kept as blue, green, red: the worker holds the
-    // level's pixels, and 3 bytes a pixel are a quarter less than RGBA.
-    tile->image.layout = ImageTarget::ColourLayout::Bgr24;
+    // A colour level is kept as red, green, blue: the worker holds the
+    // level's pixels, 3 bytes a pixel are a quarter less than RGBA, and 8-bit
+    // RGB strips are read straight into its rows.
+    tile->image.layout = ImageTarget::ColourLayout::Rgb24;
     try {
         tile->outcome = level < 0 ? DecodeOutcome::Unsupported : d->levels.beginRows(size_t(level), tile->image);
         tile->rowsDecoded = 0;
