@@ -466,8 +466,12 @@ void TiffRowDecoder::State::decodePlainRgbTo(uint32_t endRow)
 // (not a partial image): the rows of the bands already copied are cleared.
 void TiffRowDecoder::State::decodeRgbaTo(uint32_t endRow)
 {
-    const bool rgba = target->colourLayout() == ImageTarget::ColourLayout::Rgba32;
-    const bool rgb = target->colourLayout() == ImageTarget::ColourLayout::Rgb24;
+    // Where red and blue go in a pixel of the target's layout (green is
+    // always in the middle), and how many bytes a pixel takes.
+    const ImageTarget::ColourLayout layout = target->colourLayout();
+    const bool rgba = layout == ImageTarget::ColourLayout::Rgba32;
+    const size_t step = rgba ? 4 : 3;
+    const size_t red = layout == ImageTarget::ColourLayout::Bgr24 ? 2 : 0, blue = 2 - red;
     while (done < endRow) {
         const uint32_t top = done, rows = std::min(bandRows, endRow - top);
         image.image.row_offset = int(top);
@@ -478,28 +482,13 @@ void TiffRowDecoder::State::decodeRgbaTo(uint32_t endRow)
         const uint32_t* in = static_cast<const uint32_t*>(buffer->data);
         for (uint32_t k = 0; k < rows; ++k, in += width) {
             unsigned char* out = target->row(top + rows - 1 - k);
-            if (rgb) {
-                for (uint32_t x = 0; x < width; ++x) {
-                    const uint32_t abgr = in[x];
-                    out[3 * x] = uint8_t(abgr);             // red
-                    out[3 * x + 1] = uint8_t(abgr >> 8);    // green
-                    out[3 * x + 2] = uint8_t(abgr >> 16);   // blue
-                }
-            } else if (rgba) {
-                for (uint32_t x = 0; x < width; ++x) {
-                    const uint32_t abgr = in[x];
-                    out[4 * x] = uint8_t(abgr);             // red
-                    out[4 * x + 1] = uint8_t(abgr >> 8);    // green
-                    out[4 * x + 2] = uint8_t(abgr >> 16);   // blue
-                    out[4 * x + 3] = 255;
-                }
-            } else {
-                for (uint32_t x = 0; x < width; ++x) {
-                    const uint32_t abgr = in[x];
-                    out[3 * x] = uint8_t(abgr >> 16);       // blue
-                    out[3 * x + 1] = uint8_t(abgr >> 8);    // green
-                    out[3 * x + 2] = uint8_t(abgr);         // red
-                }
+            for (uint32_t x = 0; x < width; ++x, out += step) {
+                const uint32_t abgr = in[x];
+                out[red] = uint8_t(abgr);
+                out[1] = uint8_t(abgr >> 8);
+                out[blue] = uint8_t(abgr >> 16);
+                if (rgba)
+                    out[3] = 255;
             }
         }
         done = top + rows;
