@@ -70,6 +70,7 @@
 //    `retire` says that the worker's memory grew past `memoryLimit`: the page
 //    ends it (terminate) and starts a new one, which gives the memory back.
 import createHtfCore from './htf-core.js';
+import { locateCore } from './htf-core-file.js';
 import { noHotspots, packHotspots } from './htf-hotspot-table.js';
 
 export const DEFAULT_MEMORY_LIMIT = 1024 * 1024 * 1024;
@@ -963,7 +964,7 @@ export class DecoderWorker {
 // open's first request does not wait for it.
 if (typeof WorkerGlobalScope !== 'undefined' && self instanceof WorkerGlobalScope) {
   const worker = new DecoderWorker(null, (message, transfer) => self.postMessage(message, transfer || []),
-    { makeCore: () => createHtfCore() });
-  worker.nextCore = createHtfCore();
+    { makeCore: () => createHtfCore({ locateFile: locateCore }) });
+  worker.nextCore = createHtfCore({ locateFile: locateCore });
   self.onmessage = (event) => worker.handle(event.data);
 }

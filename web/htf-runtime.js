@@ -3,6 +3,7 @@
 // that reads documents away from the page's thread.
 import createHtfCore from './htf-core.js';
 
+import { locateCore } from './htf-core-file.js';
 import { asset, here } from './htf-style.js';
 
 export { asset };
@@ -28,7 +29,7 @@ function scriptUrl(url) {
 // and never used again; the next use makes a new one.
 let corePromise = null;
 export function core() {
-  corePromise ??= createHtfCore({ locateFile: (file) => asset(file) }).catch((error) => {
+  corePromise ??= createHtfCore({ locateFile: (file) => asset(locateCore(file)) }).catch((error) => {
     corePromise = null;
     throw error;
   });

@@ -6,6 +6,8 @@ import path from 'node:path';
 import test from 'node:test';
 import { fileURLToPath } from 'node:url';
 
+import { coreWasm } from '../../web/htf-core-file.js';
+
 import {
   COMMAND, MODE, TOOLBAR, hotspotNavigation, modeAfter, navigationRules, parseFrameColor, parseFrameWidth,
   platformWheel, positionAtThumb, referenceString, thumbGeometry, tilesCovering,
@@ -83,7 +85,7 @@ async function loadCore() {
   const loader = path.join(webDir, 'htf-core.js');
   if (!fs.existsSync(loader)) return null;
   const { default: createHtfCore } = await import(loader);
-  return createHtfCore({ wasmBinary: fs.readFileSync(path.join(webDir, 'htf-core.wasm')) });
+  return createHtfCore({ wasmBinary: fs.readFileSync(path.join(webDir, coreWasm)) });
 }
 
 function readDocument(core, bytes) {
