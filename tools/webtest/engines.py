@@ -28,6 +28,7 @@ import subprocess
 import tempfile
 import time
 import urllib.error
+import urllib.parse
 import urllib.request
 
 import websocket  # python3-websocket
@@ -268,7 +269,9 @@ class Chromium:
             page.close()
 
     def open(self, url):
-        page = ChromiumPage(self._browser, self._browser.open(url))
+        # The address goes in the query of the browser's /json/new, which
+        # unescapes it: escaped, its own query (with its '&') stays whole.
+        page = ChromiumPage(self._browser, self._browser.open(urllib.parse.quote(url, safe=':/')))
         deadline = time.monotonic() + page.timeout
         while True:
             try:   # the new tab's first document (about:blank) goes away under the first scripts
