@@ -111,6 +111,21 @@ export function decoder() {
   return current.worker;
 }
 
+// Called once the element is defined: the decoding worker starts, and the
+// core compiles in it and beside the page, before any element has a
+// document. A page that defines the element early and sets `src` later
+// (after its own scripts, a user's choice, a fetch) finds both ready; the
+// first document goes to that worker. A failure here (a policy refusing the
+// worker) is left for the first element to report when it connects.
+export function warmUp() {
+  try {
+    decoder();
+  } catch {
+    return;
+  }
+  core().catch(() => {});
+}
+
 // Opens a document by its address in the worker: `message` gives src and the
 // limits, `onMessage` gets every message about it. Returns { id, post(message)
 // (a view), close(stopReads) }. close(true) also stops a read the worker is

@@ -19,7 +19,7 @@
 // element and its page API; each other concern has a module of its own,
 // whose members are mixed into the element's prototype.
 import { COMMAND, DEFAULTS, MODE, parseFrameColor, parseFrameWidth, referenceString } from './htf-logic.js';
-import { asset, core, decoder, workerBudget } from './htf-runtime.js';
+import { asset, core, decoder, warmUp, workerBudget } from './htf-runtime.js';
 import { LENS, make, styleSheet } from './htf-style.js';
 import { STRINGS, TOOLS, toolbar } from './htf-toolbar.js';
 import { painting, tileCache } from './htf-paint.js';
@@ -437,6 +437,9 @@ class HtfViewer extends HTMLElement {
 // The element's other concerns, one module each.
 Object.assign(HtfViewer.prototype, loading, toolbar, painting, pointerInput, keyboardInput, wheelInput, hotspots, listBinding);
 
-if (!customElements.get('htf-viewer')) customElements.define('htf-viewer', HtfViewer);
+if (!customElements.get('htf-viewer')) {
+  customElements.define('htf-viewer', HtfViewer);
+  warmUp();
+}
 
 export { HtfViewer };
