@@ -17,6 +17,14 @@ Then a document with 1 000 000 hotspots (a 1000 x 1000 grid on a blank
 time until `hotspots` is there (htf-load), a zoom step, and the tab's peak
 memory above the page without hotspots. Targets: 3 s, 50 ms, 300 MB.
 
+Then the start of a page, in Chromium and in Firefox ESR side by side: the
+first picture of the A0 drawing and of the photo with a cold page (src set as
+soon as the element is defined, nothing in the browser's caches), with the
+element defined 300 ms before src (warm), and on a repeat visit (the same
+page again, its files in the browser's caches, src set at once). Targets: the
+A0 drawing within 2 x the module's open cold, 1.5 x warm and on a repeat
+visit; the photo within 1.5 x in all three.
+
 Then the decoding worker alone, reading by address in parts through our range
 server (rangeserver.py), as the element will once its page side uses it: the
 same two documents (striped: fetched whole, decoded once in the worker, the
@@ -29,7 +37,7 @@ from at most 2 % of the file, a zoom step to a new level within 100 ms, the
 tab at most 200 MB above an empty one. Figures only: nothing here fails on
 time.
 
-  scripts/bench-web [runs] [--hotspots]    --hotspots: the hotspot row alone"""
+  scripts/bench-web [runs] [--hotspots | --startup]    --hotspots, --startup: that part alone"""
 
 import os
 import subprocess
@@ -37,6 +45,7 @@ import sys
 import tempfile
 
 from browser import Browser
+from engines import VirtualDisplay, engine
 from rangeserver import RangeServer
 
 PAGE = '''<!DOCTYPE html><meta charset="utf-8"><script type="module" src="/web/htf-viewer.js"></script>
@@ -109,6 +118,79 @@ window.openTimed = async (src, width, height) => {
 </script>'''
 
 
+# The start of a page: the element's files from ?base= (a path of their own
+# for each visit that must find the browser's caches empty), src set `delay`
+# ms after the element is defined; window.result: [ms from src to the first
+# picture, ms from the navigation's start to it].
+STARTUP_PAGE = '''<!DOCTYPE html><meta charset="utf-8"><link rel="icon" href="data:,">
+<body style="margin:0"><htf-viewer id="v" style="width:1002px;height:842px"></htf-viewer>
+<script type="module">
+const query = new URLSearchParams(location.search);
+const viewer = document.getElementById('v');
+viewer.addEventListener('htf-error', (e) => { window.result = e.detail.message; });
+import(query.get('base') + '/htf-viewer.js');
+await customElements.whenDefined('htf-viewer');
+setTimeout(() => {
+  const start = performance.now();
+  viewer.addEventListener('htf-load', () => requestAnimationFrame(() => {
+    window.result = [performance.now() - start, performance.now()];
+  }));
+  viewer.setAttribute('src', query.get('src'));
+}, Number(query.get('delay')));
+</script>'''
+
+STARTUP_TARGETS = {('a0', 'cold'): 2.0}   # any other: 1.5 x the module's open
+
+
+def startup(server, build, modules, runs):
+    """The first picture of each document in each engine: cold, warm and on a
+    repeat visit, the fastest of `runs`."""
+    engines = ('chromium', 'firefox')
+    server.cacheable = ('/start-',)
+    figures, versions = {}, {}
+    visit = 0
+    with VirtualDisplay():
+        for name in engines:
+            with engine(name, width=1100, height=900) as browser:
+                versions[name] = browser.version
+                for doc in modules:
+                    for run in range(runs):
+                        for kind, delay, same_base in (('cold', 0, False), ('repeat visit', 0, True),
+                                                       ('warm', 300, False)):
+                            if not same_base:
+                                visit += 1
+                                server.extra['/start-%d' % visit] = os.path.join(build, 'web')
+                            page = browser.open(server.url('startup.html?base=/start-%d&src=/docs/%s.htf&delay=%d' % (
+                                visit, doc, delay)))
+                            result = page.wait_for('window.result', timeout=120)
+                            page.close()
+                            if not isinstance(result, list):
+                                raise RuntimeError('%s: %s' % (name, result))
+                            key = (name, doc, kind)
+                            figures[key] = min(figures.get(key, result[0]), result[0])
+    print()
+    print('The start of a page (src to first picture; the fastest of %d; the A0 drawing cold within 2 x, '
+          'the rest within 1.5 x):' % runs)
+    print('%-22s' % '' + ''.join('%26s' % versions[name] for name in engines))
+    for doc, module in modules.items():
+        for kind in ('cold', 'warm', 'repeat visit'):
+            target = STARTUP_TARGETS.get((doc, kind), 1.5)
+            cells = []
+            for name in engines:
+                ms = figures[(name, doc, kind)]
+                ratio = ms / module
+                cells.append('%8.0f ms %5.2fx %-7s' % (ms, ratio, 'MISS' if ratio > target else ''))
+            print('%-7s %-14s' % (doc, kind) + ''.join('%26s' % cell for cell in cells))
+    print('(the module\'s open: %s)' % ', '.join('%s %.0f ms' % item for item in modules.items()))
+
+
+def module_open(fixtures, docs, name):
+    """The module reader's open of a document under the runtime, the fastest of 3, in ms."""
+    out = subprocess.run(['wine', fixtures, '--time', 'Z:' + os.path.join(docs, name + '.htf').replace('/', '\\'),
+                          '3'], check=True, capture_output=True, text=True, stdin=subprocess.DEVNULL)
+    return float(out.stdout.split()[1])
+
+
 def bench_worker(server, docs, name, runs):
     """The worker's open, fit, zoom step and 1:1 view of one document."""
     best = None
@@ -176,7 +258,7 @@ def main():
     root, build, cache = sys.argv[1], sys.argv[2], sys.argv[3]
     options = [arg for arg in sys.argv[4:] if arg.startswith('--')]
     numbers = [arg for arg in sys.argv[4:] if not arg.startswith('--')]
-    unknown = set(options) - {'--hotspots'}
+    unknown = set(options) - {'--hotspots', '--startup'}
     if unknown:
         print('bench-web: unknown option %s' % ' '.join(sorted(unknown)), file=sys.stderr)
         return 2
@@ -199,9 +281,16 @@ def main():
         f.write(PAGE)
     with open(os.path.join(work, 'worker.html'), 'w') as f:
         f.write(WORKER_PAGE)
+    with open(os.path.join(work, 'startup.html'), 'w') as f:
+        f.write(STARTUP_PAGE)
     if '--hotspots' in options:
         with RangeServer(work, {'/web': os.path.join(build, 'web'), '/docs': docs}) as server:
             many_hotspots(server, build, fixtures, docs)
+        return 0
+    if '--startup' in options:
+        modules = {name: module_open(fixtures, docs, name) for name in ('a0', 'photo')}
+        with RangeServer(work, {'/web': os.path.join(build, 'web'), '/docs': docs}) as server:
+            startup(server, build, modules, runs)
         return 0
     print('%-7s %12s %14s %7s %11s %11s %11s %11s' % ('', 'module open', 'first picture', 'ratio', 'repaint',
                                                        'zoom step', 'peak memory', 'bytes sent'))
@@ -215,9 +304,7 @@ def main():
             _, peak = browser.renderer_memory()
         print('%-7s %12s %14s %7s %11s %11s %8.0f MB' % ('(none)', '', '', '', '', '', peak / 1024))
         for name in ('a0', 'photo'):
-            out = subprocess.run(['wine', fixtures, '--time', 'Z:' + os.path.join(docs, name + '.htf').replace('/', '\\'),
-                                  '3'], check=True, capture_output=True, text=True, stdin=subprocess.DEVNULL)
-            module = modules[name] = float(out.stdout.split()[1])
+            module = modules[name] = module_open(fixtures, docs, name)
             with Browser(width=1100, height=900) as browser:
                 first = None
                 for _ in range(runs):
@@ -256,6 +343,7 @@ def main():
         print('(repaint: fitted / at 1:1; zoom step: the median of 10, in and out from the fit; peak memory: the '
               'renderer processes of a fresh browser; the pyramid\'s zoom step: until the new level\'s picture is '
               'complete, the median of 6)')
+        startup(server, build, modules, runs)
         print()
         print('The worker alone, by address through the range server (fit view at 1000 x 800, best of %d):' % runs)
         print('%-8s %10s %9s %11s %11s %11s %18s %11s' % ('', 'hotspots', 'fit view', 'vs module', 'zoom step',
