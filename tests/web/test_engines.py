@@ -28,7 +28,7 @@ sys.path.insert(0, HERE)
 from browser import WebServer  # noqa: E402
 from engines import ENGINES, EngineError, VirtualDisplay, engine  # noqa: E402
 from rangeserver import RangeServer  # noqa: E402
-from test_web import level_bits, read_reference  # noqa: E402
+from test_web import PAGE_SCRIPT, level_bits, read_reference  # noqa: E402
 
 BUILD = ENGINE = None
 TOOLBAR_HEIGHT, BORDER = 40, 1
@@ -88,23 +88,7 @@ iframe { position: absolute; left: 0; top: 700px; width: 300px; height: 100px }
 #parts li { height: 30px }
 ''' % (LEVELS_FIT + 2 * BORDER, LEVELS_FIT + TOOLBAR_HEIGHT + 2 * BORDER)
 
-PAGE_JS = '''window.seen = [];
-window.cancelNavigation = false;
-const v = document.getElementById('v');
-for (const name of ['htf-load', 'htf-error', 'htf-navigate', 'htf-hotspotenter', 'htf-hotspotleave', 'htf-viewchange'])
-  document.addEventListener(name, (e) => {
-    window.seen.push({ name, detail: name === 'htf-viewchange' ? null : e.detail });
-    if (name === 'htf-navigate' && window.cancelNavigation) e.preventDefault();
-  });
-window.viewer = v;
-window.loadDocument = (src) => new Promise((resolve) => {
-  const done = (e) => { v.removeEventListener('htf-load', done); v.removeEventListener('htf-error', done); resolve(e.type); };
-  v.addEventListener('htf-load', done);
-  v.addEventListener('htf-error', done);
-  v.setAttribute('src', src);
-});
-window.frames2 = () => new Promise((resolve) => requestAnimationFrame(() => requestAnimationFrame(resolve)));
-window.named = (suffix) => { try { return frames.content.location.href.endsWith(suffix); } catch (e) { return false; } };
+PAGE_JS = PAGE_SCRIPT + '''window.named = (suffix) => { try { return frames.content.location.href.endsWith(suffix); } catch (e) { return false; } };
 '''
 
 STRICT_POLICY = ("default-src 'none'; script-src 'self' 'wasm-unsafe-eval'; connect-src 'self'; "

@@ -435,19 +435,13 @@ class Firefox:
 
     def send(self, method, **params):
         self._next += 1
-        ident = self._next
-        self._ws.send(json.dumps({'id': ident, 'method': method, 'params': params}))
-        deadline = time.monotonic() + self.timeout
-        while True:
-            if time.monotonic() > deadline:
-                raise EngineError('firefox: %s: no answer' % method)
-            message = json.loads(self._ws.recv())
-            if message.get('id') == ident:
-                if message.get('type') == 'error':
-                    raise EngineError('firefox: %s: %s: %s' % (method, message.get('error'), message.get('message')))
-                return message.get('result', {})
-            if message.get('type') == 'event':
-                self.events.append(message)
+        answer = chromium_cdp.exchange(self._ws, {'id': self._next, 'method': method, 'params': params}, self.timeout,
+                                       lambda message: message.get('type') == 'event' and self.events.append(message))
+        if answer is None:
+            raise EngineError('firefox: %s: no answer' % method)
+        if answer.get('type') == 'error':
+            raise EngineError('firefox: %s: %s: %s' % (method, answer.get('error'), answer.get('message')))
+        return answer.get('result', {})
 
     def windows(self):
         return {c['context'] for c in self.send('browsingContext.getTree', maxDepth=0)['contexts']}
