@@ -18,12 +18,14 @@
 //    needs. With a server that answers range requests (206) the worker reads
 //    byte ranges with synchronous requests (they block this worker only);
 //    otherwise (a 200 answer, a blob: or data: address) it downloads the
-//    document once, streamed, and reads it from memory.
+//    document once, streamed, and reads it from memory (htf-byte-source.js:
+//    validators, time-outs, retries).
 //      in:  { type: 'open', id, src, memoryLimit?, downloadLimit? }
 //           src: an absolute URL (the page resolves it against its own base:
 //           a relative one here would be taken from this script's address);
-//           both limits in bytes, 1 GiB by default. The page sends views for
-//           `id` only after its 'hotspots' message.
+//           both limits in bytes, 1 GiB by default (downloadLimit: a whole
+//           download; reads by ranges are not limited in total). The page
+//           sends views for `id` only after its 'hotspots' message.
 //      out: { type: 'hotspots', id, hotspots, width, height, levels, ranged,
 //             fileBytes, bytesFetched, heapBytes, error }
 //           sent as soon as the directories are read, before any pixel;
@@ -69,6 +71,10 @@
 //    sending tiles (at the next tile); ending the worker ends a read at once.
 //    `retire` says that the worker's memory grew past `memoryLimit`: the page
 //    ends it (terminate) and starts a new one, which gives the memory back.
+//
+// And first, from the page: { type: 'core', module } (the page's compiled
+// core, instantiated here), or { type: 'core', pending: true } and the module
+// later; without one the worker loads the core itself.
 import createHtfCore from './htf-core.js';
 import { instantiateCore } from './htf-core-module.js';
 import { noHotspots, packHotspots } from './htf-hotspot-table.js';
