@@ -50,7 +50,7 @@ function changed() {
 }
 
 // An error that carries the answer's HTTP status (the page words it).
-export function loadError(response) {
+function loadError(response) {
   const status = `${response.status} ${response.statusText || ''}`.trim();
   const error = new Error(`The document could not be loaded (${status})`);
   error.status = status;
@@ -58,12 +58,12 @@ export function loadError(response) {
   return error;
 }
 
-export function tooBigText(limit) {
+function tooBigText(limit) {
   const amount = limit >= 1048576 ? `${Math.round(limit / 1048576)} MB` : `${limit} bytes`;
   return `The document is larger than the ${amount} a download may take`;
 }
 
-export function tooBig(limit) {
+function tooBig(limit) {
   const error = new RangeReadError(tooBigText(limit));
   error.tooBig = true;
   return error;
@@ -92,7 +92,7 @@ export function checkRangeAnswer(first, last, contentRange, bodyLength, knownSiz
 
 // The validator of an answer: a strong ETag, else Last-Modified, else null
 // (a weak ETag never matches an If-Range).
-export function validatorOf(header) {
+function validatorOf(header) {
   const etag = (header('ETag') || '').trim();
   if (etag && !etag.startsWith('W/')) return { name: 'ETag', value: etag };
   const modified = (header('Last-Modified') || '').trim();
