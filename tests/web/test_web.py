@@ -909,6 +909,8 @@ class ElementTest(unittest.TestCase):
         # Each document's worker grew past the budget: it ended with its
         # document, and each next document started a new one.
         self.assertEqual(len(self.server.requested('htf-decoder.js')), 2, self.server.requests)
+        # The new workers were given the page's compiled core: none fetched it again.
+        self.assertEqual(self.server.requested('htf-core.wasm'), [], self.server.requests)
         page.evaluate('customElements.get("htf-viewer").workerMemoryLimit = 256 * 1024 * 1024')
 
     def test_the_module_served_from_another_origin(self):
