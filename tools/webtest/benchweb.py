@@ -25,6 +25,12 @@ page again, its files in the browser's caches, src set at once). Targets: the
 A0 drawing within 2 x the module's open cold, 1.5 x warm and on a repeat
 visit; the photo within 1.5 x in all three.
 
+Then the workers (each document has a worker of its own): the levelled
+drawing in 1, 2, 4 and 8 elements of one page, the tab's memory with each
+count once every picture is complete (the cost of a document's worker); and
+a document whose server stalls beside one that loads: that one's first
+picture.
+
 Then the decoding worker alone, reading by address in parts through our range
 server (rangeserver.py), as the element will once its page side uses it: the
 same two documents (striped: fetched whole, decoded once in the worker, the
@@ -37,7 +43,8 @@ from at most 2 % of the file, a zoom step to a new level within 100 ms, the
 tab at most 200 MB above an empty one. Figures only: nothing here fails on
 time.
 
-  scripts/bench-web [runs] [--hotspots | --startup]    --hotspots, --startup: that part alone"""
+  scripts/bench-web [runs] [--hotspots] [--workers] [--startup]
+      --hotspots, --workers, --startup: that part alone"""
 
 import os
 import subprocess
@@ -70,6 +77,16 @@ window.zoomComplete = (command) => new Promise((resolve) => {
   viewer.command(command);
   const poll = () => (viewer.complete ? resolve(performance.now() - t) : setTimeout(poll, 1));
   setTimeout(poll, 0);
+});
+// Another element showing `src`: milliseconds to its first picture (-1: an error).
+window.addViewer = (src) => new Promise((resolve) => {
+  const e = document.createElement('htf-viewer');
+  e.style.cssText = 'width:300px;height:200px;display:inline-block';
+  document.body.append(e);
+  const t = performance.now();
+  e.addEventListener('htf-load', () => resolve(performance.now() - t));
+  e.addEventListener('htf-error', () => resolve(-1));
+  e.setAttribute('src', src);
 });
 window.timed = (work, runs) => {
   const times = [];
@@ -254,11 +271,40 @@ def element_pyramid(server, docs, runs):
         breakdown['hotspots'], 100.0 * fit_sent / size, size / 1e6))
 
 
+def workers(server):
+    """The memory a document's worker costs, and a stalled document's neighbour."""
+    src = '/docs/pyramid-100k.htf?element=%d'
+    with Browser(width=1300, height=1000) as browser:
+        page = browser.open(server.url('bench.html'))
+        page.wait_for('customElements.get("htf-viewer") !== undefined')
+        page.evaluate('viewer.remove()')
+        memory, count = {}, 0
+        for wanted in (1, 2, 4, 8):
+            while count < wanted:
+                count += 1
+                if page.evaluate('addViewer("%s")' % (src % count)) < 0:
+                    print('workers: element %d failed to load' % count)
+                    return
+            page.send('HeapProfiler.collectGarbage')
+            memory[wanted], _ = browser.renderer_memory()
+        per_worker = (memory[8] - memory[1]) / 7 / 1024
+        print('workers: the levelled drawing in 1, 2, 4, 8 elements: the tab %s MB; each further document '
+              '(its worker and core) %.1f MB' % (' / '.join('%.0f' % (memory[n] / 1024) for n in (1, 2, 4, 8)),
+                                                 per_worker))
+        server.hold(65536, 'stalled')
+        try:
+            page.evaluate('addViewer("/docs/pyramid-100k.htf?stalled"), 0')
+            beside = page.evaluate('addViewer("%s")' % (src % 99))
+        finally:
+            server.release()
+        print('         beside a document whose server stalls, another one\'s first picture after %.0f ms' % beside)
+
+
 def main():
     root, build, cache = sys.argv[1], sys.argv[2], sys.argv[3]
     options = [arg for arg in sys.argv[4:] if arg.startswith('--')]
     numbers = [arg for arg in sys.argv[4:] if not arg.startswith('--')]
-    unknown = set(options) - {'--hotspots', '--startup'}
+    unknown = set(options) - {'--hotspots', '--workers', '--startup'}
     if unknown:
         print('bench-web: unknown option %s' % ' '.join(sorted(unknown)), file=sys.stderr)
         return 2
@@ -283,14 +329,14 @@ def main():
         f.write(WORKER_PAGE)
     with open(os.path.join(work, 'startup.html'), 'w') as f:
         f.write(STARTUP_PAGE)
-    if '--hotspots' in options:
+    if options:
         with RangeServer(work, {'/web': os.path.join(build, 'web'), '/docs': docs}) as server:
-            many_hotspots(server, build, fixtures, docs)
-        return 0
-    if '--startup' in options:
-        modules = {name: module_open(fixtures, docs, name) for name in ('a0', 'photo')}
-        with RangeServer(work, {'/web': os.path.join(build, 'web'), '/docs': docs}) as server:
-            startup(server, build, modules, runs)
+            if '--workers' in options:
+                workers(server)
+            if '--startup' in options:
+                startup(server, build, {name: module_open(fixtures, docs, name) for name in ('a0', 'photo')}, runs)
+            if '--hotspots' in options:
+                many_hotspots(server, build, fixtures, docs)
         return 0
     print('%-7s %12s %14s %7s %11s %11s %11s %11s' % ('', 'module open', 'first picture', 'ratio', 'repaint',
                                                        'zoom step', 'peak memory', 'bytes sent'))
@@ -340,6 +386,7 @@ def main():
             print('        hotspots known after %.0f ms, first picture complete after %.0f ms; opened again in the '
                   'same page %.0f ms (%.2fx)' % (breakdown['hotspots'], breakdown['picture'], again, again / module))
         element_pyramid(server, docs, runs)
+        workers(server)
         print('(repaint: fitted / at 1:1; zoom step: the median of 10, in and out from the fit; peak memory: the '
               'renderer processes of a fresh browser; the pyramid\'s zoom step: until the new level\'s picture is '
               'complete, the median of 6)')
