@@ -341,7 +341,7 @@ export function opensNewContext(frame) {
 // referrer. The anchor lives in `parent` (the element's shadow tree) only
 // for the click, which goes no further than the anchor: the page sees no
 // click of ours.
-export function followLink(url, frame, parent) {
+function followLink(url, frame, parent) {
   const a = document.createElement('a');
   a.addEventListener('click', (e) => e.stopPropagation());
   a.href = url;
