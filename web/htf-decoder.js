@@ -64,7 +64,7 @@
 //           (the download, the range reads and the streamed strips)
 //           { type: 'redraw', id }: a striped colour level that failed part
 //           way is black all over, also where it was drawn already
-//           { type: 'error', id, message, tooLarge }
+//           { type: 'error', id, message, tooLarge, status, tooBig, network }
 //    A later 'view' or a 'close' of the same document ends a view still
 //    sending tiles (at the next tile); ending the worker ends a read at once.
 //    `retire` says that the worker's memory grew past `memoryLimit`: the page
@@ -768,7 +768,7 @@ export class DecoderWorker {
         return;
       }
       this.post({ type: 'error', id, message: String(error.message || error), tooLarge: !!error.tooLarge,
-        status: error.status, tooBig: !!error.tooBig });
+        status: error.status, tooBig: !!error.tooBig, network: !!error.network });
     }
   }
 
@@ -853,6 +853,7 @@ export class DecoderWorker {
         ? `The document could not be read: ${error.message}` : String(error.message || error));
       failure.status = error.status;
       failure.tooBig = error.tooBig;
+      failure.network = error instanceof TypeError;   // no answer at all (offline, refused, CORS)
       throw failure;
     }
     await this.coreReady();
@@ -959,11 +960,14 @@ export class DecoderWorker {
   }
 }
 
+// The core's code beside this script, named as bundlers follow it.
+const coreFile = () => new URL('./htf-core.wasm', import.meta.url).href;
+
 // In a worker: answer the page's messages; the core is made at once, and an
 // open's first request does not wait for it.
 if (typeof WorkerGlobalScope !== 'undefined' && self instanceof WorkerGlobalScope) {
   const worker = new DecoderWorker(null, (message, transfer) => self.postMessage(message, transfer || []),
-    { makeCore: () => createHtfCore() });
-  worker.nextCore = createHtfCore();
+    { makeCore: () => createHtfCore({ locateFile: coreFile }) });
+  worker.nextCore = createHtfCore({ locateFile: coreFile });
   self.onmessage = (event) => worker.handle(event.data);
 }

@@ -3,20 +3,25 @@
 // that reads documents away from the page's thread.
 import createHtfCore from './htf-core.js';
 
-import { asset, here } from './htf-style.js';
-
-export { asset };
+import { basePath, fileUrl, moduleFolder } from './htf-files.js';
 
 // Pages that require Trusted Types accept a script URL only from a policy.
-// The element's one policy lets through its own files and the blob that
-// starts its worker, nothing else.
+// The element's one policy lets through the blob that starts its worker and
+// scripts in the folder of its own files (this module's folder, or the base
+// path the page set), nothing else.
 let policy = null;
+export function allowedScript(text, folders = [basePath(), moduleFolder()]) {
+  const parsed = new URL(text);
+  if (parsed.protocol === 'blob:') return true;
+  if (parsed.protocol !== 'http:' && parsed.protocol !== 'https:' && parsed.protocol !== 'file:') return false;
+  const folder = new URL('.', parsed).href;
+  return folders.some((allowed) => allowed && folder === allowed);
+}
 function scriptUrl(url) {
   if (!globalThis.trustedTypes?.createPolicy) return url;
   policy ??= trustedTypes.createPolicy('htf-viewer', {
     createScriptURL: (text) => {
-      const parsed = new URL(text);
-      if (parsed.protocol === 'blob:' || parsed.href.startsWith(here.href)) return text;
+      if (allowedScript(text)) return text;
       throw new TypeError(`htf-viewer: refused script URL ${text}`);
     },
   });
@@ -28,7 +33,7 @@ function scriptUrl(url) {
 // and never used again; the next use makes a new one.
 let corePromise = null;
 export function core() {
-  corePromise ??= createHtfCore({ locateFile: (file) => asset(file) }).catch((error) => {
+  corePromise ??= createHtfCore({ locateFile: (file) => fileUrl(file) }).catch((error) => {
     corePromise = null;
     throw error;
   });
@@ -43,12 +48,24 @@ export function isTrap(error) {
   return error instanceof WebAssembly.RuntimeError || error instanceof RangeError;
 }
 
-// The worker is started from the module's own URL when the page and the
-// module share an origin; from another origin (a content delivery network)
-// browsers refuse that, so a same-origin blob that imports the module
-// starts it instead.
+// The worker is started with the literal form bundlers follow (they bundle
+// the worker and give its address). A page that requires Trusted Types
+// refuses a plain address, and a module from another origin (a content
+// delivery network) may not start a worker from there: the worker's script
+// then goes through the element's policy, or a same-origin blob that imports
+// it starts it. With a base path set, the worker is the one under it.
 function startWorker() {
-  const url = asset('htf-decoder.js');
+  if (!basePath()) {
+    try {
+      return new Worker(new URL('./htf-decoder.js', import.meta.url), { type: 'module' });
+    } catch (error) {
+      if (!(error instanceof TypeError) && error?.name !== 'SecurityError') throw error;
+    }
+  }
+  return startWorkerFrom(fileUrl('htf-decoder.js'));
+}
+
+function startWorkerFrom(url) {
   if (new URL(url).origin === location.origin) return new Worker(scriptUrl(url), { type: 'module' });
   const blob = URL.createObjectURL(new Blob([`import ${JSON.stringify(url)};\n`], { type: 'text/javascript' }));
   try {

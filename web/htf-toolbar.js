@@ -1,8 +1,8 @@
 // The toolbar of <htf-viewer>: the module's ten buttons, their pictures and
 // check marks, the commands they send, and the element's strings (English,
 // any of them replaced by the page through the `strings` property).
-import { COMMAND, MODE, TOOLBAR, modeAfter } from './htf-logic.js';
-import { asset } from './htf-style.js';
+import { COMMAND, MODE, TOOLBAR, modeAfter, toolbarButtons } from './htf-logic.js';
+import { fileUrl } from './htf-files.js';
 
 // Every text the element shows or gives to assistive technology, by name.
 // Texts with {width} and {height} (or {status}) have them filled in.
@@ -25,6 +25,8 @@ export const STRINGS = Object.freeze({
   tooLarge: 'This image is too large to show: {width} \u00D7 {height} pixels',
   notLoaded: 'The document could not be loaded ({status}).',
   notShown: 'The document could not be shown.',
+  blocked: 'The document {url} could not be fetched: its server ({origin}) does not let this page read it (CORS: no Access-Control-Allow-Origin).',
+  unreachable: 'The document {url} could not be fetched: no answer from its server.',
   tooBig: 'The document is larger than {limit} bytes.',
   outOfMemory: 'Out of memory',
 });
@@ -62,16 +64,38 @@ export const toolbar = {
       const button = document.createElement('button');
       button.type = 'button';
       button.dataset.command = String(entry.command);
+      button.setAttribute('part', `button button-${entry.key}`);
       if (entry.command === COMMAND.MAGNIFIER || entry.command === COMMAND.PAN) button.setAttribute('aria-pressed', 'false');
       const picture = document.createElement('img');
       picture.alt = '';
-      picture.src = asset(`toolbar-${entry.picture}.png`);
       button.append(picture);
       button.addEventListener('click', () => this.command(entry.command));
       this._toolbar.append(button);
       this._buttons.set(entry.command, button);
     }
     this._applyStrings();
+    this._showButtons();
+  },
+
+  // The buttons' pictures, where the element's files are (a bundle that
+  // cannot tell has none; its load names the missing base path).
+  _showPictures() {
+    if (this._picturesShown) return;
+    try {
+      for (const entry of TOOLBAR) {
+        this._buttons.get(entry.command).firstChild.src = fileUrl(`toolbar-${entry.picture}.png`);
+      }
+      this._picturesShown = true;
+    } catch { /* no address for the element's files */ }
+  },
+
+  // Shows the buttons the toolbar attribute names; with none, the toolbar
+  // goes and the view takes its place.
+  _showButtons() {
+    const shown = toolbarButtons(this.getAttribute('toolbar'));
+    for (const entry of TOOLBAR) this._buttons.get(entry.command).hidden = !shown.has(entry.key);
+    this._toolbar.hidden = shown.size === 0;
+    this._view?.classList.toggle('no-toolbar', shown.size === 0);
   },
 
   _string(name, values) {

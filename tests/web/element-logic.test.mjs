@@ -298,13 +298,15 @@ test('the built package names its files, types and the module\'s version', (t) =
   const file = path.join(webDir, 'package.json');
   if (!fs.existsSync(file)) return t.skip('build/web is not built');
   const pkg = JSON.parse(fs.readFileSync(file, 'utf8'));
-  const [, major, minor, patch] = /ROZERADO_VERSION (\d+), *(\d+), *(\d+)/.exec(
+  const [, major, minor, patch, build] = /ROZERADO_VERSION (\d+), *(\d+), *(\d+), *(\d+)/.exec(
     fs.readFileSync(path.join(root, 'host', 'ProductVersion.h'), 'utf8'));
-  assert.match(pkg.version, new RegExp(`^${major}\\.${minor}\\.${patch}([+].*)?$`));
+  // npm publishes major.minor.patch; the build number is kept beside it.
+  assert.equal(pkg.version, `${major}.${minor}.${patch}`);
+  assert.equal(pkg.productVersion, `${major}.${minor}.${patch}.${build}`);
   for (const entry of [pkg.types, pkg.exports['.'].types, pkg.exports['.'].default, pkg.main])
     assert.ok(fs.existsSync(path.join(webDir, entry)), entry);
   const viewer = fs.readFileSync(path.join(webDir, 'htf-viewer.js'), 'utf8');
-  assert.ok(viewer.includes(`VERSION = '${pkg.version}'`));
+  assert.ok(viewer.includes(`VERSION = '${pkg.version}${build === '0' ? '' : `+${build}`}'`));
   const types = fs.readFileSync(path.join(webDir, pkg.types), 'utf8');
   assert.match(types, /'htf-viewer': HtfViewer/);
 });

@@ -1,0 +1,67 @@
+// Where the element's files are: the core (htf-core.wasm), the pictures and
+// the cursors. Each is named with a literal `new URL('./file',
+// import.meta.url)`, the form bundlers (Vite, webpack, Rollup, Parcel) follow:
+// they emit the file and write its final address into the bundle. A page
+// whose bundler does not (esbuild, a script concatenated by hand), or that
+// serves the files elsewhere, says where they are with setBasePath(url).
+
+let base = null;
+
+// Every file is looked for under `url` (a folder holding the package's files,
+// relative to the page); null goes back to the files beside the module.
+export function setBasePath(url) {
+  if (url == null || url === '') {
+    base = null;
+    return;
+  }
+  const resolved = new URL(String(url), globalThis.document?.baseURI ?? undefined);
+  if (!resolved.pathname.endsWith('/')) resolved.pathname += '/';
+  base = resolved;
+}
+
+export function basePath() {
+  return base ? base.href : null;
+}
+
+// The literal addresses, one function each so that a bundle without
+// `import.meta.url` (an iife) fails only when a file is wanted, not at load.
+const BESIDE = {
+  'htf-core.wasm': () => new URL('./htf-core.wasm', import.meta.url),
+  'toolbar-0.png': () => new URL('./toolbar-0.png', import.meta.url),
+  'toolbar-1.png': () => new URL('./toolbar-1.png', import.meta.url),
+  'toolbar-2.png': () => new URL('./toolbar-2.png', import.meta.url),
+  'toolbar-3.png': () => new URL('./toolbar-3.png', import.meta.url),
+  'toolbar-4.png': () => new URL('./toolbar-4.png', import.meta.url),
+  'toolbar-5.png': () => new URL('./toolbar-5.png', import.meta.url),
+  'toolbar-6.png': () => new URL('./toolbar-6.png', import.meta.url),
+  'toolbar-7.png': () => new URL('./toolbar-7.png', import.meta.url),
+  'toolbar-8.png': () => new URL('./toolbar-8.png', import.meta.url),
+  'toolbar-9.png': () => new URL('./toolbar-9.png', import.meta.url),
+  'lens.png': () => new URL('./lens.png', import.meta.url),
+  'magnifier.cur': () => new URL('./magnifier.cur', import.meta.url),
+  'openhand.cur': () => new URL('./openhand.cur', import.meta.url),
+  'pointhand.cur': () => new URL('./pointhand.cur', import.meta.url),
+  'globehand.cur': () => new URL('./globehand.cur', import.meta.url),
+};
+
+// The folder of this module (unbundled: the package's folder), or null in a
+// bundle that has no module address.
+export function moduleFolder() {
+  try {
+    return new URL('.', import.meta.url).href;
+  } catch {
+    return null;
+  }
+}
+
+// The address of one of the element's files (a name from the package's
+// folder: "lens.png", "htf-decoder.js", ...).
+export function fileUrl(name) {
+  if (base) return new URL(name, base).href;
+  try {
+    const literal = BESIDE[name];
+    return literal ? literal().href : new URL(name, import.meta.url).href;
+  } catch {
+    throw new Error(`htf-viewer: cannot tell where ${name} is; call setBasePath(url) with the folder of the package's files`);
+  }
+}
