@@ -48,21 +48,27 @@ export function isTrap(error) {
   return error instanceof WebAssembly.RuntimeError || error instanceof RangeError;
 }
 
-// The worker is started with the literal form bundlers follow (they bundle
-// the worker and give its address). A page that requires Trusted Types
-// refuses a plain address, and a module from another origin (a content
-// delivery network) may not start a worker from there: the worker's script
-// then goes through the element's policy, or a same-origin blob that imports
-// it starts it. With a base path set, the worker is the one under it.
-function startWorker() {
-  if (!basePath()) {
-    try {
-      return new Worker(new URL('./htf-decoder.js', import.meta.url), { type: 'module' });
-    } catch (error) {
-      if (!(error instanceof TypeError) && error?.name !== 'SecurityError') throw error;
-    }
+// Whether this module runs as the package's own file (served as it is, from
+// this or another origin), not inside a bundle: a bundle has its own name,
+// or (webpack) the build machine's file address.
+function unbundled() {
+  try {
+    const here = new URL(import.meta.url);
+    return here.pathname.endsWith('/htf-runtime.js') && (here.protocol !== 'file:' || location.protocol === 'file:');
+  } catch {
+    return false;
   }
-  return startWorkerFrom(fileUrl('htf-decoder.js'));
+}
+
+// Served as it is (or with a base path set), the worker is the package's
+// own file, its address through the element's Trusted Types policy; from
+// another origin (a content delivery network), where browsers refuse a
+// worker's script, a same-origin blob that imports it starts it. In a
+// bundle it is started with the literal form bundlers follow: they bundle the
+// worker and write its address there.
+function startWorker() {
+  if (basePath() || unbundled()) return startWorkerFrom(fileUrl('htf-decoder.js'));
+  return new Worker(new URL('./htf-decoder.js', import.meta.url), { type: 'module' });
 }
 
 function startWorkerFrom(url) {
