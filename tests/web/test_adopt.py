@@ -262,6 +262,19 @@ class AdoptionTest(unittest.TestCase):
                     self.assertEqual(detail['url'], page.evaluate('new URL(%s, location.href).href' % json.dumps(src)))
                     self.assertIn(text, detail['message'])
 
+
+    def test_a_missing_core_is_one_error(self):
+        # The page's core and the worker's both fail to load: the page hears
+        # of it once.
+        partial = os.path.join(self.site, 'partial')
+        shutil.copytree(os.path.join(BUILD, 'web'), partial, ignore=shutil.ignore_patterns('htf-core.wasm'))
+        page = self.page('<script type="module">import { setBasePath } from "/partial/htf-viewer.js";'
+                         'setBasePath("/partial/");</script>' + VIEWER, 'no-core.html')
+        page.wait_for('window.seen && window.seen.length > 0')
+        self.settle(page, 1000)
+        seen = page.evaluate('window.seen')
+        self.assertEqual([e['name'] for e in seen], ['htf-error'], seen)
+
     def test_the_chrome_is_styled_from_the_page_and_the_picture_is_not(self):
         page = self.page('<script type="module" src="/web/htf-viewer.js"></script>'
                          '<htf-viewer id="v" src="floorplan.htf" fit="window" toolbar="none"'
