@@ -48,7 +48,10 @@ const BESIDE = {
 // bundle that has no module address.
 export function moduleFolder() {
   try {
-    return new URL('.', import.meta.url).href;
+    // Through a name: a dev server rewrites `new URL('.', import.meta.url)`
+    // into the package's entry file.
+    const here = import.meta.url;
+    return new URL('.', here).href;
   } catch {
     return null;
   }

@@ -219,7 +219,8 @@ export function tilesCovering(left, top, right, bottom, scaledWidth, scaledHeigh
 
 // What a failed load is, for the page's htf-error: `code` ("not-found",
 // "http", "cors", "network", "too-large", "changed", "not-tiff", "damaged",
-// "read", "out-of-memory", "reader") and the HTTP status where the server
+// "read", "out-of-memory", "reader", "setup": the element's own files not
+// found or refused) and the HTTP status where the server
 // gave one (else null). `failure` is what the reader said: { message,
 // status ("404 Not Found"), network (the request itself failed), tooLarge,
 // tooBig, crashed, outOfMemory }; `url` the document's address and
@@ -235,6 +236,7 @@ export function loadFailure(failure, url, pageOrigin) {
   else if (failure.tooLarge || failure.tooBig) code = 'too-large';
   else if (failure.outOfMemory || /out of memory|not enough memory/i.test(text)) code = 'out-of-memory';
   else if (failure.crashed || /^The reader failed/.test(text)) code = 'reader';
+  else if (/^htf-viewer: /.test(text)) code = 'setup';
   else if (/changed while it was read/.test(text)) code = 'changed';
   else if (/not a TIFF|bad magic/i.test(text)) code = 'not-tiff';
   else if (/could not be read|range request|came for bytes|broke off/.test(text)) code = 'read';

@@ -44,10 +44,10 @@ export interface HtfLoadDetail {
 export interface HtfHotspotsDetail { hotspots: HtfHotspot[]; }
 /** What went wrong: not-found and http (with the HTTP status), cors (another origin that does not allow the page to
  * read the document), network, too-large, changed (the file changed while it was read), not-tiff, damaged, read,
- * out-of-memory, reader. */
+ * out-of-memory, reader, setup (the element's own files not found or refused: see setBasePath). */
 export type HtfErrorCode =
   | 'not-found' | 'http' | 'cors' | 'network' | 'too-large' | 'changed' | 'not-tiff' | 'damaged' | 'read'
-  | 'out-of-memory' | 'reader';
+  | 'out-of-memory' | 'reader' | 'setup';
 export interface HtfErrorDetail {
   message: string;
   code: HtfErrorCode;

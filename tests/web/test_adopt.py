@@ -13,10 +13,12 @@ tools/webtest/adopt/package-lock.json, cached in ~/.cache/rozerado)."""
 import json
 import os
 import shutil
+import socket
 import subprocess
 import sys
 import tarfile
 import tempfile
+import time
 import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -42,6 +44,12 @@ def run(command, cwd, env=None):
     if result.returncode:
         raise AssertionError('%s failed:\n%s' % (' '.join(command), result.stdout.decode(errors='replace')))
     return result.stdout.decode(errors='replace')
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(('127.0.0.1', 0))
+        return s.getsockname()[1]
 
 
 def write(path, text):
@@ -185,6 +193,7 @@ class AdoptionTest(unittest.TestCase):
             seen = self.outcome(self.open(server.url('index.html')))
         self.assertEqual([e['name'] for e in seen], ['htf-error'])
         self.assertIn('setBasePath', seen[0]['detail']['message'])
+        self.assertEqual(seen[0]['detail']['code'], 'setup')
 
 
     def test_the_vite_example_app_builds_and_shows_the_plan(self):
@@ -201,6 +210,24 @@ class AdoptionTest(unittest.TestCase):
             page.wait_for('/rooms/.test(document.getElementById("status").textContent)', timeout=30)
             if os.environ.get('HTF_WEB_SHOTS'):
                 page.save_screenshot(os.path.join(os.environ['HTF_WEB_SHOTS'], 'vite-example.png'))
+        # Vite's dev server serves the package's modules as they are: the
+        # worker comes from the package's folder through the element's policy.
+        port = free_port()
+        server = subprocess.Popen(['node', self.tool('vite', 'bin', 'vite.js'), '--port', str(port), '--strictPort',
+                                   '--host', '127.0.0.1'], cwd=app, stdin=subprocess.DEVNULL,
+                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        try:
+            for _ in range(300):
+                with socket.socket() as probe:
+                    if probe.connect_ex(('127.0.0.1', port)) == 0:
+                        break
+                time.sleep(0.1)
+            page = self.open('http://127.0.0.1:%d/' % port)
+            page.wait_for('/rooms|:/.test(document.getElementById("status")?.textContent)', timeout=60)
+            self.assertRegex(page.evaluate('document.getElementById("status").textContent'), '^5 rooms')
+        finally:
+            server.terminate()
+            server.wait(10)
 
     # --- the element on a page ---
 
