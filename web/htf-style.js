@@ -24,8 +24,6 @@ export const STYLE = `
 @media (prefers-color-scheme: dark) {
   :host { --htf-chrome: #3c3c3c; --htf-chrome-text: #f0f0f0; --htf-tip: #2b2b2b; --htf-tip-text: #f0f0f0;
           --htf-focus: #f0f0f0; --htf-track: #2a2a2a; }
-  /* The pictures are drawn on the module's light grey: they keep it. */
-  .toolbar img { background: ${LIGHT_GREY}; border-radius: 2px; }
 }
 .toolbar { position: absolute; left: 0; top: 0; right: 0; height: ${TOOLBAR_HEIGHT}px; display: flex;
            align-items: center; gap: 1px; padding: 0 4px; box-sizing: border-box; overflow: hidden;
@@ -37,7 +35,13 @@ export const STYLE = `
 .toolbar button[aria-pressed="true"] { border-color: #808080 #fff #fff #808080;
                                        background: var(--htf-toolbar-pressed, #e0e0e0); }
 .toolbar button:focus-visible { outline: 1px dotted var(--htf-focus-ring, var(--htf-focus)); outline-offset: -4px; }
-.toolbar img { width: 24px; height: 24px; image-rendering: pixelated; pointer-events: none; }
+.toolbar img { width: 24px; height: 24px; image-rendering: pixelated; pointer-events: none;
+               background: var(--htf-toolbar-background, var(--htf-chrome)); }
+/* The pictures are drawn for the module's light grey: on the dark scheme's
+   toolbar they keep a tile of it. */
+@media (prefers-color-scheme: dark) {
+  .toolbar img { background: var(--htf-toolbar-background, ${LIGHT_GREY}); border-radius: 2px; }
+}
 .view { position: absolute; left: 0; right: 0; top: ${TOOLBAR_HEIGHT}px; bottom: 0; border: ${BORDER}px solid #000;
         background: var(--htf-letterbox, var(--htf-chrome)); overflow: hidden; touch-action: none; }
 .view.no-toolbar { top: 0; }

@@ -338,6 +338,13 @@ class AdoptionTest(unittest.TestCase):
         self.assertEqual(page.evaluate("""[...v.shadowRoot.querySelectorAll('.toolbar button')]
             .filter((b) => b.getBoundingClientRect().width > 0).map((b) => b.title)"""), ['Zoom in', 'Print'])
         self.assertEqual(page.evaluate('v.shadowRoot.querySelector(".view").getBoundingClientRect().top'), 40)
+        # The pictures stand on the page's toolbar colour, not on a grey tile.
+        page.evaluate('v.style.setProperty("--htf-toolbar-background", "rgb(0, 0, 255)")')
+        self.settle(page)
+        x, y = page.evaluate('''(() => { const r = [...v.shadowRoot.querySelectorAll('.toolbar img')]
+            .find((i) => i.getBoundingClientRect().width > 0).getBoundingClientRect(); return [r.x, r.y]; })()''')
+        _, _, toolbar = page.screenshot((0, 0, 900, 200))
+        self.assertEqual(pixel(toolbar, int(x) + 1, int(y) + 1), (0, 0, 255))
         # The page's own error content stands in the error's slot.
         page.evaluate('window.seen = []; v.src = "missing.htf"')
         page.wait_for('window.seen.length > 0')

@@ -313,8 +313,10 @@ def _printer(c, left):
     c.rect(left + 8, 18, left + 16, 19, GREY)
 
 
-def toolbar():
-    c = Canvas(10 * CELL, CELL, BACKGROUND)
+def toolbar(background=BACKGROUND):
+    """The ten buttons' pictures side by side on `background` (TRANSPARENT:
+    the pixels no picture covers are left so)."""
+    c = Canvas(10 * CELL, CELL, background)
     c.stamp(ARROW, ART, 0 * CELL + 7, 3)
     _magnifier(c, 1 * CELL, '+')
     _magnifier(c, 2 * CELL, '-')

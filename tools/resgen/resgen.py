@@ -70,12 +70,17 @@ def preview(canvas, palette, hotspot, scale):
 def write_web(directory):
     """The browser element's pictures, cut from the same drawings."""
     os.makedirs(directory, exist_ok=True)
-    strip = p.toolbar()
+    # Transparent around each picture, so that it stands on whatever colour
+    # the page gives the toolbar; on the module's grey it is the module's.
+    strip = p.toolbar(TRANSPARENT)
     for i in range(10):
         def button(x, y, left=i * p.CELL):
-            return p.STANDARD[strip.get(left + x, y)]
+            index = strip.get(left + x, y)
+            if index == TRANSPARENT:
+                return p.STANDARD[p.BACKGROUND] + (0,)
+            return p.STANDARD[index] + (255,)
         with open(os.path.join(directory, 'toolbar-%d.png' % i), 'wb') as f:
-            f.write(png_bytes(p.CELL, p.CELL, button))
+            f.write(png_bytes(p.CELL, p.CELL, button, alpha=True))
     frame, lens, view = p.lens_frame(), p.lens_mask(), p.view_mask()
 
     def lens_pixel(x, y):
