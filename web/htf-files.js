@@ -1,5 +1,5 @@
-// Where the element's files are: the core (htf-core.wasm), the pictures and
-// the cursors. Each is named with a literal `new URL('./file',
+// Where the element's files are: the core (htf-core.wasm), the lens picture
+// and the cursors. Each is named with a literal `new URL('./file',
 // import.meta.url)`, the form bundlers (Vite, webpack, Rollup, Parcel) follow:
 // they emit the file and write its final address into the bundle. A page
 // whose bundler does not (esbuild, a script concatenated by hand), or that
@@ -27,16 +27,6 @@ export function basePath() {
 // `import.meta.url` (an iife) fails only when a file is wanted, not at load.
 const BESIDE = {
   'htf-core.wasm': () => new URL('./htf-core.wasm', import.meta.url),
-  'toolbar-0.png': () => new URL('./toolbar-0.png', import.meta.url),
-  'toolbar-1.png': () => new URL('./toolbar-1.png', import.meta.url),
-  'toolbar-2.png': () => new URL('./toolbar-2.png', import.meta.url),
-  'toolbar-3.png': () => new URL('./toolbar-3.png', import.meta.url),
-  'toolbar-4.png': () => new URL('./toolbar-4.png', import.meta.url),
-  'toolbar-5.png': () => new URL('./toolbar-5.png', import.meta.url),
-  'toolbar-6.png': () => new URL('./toolbar-6.png', import.meta.url),
-  'toolbar-7.png': () => new URL('./toolbar-7.png', import.meta.url),
-  'toolbar-8.png': () => new URL('./toolbar-8.png', import.meta.url),
-  'toolbar-9.png': () => new URL('./toolbar-9.png', import.meta.url),
   'lens.png': () => new URL('./lens.png', import.meta.url),
   'magnifier.cur': () => new URL('./magnifier.cur', import.meta.url),
   'openhand.cur': () => new URL('./openhand.cur', import.meta.url),

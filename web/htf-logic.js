@@ -16,7 +16,7 @@ export const COMMAND = Object.freeze({
   POINTER: 132,
 });
 
-// The ten buttons left to right: picture (toolbar-N.png), command and the
+// The ten buttons left to right: picture (TOOLBAR_PICTURES[N]), command and the
 // accessible name. Fit height (picture 6) sends FIT_HEIGHT and fit width
 // (picture 7) FIT_WIDTH, as in the module.
 export const TOOLBAR = Object.freeze([

@@ -2,7 +2,7 @@
 // check marks, the commands they send, and the element's strings (English,
 // any of them replaced by the page through the `strings` property).
 import { COMMAND, MODE, TOOLBAR, modeAfter, toolbarButtons } from './htf-logic.js';
-import { fileUrl } from './htf-files.js';
+import { TOOLBAR_PICTURES } from './htf-pictures.js';
 
 // Every text the element shows or gives to assistive technology, by name.
 // Texts with {width} and {height} (or {status}) have them filled in.
@@ -68,6 +68,7 @@ export const toolbar = {
       if (entry.command === COMMAND.MAGNIFIER || entry.command === COMMAND.PAN) button.setAttribute('aria-pressed', 'false');
       const picture = document.createElement('img');
       picture.alt = '';
+      picture.src = TOOLBAR_PICTURES[entry.picture];
       button.append(picture);
       button.addEventListener('click', () => this.command(entry.command));
       this._toolbar.append(button);
@@ -75,18 +76,6 @@ export const toolbar = {
     }
     this._applyStrings();
     this._showButtons();
-  },
-
-  // The buttons' pictures, where the element's files are (a bundle that
-  // cannot tell has none; its load names the missing base path).
-  _showPictures() {
-    if (this._picturesShown) return;
-    try {
-      for (const entry of TOOLBAR) {
-        this._buttons.get(entry.command).firstChild.src = fileUrl(`toolbar-${entry.picture}.png`);
-      }
-      this._picturesShown = true;
-    } catch { /* no address for the element's files */ }
   },
 
   // Shows the buttons the toolbar attribute names; with none, the toolbar

@@ -134,11 +134,6 @@ class HtfViewer extends ElementBase {
     this._watchRatio();
     this._layout();
     this._bindList();
-    // The pictures are named once the script that defined or connected the
-    // element has run, so that its setBasePath() is heard.
-    queueMicrotask(() => {
-      if (this.isConnected) this._showPictures();
-    });
     // Nothing is fetched or compiled before there is a document to show.
     if (!this._loaded && this.hasAttribute('src')) this._loadWhenNear();
   }

@@ -4,7 +4,7 @@ import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import path from 'node:path';
 import test from 'node:test';
-import { fileURLToPath } from 'node:url';
+import { fileURLToPath, pathToFileURL } from 'node:url';
 
 import {
   COMMAND, MODE, TOOLBAR, hotspotNavigation, modeAfter, navigationRules, parseFrameColor, parseFrameWidth,
@@ -280,8 +280,9 @@ test('a core out of memory fails the navigation rules instead of writing at addr
 });
 
 test('targets that open a new browsing context, and the strings table\'s fill-ins', async () => {
-  const { opensNewContext } = await import('../../web/htf-hotspots.js');
-  const { fillString, STRINGS } = await import('../../web/htf-toolbar.js');
+  // As built: the toolbar's module imports the generated pictures.
+  const { opensNewContext } = await import(pathToFileURL(path.join(webDir, 'htf-hotspots.js')).href);
+  const { fillString, STRINGS } = await import(pathToFileURL(path.join(webDir, 'htf-toolbar.js')).href);
   const frames = [['_self', false], ['_top', false], ['_PARENT', false], ['_blank', true], ['content', true], ['', true]];
   for (const [frame, opens] of frames) assert.equal(opensNewContext(frame), opens, frame);
   assert.equal(fillString(STRINGS.tooLarge, { width: 92680, height: 92680 }),

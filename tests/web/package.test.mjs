@@ -10,7 +10,6 @@ import test from 'node:test';
 import { fileURLToPath, pathToFileURL } from 'node:url';
 
 import { TOOLBAR, loadFailure, toolbarButtons } from '../../web/htf-logic.js';
-import { STRINGS } from '../../web/htf-toolbar.js';
 
 const root = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '..', '..');
 const webDir = process.env.HTF_WEB_DIR || path.join(root, 'build', 'web');
@@ -71,7 +70,7 @@ test('a base path moves every file under it; without one the files lie beside th
   const { fileUrl, setBasePath, basePath } = await import(pathToFileURL(built('htf-files.js')).href);
   const beside = (name) => new URL(name, pathToFileURL(built('htf-files.js'))).href;
   try {
-    for (const name of ['htf-core.wasm', 'lens.png', 'toolbar-9.png', 'openhand.cur', 'htf-decoder.js']) {
+    for (const name of ['htf-core.wasm', 'lens.png', 'openhand.cur', 'globehand.cur', 'htf-decoder.js']) {
       assert.equal(fileUrl(name), beside(name));
       assert.ok(fs.existsSync(built(name)), `${name} is in the package`);
     }
@@ -124,6 +123,7 @@ test('the package is publishable: a plain semver, the build kept, every file it 
 
 test('the manifest, the types and the README describe the element the code defines', async () => {
   const { HtfViewer } = await import(pathToFileURL(built('htf-viewer.js')).href);
+  const { STRINGS } = await import(pathToFileURL(built('htf-toolbar.js')).href);
   const manifest = readJson(built('custom-elements.json'));
   const element = manifest.modules[0].declarations.find((d) => d.customElement);
   assert.equal(element.tagName, 'htf-viewer');

@@ -7,10 +7,12 @@
 if any differs (the committed files must be this script's output).
 --preview also writes enlarged PNG pictures of everything into DIR.
 --web DIR writes the pictures of the browser element instead: the ten
-toolbar buttons (toolbar-0.png ... toolbar-9.png, in toolbar order) and the
-lens frame (lens.png, transparent outside the frame and inside its view)."""
+toolbar buttons as PNG data addresses in a module (htf-pictures.js, in
+toolbar order: the element shows them without a request) and the lens frame
+(lens.png, transparent outside the frame and inside its view)."""
 
 import argparse
+import base64
 import os
 import sys
 
@@ -73,14 +75,21 @@ def write_web(directory):
     # Transparent around each picture, so that it stands on whatever colour
     # the page gives the toolbar; on the module's grey it is the module's.
     strip = p.toolbar(TRANSPARENT)
+    pictures = []
     for i in range(10):
         def button(x, y, left=i * p.CELL):
             index = strip.get(left + x, y)
             if index == TRANSPARENT:
                 return p.STANDARD[p.BACKGROUND] + (0,)
             return p.STANDARD[index] + (255,)
-        with open(os.path.join(directory, 'toolbar-%d.png' % i), 'wb') as f:
-            f.write(png_bytes(p.CELL, p.CELL, button, alpha=True))
+        pictures.append('data:image/png;base64,' + base64.b64encode(
+            png_bytes(p.CELL, p.CELL, button, alpha=True)).decode('ascii'))
+    with open(os.path.join(directory, 'htf-pictures.js'), 'w') as f:
+        f.write('// The toolbar\'s ten pictures, in toolbar order, as PNG data addresses\n'
+                '// (written by tools/resgen/resgen.py --web).\n'
+                'export const TOOLBAR_PICTURES = Object.freeze([\n')
+        f.writelines("  '%s',\n" % picture for picture in pictures)
+        f.write(']);\n')
     frame, lens, view = p.lens_frame(), p.lens_mask(), p.view_mask()
 
     def lens_pixel(x, y):
