@@ -1,6 +1,6 @@
 // Where the element's files are: the core (htf-core.wasm), the lens picture
 // and the cursors. Each is named with a literal `new URL('./file',
-// import.meta.url)`, the form bundlers (Vite, webpack, Rollup, Parcel) follow:
+// import.meta.url)`, the form bundlers such as Vite and webpack follow:
 // they emit the file and write its final address into the bundle. A page
 // whose bundler does not (esbuild, a script concatenated by hand), or that
 // serves the files elsewhere, says where they are with setBasePath(url).

@@ -23,7 +23,7 @@
 // whose members are mixed into the element's prototype.
 import { COMMAND, DEFAULTS, MODE, parseFrameColor, parseFrameWidth, referenceString } from './htf-logic.js';
 import { workerBudget } from './htf-runtime.js';
-import { fileUrl, setBasePath } from './htf-files.js';
+import { setBasePath } from './htf-files.js';
 import { LENS, make, styleSheet } from './htf-style.js';
 import { STRINGS, TOOLS, toolbar } from './htf-toolbar.js';
 import { painting, tileCache } from './htf-paint.js';
