@@ -196,6 +196,37 @@ class AdoptionTest(unittest.TestCase):
         self.assertEqual(seen[0]['detail']['code'], 'setup')
 
 
+
+    def test_a_react_19_app_sets_properties_and_hears_events(self):
+        app = self.app('react-app')
+        for name in ('react', 'react-dom', 'scheduler'):
+            os.symlink(self.tool(name), os.path.join(app, 'node_modules', name))
+        write(os.path.join(app, 'index.html'), '<!DOCTYPE html><style>body{margin:0}</style>'
+              '<script>%s</script><div id="root"></div><script type="module" src="/main.jsx"></script>' % LISTEN)
+        write(os.path.join(app, 'main.jsx'), """import React from 'react';
+import { createRoot } from 'react-dom/client';
+import 'htf-viewer';
+
+function Plan() {
+  return (
+    <htf-viewer src="floorplan.htf" fit="window" strings={{ zoomIn: 'Vergr\\u00f6\\u00dfern' }}
+      style={{ width: %d, height: %d }}
+      onhtf-load={(event) => { window.rooms = event.detail.hotspots; }} />
+  );
+}
+createRoot(document.getElementById('root')).render(<Plan />);
+""" % SIZE)
+        os.makedirs(os.path.join(app, 'public'))
+        shutil.copy(DOCUMENT, os.path.join(app, 'public'))
+        run(['node', self.tool('vite', 'bin', 'vite.js'), 'build', '--logLevel', 'warn'], app)
+        with WebServer(os.path.join(app, 'dist')) as server:
+            page = self.assert_draws_document(server.url('index.html'))
+            self.assertEqual(page.evaluate('window.rooms'), 5)   # React's own listener
+            # The strings went in as a property, not as "[object Object]".
+            self.assertEqual(page.evaluate("""(() => { const v = document.querySelector('htf-viewer');
+                return [v.getAttribute('strings'), v.shadowRoot.querySelector('.toolbar button[title^="Vergr"]') !== null];
+                })()"""), [None, True])
+
     def test_the_vite_example_app_builds_and_shows_the_plan(self):
         example = os.path.join(self.work, 'example')
         shutil.copytree(os.path.join(ROOT, 'examples', 'vite'), os.path.join(example, 'vite'),
