@@ -255,6 +255,7 @@ export const painting = {
     ctx.fillRect(0, 0, width, height);
     if (!this._doc || !this._core || !this._core._htf_view_fit(this._viewState)) {
       this._updateBars(null);
+      this._afterPaint?.(null);
       return;
     }
     const s = this._state();
@@ -289,6 +290,7 @@ export const painting = {
     this._updateBars(s);
     this._placeLinks(s);
     this._viewChanged?.();
+    this._afterPaint?.(s);
   },
 
   _outlined() {
