@@ -79,6 +79,7 @@ def touch_picture(page, out):
 
 
 def overview_picture(page, out):
+    page.emulate(640, 800)   # the button below the element within the window
     page.wait_for('document.querySelector("htf-viewer") && document.querySelector("htf-viewer").complete', timeout=30)
     page.evaluate('(() => { const v = document.querySelector("htf-viewer"); for (let i = 0; i < 10; ++i) '
                   'v.command("zoom-in"); })()')
