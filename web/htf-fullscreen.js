@@ -95,9 +95,9 @@ export const fullScreen = {
     }));
   },
 
-  // At a paint with the view's state `s`: once the view has its new size,
-  // the centre it had is given back. True when the view moved (and was
-  // painted again).
+  // Before a paint with the view's state `s`: once the view has its new
+  // size, the centre it had is given back. True when the view moved (and
+  // was painted with it).
   _restoreFullScreenCentre(s) {
     const centre = this._fullScreenCentre;
     if (!centre || (s.clientWidth === centre.width && s.clientHeight === centre.height)) return false;

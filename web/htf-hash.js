@@ -158,9 +158,9 @@ export const viewLinks = {
     this._afterScroll();
   },
 
-  // Called at every paint: the address of a newly shown document is read,
-  // then a view waiting for the document is applied once it is fitted. True
-  // when one was (the view has been painted again).
+  // Called before every paint: the address of a newly shown document is
+  // read, then a view waiting for the document is applied once it is fitted.
+  // True when one was (the view has been painted with it).
   _applyPendingView() {
     if (!this._doc || !this._core || !this._viewState) return false;
     if (this._linkedDocument !== this._doc) {

@@ -258,6 +258,9 @@ export const painting = {
       this._afterPaint?.(null);
       return;
     }
+    // A view waiting to be shown (from the address, or kept across full
+    // screen) is applied first, and painted by itself.
+    if (this._viewWaiting?.()) return;
     const s = this._state();
     const hp = s.h.position, vp = s.v.position;
     const r = { left: s.imageLeft, top: s.imageTop, right: s.imageRight, bottom: s.imageBottom };

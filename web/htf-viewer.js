@@ -437,12 +437,16 @@ class HtfViewer extends HTMLElement {
     if (this._keyboard >= 0) this._showTipAtHotspot(this._keyboard);
   }
 
-  // After each paint (`s`: the view's state, null without a picture): a
-  // view waiting for the document, or the centre kept across a change of
-  // full screen, is applied (and painted anew), else the overview follows
-  // the view.
+  // Before a paint of the fitted view: a view waiting for the document, or
+  // the centre kept across a change of full screen, is applied. True when
+  // one was (the view has been painted with it).
+  _viewWaiting() {
+    return this._applyPendingView() || this._restoreFullScreenCentre(this._state());
+  }
+
+  // After each paint (`s`: the view's state, null without a picture): the
+  // overview follows the view.
   _afterPaint(s) {
-    if (s && (this._applyPendingView() || this._restoreFullScreenCentre(s))) return;
     this._updateOverview(s);
   }
 

@@ -42,9 +42,9 @@ DRAWN_OVERVIEW = '''(() => { const c = viewer.shadowRoot.querySelector('.overvie
     const d = c.getContext('2d').getImageData(0, 0, c.width, c.height).data; let grey = 0, white = 0;
     for (let i = 0; i < d.length; i += 4) {
       if (d[i + 3] === 255 && d[i] < 192) ++grey;
-      if (d[i + 3] === 255 && d[i] > 240) ++white;
+      if (d[i + 3] === 255 && d[i] > 224) ++white;
     }
-    const all = d.length / 4; return grey > 0.15 * all && white > 0.4 * all; })()'''
+    const all = d.length / 4; return grey > 0.15 * all && white > 0.2 * all; })()'''
 
 
 def centre(view_string):
