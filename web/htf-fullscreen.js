@@ -95,12 +95,13 @@ export const fullScreen = {
     }));
   },
 
-  // Before a paint with the view's state `s`: once the view has its new
-  // size, the centre it had is given back. True when the view moved (and
-  // was painted with it).
-  _restoreFullScreenCentre(s) {
+  // Before a paint: once the view has its new size, the centre it had is
+  // given back. True when the view moved (and was painted with it).
+  _restoreFullScreenCentre() {
     const centre = this._fullScreenCentre;
-    if (!centre || (s.clientWidth === centre.width && s.clientHeight === centre.height)) return false;
+    if (!centre) return false;
+    const s = this._state();
+    if (s.clientWidth === centre.width && s.clientHeight === centre.height) return false;
     this._fullScreenCentre = null;
     if (!this._doc || this._keptFit) return false;
     this._centreOn(centre.x, centre.y);

@@ -441,7 +441,7 @@ class HtfViewer extends HTMLElement {
   // the centre kept across a change of full screen, is applied. True when
   // one was (the view has been painted with it).
   _viewWaiting() {
-    return this._applyPendingView() || this._restoreFullScreenCentre(this._state());
+    return this._applyPendingView() || this._restoreFullScreenCentre();
   }
 
   // After each paint (`s`: the view's state, null without a picture): the

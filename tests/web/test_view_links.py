@@ -20,10 +20,12 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.normpath(os.path.join(HERE, '..', '..'))
 sys.path.insert(0, os.path.join(ROOT, 'tools', 'webtest'))
 
+sys.path.insert(0, HERE)
+
+import test_web  # noqa: E402
 from browser import Browser  # noqa: E402
 from rangeserver import RangeServer  # noqa: E402
 
-BUILD = None
 SIZE, HOTSPOTS = 20000, 400     # hotspot cell-C-R: [C * 1000 + 100, C * 1000 + 900) x the same for R
 
 PAGE = '''<!DOCTYPE html>
@@ -56,9 +58,10 @@ class ViewLinksTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.folder = tempfile.mkdtemp(prefix='htf-web-links-')
-        subprocess.run([os.path.join(BUILD, 'native', 'bench_document'), os.path.join(cls.folder, 'big.htf'),
+        build = test_web.BUILD
+        subprocess.run([os.path.join(build, 'native', 'bench_document'), os.path.join(cls.folder, 'big.htf'),
                         str(SIZE), '256', str(HOTSPOTS)], check=True, stdout=subprocess.DEVNULL)
-        cls.server = RangeServer(cls.folder, {'/web': os.path.join(BUILD, 'web')}).__enter__()
+        cls.server = RangeServer(cls.folder, {'/web': os.path.join(build, 'web')}).__enter__()
         cls.browser = Browser(width=1000, height=800).__enter__()
 
     @classmethod
@@ -267,18 +270,6 @@ class ViewLinksTest(unittest.TestCase):
                 check(self.open(attributes, extra, fragment))
 
 
-def main():
-    global BUILD
-    if len(sys.argv) < 2:
-        print(__doc__)
-        return 2
-    BUILD = os.path.abspath(sys.argv[1])
-    if not os.path.exists(os.path.join(BUILD, 'web', 'htf-viewer.js')):
-        print('test_view_links: %s/web is not built (scripts/build)' % BUILD, file=sys.stderr)
-        return 1
-    program = unittest.main(argv=[sys.argv[0]] + sys.argv[2:], exit=False, verbosity=2)
-    return 0 if program.result.wasSuccessful() else 1
-
-
 if __name__ == '__main__':
-    sys.exit(main())
+    # The element tests' own runner: it takes BUILD_DIR and runs this file's tests.
+    sys.exit(test_web.main())
