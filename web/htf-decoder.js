@@ -18,12 +18,14 @@
 //    needs. With a server that answers range requests (206) the worker reads
 //    byte ranges with synchronous requests (they block this worker only);
 //    otherwise (a 200 answer, a blob: or data: address) it downloads the
-//    document once, streamed, and reads it from memory.
+//    document once, streamed, and reads it from memory (htf-byte-source.js:
+//    validators, time-outs, retries).
 //      in:  { type: 'open', id, src, memoryLimit?, downloadLimit? }
 //           src: an absolute URL (the page resolves it against its own base:
 //           a relative one here would be taken from this script's address);
-//           both limits in bytes, 1 GiB by default. The page sends views for
-//           `id` only after its 'hotspots' message.
+//           both limits in bytes, 1 GiB by default (downloadLimit: a whole
+//           download; reads by ranges are not limited in total). The page
+//           sends views for `id` only after its 'hotspots' message.
 //      out: { type: 'hotspots', id, hotspots, width, height, levels, ranged,
 //             fileBytes, bytesFetched, heapBytes, error }
 //           sent as soon as the directories are read, before any pixel;
@@ -69,14 +71,21 @@
 //    sending tiles (at the next tile); ending the worker ends a read at once.
 //    `retire` says that the worker's memory grew past `memoryLimit`: the page
 //    ends it (terminate) and starts a new one, which gives the memory back.
+//
+// And first, from the page: { type: 'core', module } (the page's compiled
+// core, instantiated here), or { type: 'core', pending: true } and the module
+// later; without one the worker loads the core itself.
 import createHtfCore from './htf-core.js';
+import { instantiateCore } from './htf-core-module.js';
 import { noHotspots, packHotspots } from './htf-hotspot-table.js';
+import { DEFAULT_DOWNLOAD_LIMIT, HttpRanges, MemoryRanges, RangeReadError, openSource } from './htf-byte-source.js';
+
+export {
+  CHANGED, DEFAULT_DOWNLOAD_LIMIT, FIRST_RANGE_BYTES, HttpRanges, MemoryRanges, RangeReadError, checkRangeAnswer,
+  openSource,
+} from './htf-byte-source.js';
 
 export const DEFAULT_MEMORY_LIMIT = 1024 * 1024 * 1024;
-export const DEFAULT_DOWNLOAD_LIMIT = 1024 * 1024 * 1024;
-// The first request: enough for the header, the first directory and, in a
-// document written directories first, every directory and the hotspots.
-export const FIRST_RANGE_BYTES = 64 * 1024;
 // The side of the tiles a striped level is drawn in, in screen pixels.
 export const TILE = 256;
 const CACHE_BYTES = 32 * 1024 * 1024;
@@ -91,136 +100,6 @@ const STAGE_BYTES = 256 * 1024;
 // Progress messages at most this often.
 const PROGRESS_MS = 50;
 const OUTCOME_DECODED = 0, OUTCOME_TOO_LARGE = 2, OUTCOME_NO_MEMORY = 3;
-
-export class RangeReadError extends Error {}
-
-// An error that carries the answer's HTTP status (the page words it).
-function loadError(response) {
-  const error = new Error(`The document could not be loaded (${`${response.status} ${response.statusText || ''}`.trim()})`);
-  error.status = `${response.status} ${response.statusText || ''}`.trim();
-  return error;
-}
-
-function tooBig(limit) {
-  const error = new RangeReadError(tooBigText(limit));
-  error.tooBig = true;
-  return error;
-}
-
-const CONTENT_RANGE = /^bytes (\d+)-(\d+)\/(\d+|\*)$/;
-
-// Checks a 206 answer to `bytes=first-last`: the Content-Range it names and
-// the body's length. Returns the file's size; throws on a damaged answer.
-export function checkRangeAnswer(first, last, contentRange, bodyLength, knownSize) {
-  const m = CONTENT_RANGE.exec((contentRange || '').trim());
-  if (!m) throw new RangeReadError(`the answer has no usable Content-Range ("${contentRange || ''}")`);
-  const [from, to] = [Number(m[1]), Number(m[2])];
-  const size = m[3] === '*' ? knownSize : Number(m[3]);
-  if (!(size > 0)) throw new RangeReadError('the answer does not give the file\'s size');
-  if (knownSize !== undefined && size !== knownSize) throw new RangeReadError('the file changed while it was read');
-  if (from !== first || to < from || (to !== last && to !== size - 1) || to >= size) {
-    throw new RangeReadError(`bytes ${from}-${to} came for bytes ${first}-${last}`);
-  }
-  if (bodyLength !== to - from + 1) {
-    throw new RangeReadError(`${bodyLength} bytes came for bytes ${from}-${to}`);
-  }
-  return size;
-}
-
-// Byte ranges by synchronous requests: the worker waits, the page does not.
-export class HttpRanges {
-  constructor(url, size, first) {
-    this.url = url;
-    this.size = size;
-    this.first = first;   // the first answer's bytes, from offset 0
-  }
-
-  read(offset, length) {
-    if (offset + length <= this.first.length) return this.first.subarray(offset, offset + length);
-    const last = offset + length - 1;
-    const xhr = new XMLHttpRequest();
-    xhr.open('GET', this.url, false);
-    xhr.responseType = 'arraybuffer';
-    xhr.setRequestHeader('Range', `bytes=${offset}-${last}`);
-    try {
-      xhr.send();
-    } catch (error) {
-      throw new RangeReadError(`the range request failed (${error.message || error})`);
-    }
-    if (xhr.status !== 206) throw new RangeReadError(`the server answered ${xhr.status} to a range request`);
-    const body = new Uint8Array(xhr.response || new ArrayBuffer(0));
-    checkRangeAnswer(offset, last, xhr.getResponseHeader('Content-Range'), body.length, this.size);
-    return body;
-  }
-}
-
-// A document downloaded whole, read from memory.
-export class MemoryRanges {
-  constructor(bytes) {
-    this.bytes = bytes;
-    this.size = bytes.length;
-  }
-
-  read(offset, length) {
-    if (offset + length > this.size) throw new RangeReadError('a read past the end of the document');
-    return this.bytes.subarray(offset, offset + length);
-  }
-}
-
-// Reads the rest of a streamed answer into one block, at most `limit` bytes.
-async function downloadWhole(response, limit, progress) {
-  const declared = Number(response.headers.get('Content-Length'));
-  if (declared > limit) throw tooBig(limit);
-  if (!response.body) {
-    const bytes = new Uint8Array(await response.arrayBuffer());
-    if (bytes.length > limit) throw tooBig(limit);
-    return bytes;
-  }
-  const reader = response.body.getReader();
-  let chunks = [], total = 0;
-  for (;;) {
-    const { done, value } = await reader.read();
-    if (done) break;
-    total += value.length;
-    if (total > limit) {
-      reader.cancel().catch(() => {});
-      chunks = null;
-      throw tooBig(limit);
-    }
-    chunks.push(value);
-    progress(total, declared || 0);
-  }
-  const bytes = new Uint8Array(total);
-  let at = 0;
-  for (const chunk of chunks) bytes.set(chunk, at), at += chunk.length;
-  return bytes;
-}
-
-function tooBigText(limit) {
-  const amount = limit >= 1048576 ? `${Math.round(limit / 1048576)} MB` : `${limit} bytes`;
-  return `The document is larger than the ${amount} a download may take`;
-}
-
-// Opens `src`: ranges when the server gives them, else one download.
-// `fetchImpl` is fetch (replaceable for tests).
-export async function openSource(src, { downloadLimit = DEFAULT_DOWNLOAD_LIMIT, progress = () => {},
-  fetchImpl = fetch } = {}) {
-  const url = String(src);
-  const scheme = url.slice(0, url.indexOf(':') + 1).toLowerCase();
-  if (scheme === 'blob:' || scheme === 'data:') {
-    const response = await fetchImpl(url);
-    if (!response.ok) throw loadError(response);
-    return { source: new MemoryRanges(await downloadWhole(response, downloadLimit, progress)), ranged: false };
-  }
-  const response = await fetchImpl(url, { headers: { Range: `bytes=0-${FIRST_RANGE_BYTES - 1}` } });
-  if (response.status === 206) {
-    const first = new Uint8Array(await response.arrayBuffer());
-    const size = checkRangeAnswer(0, FIRST_RANGE_BYTES - 1, response.headers.get('Content-Range'), first.length);
-    return { source: new HttpRanges(response.url || url, size, first), ranged: true };
-  }
-  if (!response.ok) throw loadError(response);
-  return { source: new MemoryRanges(await downloadWhole(response, downloadLimit, progress)), ranged: false };
-}
 
 // The bytes a level takes decoded.
 export function decodedBytes(level) {
@@ -254,14 +133,11 @@ export class LevelsDocument {
   // `source.read(offset, length)` gives exactly those bytes or throws.
   // withHotspots false: the levels alone, no hotspots (a probe of the sizes).
   constructor(core, source,
-    { downloadLimit = DEFAULT_DOWNLOAD_LIMIT, memoryLimit = DEFAULT_MEMORY_LIMIT, withHotspots = true,
-      fetchImpl = globalThis.fetch, progress = null } = {}) {
+    { memoryLimit = DEFAULT_MEMORY_LIMIT, withHotspots = true, progress = null } = {}) {
     this.core = core;
     this.source = source;
-    this.downloadLimit = downloadLimit;
     this.memoryLimit = memoryLimit;
     this.failure = null;   // the first error of the bytes' source
-    this.fetchImpl = fetchImpl;
     this.progress = progress;
     this.progressAt = 0;
     this.rows = null;      // the striped level decoded a band at a time
@@ -296,9 +172,6 @@ export class LevelsDocument {
       const document = LevelsDocument.sources[handle];
       if (!document || document.failure) return 0;
       try {
-        if (document.fetched + length > document.downloadLimit && document.source instanceof HttpRanges) {
-          throw tooBig(document.downloadLimit);
-        }
         const started = performance.now();
         const bytes = document.source.read(offset, length);
         document.fetchMs += performance.now() - started;
@@ -456,18 +329,8 @@ export class LevelsDocument {
     let at = span.begin;
     if (at < first.length) at = Math.max(at, Math.min(span.end, Math.floor(first.length / BLOCK_BYTES) * BLOCK_BYTES));
     if (at >= span.end) return { span, at };
-    if (this.fetched + (span.end - at) > this.downloadLimit) {
-      return { span, at, answer: Promise.resolve({ error: tooBig(this.downloadLimit) }) };
-    }
-    const abort = typeof AbortController === 'function' ? new AbortController() : null;
-    const fetchNow = this.fetchImpl;   // called on its own, as fetch must be
-    let answer;
-    try {
-      answer = Promise.resolve(fetchNow(this.source.url, { headers: { Range: `bytes=${at}-${span.end - 1}` },
-        signal: abort?.signal })).then((response) => ({ response }), (error) => ({ error }));
-    } catch (error) {
-      answer = Promise.resolve({ error });
-    }
+    const abort = new AbortController();
+    const answer = this.source.stream(at, span.end, abort.signal, STAGE_BYTES).then((stream) => ({ stream }), (error) => ({ error }));
     return { span, at, abort, answer };
   }
 
@@ -548,60 +411,39 @@ export class LevelsDocument {
     if (at > begin) this.supply(begin, this.source.first.subarray(begin, at));
     if (!answer) return;
     const started = performance.now();
-    const { response, error } = await answer;
+    const { stream, error } = await answer;
     if (error) {
       if (this.rows !== rows || error?.name === 'AbortError') return;
       if (error instanceof RangeReadError) throw error;
       throw new RangeReadError(`the range request failed (${error.message || error})`);
     }
     const core = this.core;
-    // An answer not read to its end is cancelled, so that its download
-    // stops with the read instead of running on in the background.
-    const discard = () => response.body?.cancel().catch(() => {});
     if (this.rows !== rows) {
-      discard();
+      stream.cancel();
       return;
-    }
-    if (response.status !== 206) {
-      discard();
-      throw new RangeReadError(`the server answered ${response.status} to a range request`);
-    }
-    const m = CONTENT_RANGE.exec((response.headers.get('Content-Range') || '').trim());
-    if (!m || Number(m[1]) !== at || Number(m[2]) !== end - 1 || (m[3] !== '*' && Number(m[3]) !== this.source.size)) {
-      discard();
-      throw new RangeReadError(`bytes ${m ? `${m[1]}-${m[2]}` : '?'} came for bytes ${at}-${end - 1}`);
     }
     ++this.requests;
     // The bytes go straight into a staging block of the core's memory and
     // from there, whole blocks at a time, into its cache: no copy of the
     // file's bytes is kept in JavaScript. A byte stream is read into one
     // reused buffer (no garbage of 138 MB of pieces for the collector).
-    let reader, buffer = null;
-    try {
-      reader = response.body.getReader({ mode: 'byob' });
-      buffer = new ArrayBuffer(STAGE_BYTES);
-    } catch {
-      reader = response.body.getReader();
-    }
     let stageBytes = STAGE_BYTES + BLOCK_BYTES, stage = core._htf_alloc(stageBytes), held = 0, ended = false;
     if (!stage) {
-      reader.cancel().catch(() => {});
+      stream.cancel();
       throw new Error('Not enough memory to read the document');
     }
     try {
       for (;;) {
         let done, value;
         try {
-          ({ done, value } = buffer ? await reader.read(new Uint8Array(buffer)) : await reader.read());
+          ({ done, value } = await stream.read());
         } catch (error) {
           if (this.rows !== rows || error?.name === 'AbortError') return;
-          throw new RangeReadError(`the answer broke off (${error.message || error})`);
+          throw error;
         }
         if (this.rows !== rows) return;
         if (done) ended = true;
         if (value) {
-          if (buffer) buffer = value.buffer;
-          if (at + held + value.length > end) throw new RangeReadError(`more than the ${end - begin} bytes asked for came`);
           if (held + value.length > stageBytes) {
             const larger = core._htf_alloc(held + value.length);
             if (!larger) throw new Error('Not enough memory to read the document');
@@ -612,7 +454,6 @@ export class LevelsDocument {
           core.HEAPU8.set(value, stage + held);
           held += value.length;
         }
-        if (done && at + held < end) throw new RangeReadError(`the answer ended at byte ${at + held} of ${begin}-${end - 1}`);
         // Whole blocks to the core's cache, the rest kept for the next piece.
         const whole = done ? held : Math.floor(held / BLOCK_BYTES) * BLOCK_BYTES;
         if (whole > 0) {
@@ -630,7 +471,7 @@ export class LevelsDocument {
         if (done) return;
       }
     } finally {
-      if (!ended) reader.cancel().catch(() => {});
+      if (!ended) stream.cancel();
       if (this.core === core && !core.trapped) core._htf_free(stage);
     }
   }
@@ -739,10 +580,12 @@ function readWhole(core, bytes) {
 // to the page. Kept apart from the worker's globals so that it runs in tests.
 export class DecoderWorker {
   // `makeCore()`: a new core (a promise) for when a call into this one trapped.
-  constructor(core, post, { fetchImpl, makeCore } = {}) {
+  // `sourceOptions`: the byte sources' fetch, time-outs and retry delays
+  // (openSource), replaced in tests.
+  constructor(core, post, { fetchImpl, makeCore, sourceOptions = {} } = {}) {
     this.core = core;
     this.post = post;
-    this.fetchImpl = fetchImpl;
+    this.sourceOptions = { ...sourceOptions, ...(fetchImpl ? { fetchImpl } : {}) };
     this.makeCore = makeCore;
     this.nextCore = null;
     this.documents = new Map();   // id -> { document, memoryLimit, view }
@@ -846,7 +689,7 @@ export class DecoderWorker {
     const progress = (bytesFetched, fileBytes) => this.post({ type: 'progress', id, bytesFetched, fileBytes });
     let opened;
     try {
-      opened = await openSource(src, { downloadLimit, progress, fetchImpl: this.fetchImpl });
+      opened = await openSource(src, { ...this.sourceOptions, downloadLimit, progress });
     } catch (error) {
       if (this.documents.get(id) === entry) this.documents.delete(id);
       const failure = new Error(error instanceof RangeReadError && !/^The /.test(error.message)
@@ -857,8 +700,7 @@ export class DecoderWorker {
     }
     await this.coreReady();
     if (entry.closed) return;   // closed or replaced during the first request
-    entry.document = new LevelsDocument(this.core, opened.source, { downloadLimit, memoryLimit,
-      fetchImpl: this.fetchImpl ?? globalThis.fetch, progress });
+    entry.document = new LevelsDocument(this.core, opened.source, { memoryLimit, progress });
     const doc = entry.document;
     // The striped level's own reads end in an error or make it black after
     // its views were sent: the page is told.
@@ -959,11 +801,28 @@ export class DecoderWorker {
   }
 }
 
-// In a worker: answer the page's messages; the core is made at once, and an
-// open's first request does not wait for it.
+// In a worker: answer the page's messages. The page hands over its compiled
+// core ({ type: 'core', module }; { type: 'core', pending: true } first
+// while it is still compiling, and module null when it could not), which the
+// worker instantiates; a worker told nothing of it loads the core itself at
+// its first message. An open's first request does not wait for the core.
 if (typeof WorkerGlobalScope !== 'undefined' && self instanceof WorkerGlobalScope) {
-  const worker = new DecoderWorker(null, (message, transfer) => self.postMessage(message, transfer || []),
-    { makeCore: () => createHtfCore() });
-  worker.nextCore = createHtfCore();
-  self.onmessage = (event) => worker.handle(event.data);
+  let compiled = null, awaiting = null;
+  const makeCore = () => (compiled ? instantiateCore(compiled) : createHtfCore());
+  const worker = new DecoderWorker(null, (message, transfer) => self.postMessage(message, transfer || []), { makeCore });
+  self.onmessage = (event) => {
+    const message = event.data;
+    if (message.type === 'core') {
+      if (message.pending) {
+        worker.nextCore ??= new Promise((resolve) => { awaiting = resolve; });
+        return;
+      }
+      compiled = message.module || null;
+      if (awaiting) awaiting(makeCore()), awaiting = null;
+      else if (!worker.core && !worker.nextCore) worker.nextCore = makeCore();
+      return;
+    }
+    if (!worker.core && !worker.nextCore) worker.nextCore = makeCore();
+    worker.handle(message);
+  };
 }

@@ -25,6 +25,7 @@ sys.path.insert(0, os.path.join(ROOT, 'tools', 'webtest'))
 sys.path.insert(0, HERE)
 
 from browser import Browser, WebServer  # noqa: E402
+from nginxserver import NginxServer  # noqa: E402
 from rangeserver import RangeServer  # noqa: E402
 from test_worker_ranges import expected_tile, first_pixel_offset, text_pixel  # noqa: E402
 
@@ -907,8 +908,11 @@ class ElementTest(unittest.TestCase):
         self.server.forget()
         for name in ('palette.htf', 'bilevel.htf'):
             self.assertEqual(self.load(page, name), 'htf-load')
-        # The first read went to the old worker, which then ended; the second started a new one.
-        self.assertEqual(len(self.server.requested('htf-decoder.js')), 1, self.server.requests)
+        # Each document's worker grew past the budget: it ended with its
+        # document, and each next document started a new one.
+        self.assertEqual(len(self.server.requested('htf-decoder.js')), 2, self.server.requests)
+        # The new workers were given the page's compiled core: none fetched it again.
+        self.assertEqual(self.server.requested('htf-core.wasm'), [], self.server.requests)
         page.evaluate('customElements.get("htf-viewer").workerMemoryLimit = 256 * 1024 * 1024')
 
     def test_the_module_served_from_another_origin(self):
@@ -1035,7 +1039,7 @@ window.Worker = class extends PlainWorker { constructor(...a) { super(...a);
 class RangedElementTest(unittest.TestCase):
     """The element on a large tiled document with reduced levels (bench_document,
     laid out as htfmake --tiles 256 --levels lays it out) through the range
-    server: hotspots first, then only the tiles each view needs."""
+    server (and nginx): hotspots first, then only the tiles each view needs."""
 
     SIZE, HOTSPOTS = 20000, 400
     FIT = 625   # the level 32 times smaller than the first image: drawn as it is
@@ -1053,22 +1057,28 @@ class RangedElementTest(unittest.TestCase):
             f.write(PAGE % {'width': cls.FIT + 2 * BORDER, 'height': cls.FIT + TOOLBAR_HEIGHT + 2 * BORDER,
                             'attributes': '', 'extra': ''})
         cls.server = RangeServer(cls.folder, {'/web': os.path.join(BUILD, 'web')}).__enter__()
+        cls.nginx = NginxServer(cls.folder, {'/web': os.path.join(BUILD, 'web')}).__enter__()
         cls.browser = Browser(width=1000, height=800).__enter__()
 
     @classmethod
     def tearDownClass(cls):
         cls.browser.__exit__(None, None, None)
+        cls.nginx.__exit__(None, None, None)
         cls.server.__exit__(None, None, None)
         shutil.rmtree(cls.folder, ignore_errors=True)
 
     def setUp(self):
         self.server.ranges, self.server.damage = True, None
         self.server.release()
-        self.page = self.browser.open(self.server.url('page.html'))
-        self.page.wait_for('window.viewer && customElements.get("htf-viewer") !== undefined')
-        self.page.evaluate('document.addEventListener("htf-hotspots", (e) => window.seen.push({ name: "htf-hotspots", '
-                           'count: e.detail.hotspots.length }))')
+        self.page = self.open_page(self.server)
         self.server.forget()
+
+    def open_page(self, server):
+        page = self.browser.open(server.url('page.html'))
+        page.wait_for('window.viewer && customElements.get("htf-viewer") !== undefined')
+        page.evaluate('document.addEventListener("htf-hotspots", (e) => window.seen.push({ name: "htf-hotspots", '
+                      'count: e.detail.hotspots.length }))')
+        return page
 
     def tearDown(self):
         self.server.release()
@@ -1087,11 +1097,15 @@ class RangedElementTest(unittest.TestCase):
 
     def test_fit_and_a_corner_at_one_to_one_with_and_without_ranges(self):
         pictures = {}
-        # ranges, at most this share of the file sent
-        for ranges, share in ((True, 0.05), (False, 1.0)):
-            with self.subTest(ranges=ranges):
+        # server, ranges, at most this share of the file sent
+        for name, ranges, share in (('ours', True, 0.05), ('ours', False, 1.0), ('nginx', True, 0.05)):
+            with self.subTest(server=name, ranges=ranges):
+                server = self.nginx if name == 'nginx' else self.server
+                if server is self.nginx:
+                    self.page.close()
+                    self.page = self.open_page(self.nginx)
                 self.server.ranges = ranges
-                self.server.forget()
+                server.forget()
                 self.page.evaluate('viewer.removeAttribute("src")')
                 self.assertEqual(self.page.evaluate('loadDocument("/big.htf")'), 'htf-load')
                 s = self.shown()
@@ -1107,13 +1121,33 @@ class RangedElementTest(unittest.TestCase):
                 self.assertEqual((s['scale'], s['horizontalPosition'], s['verticalPosition']), (1.0, 0, 0))
                 corner = self.dark_bits(BORDER, TOOLBAR_HEIGHT + BORDER, 256, 256)
                 self.assertEqual(corner, unpacked(expected_tile(0, 0, 256, 256), 256, 256))
-                pictures[ranges] = fit
-                sent = self.server.bytes_sent('/big.htf')
+                pictures[name, ranges] = fit
+                sent = server.bytes_sent('/big.htf')
                 self.assertLessEqual(sent, self.size * share, '%d of %d bytes sent' % (sent, self.size))
                 if ranges:
-                    print('\n  element through ranges: %d of %d bytes (%.2f %%)' % (sent, self.size, 100.0 * sent / self.size),
-                          file=sys.stderr)
-        self.assertEqual(pictures[True], pictures[False])
+                    print('\n  element through ranges (%s): %d of %d bytes (%.2f %%)' % (
+                        name, sent, self.size, 100.0 * sent / self.size), file=sys.stderr)
+        self.assertEqual(pictures['ours', True], pictures['ours', False])
+        self.assertEqual(pictures['nginx', True], pictures['ours', False])
+
+    def test_a_stalled_document_holds_no_other(self):
+        # The big document's server stops answering in the middle of its
+        # reads; another element's document beside it loads, and so does a
+        # third added after the first is removed.
+        add = '''new Promise((resolve) => { const e = document.createElement('htf-viewer');
+            e.style.cssText = 'width:300px;height:200px'; document.body.append(e);
+            e.addEventListener('htf-load', () => resolve('htf-load'));
+            e.addEventListener('htf-error', (event) => resolve(event.detail.message));
+            setTimeout(() => resolve('no answer after 15 s'), 15000);
+            e.setAttribute('src', '/other.htf'); })'''
+        self.server.hold(self.pixels_at, '/big.htf')
+        self.page.evaluate('v.setAttribute("src", "/big.htf")')
+        self.page.wait_for('window.seen.some((e) => e.name === "htf-hotspots")')
+        time.sleep(0.3)   # the first view's tiles are asked for, and held back
+        self.assertEqual(self.page.evaluate(add), 'htf-load')
+        self.assertFalse(self.page.evaluate('viewer.complete'))
+        self.page.evaluate('v.remove()')
+        self.assertEqual(self.page.evaluate(add), 'htf-load')
 
     def test_the_hotspots_come_before_the_pixels(self):
         self.server.hold(self.pixels_at)

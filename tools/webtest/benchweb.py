@@ -17,6 +17,12 @@ Then a document with 1 000 000 hotspots (a 1000 x 1000 grid on a blank
 time until `hotspots` is there (htf-load), a zoom step, and the tab's peak
 memory above the page without hotspots. Targets: 3 s, 50 ms, 300 MB.
 
+Then the workers (each document has a worker of its own): the levelled
+drawing in 1, 2, 4 and 8 elements of one page, the tab's memory with each
+count once every picture is complete (the cost of a document's worker); and
+a document whose server stalls beside one that loads: that one's first
+picture.
+
 Then the decoding worker alone, reading by address in parts through our range
 server (rangeserver.py), as the element will once its page side uses it: the
 same two documents (striped: fetched whole, decoded once in the worker, the
@@ -29,7 +35,7 @@ from at most 2 % of the file, a zoom step to a new level within 100 ms, the
 tab at most 200 MB above an empty one. Figures only: nothing here fails on
 time.
 
-  scripts/bench-web [runs] [--hotspots]    --hotspots: the hotspot row alone"""
+  scripts/bench-web [runs] [--hotspots] [--workers]    --hotspots, --workers: that row alone"""
 
 import os
 import subprocess
@@ -61,6 +67,16 @@ window.zoomComplete = (command) => new Promise((resolve) => {
   viewer.command(command);
   const poll = () => (viewer.complete ? resolve(performance.now() - t) : setTimeout(poll, 1));
   setTimeout(poll, 0);
+});
+// Another element showing `src`: milliseconds to its first picture (-1: an error).
+window.addViewer = (src) => new Promise((resolve) => {
+  const e = document.createElement('htf-viewer');
+  e.style.cssText = 'width:300px;height:200px;display:inline-block';
+  document.body.append(e);
+  const t = performance.now();
+  e.addEventListener('htf-load', () => resolve(performance.now() - t));
+  e.addEventListener('htf-error', () => resolve(-1));
+  e.setAttribute('src', src);
 });
 window.timed = (work, runs) => {
   const times = [];
@@ -172,11 +188,40 @@ def element_pyramid(server, docs, runs):
         breakdown['hotspots'], 100.0 * fit_sent / size, size / 1e6))
 
 
+def workers(server):
+    """The memory a document's worker costs, and a stalled document's neighbour."""
+    src = '/docs/pyramid-100k.htf?element=%d'
+    with Browser(width=1300, height=1000) as browser:
+        page = browser.open(server.url('bench.html'))
+        page.wait_for('customElements.get("htf-viewer") !== undefined')
+        page.evaluate('viewer.remove()')
+        memory, count = {}, 0
+        for wanted in (1, 2, 4, 8):
+            while count < wanted:
+                count += 1
+                if page.evaluate('addViewer("%s")' % (src % count)) < 0:
+                    print('workers: element %d failed to load' % count)
+                    return
+            page.send('HeapProfiler.collectGarbage')
+            memory[wanted], _ = browser.renderer_memory()
+        per_worker = (memory[8] - memory[1]) / 7 / 1024
+        print('workers: the levelled drawing in 1, 2, 4, 8 elements: the tab %s MB; each further document '
+              '(its worker and core) %.1f MB' % (' / '.join('%.0f' % (memory[n] / 1024) for n in (1, 2, 4, 8)),
+                                                 per_worker))
+        server.hold(65536, 'stalled')
+        try:
+            page.evaluate('addViewer("/docs/pyramid-100k.htf?stalled"), 0')
+            beside = page.evaluate('addViewer("%s")' % (src % 99))
+        finally:
+            server.release()
+        print('         beside a document whose server stalls, another one\'s first picture after %.0f ms' % beside)
+
+
 def main():
     root, build, cache = sys.argv[1], sys.argv[2], sys.argv[3]
     options = [arg for arg in sys.argv[4:] if arg.startswith('--')]
     numbers = [arg for arg in sys.argv[4:] if not arg.startswith('--')]
-    unknown = set(options) - {'--hotspots'}
+    unknown = set(options) - {'--hotspots', '--workers'}
     if unknown:
         print('bench-web: unknown option %s' % ' '.join(sorted(unknown)), file=sys.stderr)
         return 2
@@ -199,9 +244,12 @@ def main():
         f.write(PAGE)
     with open(os.path.join(work, 'worker.html'), 'w') as f:
         f.write(WORKER_PAGE)
-    if '--hotspots' in options:
+    if '--hotspots' in options or '--workers' in options:
         with RangeServer(work, {'/web': os.path.join(build, 'web'), '/docs': docs}) as server:
-            many_hotspots(server, build, fixtures, docs)
+            if '--workers' in options:
+                workers(server)
+            if '--hotspots' in options:
+                many_hotspots(server, build, fixtures, docs)
         return 0
     print('%-7s %12s %14s %7s %11s %11s %11s %11s' % ('', 'module open', 'first picture', 'ratio', 'repaint',
                                                        'zoom step', 'peak memory', 'bytes sent'))
@@ -253,6 +301,7 @@ def main():
             print('        hotspots known after %.0f ms, first picture complete after %.0f ms; opened again in the '
                   'same page %.0f ms (%.2fx)' % (breakdown['hotspots'], breakdown['picture'], again, again / module))
         element_pyramid(server, docs, runs)
+        workers(server)
         print('(repaint: fitted / at 1:1; zoom step: the median of 10, in and out from the fit; peak memory: the '
               'renderer processes of a fresh browser; the pyramid\'s zoom step: until the new level\'s picture is '
               'complete, the median of 6)')
