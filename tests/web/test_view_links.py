@@ -163,6 +163,11 @@ class ViewLinksTest(unittest.TestCase):
         self.assertEqual(page.evaluate('getComputedStyle(viewer.shadowRoot.querySelector(".overview")).display'),
                          'block')
         self.assertIn('Overview', self.names(page))
+        page.evaluate('viewer.strings = { overview: "\u00dcbersicht", fullScreen: "Vollbild" }')
+        names = self.names(page)
+        self.assertIn('\u00dcbersicht', names)
+        self.assertIn('Vollbild', names)
+        self.assertNotIn('Overview', names)
         # Never over the toolbar.
         toolbar, overview = self.rect(page, '.toolbar'), self.rect(page, '.overview')
         self.assertGreaterEqual(overview[1], toolbar[1] + toolbar[3])
