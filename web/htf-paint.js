@@ -255,8 +255,12 @@ export const painting = {
     ctx.fillRect(0, 0, width, height);
     if (!this._doc || !this._core || !this._core._htf_view_fit(this._viewState)) {
       this._updateBars(null);
+      this._afterPaint?.(null);
       return;
     }
+    // A view waiting to be shown (from the address, or kept across full
+    // screen) is applied first, and painted by itself.
+    if (this._viewWaiting?.()) return;
     const s = this._state();
     const hp = s.h.position, vp = s.v.position;
     const r = { left: s.imageLeft, top: s.imageTop, right: s.imageRight, bottom: s.imageBottom };
@@ -289,6 +293,7 @@ export const painting = {
     this._updateBars(s);
     this._placeLinks(s);
     this._viewChanged?.();
+    this._afterPaint?.(s);
   },
 
   _outlined() {

@@ -17,6 +17,8 @@ export const STRINGS = Object.freeze({
   fitWidth: 'Fit width',
   actualSize: 'Actual size',
   print: 'Print',
+  fullScreen: 'Full screen',
+  overview: 'Overview',
   toolbar: 'Viewer',
   document: 'Hotspot document',
   description: '{width} \u00D7 {height} pixels, {count} links',
@@ -34,7 +36,7 @@ const BUTTON_STRING = {
   [COMMAND.POINTER]: 'pointer', [COMMAND.ZOOM_IN]: 'zoomIn', [COMMAND.ZOOM_OUT]: 'zoomOut',
   [COMMAND.MAGNIFIER]: 'magnifier', [COMMAND.PAN]: 'pan', [COMMAND.FIT_WINDOW]: 'fitWindow',
   [COMMAND.FIT_HEIGHT]: 'fitHeight', [COMMAND.FIT_WIDTH]: 'fitWidth', [COMMAND.ACTUAL_SIZE]: 'actualSize',
-  [COMMAND.PRINT]: 'print',
+  [COMMAND.PRINT]: 'print', 'full-screen': 'fullScreen',
 };
 
 // Commands by name, for command(name); the numeric ids stay the module's.
@@ -86,13 +88,16 @@ export const toolbar = {
       button.setAttribute('aria-label', name);
     }
     this._toolbar.setAttribute('aria-label', this._string('toolbar'));
+    this._overview?.setAttribute('aria-label', this._string('overview'));
     if (!this.hasAttribute('alt')) this._view?.setAttribute('aria-label', this._documentName());
     this._describe?.();
   },
 
   // A toolbar command: a numeric id (COMMAND) or its name ("zoom-in",
-  // "fit-window", "print", ...); ignored while no document is shown.
+  // "fit-window", "print", ...); ignored while no document is shown, but
+  // for "full-screen", which toggles the element's full screen.
   command(id) {
+    if (id === 'full-screen') return this._toggleFullScreen();
     if (typeof id === 'string') {
       if (!(id in COMMAND_NAMES)) throw new RangeError(`htf-viewer: no command "${id}"`);
       id = COMMAND_NAMES[id];

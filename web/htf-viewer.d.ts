@@ -4,7 +4,11 @@ export type HtfFit = 'window' | 'width' | 'height' | 'none';
 export type HtfTool = 'pointer' | 'zoom-in' | 'zoom-out' | 'lens' | 'pan';
 export type HtfCommandName =
   | 'pointer' | 'zoom-in' | 'zoom-out' | 'magnifier' | 'lens' | 'pan'
-  | 'fit-window' | 'fit-height' | 'fit-width' | 'actual-size' | 'print';
+  | 'fit-window' | 'fit-height' | 'fit-width' | 'actual-size' | 'print'
+  /** Toggles the element's full screen (the browser allows it on a user's gesture). */
+  | 'full-screen';
+/** When the overview shows: while the view shows less than the whole picture, always, or never. */
+export type HtfOverview = 'auto' | 'always' | 'none';
 
 /** A hotspot in image pixels. */
 export interface HtfHotspot {
@@ -29,7 +33,7 @@ export interface HtfView {
 export interface HtfStrings {
   pointer: string; zoomIn: string; zoomOut: string; magnifier: string; pan: string;
   fitWindow: string; fitHeight: string; fitWidth: string; actualSize: string; print: string;
-  toolbar: string; document: string; description: string; descriptionOne: string; loading: string;
+  fullScreen: string; overview: string; toolbar: string; document: string; description: string; descriptionOne: string; loading: string;
   tooLarge: string; notLoaded: string; notShown: string; tooBig: string; outOfMemory: string;
 }
 
@@ -79,6 +83,19 @@ export declare class HtfViewer extends HTMLElement {
   list: string;
   /** Bytes a document may take (decoded pixels and tiles), 1 GiB at most. */
   memoryLimit: number;
+  /** The overview of the whole picture in the view's corner (attribute `overview`; absent: "none"). */
+  overview: HtfOverview;
+  /**
+   * With a value (attribute `hash`; "" for the plain keys) the view is kept in the page's address:
+   * `#view=SCALE,X,Y` and `#hotspot=REF`, or `#NAME.view=...` and `#NAME.hotspot=...`; null: not.
+   */
+  hash: string | null;
+  /**
+   * The view as "SCALE,X,Y": the scale and the image point at the centre of the view ('' without a
+   * document). Set, the view zooms and centres there (applied when the document opens, if it has not).
+   * Throws RangeError for a string that is not three numbers with a positive scale.
+   */
+  viewString: string;
   strings: Partial<HtfStrings>;
   readonly hotspots: HtfHotspot[];
   readonly view: HtfView | null;
@@ -87,7 +104,7 @@ export declare class HtfViewer extends HTMLElement {
 
   highlight(ref: string | null): void;
   zoomToHotspot(ref: string): boolean;
-  /** A toolbar command by name, or by the module's numeric command id (123-132). */
+  /** A toolbar command by name, or by the module's numeric command id (123-132); "full-screen" also without a document. */
   command(name: HtfCommandName | number): void;
   print(): void;
 

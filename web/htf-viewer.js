@@ -5,8 +5,9 @@
 //   <htf-viewer src="floorplan.htf" style="width:600px;height:400px"></htf-viewer>
 // Attributes, each with its property: src, template
 // ("/servlets/ZevuRedor?ShtmlFile=#HSREF#"), frame ("_self"), frame-width
-// (1), frame-color (rgb(0,128,128)), fit, tool, alt, list, memory-limit.
-// Read only: hotspots, view, complete. Methods: highlight(ref), zoomToHotspot(ref),
+// (1), frame-color (rgb(0,128,128)), fit, tool, alt, list, memory-limit,
+// overview, hash. Read only: hotspots, view, complete; read and written:
+// viewString. Methods: highlight(ref), zoomToHotspot(ref),
 // command(name or id), print(). Events (bubbling, composed): htf-hotspots
 // (the hotspots are known, before any pixel), htf-load (the first picture),
 // htf-error, htf-progress, htf-hotspotenter, htf-hotspotleave,
@@ -30,6 +31,9 @@ import { hotspots } from './htf-hotspots.js';
 import { lazyList } from './htf-hotspot-table.js';
 import { listBinding } from './htf-list.js';
 import { FITS, loading } from './htf-loading.js';
+import { viewLinks } from './htf-hash.js';
+import { overview } from './htf-overview.js';
+import { fullScreen } from './htf-fullscreen.js';
 
 export const VERSION = '@VERSION@';
 
@@ -39,7 +43,7 @@ let nextOwner = 1;
 
 class HtfViewer extends HTMLElement {
   static observedAttributes = ['src', 'template', 'frame', 'frame-width', 'frame-color', 'fit', 'tool', 'alt', 'list',
-    'memory-limit'];
+    'memory-limit', 'overview', 'hash'];
 
   static get version() { return VERSION; }
   // The tiles' budget, shared by every element of the page.
@@ -74,6 +78,9 @@ class HtfViewer extends HTMLElement {
     root.append(this._toolbar, this._view);
     this._strings = null;
     this._makeToolbar();
+    this._makeOverview();
+    this._bindFullScreen();
+    this._bindViewLinks();
     this._lensFrame = new Image();
     this._lensFrame.src = asset('lens.png');
 
@@ -112,6 +119,8 @@ class HtfViewer extends HTMLElement {
     }
     core().then((c) => this._adoptCore(c), () => {});
     this._resizeObserver.observe(this);
+    this._connectFullScreen();
+    this._connectViewLinks();
     this._watchRatio();
     this._layout();
     this._bindList();
@@ -120,6 +129,8 @@ class HtfViewer extends HTMLElement {
 
   disconnectedCallback() {
     this._resizeObserver.disconnect();
+    this._disconnectFullScreen();
+    this._disconnectViewLinks();
     this._ratioQuery?.removeEventListener('change', this._ratioListener);
     window.removeEventListener('resize', this._ratioListener);
     this._ratioQuery = null;
@@ -426,6 +437,19 @@ class HtfViewer extends HTMLElement {
     if (this._keyboard >= 0) this._showTipAtHotspot(this._keyboard);
   }
 
+  // Before a paint of the fitted view: a view waiting for the document, or
+  // the centre kept across a change of full screen, is applied. True when
+  // one was (the view has been painted with it).
+  _viewWaiting() {
+    return this._applyPendingView() || this._restoreFullScreenCentre();
+  }
+
+  // After each paint (`s`: the view's state, null without a picture): the
+  // overview follows the view.
+  _afterPaint(s) {
+    this._updateOverview(s);
+  }
+
   // A scroll bar request as the platform numbers them (0 line up, 1 line
   // down, 2 page up, 3 page down, 5 thumb track to `thumb`) on the
   // "horizontal" or "vertical" bar.
@@ -436,6 +460,10 @@ class HtfViewer extends HTMLElement {
 
 // The element's other concerns, one module each.
 Object.assign(HtfViewer.prototype, loading, toolbar, painting, pointerInput, keyboardInput, wheelInput, hotspots, listBinding);
+// These have properties of their own: copied as getters and setters.
+for (const part of [viewLinks, overview, fullScreen]) {
+  Object.defineProperties(HtfViewer.prototype, Object.getOwnPropertyDescriptors(part));
+}
 
 if (!customElements.get('htf-viewer')) customElements.define('htf-viewer', HtfViewer);
 

@@ -37,6 +37,8 @@ COMMANDS = {'zoomin': 123, 'zoomout': 124, 'magnifier': 125, 'pan': 126, 'fitwin
             'fitheight': 129, 'actual': 130, 'print': 131, 'pointer': 132}
 BUTTON_NAMES = ['Pointer', 'Zoom in', 'Zoom out', 'Magnifier', 'Pan', 'Fit window', 'Fit height', 'Fit width',
                 'Actual size', 'Print']
+# The module's ten and the element's own full screen button.
+TOOLBAR_NAMES = BUTTON_NAMES + ['Full screen']
 
 PAGE = '''<!DOCTYPE html>
 <html><head><meta charset="utf-8"><title>test</title>
@@ -314,15 +316,15 @@ class ElementTest(unittest.TestCase):
         self.load(page, 'palette.htf')
         page.evaluate('viewer.command(130)')
         self.server.forget()
-        # Tab from the page's start: the ten toolbar buttons, the view, then the hotspots.
+        # Tab from the page's start: the toolbar's buttons, the view, then the hotspots.
         names = []
-        for _ in range(12):
+        for _ in range(len(TOOLBAR_NAMES) + 2):
             page.key('Tab')
             names.append(page.evaluate('''(() => { const a = viewer.shadowRoot.activeElement;
                 return a ? (a.getAttribute('aria-label') || a.className) : null; })()'''))
-        self.assertEqual(names[:10], BUTTON_NAMES)
-        self.assertEqual(names[10], 'palette.htf')   # the document's name, as the module's
-        self.assertEqual(names[11], 'Town hall \u2013 open Monday to Friday')
+        self.assertEqual(names[:-2], TOOLBAR_NAMES)
+        self.assertEqual(names[-2], 'palette.htf')   # the document's name, as the module's
+        self.assertEqual(names[-1], 'Town hall \u2013 open Monday to Friday')
         page.wait_for('''viewer.shadowRoot.querySelector('.tip').style.display === 'block' ''', timeout=5)
         self.assertEqual(self.tip(page), 'Town hall \u2013 open Monday to Friday')
         page.key('Tab')
@@ -386,7 +388,7 @@ class ElementTest(unittest.TestCase):
         buttons = page.evaluate('''[...viewer.shadowRoot.querySelectorAll('.toolbar button')].map((b) => {
             const r = b.getBoundingClientRect();
             return [b.getAttribute('aria-label'), r.left + r.width / 2, r.top + r.height / 2]; })''')
-        self.assertEqual([b[0] for b in buttons], BUTTON_NAMES)
+        self.assertEqual([b[0] for b in buttons], TOOLBAR_NAMES)
         at = {name: (x, y) for name, x, y in buttons}
 
         def press(name):

@@ -7,8 +7,9 @@
 if any differs (the committed files must be this script's output).
 --preview also writes enlarged PNG pictures of everything into DIR.
 --web DIR writes the pictures of the browser element instead: the ten
-toolbar buttons (toolbar-0.png ... toolbar-9.png, in toolbar order) and the
-lens frame (lens.png, transparent outside the frame and inside its view)."""
+toolbar buttons of the module (toolbar-0.png ... toolbar-9.png, in toolbar
+order), the element's own full screen button (toolbar-10.png) and the lens
+frame (lens.png, transparent outside the frame and inside its view)."""
 
 import argparse
 import os
@@ -76,6 +77,9 @@ def write_web(directory):
             return p.STANDARD[strip.get(left + x, y)]
         with open(os.path.join(directory, 'toolbar-%d.png' % i), 'wb') as f:
             f.write(png_bytes(p.CELL, p.CELL, button))
+    screen = p.full_screen()
+    with open(os.path.join(directory, 'toolbar-10.png'), 'wb') as f:
+        f.write(png_bytes(p.CELL, p.CELL, lambda x, y: p.STANDARD[screen.get(x, y)]))
     frame, lens, view = p.lens_frame(), p.lens_mask(), p.view_mask()
 
     def lens_pixel(x, y):

@@ -605,6 +605,8 @@ EMSCRIPTEN_KEEPALIVE void htf_view_set_position(ViewState* v, int horizontal, in
 {
     v->setPosition(horizontal != 0, position);
 }
+// A scale restored from outside, held within the zoom limits; 1 when it changed.
+EMSCRIPTEN_KEEPALIVE int htf_view_set_scale(ViewState* v, double scale) { return v->setScale(scale); }
 EMSCRIPTEN_KEEPALIVE double htf_view_scale(const ViewState* v) { return v->scale(); }
 EMSCRIPTEN_KEEPALIVE double htf_view_min_scale(const ViewState* v) { return v->minScale(); }
 EMSCRIPTEN_KEEPALIVE double htf_view_max_scale(const ViewState* v) { return v->maxScale(); }
