@@ -34,8 +34,9 @@
 //             scaledWidth?, scaledHeight? }
 //           the visible part in pixels of the first image and the scale
 //           shown (screen pixels per image pixel); `have`: [[level, column,
-//           row], ...] tiles the page still holds, not sent again (for the
-//           drawn tiles of a striped level: only while the scale stays);
+//           row], ...] tiles the page still holds, not sent again; drawn
+//           tiles (below) as [level, column, row, 1], only while the scale
+//           stays;
 //           scaledWidth/Height: the whole image's size on the screen (the
 //           view model's; by default width and height times scale rounded)
 //      out: for a tiled level, the level's own tiles, packed as the file has
@@ -45,15 +46,20 @@
 //             pixels: ArrayBuffer, palette: ArrayBuffer } for each tile;
 //           for a striped level (decoded once, kept in the worker: a band of
 //           strips at a time as their bytes arrive, in one streamed range
-//           request beside the decoding), the view drawn at its scale in
-//           RGBA tiles of TILE x TILE screen pixels, each row of tiles as
-//           soon as the rows under it are decoded (a picture from the top):
+//           request beside the decoding), and for a tiled level whose tiles
+//           would each cover less than a quarter of TILE x TILE screen
+//           pixels (its tiles under the view read into a plane of the
+//           level kept in the worker, a row of drawn tiles at a time), the
+//           view drawn at its scale in RGBA tiles of TILE x TILE screen
+//           pixels, each row of tiles as soon as the rows under it are
+//           decoded (a picture from the top):
 //           { type: 'tile', id, view, level, rendered: true, column, row,
 //             x, y, width, height (screen pixels of the scaled image),
 //             scaledWidth, scaledHeight, bits: 32, rowBytes,
 //             pixels: ArrayBuffer (RGBA, red first) }; then once
-//           { type: 'view-done', id, view, level, tiles, cancelled,
-//             bytesFetched, requests, fetchMs, ms, heapBytes }
+//           { type: 'view-done', id, view, level, rendered, tiles,
+//             cancelled, bytesFetched, requests, fetchMs, ms, heapBytes }
+//           (rendered: the view was drawn here)
 //           (requests and fetchMs: the source reads of this view and the
 //           time spent waiting for them; ms: the whole view)
 //           A tile of a damaged document still comes, with `error` set.
@@ -422,32 +428,52 @@ export class DecoderWorker {
       tooLarge.tooLarge = true;
       throw tooLarge;
     }
-    const held = new Set(have.map(([l, c, r]) => `${l}/${c}/${r}`));
+    const sw = Math.max(1, scaledWidth ?? Math.round(doc.width * scale));
+    const sh = Math.max(1, scaledHeight ?? Math.round(doc.height * scale));
+    const tiled = doc.levels[level].tiled;
+    // A tiled level whose tiles are much smaller than the screen's is drawn
+    // here like a striped one: as many messages as the screen has tiles,
+    // whatever the level's tiling.
+    const mosaic = tiled && doc.drawsTiled(level, sw, sh) ? doc.mosaicLevel(level) : null;
+    const rendered = !tiled || !!mosaic;
+    // The page lists the drawn tiles it holds with a fourth element.
+    const held = new Set(have.filter((h) => !!h[3] === rendered).map(([l, c, r]) => `${l}/${c}/${r}`));
     const started = performance.now(), fetchMsBefore = doc.fetchMs, requestsBefore = doc.requests;
-    let range, next;
-    if (doc.levels[level].tiled) {
+    let range, next, startRow = null;
+    if (!rendered) {
       range = doc.tilesFor(level, left, top, right ?? doc.width, bottom ?? doc.height);
       doc.prefetch(level, range);
       next = (column, row) => doc.tile(level, column, row);
     } else {
-      // Striped: decoded in the worker as its strips arrive, drawn at the
-      // view's scale a row of tiles at a time, each once the rows under it
-      // are there.
-      const sw = Math.max(1, scaledWidth ?? Math.round(doc.width * scale));
-      const sh = Math.max(1, scaledHeight ?? Math.round(doc.height * scale));
+      // The drawn tiles of TILE x TILE screen pixels the view meets.
       const fx = sw / doc.width, fy = sh / doc.height, last = (n) => Math.max(0, Math.ceil(n / TILE) - 1);
       const cell = (v, f, n) => Math.max(0, Math.min(last(n), Math.floor(v * f / TILE)));
       range = { c0: cell(left, fx, sw), r0: cell(top, fy, sh),
         c1: cell(Math.max(left, (right ?? doc.width) - 1e-6), fx, sw),
         r1: cell(Math.max(top, (bottom ?? doc.height) - 1e-6), fy, sh) };
+    }
+    if (mosaic) {
+      // Tiled, drawn from the level's plane: the level's tiles under a row of
+      // drawn tiles are fetched together and put in the plane, then that row
+      // is drawn.
+      startRow = (row, c0, c1) => doc.fillMosaic(mosaic, c0, c1, row, sw, sh);
+      next = (column, row) => doc.drawnFromMosaic(mosaic, column, row, sw, sh);
+    } else if (!tiled) {
+      // Striped: decoded in the worker as its strips arrive, drawn at the
+      // view's scale a row of tiles at a time, each once the rows under it
+      // are there.
       doc.stripedLevel(level);
       const wanted = () => !entry.closed && entry.view === view;
       next = (column, row) => doc.rendered(level, column, row, sw, sh, wanted);
     }
     let tiles = 0, cancelled = false;
     for (let row = range.r0; row <= range.r1 && !cancelled; ++row) {
+      const columns = [];
       for (let column = range.c0; column <= range.c1; ++column) {
-        if (held.has(`${level}/${column}/${row}`)) continue;
+        if (!held.has(`${level}/${column}/${row}`)) columns.push(column);
+      }
+      if (columns.length && startRow) startRow(row, columns[0], columns[columns.length - 1]);
+      for (const column of columns) {
         const tile = await next(column, row);
         if (!tile) {
           cancelled = true;
@@ -464,7 +490,7 @@ export class DecoderWorker {
       }
     }
     if (doc.core !== this.core) return;   // the core trapped meanwhile
-    this.post({ type: 'view-done', id, view, level, tiles, cancelled, bytesFetched: doc.bytesFetched(),
+    this.post({ type: 'view-done', id, view, level, rendered, tiles, cancelled, bytesFetched: doc.bytesFetched(),
       requests: doc.requests - requestsBefore, fetchMs: doc.fetchMs - fetchMsBefore,
       ms: performance.now() - started, heapBytes: this.heapBytes() });
   }

@@ -476,7 +476,86 @@ export class LevelsDocument {
     }
   }
 
+  // Whether a view at scaledWidth x scaledHeight draws tiled `level` in the
+  // worker rather than sending its tiles: each of them would cover less
+  // than a quarter of a drawn tile's screen pixels (more messages than the
+  // screen needs), and the level's plane fits the memory budget.
+  drawsTiled(level, scaledWidth, scaledHeight) {
+    const l = this.levels[level];
+    if (!l?.tiled || this.mosaicless?.has(level)) return false;
+    const onScreen = (l.tileWidth * scaledWidth / l.width) * (l.tileHeight * scaledHeight / l.height);
+    return onScreen < (TILE / 2) ** 2 && decodedBytes(l) <= this.memoryLimit;
+  }
+
+  // The plane tiled `level` is drawn from, kept for the views that follow
+  // (one level at a time); null when it cannot be made (such a level's
+  // tiles are sent as they are).
+  mosaicLevel(level) {
+    if (this.mosaic?.level === level) return this.mosaic;
+    this.dropMosaic();
+    const handle = this.core._htf_levels_mosaic_begin(this.doc, level);
+    if (!handle) {
+      (this.mosaicless ??= new Set()).add(level);
+      return null;
+    }
+    this.mosaic = { level, handle };
+    return this.mosaic;
+  }
+
+  dropMosaic() {
+    if (this.mosaic) this.core._htf_mosaic_release(this.mosaic.handle);
+    this.mosaic = null;
+  }
+
+  // The level's tiles under the drawn tiles in columns [c0, c1] of row `row`
+  // (TILE x TILE screen pixels at scaledWidth x scaledHeight) put into the
+  // plane: the level's pixels the drawn pixels sample, from the first pixel
+  // of the first cell to the last of the last. (A bilevel level's reduced
+  // plane samples cells of 8 x 8 pixels, which never cross the edge of a
+  // tile: its tiles start on whole bytes.) Throws with the reader's error.
+  fillMosaic(mosaic, c0, c1, row, scaledWidth, scaledHeight) {
+    const core = this.core, l = this.levels[mosaic.level];
+    const under = (from, to, scaled, size, tile) => {
+      const first = Math.floor((from * size) / scaled);
+      const last = Math.max(first, Math.min(size, Math.ceil((to * size) / scaled)) - 1);
+      return [Math.floor(first / tile), Math.floor(last / tile)];
+    };
+    const [tc0, tc1] = under(c0 * TILE, Math.min(scaledWidth, (c1 + 1) * TILE), scaledWidth, l.width, l.tileWidth);
+    const [tr0, tr1] = under(row * TILE, Math.min(scaledHeight, (row + 1) * TILE), scaledHeight, l.height, l.tileHeight);
+    const outcome = core._htf_levels_mosaic_fill(this.doc, mosaic.handle, tc0, tr0, tc1, tr1);
+    const error = this.error();
+    if (this.failure || outcome !== OUTCOME_DECODED) {
+      const tooLarge = outcome === OUTCOME_TOO_LARGE || outcome === OUTCOME_NO_MEMORY;
+      const failure = new Error(error || (tooLarge ? 'The image is too large to show' : 'The tile cannot be read'));
+      failure.tooLarge = tooLarge && !this.failure;
+      throw failure;
+    }
+    if (error) mosaic.error ||= error;   // a damaged tile still decodes partly
+  }
+
+  // The tile (column, row) of TILE x TILE screen pixels of tiled `level`
+  // drawn at scaledWidth x scaledHeight from its plane, once fillMosaic()
+  // put the level's tiles under it there.
+  drawnFromMosaic(mosaic, column, row, scaledWidth, scaledHeight) {
+    const core = this.core;
+    const x = column * TILE, y = row * TILE;
+    const width = Math.min(TILE, scaledWidth - x), height = Math.min(TILE, scaledHeight - y);
+    const out = core._htf_alloc(width * height * 4);
+    if (!out) throw new Error('Not enough memory to draw the image');
+    try {
+      if (!core._htf_tile_render(core._htf_mosaic_plane(mosaic.handle), x, y, width, height, scaledWidth,
+        scaledHeight, out)) {
+        throw new Error('The image cannot be drawn at this scale');
+      }
+      return { level: mosaic.level, rendered: true, column, row, x, y, width, height, scaledWidth, scaledHeight,
+        bits: 32, rowBytes: width * 4, pixels: copyOut(core, out, width * height * 4), error: mosaic.error || '' };
+    } finally {
+      core._htf_free(out);
+    }
+  }
+
   release() {
+    if (this.doc) this.dropMosaic();
     if (this.doc) this.dropRows();
     if (this.doc) this.core._htf_levels_release(this.doc);
     this.doc = 0;
