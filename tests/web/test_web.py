@@ -1185,13 +1185,21 @@ class RangedElementTest(unittest.TestCase):
 # Counts the worker's tile messages and the page's long tasks (over 50 ms).
 COUNTING = '''<script>
 window.tileMessages = 0;
+window.levelTileMessages = 0;
 window.longTasks = [];
 new PerformanceObserver((list) => { for (const e of list.getEntries()) longTasks.push(Math.round(e.duration)); })
   .observe({ type: 'longtask' });
+window.views = 0;
 window.Worker = class extends window.Worker {
+  postMessage(message, ...rest) {
+    if (message && message.type === 'view') ++window.views;
+    return super.postMessage(message, ...rest);
+  }
   constructor(...args) {
     super(...args);
-    this.addEventListener('message', (e) => { if (e.data && e.data.type === 'tile') ++window.tileMessages; });
+    this.addEventListener('message', (e) => {
+      if (e.data && e.data.type === 'tile') ++window.tileMessages, window.levelTileMessages += e.data.rendered ? 0 : 1;
+    });
   }
 };
 </script>'''
@@ -1208,7 +1216,8 @@ class TinyTilesElementTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.folder = tempfile.mkdtemp(prefix='htf-web-tiny-')
-        for name, size, tile, levels in (('tiny.htf', cls.SIZE, '16', '1'), ('other.htf', 2000, '256', '64')):
+        for name, size, tile, levels in (('tiny.htf', cls.SIZE, '16', '1'), ('tiles64.htf', cls.SIZE, '64', '1'),
+                                         ('other.htf', 2000, '256', '64')):
             subprocess.run([os.path.join(BUILD, 'native', 'bench_document'), os.path.join(cls.folder, name), str(size),
                             tile, '4', levels], check=True, stdout=subprocess.DEVNULL)
         cls.size = os.path.getsize(os.path.join(cls.folder, 'tiny.htf'))
@@ -1236,7 +1245,7 @@ class TinyTilesElementTest(unittest.TestCase):
         # The element's own start (its scripts and core) is not what is measured.
         self.assertEqual(page.evaluate('loadDocument("/other.htf")'), 'htf-load')
         page.evaluate('frames2()')
-        page.evaluate('window.tileMessages = 0; window.longTasks = []')
+        page.evaluate('window.tileMessages = 0; window.longTasks = []; window.views = 0')
         self.server.forget()
         started = time.monotonic()
         self.assertEqual(page.evaluate('loadDocument("/tiny.htf")'), 'htf-load')
@@ -1247,24 +1256,47 @@ class TinyTilesElementTest(unittest.TestCase):
             self.size), file=sys.stderr)
         s = page.evaluate('viewer.viewState')
         self.assertEqual((s['scaledWidth'], s['scaledHeight']), (self.FIT, self.FIT))
-        # One message a drawn tile of 256 x 256 screen pixels.
-        self.assertEqual(page.evaluate('window.tileMessages'), 4)
-        self.assertEqual(page.evaluate('window.longTasks'), [])
+        # One view, and one message a drawn tile of 256 x 256 screen pixels.
+        self.assertEqual(page.evaluate('[window.views, window.tileMessages]'), [1, 4])
+        self.assertEqual(page.evaluate('window.longTasks'), [], 'long tasks while the fit view loaded (ms)')
         fit = self.dark_bits(page, BORDER + s['imageLeft'], TOOLBAR_HEIGHT + BORDER + s['imageTop'], self.FIT, self.FIT)
         expected = cells_dark(self.SIZE, self.SIZE // self.FIT)
         wrong = sum(1 for a, b in zip(fit, expected) if a != b)
         self.assertEqual(wrong, 0, '%d of the fit picture\'s pixels differ' % wrong)
         # 1:1 at the top left: the screen's tiles again, the level's tiles under them read.
-        page.evaluate('window.tileMessages = 0; viewer.command("actual-size"); '
+        page.evaluate('window.tileMessages = 0; window.longTasks = []; viewer.command("actual-size"); '
                       'viewer.scrollBar("horizontal", 5, 0); viewer.scrollBar("vertical", 5, 0)')
         page.wait_for('viewer.complete', timeout=30)
         page.evaluate('frames2()')
         s = page.evaluate('viewer.viewState')
         self.assertEqual((s['scale'], s['horizontalPosition'], s['verticalPosition']), (1.0, 0, 0))
         self.assertLessEqual(page.evaluate('window.tileMessages'), 9)
+        self.assertEqual(page.evaluate('window.longTasks'), [], 'long tasks while the 1:1 view loaded (ms)')
         self.assertEqual(self.dark_bits(page, BORDER, TOOLBAR_HEIGHT + BORDER, 256, 256),
                          unpacked(expected_tile(0, 0, 256, 256), 256, 256))
-        self.assertEqual(page.evaluate('window.longTasks'), [])
+
+    def test_level_tiles_of_a_zoom_stay_under_the_picture_drawn_at_fit(self):
+        # Tiles of 64: drawn in the worker at fit and 1:1, sent as they are from 2:1 on.
+        page = self.browser.open(self.server.url('page.html'))
+        self.addCleanup(page.close)
+        page.wait_for('window.viewer && customElements.get("htf-viewer") !== undefined')
+        self.assertEqual(page.evaluate('loadDocument("/tiles64.htf")'), 'htf-load')
+        page.wait_for('viewer.complete', timeout=30)
+        expected = cells_dark(self.SIZE, self.SIZE // self.FIT)
+        page.evaluate('viewer.command("actual-size"); for (let i = 0; i < 11; ++i) viewer.command("zoom-in")')
+        page.wait_for('viewer.complete', timeout=30)
+        self.assertGreater(page.evaluate('viewer.viewState.scale'), 2)
+        self.assertGreater(page.evaluate('window.levelTileMessages'), 0)
+        page.evaluate('window.tileMessages = 0; viewer.command("fit-window")')
+        page.wait_for('viewer.complete', timeout=30)
+        page.evaluate('frames2()')
+        s = page.evaluate('viewer.viewState')
+        self.assertEqual((s['scaledWidth'], s['scaledHeight']), (self.FIT, self.FIT))
+        # The fit picture's tiles were still held: none sent again.
+        self.assertEqual(page.evaluate('window.tileMessages'), 0)
+        fit = self.dark_bits(page, BORDER + s['imageLeft'], TOOLBAR_HEIGHT + BORDER + s['imageTop'], self.FIT, self.FIT)
+        wrong = sum(1 for a, b in zip(fit, expected) if a != b)
+        self.assertEqual(wrong, 0, '%d of the fit picture\'s pixels differ' % wrong)
 
 
 def cells_dark(full, cell):
