@@ -535,6 +535,15 @@ test('a level in tiles far smaller than the screen\'s is drawn in the worker, as
     }
     assert.ok(server.sent() <= bytes.length * share + FIRST_RANGE_BYTES, `${label}: ${server.sent()} of ${bytes.length} bytes sent`);
   }
+  // Damaged answers for the tiles end the drawn view with a clear error.
+  for (const damage of ['short', 'wrong-range']) {
+    const out = await run(standInServer(tinyBytes, { damage, damageAfter: FIRST_RANGE_BYTES }), [
+      { type: 'open', id: 1, src: 'http://h/doc.htf' },
+      { type: 'view', id: 1, view: 1, scale: 0.25, left: 0, top: 0, right: 2048, bottom: 2048 },
+    ]);
+    assert.deepEqual(out.filter((m) => m.type === 'tile' || m.type === 'view-done'), [], damage);
+    assert.match(out.find((m) => m.type === 'error')?.message ?? '', /could not be read: .*(bytes came|came for bytes)/, damage);
+  }
 });
 
 test('drawn tiles the page holds are not sent again at the same scale; level tiles of the same numbers are no stand-in', async () => {

@@ -1030,7 +1030,26 @@ window.Worker = class extends PlainWorker { constructor(...a) { super(...a);
         self.assertLess(opened, 30)
 
 
-class RangedElementTest(unittest.TestCase):
+class ServedElementTest(unittest.TestCase):
+    """Tests of the element on a page of FIT x FIT pixels of picture, with
+    the documents of their folder served by the range server."""
+
+    @classmethod
+    def serve(cls, extra=''):
+        with open(os.path.join(cls.folder, 'page.html'), 'w') as f:
+            f.write(PAGE % {'width': cls.FIT + 2 * BORDER, 'height': cls.FIT + TOOLBAR_HEIGHT + 2 * BORDER,
+                            'attributes': '', 'extra': extra})
+        cls.server = RangeServer(cls.folder, {'/web': os.path.join(BUILD, 'web')}).__enter__()
+        cls.browser = Browser(width=1000, height=800).__enter__()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.browser.__exit__(None, None, None)
+        cls.server.__exit__(None, None, None)
+        shutil.rmtree(cls.folder, ignore_errors=True)
+
+
+class RangedElementTest(ServedElementTest):
     """The element on a large tiled document with reduced levels (bench_document,
     laid out as htfmake --tiles 256 --levels lays it out) through the range
     server: hotspots first, then only the tiles each view needs."""
@@ -1047,17 +1066,7 @@ class RangedElementTest(unittest.TestCase):
                             '256', str(cls.HOTSPOTS if size == cls.SIZE else 4)], check=True, stdout=subprocess.DEVNULL)
         cls.size = os.path.getsize(cls.document)
         cls.pixels_at = first_pixel_offset(cls.document)
-        with open(os.path.join(cls.folder, 'page.html'), 'w') as f:
-            f.write(PAGE % {'width': cls.FIT + 2 * BORDER, 'height': cls.FIT + TOOLBAR_HEIGHT + 2 * BORDER,
-                            'attributes': '', 'extra': ''})
-        cls.server = RangeServer(cls.folder, {'/web': os.path.join(BUILD, 'web')}).__enter__()
-        cls.browser = Browser(width=1000, height=800).__enter__()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.browser.__exit__(None, None, None)
-        cls.server.__exit__(None, None, None)
-        shutil.rmtree(cls.folder, ignore_errors=True)
+        cls.serve()
 
     def setUp(self):
         self.server.ranges, self.server.damage = True, None
@@ -1205,7 +1214,7 @@ window.Worker = class extends window.Worker {
 </script>'''
 
 
-class TinyTilesElementTest(unittest.TestCase):
+class TinyTilesElementTest(ServedElementTest):
     """The element on bench_document's drawing of 4096 x 4096 in tiles of
     16 x 16 and no reduced level, through the range server: the worker draws
     each view at its scale, so the page gets a few tile messages and its
@@ -1221,17 +1230,7 @@ class TinyTilesElementTest(unittest.TestCase):
             subprocess.run([os.path.join(BUILD, 'native', 'bench_document'), os.path.join(cls.folder, name), str(size),
                             tile, '4', levels], check=True, stdout=subprocess.DEVNULL)
         cls.size = os.path.getsize(os.path.join(cls.folder, 'tiny.htf'))
-        with open(os.path.join(cls.folder, 'page.html'), 'w') as f:
-            f.write(PAGE % {'width': cls.FIT + 2 * BORDER, 'height': cls.FIT + TOOLBAR_HEIGHT + 2 * BORDER,
-                            'attributes': '', 'extra': COUNTING})
-        cls.server = RangeServer(cls.folder, {'/web': os.path.join(BUILD, 'web')}).__enter__()
-        cls.browser = Browser(width=800, height=700).__enter__()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.browser.__exit__(None, None, None)
-        cls.server.__exit__(None, None, None)
-        shutil.rmtree(cls.folder, ignore_errors=True)
+        cls.serve(COUNTING)
 
     def dark_bits(self, page, x, y, w, h):
         width, height, data = page.screenshot((x, y, w, h))

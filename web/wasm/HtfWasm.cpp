@@ -534,36 +534,46 @@ EMSCRIPTEN_KEEPALIVE int htf_levels_mosaic_fill(WebLevels* d, WebMosaic* m, uint
     if (mc0 == UINT32_MAX)
         return int(DecodeOutcome::Decoded);
     PlainImage& image = m->plane.image;
+    // Decodes row r's missing tiles into the plane; the drawing's reduced
+    // plane follows the rows of the tiles put in, once a row, also when a
+    // tile stops it.
+    auto fillRow = [&](uint32_t r) {
+        int32_t changedEnd = -1;
+        DecodeOutcome outcome = DecodeOutcome::Decoded;
+        for (uint32_t c = mc0; c <= mc1 && outcome == DecodeOutcome::Decoded; ++c) {
+            uint8_t& done = m->filled[size_t(r) * m->columns + c];
+            if (done)
+                continue;
+            PlainImage& tile = m->scratch;
+            outcome = d->levels.decodeTile(size_t(m->level), c, r, tile);
+            const uint64_t x = uint64_t(c) * m->tileWidth, y = uint64_t(r) * m->tileHeight;
+            // A tile of another depth or larger than its place in the level (a
+            // damaged directory) is not copied.
+            if (outcome == DecodeOutcome::Decoded &&
+                (tile.bits != image.bits || x + uint64_t(tile.width) > uint64_t(image.width) ||
+                 y + uint64_t(tile.height) > uint64_t(image.height)))
+                outcome = DecodeOutcome::Unsupported;
+            if (outcome != DecodeOutcome::Decoded)
+                break;
+            if (image.palette.empty())
+                image.palette = tile.palette;
+            const size_t at = size_t(x * image.bits / 8);
+            const size_t bytes = std::min<size_t>(tile.rowBytes, image.rowBytes - at);
+            for (int32_t ty = 0; ty < tile.height; ++ty)
+                std::memcpy(image.row(uint32_t(y) + uint32_t(ty)) + at, tile.row(uint32_t(ty)), bytes);
+            done = 1;
+            changedEnd = std::max(changedEnd, int32_t(y) + tile.height);
+        }
+        if (changedEnd >= 0 && m->plane.sampling)
+            m->plane.sampler.rowsChanged(int32_t(uint64_t(r) * m->tileHeight), changedEnd);
+        return outcome;
+    };
     try {
         d->levels.prefetch(size_t(m->level), mc0, mr0, mc1, mr1);
         for (uint32_t r = mr0; r <= mr1; ++r) {
-            int32_t changedEnd = -1;
-            for (uint32_t c = mc0; c <= mc1; ++c) {
-                uint8_t& done = m->filled[size_t(r) * m->columns + c];
-                if (done)
-                    continue;
-                PlainImage& tile = m->scratch;
-                const DecodeOutcome outcome = d->levels.decodeTile(size_t(m->level), c, r, tile);
-                if (outcome != DecodeOutcome::Decoded)
-                    return int(outcome);
-                const uint64_t x = uint64_t(c) * m->tileWidth, y = uint64_t(r) * m->tileHeight;
-                // A tile of another depth or larger than its place in the level (a
-                // damaged directory) is not copied.
-                if (tile.bits != image.bits || x + uint64_t(tile.width) > uint64_t(image.width) ||
-                    y + uint64_t(tile.height) > uint64_t(image.height))
-                    return int(DecodeOutcome::Unsupported);
-                if (image.palette.empty())
-                    image.palette = tile.palette;
-                const size_t at = size_t(x * image.bits / 8);
-                const size_t bytes = std::min<size_t>(tile.rowBytes, image.rowBytes - at);
-                for (int32_t ty = 0; ty < tile.height; ++ty)
-                    std::memcpy(image.row(uint32_t(y) + uint32_t(ty)) + at, tile.row(uint32_t(ty)), bytes);
-                done = 1;
-                changedEnd = std::max(changedEnd, int32_t(y) + tile.height);
-            }
-            // The drawing's reduced plane follows the rows of this row of tiles, once.
-            if (changedEnd >= 0 && m->plane.sampling)
-                m->plane.sampler.rowsChanged(int32_t(uint64_t(r) * m->tileHeight), changedEnd);
+            const DecodeOutcome outcome = fillRow(r);
+            if (outcome != DecodeOutcome::Decoded)
+                return int(outcome);
         }
     } catch (...) {
         return int(DecodeOutcome::NoMemory);
