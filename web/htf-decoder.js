@@ -440,6 +440,7 @@ export class DecoderWorker {
     const held = new Set(have.filter((h) => !!h[3] === rendered).map(([l, c, r]) => `${l}/${c}/${r}`));
     const started = performance.now(), fetchMsBefore = doc.fetchMs, requestsBefore = doc.requests;
     let range, next, startRow = null;
+    const wanted = () => !entry.closed && entry.view === view;
     if (!rendered) {
       range = doc.tilesFor(level, left, top, right ?? doc.width, bottom ?? doc.height);
       doc.prefetch(level, range);
@@ -456,14 +457,13 @@ export class DecoderWorker {
       // Tiled, drawn from the level's plane: the level's tiles under a row of
       // drawn tiles are fetched together and put in the plane, then that row
       // is drawn.
-      startRow = (row, c0, c1) => doc.fillMosaic(mosaic, c0, c1, row, sw, sh);
+      startRow = (row, c0, c1) => doc.fillMosaic(mosaic, c0, c1, row, sw, sh, wanted);
       next = (column, row) => doc.drawnFromMosaic(mosaic, column, row, sw, sh);
     } else if (!tiled) {
       // Striped: decoded in the worker as its strips arrive, drawn at the
       // view's scale a row of tiles at a time, each once the rows under it
       // are there.
       doc.stripedLevel(level);
-      const wanted = () => !entry.closed && entry.view === view;
       next = (column, row) => doc.rendered(level, column, row, sw, sh, wanted);
     }
     let tiles = 0, cancelled = false;
@@ -472,7 +472,10 @@ export class DecoderWorker {
       for (let column = range.c0; column <= range.c1; ++column) {
         if (!held.has(`${level}/${column}/${row}`)) columns.push(column);
       }
-      if (columns.length && startRow) startRow(row, columns[0], columns[columns.length - 1]);
+      if (columns.length && startRow && !(await startRow(row, columns[0], columns[columns.length - 1]))) {
+        cancelled = true;
+        break;
+      }
       for (const column of columns) {
         const tile = await next(column, row);
         if (!tile) {

@@ -18,6 +18,9 @@ const STAGE_BYTES = 256 * 1024;
 // Progress messages at most this often.
 const PROGRESS_MS = 50;
 const OUTCOME_DECODED = 0, OUTCOME_TOO_LARGE = 2, OUTCOME_NO_MEMORY = 3;
+// A tiled level drawn in the worker is decoded about this many of its tiles
+// at a time between two looks at the messages (views, a close).
+const MOSAIC_BAND_TILES = 8192;
 
 // The bytes a level takes decoded.
 export function decodedBytes(level) {
@@ -512,8 +515,11 @@ export class LevelsDocument {
   // plane: the level's pixels the drawn pixels sample, from the first pixel
   // of the first cell to the last of the last. (A bilevel level's reduced
   // plane samples cells of 8 x 8 pixels, which never cross the edge of a
-  // tile: its tiles start on whole bytes.) Throws with the reader's error.
-  fillMosaic(mosaic, c0, c1, row, scaledWidth, scaledHeight) {
+  // tile: its tiles start on whole bytes.) Their bytes are asked for
+  // together; they are decoded a band of MOSAIC_BAND_TILES at a time,
+  // letting the messages in between: false when the view is no longer
+  // wanted meanwhile. Throws with the reader's error.
+  async fillMosaic(mosaic, c0, c1, row, scaledWidth, scaledHeight, stillWanted = () => true) {
     const core = this.core, l = this.levels[mosaic.level];
     const under = (from, to, scaled, size, tile) => {
       const first = Math.floor((from * size) / scaled);
@@ -522,15 +528,24 @@ export class LevelsDocument {
     };
     const [tc0, tc1] = under(c0 * TILE, Math.min(scaledWidth, (c1 + 1) * TILE), scaledWidth, l.width, l.tileWidth);
     const [tr0, tr1] = under(row * TILE, Math.min(scaledHeight, (row + 1) * TILE), scaledHeight, l.height, l.tileHeight);
-    const outcome = core._htf_levels_mosaic_fill(this.doc, mosaic.handle, tc0, tr0, tc1, tr1);
-    const error = this.error();
-    if (this.failure || outcome !== OUTCOME_DECODED) {
-      const tooLarge = outcome === OUTCOME_TOO_LARGE || outcome === OUTCOME_NO_MEMORY;
-      const failure = new Error(error || (tooLarge ? 'The image is too large to show' : 'The tile cannot be read'));
-      failure.tooLarge = tooLarge && !this.failure;
-      throw failure;
+    this.prefetch(mosaic.level, { c0: tc0, r0: tr0, c1: tc1, r1: tr1 });
+    const bandRows = Math.max(1, Math.floor(MOSAIC_BAND_TILES / (tc1 - tc0 + 1)));
+    for (let r = tr0; r <= tr1; r += bandRows) {
+      if (r > tr0) {
+        await nextTask();
+        if (this.mosaic !== mosaic || !stillWanted()) return false;
+      }
+      const outcome = core._htf_levels_mosaic_fill(this.doc, mosaic.handle, tc0, r, tc1, Math.min(tr1, r + bandRows - 1));
+      const error = this.error();
+      if (this.failure || outcome !== OUTCOME_DECODED) {
+        const tooLarge = outcome === OUTCOME_TOO_LARGE || outcome === OUTCOME_NO_MEMORY;
+        const failure = new Error(error || (tooLarge ? 'The image is too large to show' : 'The tile cannot be read'));
+        failure.tooLarge = tooLarge && !this.failure;
+        throw failure;
+      }
+      if (error) mosaic.error ||= error;   // a damaged tile still decodes partly
     }
-    if (error) mosaic.error ||= error;   // a damaged tile still decodes partly
+    return true;
   }
 
   // The tile (column, row) of TILE x TILE screen pixels of tiled `level`

@@ -560,6 +560,21 @@ test('drawn tiles the page holds are not sent again at the same scale; level til
   assert.deepEqual([sent(1), sent(2), sent(3)], [[[0, 0], [1, 0], [0, 1], [1, 1]], [[1, 1]], [[0, 0], [1, 0], [0, 1], [1, 1]]]);
 });
 
+test('a newer view ends a drawn view while the level\'s tiles under its first row are still being decoded', async () => {
+  // 16 384 tiles under the first row of drawn tiles: decoded in two bands.
+  const bytes = writeTiff([image(2048, 2048, 'grey', greyPixel, 16)]);
+  globalThis.XMLHttpRequest = standInServer(bytes).FakeXhr;
+  const out = [];
+  const worker = new DecoderWorker(core, (m) => out.push(m), { fetchImpl: standInServer(bytes).fetchImpl });
+  await worker.handle({ type: 'open', id: 1, src: 'http://h/doc.htf' });
+  const fit = { type: 'view', id: 1, scale: 0.125, left: 0, top: 0, right: 2048, bottom: 2048 };
+  const first = worker.handle({ ...fit, view: 1 });
+  await new Promise((resolve) => setImmediate(resolve));   // the first band is decoded by now
+  await Promise.all([first, worker.handle({ ...fit, view: 2, scale: 0.1 })]);
+  const done = out.filter((m) => m.type === 'view-done').map((m) => [m.view, m.cancelled, m.tiles]);
+  assert.deepEqual(done, [[1, true, 0], [2, false, 1]]);
+});
+
 test('a large drawing decoded a band at a time keeps its thin lines at every stage of its reduced plane', () => {
   // Wider than 4096 pixels: its fitted views sample the plane reduced 8 times.
   const bytes = writeTiff([image(4200, 100, 'bilevel', (x, y) => ((x * 7 + y * 13) % 97 === 0 ? 1 : 0), 0)]);
