@@ -1,7 +1,8 @@
 // The worker's reading in parts through the WebAssembly core under node:
 // hotspots and levels from the directories alone, tiles equal to the whole
-// image's pixels, the level a scale needs, damaged and hostile documents, and
-// the worker's messages with a server that answers ranges and one that does not.
+// image's pixels, the level a scale needs, damaged and hostile documents, the
+// worker's messages with a server that answers ranges and one that does not,
+// and levels in tiles far smaller than the screen's drawn in the worker.
 //   node --test tests/web/   (HTF_WEB_DIR: the built build/web)
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
