@@ -24,6 +24,7 @@ ROOT = os.path.normpath(os.path.join(HERE, '..', '..'))
 sys.path.insert(0, os.path.join(ROOT, 'tools', 'webtest'))
 sys.path.insert(0, HERE)
 
+from benchweb import COUNTING  # noqa: E402
 from browser import Browser, WebServer  # noqa: E402
 from rangeserver import RangeServer  # noqa: E402
 from test_worker_ranges import expected_tile, first_pixel_offset, glyph_bits, text_pixel  # noqa: E402
@@ -1189,29 +1190,6 @@ class RangedElementTest(ServedElementTest):
         time.sleep(1.0)
         self.assertLessEqual(len(self.server.entries('/big.htf')), before + 1, self.server.entries('/big.htf'))
         self.assertTrue(self.page.evaluate('viewer.complete'))
-
-
-# Counts the worker's tile messages and the page's long tasks (over 50 ms).
-COUNTING = '''<script>
-window.tileMessages = 0;
-window.levelTileMessages = 0;
-window.longTasks = [];
-new PerformanceObserver((list) => { for (const e of list.getEntries()) longTasks.push(Math.round(e.duration)); })
-  .observe({ type: 'longtask' });
-window.views = 0;
-window.Worker = class extends window.Worker {
-  postMessage(message, ...rest) {
-    if (message && message.type === 'view') ++window.views;
-    return super.postMessage(message, ...rest);
-  }
-  constructor(...args) {
-    super(...args);
-    this.addEventListener('message', (e) => {
-      if (e.data && e.data.type === 'tile') ++window.tileMessages, window.levelTileMessages += e.data.rendered ? 0 : 1;
-    });
-  }
-};
-</script>'''
 
 
 class TinyTilesElementTest(ServedElementTest):

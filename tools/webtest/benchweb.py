@@ -177,20 +177,30 @@ def element_pyramid(server, docs, runs):
         breakdown['hotspots'], 100.0 * fit_sent / size, size / 1e6))
 
 
-# The bench page with the worker's tile messages and the page's long tasks counted.
-TINY_PAGE = PAGE.replace('<script type="module"', '''<script>
+# Counts, in a page, the views it asks the worker for, the tile messages it
+# gets (the level's own tiles among them) and its long tasks (over 50 ms):
+# a classic script, run before the element's module makes its worker.
+COUNTING = """<script>
+window.views = 0;
 window.tileMessages = 0;
+window.levelTileMessages = 0;
 window.longTasks = [];
-new PerformanceObserver((list) => { for (const e of list.getEntries()) longTasks.push(e.duration); })
+new PerformanceObserver((list) => { for (const e of list.getEntries()) longTasks.push(Math.round(e.duration)); })
   .observe({ type: 'longtask' });
 window.Worker = class extends window.Worker {
+  postMessage(message, ...rest) {
+    if (message && message.type === 'view') ++window.views;
+    return super.postMessage(message, ...rest);
+  }
   constructor(...args) {
     super(...args);
-    this.addEventListener('message', (e) => { if (e.data && e.data.type === 'tile') ++window.tileMessages; });
+    this.addEventListener('message', (e) => {
+      if (e.data && e.data.type === 'tile') ++window.tileMessages, window.levelTileMessages += e.data.rendered ? 0 : 1;
+    });
   }
 };
-</script>
-<script type="module"''', 1)
+</script>"""
+TINY_PAGE = PAGE.replace('<script type="module"', COUNTING + '\n<script type="module"', 1)
 
 
 def element_tiny(server, docs, runs):
