@@ -174,6 +174,16 @@ export class LevelsDocument {
     this.core._htf_levels_prefetch(this.doc, level, c0, r0, c1, r1);
   }
 
+  // What stopped a tile's decoding that ended in `outcome` (the source's
+  // error or `error`, the reader's, first), or null when it decoded.
+  tileFailure(outcome, error) {
+    if (!this.failure && outcome === OUTCOME_DECODED) return null;
+    const tooLarge = outcome === OUTCOME_TOO_LARGE || outcome === OUTCOME_NO_MEMORY;
+    const failure = new Error(error || (tooLarge ? 'The image is too large to show' : 'The tile cannot be read'));
+    failure.tooLarge = tooLarge && !this.failure;
+    return failure;
+  }
+
   // One tile as the worker sends it; throws with the reader's error.
   tile(level, column, row) {
     const core = this.core, l = this.levels[level];
@@ -182,12 +192,8 @@ export class LevelsDocument {
     try {
       const outcome = core._htf_tile_outcome(tile);
       const error = this.error();
-      if (this.failure || outcome !== OUTCOME_DECODED) {
-        const tooLarge = outcome === OUTCOME_TOO_LARGE || outcome === OUTCOME_NO_MEMORY;
-        const failure = new Error(error || (tooLarge ? 'The image is too large to show' : 'The tile cannot be read'));
-        failure.tooLarge = tooLarge && !this.failure;
-        throw failure;
-      }
+      const failure = this.tileFailure(outcome, error);
+      if (failure) throw failure;
       const pixels = core._htf_tile_pixels(tile), palette = core._htf_tile_palette(tile);
       return {
         level, column, row, x: column * l.tileWidth, y: row * l.tileHeight,
@@ -537,12 +543,8 @@ export class LevelsDocument {
       }
       const outcome = core._htf_levels_mosaic_fill(this.doc, mosaic.handle, tc0, r, tc1, Math.min(tr1, r + bandRows - 1));
       const error = this.error();
-      if (this.failure || outcome !== OUTCOME_DECODED) {
-        const tooLarge = outcome === OUTCOME_TOO_LARGE || outcome === OUTCOME_NO_MEMORY;
-        const failure = new Error(error || (tooLarge ? 'The image is too large to show' : 'The tile cannot be read'));
-        failure.tooLarge = tooLarge && !this.failure;
-        throw failure;
-      }
+      const failure = this.tileFailure(outcome, error);
+      if (failure) throw failure;
       if (error) mosaic.error ||= error;   // a damaged tile still decodes partly
     }
     return true;
