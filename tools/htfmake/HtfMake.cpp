@@ -20,11 +20,13 @@
 #include <io.h>
 #endif
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <new>
+#include <string>
 
 namespace {
 
@@ -72,6 +74,17 @@ bool number(const char* text, unsigned long low, unsigned long high, unsigned lo
     char* end = nullptr;
     value = std::strtoul(text, &end, 10);
     return end != text && !*end && value >= low && value <= high;
+}
+
+bool endsWithCsv(const char* name)
+{
+    const size_t n = std::strlen(name);
+    if (n < 4)
+        return false;
+    std::string end(name + n - 4);
+    for (char& c : end)
+        c = char(std::tolower(static_cast<unsigned char>(c)));
+    return end == ".csv";
 }
 
 int run(int argc, char** argv)
@@ -125,6 +138,12 @@ int run(int argc, char** argv)
     }
     const char* image = argv[first];
     const char* out = argv[argc - 1];
+    // IMAGE HOTSPOTS.csv without the document's name would overwrite the list.
+    if (given == 2 && endsWithCsv(out)) {
+        std::fputs("htfmake: the last name is the document to write, not a .csv file\n", stderr);
+        std::fputs(kUsage, stderr);
+        return 2;
+    }
     if (given == 3)
         hotspots = argv[first + 1];
     MadeDocument made;

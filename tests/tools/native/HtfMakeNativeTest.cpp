@@ -419,6 +419,7 @@ TEST(HtfMakeNative, TheCommandLineTakesEachFormAndRefusesTheRest)
         {"--hotspots " + quoted(csv.path()) + " " + quoted(image.path()) + " " + quoted(csv.path()) + " " +
              quoted(untouched.path()), 2, "usage: htfmake"},
         {quoted(image.path()), 2, "usage: htfmake"},
+        {quoted(image.path()) + " " + quoted(csv.path()), 2, "not a .csv file"},   // the document's name forgotten
         {"--tiles 16 " + quoted(csv.path()) + " " + quoted(untouched.path()), 1, "neither a TIFF file"},
         {"--tiles 16 " + quoted(image.path()) + " " + quoted(untouched.path()) + ".missing/x.htf", 1, "cannot write"},
     };
@@ -428,6 +429,7 @@ TEST(HtfMakeNative, TheCommandLineTakesEachFormAndRefusesTheRest)
         EXPECT_EQ(run.exitCode, r.exitCode);
         EXPECT_NE(run.output.find(r.message), std::string::npos) << run.output;
         EXPECT_EQ(fileBytes(untouched.path()), "the earlier document");
+        EXPECT_EQ(fileBytes(csv.path()), kCsv);
     }
 }
 
