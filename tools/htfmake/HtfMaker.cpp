@@ -101,45 +101,42 @@ struct OpenedPicture {
     PlainImage bmp;             // a BMP picture's pixels, which `source` reads
 };
 
+template <class Source>
+bool openWith(const std::string& path, OpenedPicture& opened, std::string& error)
+{
+    auto source = std::make_unique<Source>();
+    if (!source->open(path, error))
+        return false;
+    opened.source = std::move(source);
+    return true;
+}
+
 bool openPicture(Format format, const std::string& path, const TiffFixture& bmp, OpenedPicture& opened,
                  std::string& error)
 {
     switch (format) {
-    case Format::Tiff: {
-        auto tiff = std::make_unique<TiffPictureSource>();
-        if (!tiff->open(path, error))
+    case Format::Tiff:
+        if (!openWith<TiffPictureSource>(path, opened, error))
             return false;
-        opened.hotspotBytes = tiff->hotspotBytes();
-        opened.source = std::move(tiff);
+        opened.hotspotBytes = static_cast<const TiffPictureSource&>(*opened.source).hotspotBytes();
         return true;
-    }
     case Format::Bmp:
         if (!imageFromFixture(bmp, opened.bmp))
             return error = "not enough memory for the picture", false;
         opened.source = std::make_unique<PlainImageSource>(opened.bmp);
         return true;
-    case Format::Png: {
+    case Format::Png:
 #ifdef ROZERADO_HTFMAKE_PNG
-        auto png = std::make_unique<PngPictureSource>();
-        if (!png->open(path, error))
-            return false;
-        opened.source = std::move(png);
-        return true;
+        return openWith<PngPictureSource>(path, opened, error);
 #else
         return error = "this build of htfmake reads no PNG pictures", false;
 #endif
-    }
-    case Format::Jpeg: {
+    case Format::Jpeg:
 #ifdef ROZERADO_HTFMAKE_JPEG
-        auto jpeg = std::make_unique<JpegPictureSource>();
-        if (!jpeg->open(path, error))
-            return false;
-        opened.source = std::move(jpeg);
-        return true;
+        return openWith<JpegPictureSource>(path, opened, error);
 #else
         return error = "this build of htfmake reads no JPEG pictures", false;
 #endif
-    }
     case Format::Unknown:
         break;
     }

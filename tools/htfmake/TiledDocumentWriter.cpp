@@ -256,36 +256,23 @@ bool reduceImage(const PlainImage& image, PlainImage& reduced)
         return false;
     reduced.palette = image.palette;
     reduced.pixelsPerMetre = image.pixelsPerMetre / 2;
+    PictureKind kind;   // an indexed image's rows as the streaming writer reduces them
+    kind.width = uint32_t(image.width), kind.height = uint32_t(image.height), kind.bits = uint16_t(bits);
     const unsigned dark = image.darkIndex();
-    auto index = [&](const uint8_t* row, uint32_t x) -> unsigned {
-        if (bits == 8)
-            return row[x];
-        if (bits == 4)
-            return (row[x / 2] >> (x % 2 ? 0 : 4)) & 0xF;
-        return (row[x / 8] >> (7 - x % 8)) & 1;
-    };
     for (uint32_t y = 0; y < h; ++y) {
         const uint8_t* top = image.row(2 * y);
         const uint8_t* bottom = image.row(std::min<uint32_t>(2 * y + 1, uint32_t(image.height) - 1));
         uint8_t* out = reduced.row(y);
+        if (bits != 32) {
+            reduceRowPair(kind, top, bottom, dark, out);
+            continue;
+        }
         for (uint32_t x = 0; x < w; ++x) {
             const uint32_t x0 = 2 * x, x1 = std::min<uint32_t>(2 * x + 1, uint32_t(image.width) - 1);
-            if (bits == 32) {
-                for (int c = 0; c < 3; ++c)
-                    out[4 * x + c] = uint8_t((top[4 * x0 + c] + top[4 * x1 + c] + bottom[4 * x0 + c] +
-                                              bottom[4 * x1 + c] + 2) / 4);
-                out[4 * x + 3] = 255;
-                continue;
-            }
-            unsigned v = index(top, x0);
-            if (bits == 1 && (index(top, x1) == dark || index(bottom, x0) == dark || index(bottom, x1) == dark))
-                v = dark;
-            if (bits == 8)
-                out[x] = uint8_t(v);
-            else if (bits == 4)
-                out[x / 2] |= uint8_t(v << (x % 2 ? 0 : 4));
-            else if (v)
-                out[x / 8] |= uint8_t(0x80 >> (x % 8));
+            for (int c = 0; c < 3; ++c)
+                out[4 * x + c] = uint8_t((top[4 * x0 + c] + top[4 * x1 + c] + bottom[4 * x0 + c] +
+                                          bottom[4 * x1 + c] + 2) / 4);
+            out[4 * x + 3] = 255;
         }
     }
     return true;
