@@ -88,7 +88,7 @@ struct TiffPictureSource::State {
         if (tif)
             htfTIFFClose(tif);
     }
-    bool loadTileRow(uint32_t top, std::string& error);
+    void loadTileRow(uint32_t top);
 };
 
 TiffPictureSource::TiffPictureSource() : state_(std::make_unique<State>()) {}
@@ -131,9 +131,9 @@ bool TiffPictureSource::open(const std::string& path, std::string& error)
 const PictureKind& TiffPictureSource::kind() const { return state_->target.kind; }
 const std::string& TiffPictureSource::hotspotBytes() const { return state_->hotspots; }
 
-// Decodes the row of tiles from `top`; a tile that cannot be read stays
+// Decodes the row of tiles from `rowTop`; a tile that cannot be read stays
 // black, as the viewer shows it.
-bool TiffPictureSource::State::loadTileRow(uint32_t rowTop, std::string& error)
+void TiffPictureSource::State::loadTileRow(uint32_t rowTop)
 {
     const PictureKind& kind = target.kind;
     const uint32_t rows = std::min(tileLength, kind.height - rowTop);
@@ -157,8 +157,6 @@ bool TiffPictureSource::State::loadTileRow(uint32_t rowTop, std::string& error)
             break;
     }
     tileRowTop = rowTop;
-    (void)error;
-    return true;
 }
 
 bool TiffPictureSource::readRows(uint8_t* rows, uint32_t count, std::string& error)
@@ -170,8 +168,8 @@ bool TiffPictureSource::readRows(uint8_t* rows, uint32_t count, std::string& err
     if (s.tiledIndexed) {
         for (uint32_t y = s.next; y < s.next + count; ++y) {
             const uint32_t rowTop = y / s.tileLength * s.tileLength;
-            if (rowTop != s.tileRowTop && !s.loadTileRow(rowTop, error))
-                return false;
+            if (rowTop != s.tileRowTop)
+                s.loadTileRow(rowTop);
             std::memcpy(rows + size_t(y - s.next) * kind.rowBytes, &s.tileRow[size_t(y - rowTop) * kind.rowBytes],
                         kind.rowBytes);
         }
