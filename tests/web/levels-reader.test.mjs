@@ -5,7 +5,9 @@
 // and levels in tiles far smaller than the screen's drawn in the worker.
 //   node --test tests/web/   (HTF_WEB_DIR: the built build/web)
 import assert from 'node:assert/strict';
+import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
+import os from 'node:os';
 import path from 'node:path';
 import test from 'node:test';
 import { fileURLToPath } from 'node:url';
@@ -83,6 +85,36 @@ test('the directories and hotspots come before any pixel; tiles are the whole im
       assertTilesMatchWhole(doc, whole, label);
       doc.release();
     }
+  }
+});
+
+test('a document htfmake makes again with levels reads through ranges: hotspots from its first bytes, the same pixels', () => {
+  // htfmake built for this machine beside the element (scripts/build: build/htfmake).
+  const htfmake = path.join(webDir, '..', 'htfmake', 'htfmake');
+  const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'htfmake-levels-'));
+  try {
+    for (const [kind, pixel] of [['grey', greyPixel], ['bilevel', bilevelPixel], ['rgb', rgbPixel]]) {
+      const striped = writeTiff([image(700, 530, kind, pixel, 0)]);
+      const input = path.join(dir, `${kind}.htf`), output = path.join(dir, `${kind}-levels.htf`);
+      fs.writeFileSync(input, striped);
+      execFileSync(htfmake, ['--tiles', '64', '--levels', input, output]);
+      const bytes = new Uint8Array(fs.readFileSync(output));
+      const source = new CountingRanges(bytes);
+      const doc = new LevelsDocument(core, source);
+      const hotspots = listed(doc.hotspots().packed);
+      assert.deepEqual(hotspots, wholeRead(striped).hotspots, kind);
+      assert.ok(hotspots.length > 0, kind);
+      assert.deepEqual(doc.levels.map((l) => [l.width, l.height, l.tiled]),
+        [[700, 530, true], [350, 265, true], [175, 133, true], [88, 67, true], [44, 34, true]], kind);
+      assert.ok(source.reads.every(([o, n]) => o + n <= FIRST_RANGE_BYTES), `${kind}: opened from its first bytes`);
+      // The first image is the striped one's, pixel for pixel.
+      const whole = wholeRead(striped);
+      assert.deepEqual(wholeRead(bytes).pixels, whole.pixels, kind);
+      assertTilesMatchWhole(doc, whole, kind);
+      doc.release();
+    }
+  } finally {
+    fs.rmSync(dir, { recursive: true, force: true });
   }
 });
 
