@@ -32,11 +32,15 @@ export const TOOLBAR = Object.freeze([
   { picture: 9, key: 'print', command: COMMAND.PRINT, name: 'Print' },
 ]);
 
+// The element's own eleventh button, after the module's ten where the page
+// may fill the screen: full screen (TOOLBAR_PICTURES[10]).
+export const FULL_SCREEN_BUTTON = Object.freeze({ picture: 10, key: 'full-screen', name: 'Full screen' });
+
 // The toolbar's buttons a toolbar attribute shows, by key: absent or "all"
 // every button, "none" (or nothing known) none; names are separated by
 // spaces or commas, and "lens" is the magnifier.
 export function toolbarButtons(value) {
-  const all = TOOLBAR.map((entry) => entry.key);
+  const all = [...TOOLBAR.map((entry) => entry.key), FULL_SCREEN_BUTTON.key];
   if (value == null || value.trim() === 'all') return new Set(all);
   const named = value.toLowerCase().split(/[\s,]+/).map((name) => (name === 'lens' ? 'magnifier' : name));
   return new Set(all.filter((key) => named.includes(key)));
@@ -218,9 +222,10 @@ export function tilesCovering(left, top, right, bottom, scaledWidth, scaledHeigh
 }
 
 // What a failed load is, for the page's htf-error: `code` ("not-found",
-// "http", "cors", "network", "too-large", "changed", "not-tiff", "damaged",
-// "read", "out-of-memory", "reader", "setup": the element's own files not
-// found or refused) and the HTTP status where the server
+// "http", "cors", "network", "too-large", "changed", "timeout": the server
+// stopped answering, "not-tiff", "damaged", "read", "out-of-memory",
+// "reader", "setup": the element's own files not found or refused) and the
+// HTTP status where the server
 // gave one (else null). `failure` is what the reader said: { message,
 // status ("404 Not Found"), network (the request itself failed), tooLarge,
 // tooBig, crashed, outOfMemory }; `url` the document's address and
@@ -237,7 +242,8 @@ export function loadFailure(failure, url, pageOrigin) {
   else if (failure.outOfMemory || /out of memory|not enough memory/i.test(text)) code = 'out-of-memory';
   else if (failure.crashed || /^The reader failed/.test(text)) code = 'reader';
   else if (/^htf-viewer: /.test(text)) code = 'setup';
-  else if (/changed while it was read/.test(text)) code = 'changed';
+  else if (/changed (on the server )?while it was (being )?read/.test(text)) code = 'changed';
+  else if (/no answer came within|no bytes came for|the answer took more than/.test(text)) code = 'timeout';
   else if (/not a TIFF|bad magic/i.test(text)) code = 'not-tiff';
   else if (/could not be read|range request|came for bytes|broke off/.test(text)) code = 'read';
   return { code, status };

@@ -1,7 +1,7 @@
 // The parts of <htf-viewer> that every element on a page shares: the
-// portable core (WebAssembly) beside the page, and the one decoding worker
-// that reads documents away from the page's thread.
-import createHtfCore from './htf-core.js';
+// portable core (WebAssembly), compiled once, instantiated beside the page
+// and in the decoding workers that read documents away from the page's thread.
+import { compileCore, instantiateCore } from './htf-core-module.js';
 
 import { basePath, fileUrl, moduleFolder } from './htf-files.js';
 
@@ -28,12 +28,25 @@ function scriptUrl(url) {
   return policy.createScriptURL(url);
 }
 
+// The core's code is compiled once per page, when the first document is
+// read; every instance (the page's, each worker's) is made from that one
+// compiled module.
+let compiled = null;      // the promise of the compiled module
+let compiledModule = null;
+export function compiledCore() {
+  compiled ??= compileCore(fileUrl('htf-core.wasm')).then((module) => (compiledModule = module), (error) => {
+    compiled = null;
+    throw error;
+  });
+  return compiled;
+}
+
 // A core whose code trapped (out of memory in the middle of a call, or any
 // other runtime error) may have left its memory inconsistent: it is marked
 // and never used again; the next use makes a new one.
 let corePromise = null;
 export function core() {
-  corePromise ??= createHtfCore({ locateFile: (file) => fileUrl(file) }).catch((error) => {
+  corePromise ??= compiledCore().then(instantiateCore).catch((error) => {
     corePromise = null;
     throw error;
   });
@@ -81,82 +94,96 @@ function startWorkerFrom(url) {
   }
 }
 
-// Documents are read by a worker, one at a time or several: each open
-// document has an id and a handler for its messages. WebAssembly memory
-// never shrinks: a worker that took more than this for a document (its bytes
-// and pixels), or that says so itself (`retire`), takes no new document; it
-// is ended once its last document is closed, and the next document starts a
-// new worker, so the memory goes with the document.
+// Each document is read by a worker of its own: a synchronous range request
+// blocks its worker, so a server that stalls holds its own document only,
+// and a document that goes ends its worker, with the worker's reads and
+// memory, at once. Nothing is started before a page shows a document: the
+// first document's worker starts with its load, and a document's worker
+// that was closed while idle and small is kept for the next document. WebAssembly memory never shrinks: a
+// worker that took more than this for a document (its bytes and pixels), or
+// that says so itself (`retire`), is ended with the document.
 export const workerBudget = { bytes: 256 * 1024 * 1024 };
 let nextId = 1;
-let current = null;
+let spare = null;
 
 class Reader {
   constructor() {
     this.worker = startWorker();
-    this.documents = new Map();   // id -> handler of its messages
+    this.handler = null;   // the messages of the document it reads
+    this.id = 0;
     this.retiring = false;
     this.ended = false;
+    this.handCore();
     this.worker.onmessage = (event) => {
       const message = event.data;
       if (message.heapBytes > workerBudget.bytes || message.retire) this.retiring = true;
-      this.documents.get(message.id)?.(message);
-      this.endIfDone();
+      if (message.type === 'closed' && !this.handler) return this.idle();
+      if (message.id === this.id) this.handler?.(message);
     };
     this.worker.onerror = (event) => {
-      // A worker that failed to start or crashed answers nothing more: every
-      // document on it gets an error, and the next document starts a new one.
-      const handlers = [...this.documents.entries()];
+      // A worker that failed to start or crashed answers nothing more: its
+      // document gets an error, and the next document starts a new one.
+      const handler = this.handler, id = this.id;
       this.end();
-      for (const [id, handler] of handlers) {
-        handler({ type: 'error', id, message: event.message || 'The reader stopped', crashed: true });
-      }
+      handler?.({ type: 'error', id, message: event.message || 'The reader stopped', crashed: true });
     };
   }
 
-  endIfDone() {
-    if (this.retiring && !this.documents.size) this.end();
+  // The page's compiled core, for the worker to instantiate: now when it is
+  // there, else as soon as it is (the worker waits for it); a page that
+  // could not compile it leaves the worker to load it itself.
+  handCore() {
+    if (compiledModule) {
+      this.worker.postMessage({ type: 'core', module: compiledModule });
+      return;
+    }
+    this.worker.postMessage({ type: 'core', pending: true });
+    compiledCore().then((module) => module, () => null).then((module) => {
+      if (!this.ended) this.worker.postMessage({ type: 'core', module });
+    });
+  }
+
+  // Closed while idle: kept as the next document's worker when there is
+  // none yet and it stayed small, else ended.
+  idle() {
+    if (!this.retiring && !spare && !this.ended) spare = this;
+    else if (spare !== this) this.end();
   }
 
   end() {
     if (this.ended) return;
     this.ended = true;
+    this.handler = null;
     this.worker.terminate();
-    this.documents.clear();
-    if (current === this) current = null;
+    if (spare === this) spare = null;
   }
 }
 
-// Starts the worker early (it compiles the core while a page loads).
-export function decoder() {
-  if (!current || current.retiring || current.ended) current = new Reader();
-  return current.worker;
-}
-
-// Opens a document by its address in the worker: `message` gives src and the
-// limits, `onMessage` gets every message about it. Returns { id, post(message)
-// (a view), close(stopReads) }. close(true) also stops a read the worker is
-// waiting for: a worker reading for no other document is ended at once (a
-// synchronous range request cannot be interrupted otherwise).
+// Opens a document by its address in a worker of its own: `message` gives
+// src and the limits, `onMessage` gets every message about it. Returns { id,
+// post(message) (a view), close(stopReads) }. close(true) also stops a read
+// the worker is waiting for by ending the worker (a synchronous range
+// request cannot be interrupted otherwise); close() lets an idle worker go
+// back to be the next document's.
 export function openDocument(message, onMessage) {
-  decoder();
-  const reader = current, id = nextId++;
-  reader.documents.set(id, onMessage);
+  const reader = spare && !spare.ended ? spare : new Reader(), id = nextId++;
+  if (spare === reader) spare = null;
+  reader.id = id;
+  reader.handler = onMessage;
   reader.worker.postMessage({ ...message, type: 'open', id });
   return {
     id,
     post(view) {
-      if (!reader.ended && reader.documents.has(id)) reader.worker.postMessage({ ...view, type: 'view', id });
+      if (!reader.ended && reader.id === id && reader.handler) reader.worker.postMessage({ ...view, type: 'view', id });
     },
     close(stopReads = false) {
-      if (reader.ended || !reader.documents.has(id)) return;
-      reader.documents.delete(id);
-      if (stopReads && !reader.documents.size) {
+      if (reader.ended || reader.id !== id || !reader.handler) return;
+      reader.handler = null;
+      if (stopReads || reader.retiring) {
         reader.end();
         return;
       }
       reader.worker.postMessage({ type: 'close', id });
-      reader.endIfDone();
     },
   };
 }

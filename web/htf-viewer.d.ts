@@ -5,7 +5,11 @@ export type HtfTool = 'pointer' | 'zoom-in' | 'zoom-out' | 'lens' | 'pan';
 export type HtfLoading = 'eager' | 'lazy';
 export type HtfCommandName =
   | 'pointer' | 'zoom-in' | 'zoom-out' | 'magnifier' | 'lens' | 'pan'
-  | 'fit-window' | 'fit-height' | 'fit-width' | 'actual-size' | 'print';
+  | 'fit-window' | 'fit-height' | 'fit-width' | 'actual-size' | 'print'
+  /** Toggles the element's full screen (the browser allows it on a user's gesture). */
+  | 'full-screen';
+/** When the overview shows: while the view shows less than the whole picture, always, or never. */
+export type HtfOverview = 'auto' | 'always' | 'none';
 
 /** A hotspot in image pixels. */
 export interface HtfHotspot {
@@ -30,6 +34,7 @@ export interface HtfView {
 export interface HtfStrings {
   pointer: string; zoomIn: string; zoomOut: string; magnifier: string; pan: string;
   fitWindow: string; fitHeight: string; fitWidth: string; actualSize: string; print: string;
+  fullScreen: string; overview: string;
   toolbar: string; document: string; description: string; descriptionOne: string; loading: string;
   tooLarge: string; notLoaded: string; notShown: string; blocked: string; unreachable: string; tooBig: string;
   outOfMemory: string;
@@ -43,10 +48,11 @@ export interface HtfLoadDetail {
 /** The hotspots, known before any pixel of the document is read. */
 export interface HtfHotspotsDetail { hotspots: HtfHotspot[]; }
 /** What went wrong: not-found and http (with the HTTP status), cors (another origin that does not allow the page to
- * read the document), network, too-large, changed (the file changed while it was read), not-tiff, damaged, read,
+ * read the document), network, too-large, changed (the file changed while it was read), timeout (the server
+ * stopped answering), not-tiff, damaged, read,
  * out-of-memory, reader, setup (the element's own files not found or refused: see setBasePath). */
 export type HtfErrorCode =
-  | 'not-found' | 'http' | 'cors' | 'network' | 'too-large' | 'changed' | 'not-tiff' | 'damaged' | 'read'
+  | 'not-found' | 'http' | 'cors' | 'network' | 'too-large' | 'changed' | 'timeout' | 'not-tiff' | 'damaged' | 'read'
   | 'out-of-memory' | 'reader' | 'setup';
 export interface HtfErrorDetail {
   message: string;
@@ -99,8 +105,21 @@ export declare class HtfViewer extends HTMLElement {
   memoryLimit: number;
   /** "lazy": the document is read once the element nears the viewport. */
   loading: HtfLoading;
-  /** "all", "none", or the names of the buttons to show ("zoom-in zoom-out fit-window"). */
+  /** "all", "none", or the names of the buttons to show ("zoom-in zoom-out fit-window full-screen"). */
   toolbar: string;
+  /** The overview of the whole picture in the view's corner (attribute `overview`; absent: "none"). */
+  overview: HtfOverview;
+  /**
+   * With a value (attribute `hash`; "" for the plain keys) the view is kept in the page's address:
+   * `#view=SCALE,X,Y` and `#hotspot=REF`, or `#NAME.view=...` and `#NAME.hotspot=...`; null: not.
+   */
+  hash: string | null;
+  /**
+   * The view as "SCALE,X,Y": the scale and the image point at the centre of the view ('' without a
+   * document). Set, the view zooms and centres there (applied when the document opens, if it has not).
+   * Throws RangeError for a string that is not three numbers with a positive scale.
+   */
+  viewString: string;
   strings: Partial<HtfStrings>;
   readonly hotspots: HtfHotspot[];
   readonly view: HtfView | null;
@@ -109,7 +128,7 @@ export declare class HtfViewer extends HTMLElement {
 
   highlight(ref: string | null): void;
   zoomToHotspot(ref: string): boolean;
-  /** A toolbar command by name, or by the module's numeric command id (123-132). */
+  /** A toolbar command by name, or by the module's numeric command id (123-132); "full-screen" also without a document. */
   command(name: HtfCommandName | number): void;
   print(): void;
 
@@ -145,8 +164,12 @@ export interface HtfViewerAttributes {
   'memory-limit'?: number | string;
   loading?: HtfLoading;
   toolbar?: string;
+  overview?: 'auto' | 'always' | '';
+  hash?: string;
   /** Set as a property once the element is defined. */
   strings?: Partial<HtfStrings>;
+  /** Set as a property once the element is defined. */
+  viewString?: string;
   id?: string;
   class?: string;
   className?: string;

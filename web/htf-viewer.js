@@ -6,8 +6,9 @@
 // Attributes, each with its property: src, template
 // ("/servlets/ZevuRedor?ShtmlFile=#HSREF#"), frame ("_self"), frame-width
 // (1), frame-color (rgb(0,128,128)), fit, tool, alt, list, memory-limit,
-// loading (eager, lazy), toolbar (all, none, or button names).
-// Read only: hotspots, view, complete. Methods: highlight(ref), zoomToHotspot(ref),
+// loading (eager, lazy), toolbar (all, none, or button names), overview,
+// hash. Read only: hotspots, view, complete; read and written: viewString.
+// Methods: highlight(ref), zoomToHotspot(ref),
 // command(name or id), print(). Events (bubbling, composed): htf-hotspots
 // (the hotspots are known, before any pixel), htf-load (the first picture),
 // htf-error (message, code, status, url), htf-progress, htf-hotspotenter,
@@ -34,6 +35,9 @@ import { hotspots } from './htf-hotspots.js';
 import { lazyList } from './htf-hotspot-table.js';
 import { listBinding } from './htf-list.js';
 import { FITS, loading } from './htf-loading.js';
+import { viewLinks } from './htf-hash.js';
+import { overview } from './htf-overview.js';
+import { fullScreen } from './htf-fullscreen.js';
 
 export const VERSION = '@VERSION@';
 
@@ -43,7 +47,7 @@ let nextOwner = 1;
 // The properties a page may set before the element is defined (a framework
 // rendering before the definition loads): taken over at connection.
 const UPGRADED = ['src', 'template', 'frame', 'frameWidth', 'frameColor', 'fit', 'tool', 'alt', 'list', 'memoryLimit',
-  'loading', 'toolbar', 'strings'];
+  'loading', 'toolbar', 'overview', 'hash', 'strings', 'viewString'];
 // How far below (or beside) the viewport a loading="lazy" element starts.
 const LAZY_MARGIN = '600px';
 
@@ -53,7 +57,7 @@ const ElementBase = globalThis.HTMLElement ?? class {};
 
 class HtfViewer extends ElementBase {
   static observedAttributes = ['src', 'template', 'frame', 'frame-width', 'frame-color', 'fit', 'tool', 'alt', 'list',
-    'memory-limit', 'loading', 'toolbar'];
+    'memory-limit', 'loading', 'toolbar', 'overview', 'hash'];
 
   static get version() { return VERSION; }
   // The tiles' budget, shared by every element of the page.
@@ -94,6 +98,9 @@ class HtfViewer extends ElementBase {
     root.append(this._toolbar, this._view);
     this._strings = null;
     this._makeToolbar();
+    this._makeOverview();
+    this._bindFullScreen();
+    this._bindViewLinks();
     this._lensFrame = new Image();   // its picture is fetched with the first document
 
     this._mode = MODE.POINTER;
@@ -131,6 +138,8 @@ class HtfViewer extends ElementBase {
       this[name] = value;
     }
     this._resizeObserver.observe(this);
+    this._connectFullScreen();
+    this._connectViewLinks();
     this._watchRatio();
     this._layout();
     this._bindList();
@@ -172,6 +181,8 @@ class HtfViewer extends ElementBase {
 
   disconnectedCallback() {
     this._resizeObserver.disconnect();
+    this._disconnectFullScreen();
+    this._disconnectViewLinks();
     this._ratioQuery?.removeEventListener('change', this._ratioListener);
     window.removeEventListener('resize', this._ratioListener);
     this._ratioQuery = null;
@@ -500,6 +511,19 @@ class HtfViewer extends ElementBase {
     if (this._keyboard >= 0) this._showTipAtHotspot(this._keyboard);
   }
 
+  // Before a paint of the fitted view: a view waiting for the document, or
+  // the centre kept across a change of full screen, is applied. True when
+  // one was (the view has been painted with it).
+  _viewWaiting() {
+    return this._applyPendingView() || this._restoreFullScreenCentre();
+  }
+
+  // After each paint (`s`: the view's state, null without a picture): the
+  // overview follows the view.
+  _afterPaint(s) {
+    this._updateOverview(s);
+  }
+
   // A scroll bar request as the platform numbers them (0 line up, 1 line
   // down, 2 page up, 3 page down, 5 thumb track to `thumb`) on the
   // "horizontal" or "vertical" bar.
@@ -510,6 +534,10 @@ class HtfViewer extends ElementBase {
 
 // The element's other concerns, one module each.
 Object.assign(HtfViewer.prototype, loading, toolbar, painting, pointerInput, keyboardInput, wheelInput, hotspots, listBinding);
+// These have properties of their own: copied as getters and setters.
+for (const part of [viewLinks, overview, fullScreen]) {
+  Object.defineProperties(HtfViewer.prototype, Object.getOwnPropertyDescriptors(part));
+}
 
 if (globalThis.customElements && !customElements.get('htf-viewer')) customElements.define('htf-viewer', HtfViewer);
 

@@ -1,6 +1,6 @@
 """The range server of the element's tests: ranges answered exactly, the
-whole file without range support, the damaged answers it is asked for, and
-the log of bytes sent."""
+whole file without range support, validators and the requests that carry
+them, the damaged answers it is asked for, and the log of bytes sent."""
 
 import http.client
 import os
@@ -14,9 +14,9 @@ from rangeserver import RangeServer, parse_range  # noqa: E402
 DATA = bytes(range(256)) * 40   # 10240 bytes
 
 
-def get(server, path, range_header=None):
+def get(server, path, range_header=None, headers=None):
     connection = http.client.HTTPConnection('127.0.0.1', server.port, timeout=10)
-    connection.request('GET', path, headers={'Range': range_header} if range_header else {})
+    connection.request('GET', path, headers=dict({'Range': range_header} if range_header else {}, **(headers or {})))
     answer = connection.getresponse()
     try:
         body = answer.read()
@@ -52,6 +52,26 @@ class RangeServerTest(unittest.TestCase):
             status, headers, body = get(server, '/doc.htf', 'bytes=100-199')
             self.assertEqual((status, body), (200, DATA))
             self.assertNotIn('Content-Range', headers)
+
+    def test_validators_answer_a_file_replaced_as_production_servers_do(self):
+        with RangeServer(self.folder) as server:
+            _, headers, _ = get(server, '/doc.htf', 'bytes=0-9')
+            etag, modified = headers['ETag'], headers['Last-Modified']
+            self.assertFalse(etag.startswith('W/'))
+            path = os.path.join(self.folder, 'doc.htf')
+            stat = os.stat(path)
+            os.utime(path, (stat.st_atime, stat.st_mtime + 10))   # a new version, same size
+            earlier = 'Mon, 01 Jan 2001 00:00:00 GMT'
+            # request headers -> status (a 200 is the whole file)
+            rows = [({'If-Range': etag}, 200), ({'If-Range': modified}, 200), ({'If-Match': etag}, 412),
+                    ({'If-Unmodified-Since': earlier}, 412), ({'If-Match': '*'}, 206), ({}, 206)]
+            _, headers, _ = get(server, '/doc.htf', 'bytes=0-9')
+            rows += [({'If-Range': headers['ETag']}, 206), ({'If-Match': headers['ETag']}, 206),
+                     ({'If-Unmodified-Since': headers['Last-Modified']}, 206)]
+            for sent, status in rows:
+                answer, _, body = get(server, '/doc.htf', 'bytes=0-9', sent)
+                self.assertEqual(answer, status, sent)
+                self.assertEqual(len(body), {200: len(DATA), 206: 10}.get(status, len(body)), sent)
 
     def test_damaged_answers(self):
         with RangeServer(self.folder) as server:

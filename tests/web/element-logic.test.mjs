@@ -279,12 +279,43 @@ test('a core out of memory fails the navigation rules instead of writing at addr
   assert.deepEqual(writes, []);
 });
 
-test('targets that open a new browsing context, and the strings table\'s fill-ins', async () => {
+test('a hotspot that opens a new browsing context cannot reach back to the page, as a link or followed', async () => {
   // As built: the toolbar's module imports the generated pictures.
-  const { opensNewContext } = await import(pathToFileURL(path.join(webDir, 'htf-hotspots.js')).href);
+  const { hotspots } = await import(pathToFileURL(path.join(webDir, 'htf-hotspots.js')).href);
+  const url = 'http://example.test/servlets/ZevuRedor?ShtmlFile=815';
+  const calls = [];
+  const saved = globalThis.window;
+  globalThis.window = { open: (...args) => calls.push(['open', ...args]), location: { assign: (u) => calls.push(['assign', u]) } };
+  // One link taken through every target in turn: a rel left from the one
+  // before must go.
+  const link = { setAttribute(name, value) { this[name] = value; }, removeAttribute(name) { delete this[name]; } };
+  const rows = [
+    ['_blank', 'noopener noreferrer', ['open', url, '_blank', 'noopener,noreferrer']],
+    ['_self', undefined, ['assign', url]],
+    ['content', 'noopener noreferrer', ['open', url, 'content', 'noopener,noreferrer']],
+    ['_top', undefined, ['open', url, '_top']],
+    ['', 'noopener noreferrer', ['open', url, '', 'noopener,noreferrer']],
+    ['_PARENT', undefined, ['open', url, '_PARENT']],
+  ];
+  try {
+    for (const [frame, rel, followed] of rows) {
+      const element = {
+        _doc: { hotspots: { at: () => ({ reference: '815', text: '' }) } },
+        _target: () => ({ url, frame }), _fire: () => true, _coreFailed: () => false,
+      };
+      hotspots._setLinkTarget.call(element, link, 0);
+      assert.deepEqual([link.href, link.target, link.rel], [url, frame, rel], `link to ${frame}`);
+      calls.length = 0;
+      hotspots._navigate.call(element, 0);
+      assert.deepEqual(calls, [followed], `followed to ${frame}`);
+    }
+  } finally {
+    globalThis.window = saved;
+  }
+});
+
+test('the strings table\'s fill-ins', async () => {
   const { fillString, STRINGS } = await import(pathToFileURL(path.join(webDir, 'htf-toolbar.js')).href);
-  const frames = [['_self', false], ['_top', false], ['_PARENT', false], ['_blank', true], ['content', true], ['', true]];
-  for (const [frame, opens] of frames) assert.equal(opensNewContext(frame), opens, frame);
   assert.equal(fillString(STRINGS.tooLarge, { width: 92680, height: 92680 }),
     'This image is too large to show: 92680 \u00D7 92680 pixels');
   assert.equal(fillString('{a} and {b}', { a: 1 }), '1 and {b}');

@@ -9,7 +9,7 @@ import path from 'node:path';
 import test from 'node:test';
 import { fileURLToPath, pathToFileURL } from 'node:url';
 
-import { TOOLBAR, loadFailure, toolbarButtons } from '../../web/htf-logic.js';
+import { FULL_SCREEN_BUTTON, TOOLBAR, loadFailure, toolbarButtons } from '../../web/htf-logic.js';
 
 const root = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '..', '..');
 const webDir = process.env.HTF_WEB_DIR || path.join(root, 'build', 'web');
@@ -40,6 +40,14 @@ test('a failed load is coded by what the reader said and where the document is',
     [{ tooLarge: true }, `${page}/a.htf`, { code: 'too-large', status: null }],
     [{ message: 'The document could not be read: the file changed while it was read' }, `${page}/a.htf`,
       { code: 'changed', status: null }],
+    [{ message: 'The document changed on the server while it was being read' }, `${page}/a.htf`,
+      { code: 'changed', status: null }],
+    [{ message: 'The document could not be read: no answer came within 15 s' }, `${page}/a.htf`,
+      { code: 'timeout', status: null }],
+    [{ message: 'The document could not be read: no bytes came for 15 s' }, `${page}/a.htf`,
+      { code: 'timeout', status: null }],
+    [{ message: 'The document could not be read: the answer took more than 60 s' }, `${page}/a.htf`,
+      { code: 'timeout', status: null }],
     [{ message: 'The document could not be shown.\nTIFFClientOpen Error: Not a TIFF file, bad magic number 8995' },
       `${page}/a.htf`, { code: 'not-tiff', status: null }],
     [{ message: 'The document could not be read: bytes 0-9 came for bytes 10-19' }, `${page}/a.htf`,
@@ -57,9 +65,11 @@ test('a failed load is coded by what the reader said and where the document is',
 });
 
 test('the toolbar attribute names the buttons shown', () => {
-  const all = TOOLBAR.map((entry) => entry.key);
+  const all = [...TOOLBAR.map((entry) => entry.key), FULL_SCREEN_BUTTON.key];
+  assert.equal(all.length, 11);
   const cases = [
     [null, all], ['all', all], ['none', []], ['', []], ['nonsense', []],
+    ['full-screen fit-window', ['fit-window', 'full-screen']], ['Full-Screen', ['full-screen']],
     ['print zoom-in', ['zoom-in', 'print']], ['Zoom-In,print', ['zoom-in', 'print']],
     ['lens pan', ['magnifier', 'pan']], [' fit-window \n actual-size ', ['fit-window', 'actual-size']],
   ];

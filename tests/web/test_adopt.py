@@ -341,8 +341,8 @@ createRoot(document.getElementById('root')).render(<Plan />);
         self.assertEqual([e['name'] for e in self.outcome(page)], ['htf-load'])
         parts = page.evaluate("""[...new Set([...v.shadowRoot.querySelectorAll('[part]')]
             .flatMap((e) => e.getAttribute('part').split(' ')))].sort()""")
-        self.assertTrue({'toolbar', 'button', 'button-zoom-in', 'button-print', 'view', 'tip', 'error', 'progress',
-                         'progress-value'} <= set(parts), parts)
+        self.assertTrue({'toolbar', 'button', 'button-zoom-in', 'button-print', 'button-full-screen', 'view', 'tip',
+                         'error', 'progress', 'progress-value', 'overview', 'overview-frame'} <= set(parts), parts)
         # No toolbar: the view starts at the element's top.
         self.assertEqual(page.evaluate('v.shadowRoot.querySelector(".view").getBoundingClientRect().top'), 0)
         width, _, light = page.screenshot((0, 0, 900, 200))
@@ -364,18 +364,20 @@ createRoot(document.getElementById('root')).render(<Plan />);
         self.assertEqual([pixel(dark, x, y) for x in range(400, 500, 7) for y in range(50, 150, 7)], middle)
         self.assertEqual(pixel(dark, 890, 100), (255, 0, 0))   # the page's colour wins over the scheme's
         page.send('Emulation.setEmulatedMedia', features=[])
-        # A list of buttons shows those alone, in the toolbar's order.
-        page.evaluate('v.toolbar = "print, zoom-in"')
+        # A list of buttons shows those alone, in the toolbar's order (the
+        # element's own full screen button last).
+        page.evaluate('v.toolbar = "full-screen print, zoom-in"')
         self.assertEqual(page.evaluate("""[...v.shadowRoot.querySelectorAll('.toolbar button')]
-            .filter((b) => b.getBoundingClientRect().width > 0).map((b) => b.title)"""), ['Zoom in', 'Print'])
+            .filter((b) => b.getBoundingClientRect().width > 0).map((b) => b.title)"""),
+            ['Zoom in', 'Print', 'Full screen'])
         self.assertEqual(page.evaluate('v.shadowRoot.querySelector(".view").getBoundingClientRect().top'), 40)
         # The pictures stand on the page's toolbar colour, not on a grey tile.
         page.evaluate('v.style.setProperty("--htf-toolbar-background", "rgb(0, 0, 255)")')
         self.settle(page)
-        x, y = page.evaluate('''(() => { const r = [...v.shadowRoot.querySelectorAll('.toolbar img')]
-            .find((i) => i.getBoundingClientRect().width > 0).getBoundingClientRect(); return [r.x, r.y]; })()''')
+        corners = page.evaluate('''[...v.shadowRoot.querySelectorAll('.toolbar img')]
+            .map((i) => i.getBoundingClientRect()).filter((r) => r.width > 0).map((r) => [r.x, r.y])''')
         _, _, toolbar = page.screenshot((0, 0, 900, 200))
-        self.assertEqual(pixel(toolbar, int(x) + 1, int(y) + 1), (0, 0, 255))
+        self.assertEqual([pixel(toolbar, int(x) + 1, int(y) + 1) for x, y in corners], [(0, 0, 255)] * 3)
         # The page's own error content stands in the error's slot.
         page.evaluate('window.seen = []; v.src = "missing.htf"')
         page.wait_for('window.seen.length > 0')

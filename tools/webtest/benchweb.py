@@ -17,6 +17,12 @@ Then a document with 1 000 000 hotspots (a 1000 x 1000 grid on a blank
 time until `hotspots` is there (htf-load), a zoom step, and the tab's peak
 memory above the page without hotspots. Targets: 3 s, 50 ms, 300 MB.
 
+Then the workers (each document has a worker of its own): the levelled
+drawing in 1, 2, 4 and 8 elements of one page, the tab's memory with each
+count once every picture is complete (the cost of a document's worker); and
+a document whose server stalls beside one that loads: that one's first
+picture.
+
 Then the decoding worker alone, reading by address in parts through our range
 server (rangeserver.py), as the element will once its page side uses it: the
 same two documents (striped: fetched whole, decoded once in the worker, the
@@ -29,8 +35,13 @@ from at most 2 % of the file, a zoom step to a new level within 100 ms, the
 tab at most 200 MB above an empty one. Figures only: nothing here fails on
 time.
 
-  scripts/bench-web [runs] [--hotspots]    --hotspots: the hotspot row alone
-  scripts/bench-web --page                  the page cost rows alone"""
+The element's row "tiny": a 4096 x 4096 drawing in tiles of 16 x 16 without
+a reduced level (bench_document), its first complete fit picture, the tile
+messages the page got for it and the page's longest task while it loaded.
+Targets: 1 s, no task over 50 ms.
+
+  scripts/bench-web [runs] [--hotspots] [--workers]    --hotspots, --workers: that row alone
+  scripts/bench-web --page                              the page cost rows alone"""
 
 import gzip
 import os
@@ -64,6 +75,16 @@ window.zoomComplete = (command) => new Promise((resolve) => {
   viewer.command(command);
   const poll = () => (viewer.complete ? resolve(performance.now() - t) : setTimeout(poll, 1));
   setTimeout(poll, 0);
+});
+// Another element showing `src`: milliseconds to its first picture (-1: an error).
+window.addViewer = (src) => new Promise((resolve) => {
+  const e = document.createElement('htf-viewer');
+  e.style.cssText = 'width:300px;height:200px;display:inline-block';
+  document.body.append(e);
+  const t = performance.now();
+  e.addEventListener('htf-load', () => resolve(performance.now() - t));
+  e.addEventListener('htf-error', () => resolve(-1));
+  e.setAttribute('src', src);
 });
 window.timed = (work, runs) => {
   const times = [];
@@ -218,11 +239,94 @@ def page_cost(root, build):
         shutil.rmtree(work, ignore_errors=True)
 
 
+def workers(server):
+    """The memory a document's worker costs, and a stalled document's neighbour."""
+    src = '/docs/pyramid-100k.htf?element=%d'
+    with Browser(width=1300, height=1000) as browser:
+        page = browser.open(server.url('bench.html'))
+        page.wait_for('customElements.get("htf-viewer") !== undefined')
+        page.evaluate('viewer.remove()')
+        memory, count = {}, 0
+        for wanted in (1, 2, 4, 8):
+            while count < wanted:
+                count += 1
+                if page.evaluate('addViewer("%s")' % (src % count)) < 0:
+                    print('workers: element %d failed to load' % count)
+                    return
+            page.send('HeapProfiler.collectGarbage')
+            memory[wanted], _ = browser.renderer_memory()
+        per_worker = (memory[8] - memory[1]) / 7 / 1024
+        print('workers: the levelled drawing in 1, 2, 4, 8 elements: the tab %s MB; each further document '
+              '(its worker and core) %.1f MB' % (' / '.join('%.0f' % (memory[n] / 1024) for n in (1, 2, 4, 8)),
+                                                 per_worker))
+        server.hold(65536, 'stalled')
+        try:
+            page.evaluate('addViewer("/docs/pyramid-100k.htf?stalled"), 0')
+            beside = page.evaluate('addViewer("%s")' % (src % 99))
+        finally:
+            server.release()
+        print('         beside a document whose server stalls, another one\'s first picture after %.0f ms' % beside)
+# Counts, in a page, the views it asks the worker for, the tile messages it
+# gets (the level's own tiles among them) and its long tasks (over 50 ms):
+# a classic script, run before the element's module makes its worker.
+COUNTING = """<script>
+window.views = 0;
+window.tileMessages = 0;
+window.levelTileMessages = 0;
+window.longTasks = [];
+new PerformanceObserver((list) => { for (const e of list.getEntries()) longTasks.push(Math.round(e.duration)); })
+  .observe({ type: 'longtask' });
+window.Worker = class extends window.Worker {
+  postMessage(message, ...rest) {
+    if (message && message.type === 'view') ++window.views;
+    return super.postMessage(message, ...rest);
+  }
+  constructor(...args) {
+    super(...args);
+    this.addEventListener('message', (e) => {
+      if (e.data && e.data.type === 'tile') ++window.tileMessages, window.levelTileMessages += e.data.rendered ? 0 : 1;
+    });
+  }
+};
+</script>"""
+TINY_PAGE = PAGE.replace('<script type="module"', COUNTING + '\n<script type="module"', 1)
+
+
+def element_tiny(server, docs, runs):
+    """The element on the 4096 x 4096 drawing in tiles of 16 x 16 without a
+    reduced level, through ranges: first fit picture (complete), the tile
+    messages the page got for it, its longest task while it loaded, bytes
+    sent. Targets: 1 s, no task over 50 ms."""
+    name = 'tiny-16'
+    size = os.path.getsize(os.path.join(docs, name + '.htf'))
+    best = None
+    with Browser(width=1100, height=900) as browser:
+        for run in range(runs):
+            page = browser.open(server.url('tiny.html'))
+            page.wait_for('customElements.get("htf-viewer") !== undefined')
+            server.forget()
+            page.evaluate('window.tileMessages = 0; window.longTasks = []')
+            t, _ = page.evaluate('openTimed("/docs/%s.htf")' % name)
+            figures = (t, page.evaluate('window.tileMessages'), max(page.evaluate('window.longTasks') or [0]),
+                       server.bytes_sent('/docs/'))
+            if best is None or figures[0] < best[0]:
+                best = figures
+            browser.pages.remove(page)
+            page.send('Page.close')
+            page.close()
+    first, messages, longest, sent = best
+    marks = [mark for mark, missed in (('MISS 1 s', first > 1000), ('MISS 50 ms', longest > 50)) if missed]
+    print('%-7s %12s %11.0f ms %7s %11s %11s %11s %8.1f MB  %s' % ('tiny', '', first, '', '', '', '', sent / 1e6,
+                                                                  ' '.join(marks)))
+    print('        4096 x 4096 in tiles of 16 x 16, no reduced level (%.1f MB): %d tile messages, the page\'s '
+          'longest task %.0f ms' % (size / 1e6, messages, longest))
+
+
 def main():
     root, build, cache = sys.argv[1], sys.argv[2], sys.argv[3]
     options = [arg for arg in sys.argv[4:] if arg.startswith('--')]
     numbers = [arg for arg in sys.argv[4:] if not arg.startswith('--')]
-    unknown = set(options) - {'--hotspots', '--page'}
+    unknown = set(options) - {'--hotspots', '--page', '--workers'}
     if unknown:
         print('bench-web: unknown option %s' % ' '.join(sorted(unknown)), file=sys.stderr)
         return 2
@@ -243,14 +347,24 @@ def main():
         subprocess.run([os.path.join(build, 'native', 'bench_document'), pyramid + '.part', '100000', '256',
                         '1000'], check=True)
         os.replace(pyramid + '.part', pyramid)
+    tiny = os.path.join(docs, 'tiny-16.htf')
+    if not os.path.exists(tiny):
+        subprocess.run([os.path.join(build, 'native', 'bench_document'), tiny + '.part', '4096', '16', '16', '1'],
+                       check=True)
+        os.replace(tiny + '.part', tiny)
     work = tempfile.mkdtemp(prefix='htf-bench-')
     with open(os.path.join(work, 'bench.html'), 'w') as f:
         f.write(PAGE)
     with open(os.path.join(work, 'worker.html'), 'w') as f:
         f.write(WORKER_PAGE)
-    if '--hotspots' in options:
+    with open(os.path.join(work, 'tiny.html'), 'w') as f:
+        f.write(TINY_PAGE)
+    if '--hotspots' in options or '--workers' in options:
         with RangeServer(work, {'/web': os.path.join(build, 'web'), '/docs': docs}) as server:
-            many_hotspots(server, build, fixtures, docs)
+            if '--workers' in options:
+                workers(server)
+            if '--hotspots' in options:
+                many_hotspots(server, build, fixtures, docs)
         return 0
     page_cost(root, build)
     print()
@@ -304,6 +418,8 @@ def main():
             print('        hotspots known after %.0f ms, first picture complete after %.0f ms; opened again in the '
                   'same page %.0f ms (%.2fx)' % (breakdown['hotspots'], breakdown['picture'], again, again / module))
         element_pyramid(server, docs, runs)
+        element_tiny(server, docs, runs)
+        workers(server)
         print('(repaint: fitted / at 1:1; zoom step: the median of 10, in and out from the fit; peak memory: the '
               'renderer processes of a fresh browser; the pyramid\'s zoom step: until the new level\'s picture is '
               'complete, the median of 6)')

@@ -1,7 +1,9 @@
 """A small HTTP server for the element's tests, benchmarks and demo that
-answers range requests (Python's http.server does not), and logs what it
-sent: one entry per answer with the path, the range asked for, the status and
-the body bytes sent.
+answers range requests (Python's http.server does not) with a validator
+and If-Range as production servers do (an ETag from the file's time and
+size, Last-Modified; a range whose If-Range names neither is answered with
+the whole file, a failed If-Match or If-Unmodified-Since with 412), and logs what it sent: one entry per answer with the path,
+the range asked for, the status and the body bytes sent.
 
     with RangeServer('examples', extra={'/web': 'build/web'}) as server:
         server.url('index.html'); server.bytes_sent('/docs/big.htf')
@@ -11,7 +13,8 @@ Modes, changeable while it serves (for the tests):
                         a server without range support does
   hold_after = N        hold back answers for ranges that start at or after
                         byte N until release() is called (the directories
-                        come first, the pixels wait)
+                        come first, the pixels wait); hold(N, path) holds
+                        those of paths containing `path` only
   pause_at = N          stop an answer's body just before byte N of the file
                         until release() is called (a download caught in
                         the middle: pause(N))
@@ -23,6 +26,7 @@ Modes, changeable while it serves (for the tests):
 
 Run alone: python3 rangeserver.py FOLDER [--port N] [--no-ranges]."""
 
+import email.utils
 import http.server
 import os
 import re
@@ -58,6 +62,14 @@ def parse_range(header, size):
     return first, min(last, size - 1)
 
 
+def not_since(date, mtime):
+    """True when a file of this mtime was modified after the HTTP date."""
+    try:
+        return int(mtime) > email.utils.parsedate_to_datetime(date).timestamp()
+    except (TypeError, ValueError):
+        return False
+
+
 class RangeServer:
     """Serves a folder on 127.0.0.1 at a free port (or `port`)."""
 
@@ -68,10 +80,12 @@ class RangeServer:
         self.port = port
         self.ranges = ranges
         self.hold_after = None
+        self.hold_path = ''
         self.pause_at = None
         self.damage = None
         self.damage_after = 0
         self.log = []                       # (path, range header or None, status, body bytes sent)
+        self.asked = []                     # (path, range header) as each request comes, before its answer
         self._lock = threading.Lock()
         self._released = threading.Event()
         self._released.set()
@@ -97,10 +111,20 @@ class RangeServer:
     def forget(self):
         with self._lock:
             self.log.clear()
+            self.asked.clear()
 
-    def hold(self, after):
-        """Holds back answers for ranges starting at or after byte `after`."""
+    def asked_for(self, fragment=''):
+        """The (path, range header) of every request for a path containing
+        `fragment` that came, answered or not (an answer is logged only once
+        it is sent)."""
+        with self._lock:
+            return [entry for entry in self.asked if fragment in entry[0]]
+
+    def hold(self, after, path=''):
+        """Holds back answers for ranges starting at or after byte `after`
+        (of the paths containing `path`)."""
         self.hold_after = after
+        self.hold_path = path
         self._released.clear()
 
     def pause(self, at):
@@ -110,6 +134,7 @@ class RangeServer:
 
     def release(self):
         self.hold_after = None
+        self.hold_path = ''
         self.pause_at = None
         self._released.set()
 
@@ -168,15 +193,29 @@ class RangeServer:
                 self.do_GET()
 
             def do_GET(self):
+                with server._lock:
+                    server.asked.append((self.path, self.headers.get('Range')))
                 local = server.local_path(self.path)
                 if not local or not os.path.isfile(local):
                     return self.plain(404, 'not found')
-                size = os.path.getsize(local)
+                stat = os.stat(local)
+                size = stat.st_size
+                etag = '"%x-%x"' % (int(stat.st_mtime), size)
+                modified = email.utils.formatdate(stat.st_mtime, usegmt=True)
+                if_range = self.headers.get('If-Range')
                 wanted = parse_range(self.headers.get('Range'), size) if server.ranges else None
+                if_match, unmodified = self.headers.get('If-Match'), self.headers.get('If-Unmodified-Since')
+                if (if_match is not None and if_match.strip() != '*' and etag not in [
+                        tag.strip() for tag in if_match.split(',')]) or (
+                        unmodified is not None and not_since(unmodified, stat.st_mtime)):
+                    return self.plain(412, 'precondition failed')
+                if wanted and if_range is not None and if_range not in (etag, modified):
+                    wanted = None   # the file changed: the whole of it
                 if wanted == 'unsatisfiable':
                     return self.plain(416, 'range not satisfiable', [('Content-Range', 'bytes */%d' % size)])
                 first, last = wanted if wanted else (0, size - 1)
-                if wanted and server.hold_after is not None and first >= server.hold_after:
+                if wanted and server.hold_after is not None and first >= server.hold_after \
+                        and server.hold_path in self.path:
                     server._released.wait(60)
                 status = 206 if wanted else 200
                 length = last - first + 1 if size else 0
@@ -186,6 +225,8 @@ class RangeServer:
                                                            'application/octet-stream'))
                 self.send_header('Content-Length', str(length))
                 self.send_header('Cache-Control', 'no-store')
+                self.send_header('ETag', etag)
+                self.send_header('Last-Modified', modified)
                 if server.ranges:
                     self.send_header('Accept-Ranges', 'bytes')
                 if wanted and damage != 'no-range':
