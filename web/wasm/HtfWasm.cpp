@@ -494,6 +494,10 @@ EMSCRIPTEN_KEEPALIVE void htf_levels_supply(WebLevels* d, double offset, const u
 EMSCRIPTEN_KEEPALIVE double htf_levels_fetched(const WebLevels* d) { return double(d->file.bytesFetched()); }
 EMSCRIPTEN_KEEPALIVE int htf_levels_reads(const WebLevels* d) { return int(d->file.sourceReads()); }
 EMSCRIPTEN_KEEPALIVE int htf_levels_failed(const WebLevels* d) { return d->file.failed(); }
+// 1 once a directory read again differed from the one read at open: the file
+// was replaced on the server while it was read (its error text says so). The
+// document is over; no call decodes anything more from it.
+EMSCRIPTEN_KEEPALIVE int htf_levels_changed(const WebLevels* d) { return d->levels.changed() ? 1 : 0; }
 EMSCRIPTEN_KEEPALIVE void htf_levels_release(WebLevels* d) { delete d; }
 
 EMSCRIPTEN_KEEPALIVE int htf_tile_outcome(const WebTile* t) { return int(t->outcome); }

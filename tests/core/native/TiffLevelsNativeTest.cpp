@@ -20,20 +20,109 @@
 
 namespace {
 
-// Bytes in memory that count the reads asked of them, and can fail.
+// Bytes in memory that count the reads asked of them, and can fail. After
+// `switchAfter` reads it answers from `replacement` instead: a file replaced
+// on the server while it is read.
 struct CountingSource : ByteRangeSource {
     std::vector<uint8_t> bytes;
     std::vector<std::pair<uint64_t, size_t>> reads;
     bool fail = false;
+    std::vector<uint8_t> replacement;
+    size_t switchAfter = SIZE_MAX;
+    size_t readsReplaced = 0;
     bool read(uint64_t offset, size_t length, uint8_t* out) override
     {
         reads.emplace_back(offset, length);
-        if (fail || offset + length > bytes.size())
+        const bool replaced = reads.size() > switchAfter;
+        const std::vector<uint8_t>& from = replaced ? replacement : bytes;
+        readsReplaced += replaced;
+        if (fail || offset + length > from.size())
             return false;
-        std::memcpy(out, bytes.data() + offset, length);
+        std::memcpy(out, from.data() + offset, length);
         return true;
     }
 };
+
+// A classic little-endian TIFF of striped, uncompressed images, one a
+// directory in the chain, every directory right after the header and the
+// pixels after them all: two such files whose images have the same number of
+// strips keep their directories at the same offsets, whatever their sizes.
+struct StripedImage {
+    uint32_t width, height, rowsPerStrip;
+    uint32_t subfileType = 0;
+    uint16_t bits = 8;                 // 1 or 8, one sample
+    uint16_t photometric = PHOTOMETRIC_MINISBLACK;
+    uint8_t seed = 0;                  // varies the pixels
+};
+
+std::vector<uint8_t> stripedChain(const std::vector<StripedImage>& images)
+{
+    constexpr uint16_t kShort = 3, kLong = 4, kEntries = 10;
+    std::vector<uint8_t> out(8);
+    auto put16 = [&](size_t at, uint16_t v) { out[at] = uint8_t(v), out[at + 1] = uint8_t(v >> 8); };
+    auto put32 = [&](size_t at, uint32_t v) { for (int i = 0; i < 4; ++i) out[at + i] = uint8_t(v >> (8 * i)); };
+    out[0] = out[1] = 'I', out[2] = 42;
+    // Directories and their strip arrays first, the pixels after.
+    std::vector<size_t> ifds, arrays;
+    size_t at = 8;
+    for (const StripedImage& image : images) {
+        const uint32_t strips = (image.height + image.rowsPerStrip - 1) / image.rowsPerStrip;
+        ifds.push_back(at);
+        at += 2 + 12 * kEntries + 4;
+        arrays.push_back(at);
+        at += strips > 1 ? 8 * size_t(strips) : 0;
+    }
+    put32(4, uint32_t(ifds[0]));
+    out.resize(at);
+    for (size_t d = 0; d < images.size(); ++d) {
+        const StripedImage& image = images[d];
+        const uint32_t rowBytes = (image.width * image.bits + 7) / 8;
+        const uint32_t strips = (image.height + image.rowsPerStrip - 1) / image.rowsPerStrip;
+        std::vector<uint32_t> offsets, counts;
+        for (uint32_t s = 0; s < strips; ++s) {
+            const uint32_t rows = std::min(image.rowsPerStrip, image.height - s * image.rowsPerStrip);
+            offsets.push_back(uint32_t(out.size()));
+            counts.push_back(rows * rowBytes);
+            for (uint32_t y = s * image.rowsPerStrip; y < s * image.rowsPerStrip + rows; ++y)
+                for (uint32_t x = 0; x < rowBytes; ++x)
+                    out.push_back(uint8_t((x * 7 + y * 13 + image.seed) ^ (y >> 3)));
+        }
+        size_t e = ifds[d];
+        put16(e, kEntries);
+        e += 2;
+        auto entry = [&](uint16_t tag, uint16_t type, uint32_t count, uint32_t value) {
+            put16(e, tag), put16(e + 2, type), put32(e + 4, count);
+            if (type == kShort && count == 1)
+                put16(e + 8, uint16_t(value)), put16(e + 10, 0);
+            else
+                put32(e + 8, value);
+            e += 12;
+        };
+        const size_t offsetArray = arrays[d], countArray = arrays[d] + 4 * size_t(strips);
+        for (uint32_t s = 0; strips > 1 && s < strips; ++s)
+            put32(offsetArray + 4 * s, offsets[s]), put32(countArray + 4 * s, counts[s]);
+        entry(TIFFTAG_SUBFILETYPE, kLong, 1, image.subfileType);
+        entry(TIFFTAG_IMAGEWIDTH, kLong, 1, image.width);
+        entry(TIFFTAG_IMAGELENGTH, kLong, 1, image.height);
+        entry(TIFFTAG_BITSPERSAMPLE, kShort, 1, image.bits);
+        entry(TIFFTAG_COMPRESSION, kShort, 1, COMPRESSION_NONE);
+        entry(TIFFTAG_PHOTOMETRIC, kShort, 1, image.photometric);
+        entry(TIFFTAG_STRIPOFFSETS, kLong, strips, strips > 1 ? uint32_t(offsetArray) : offsets[0]);
+        entry(TIFFTAG_SAMPLESPERPIXEL, kShort, 1, 1);
+        entry(TIFFTAG_ROWSPERSTRIP, kLong, 1, image.rowsPerStrip);
+        entry(TIFFTAG_STRIPBYTECOUNTS, kLong, strips, strips > 1 ? uint32_t(countArray) : counts[0]);
+        put32(e, d + 1 < images.size() ? uint32_t(ifds[d + 1]) : 0);
+    }
+    return out;
+}
+
+// Both documents padded with zeros to the longer one's size: a file replaced
+// by one of the same size, which a comparison of sizes does not notice.
+void sameSize(std::vector<uint8_t>& a, std::vector<uint8_t>& b)
+{
+    const size_t size = std::max(a.size(), b.size());
+    a.resize(size), b.resize(size);
+}
 
 TEST(RangeFile, NeighbouringBlocksComeInOneReadAndStayCached)
 {
@@ -93,13 +182,13 @@ TEST(RangeFile, SequentialReadsReadFurtherAheadEachTime)
     EXPECT_EQ(source.reads[1].second, RangeFile::kBlockBytes);
 }
 
-std::vector<uint8_t> tiledDocument(const PlainImage& image, bool big, bool subIfds = false)
+std::vector<uint8_t> tiledDocument(const PlainImage& image, bool big, bool subIfds = false, uint32_t tileSize = 256)
 {
     char path[] = "/tmp/htf-levels-XXXXXX";
     const int fd = mkstemp(path);
     close(fd);
     TiledDocumentOptions options;
-    options.levels = true, options.bigTiff = big, options.subIfds = subIfds;
+    options.levels = true, options.bigTiff = big, options.subIfds = subIfds, options.tileSize = tileSize;
     std::string error;
     EXPECT_TRUE(writeTiledDocument(image, std::string(), options, path, std::string(path) + ".tiles", error)) << error;
     std::ifstream in(path, std::ios::binary);
@@ -308,6 +397,126 @@ TEST(TiffLevels, StripsDecodedAsTheirBytesArriveGiveTheWholeImage)
         EXPECT_TRUE(plane.palette == whole.palette);
         if (std::string(name).find("one strip") == std::string::npos) {
             EXPECT_GT(bands, 2u);
+        }
+    }
+}
+
+// A file replaced on the server by another of the same size while it is
+// read: a level's directory read again after the switch (another level was
+// read in between, and the cache had let the directory's bytes go) describes
+// another image. Nothing of that image goes into the buffers sized for the
+// first one (the sanitizers would see it): the document fails with the
+// change, and every later call fails. The same steps over a file that stays
+// the same decode on to the end.
+TEST(TiffLevels, AFileReplacedWhileItIsReadFailsAndNeverFillsBuffersOfTheOldOne)
+{
+    const auto twoStripedLevels = [](uint32_t width, uint8_t seed) {
+        return stripedChain({{width, 800, 8, 0, 8, PHOTOMETRIC_MINISBLACK, seed},
+                             {200, 400, 8, FILETYPE_REDUCEDIMAGE, 8, PHOTOMETRIC_MINISBLACK, seed}});
+    };
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> before, after;
+        bool tiled, changes;
+    };
+    Case cases[] = {
+        {"striped rows, the first image five times as wide", twoStripedLevels(400, 0), twoStripedLevels(2000, 1), false, true},
+        {"striped rows, the same file", twoStripedLevels(400, 0), twoStripedLevels(400, 0), false, false},
+        {"colour tiles, half as wide", tiledDocument(pattern(32), false), tiledDocument(pattern(32), false, false, 128), true, true},
+        {"colour tiles, the same file", tiledDocument(pattern(32), false), tiledDocument(pattern(32), false), true, false},
+    };
+    for (Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        sameSize(c.before, c.after);
+        auto firstDirectory = [](const std::vector<uint8_t>& b) { uint32_t v; std::memcpy(&v, &b[4], 4); return v; };
+        ASSERT_EQ(firstDirectory(c.before), firstDirectory(c.after));
+        CountingSource source;
+        source.bytes = c.before;
+        source.replacement = c.after;
+        RangeFile file(source, source.bytes.size());
+        TiffLevels levels(file);
+        ASSERT_TRUE(levels.open("d"));
+        ASSERT_GE(levels.levels().size(), 2u);
+        // The switch: from the next read on the source answers with the
+        // other file, and the cache holds nothing of the first.
+        auto replace = [&] {
+            source.switchAfter = source.reads.size();
+            file.forget(0, file.size());
+        };
+        if (c.tiled) {
+            // Every tile of both levels, the finer one again after the switch.
+            std::vector<PlainImage> first;
+            for (size_t level : {size_t(0), size_t(1)}) {
+                const TiffLevel& l = levels.levels()[level];
+                for (uint32_t r = 0; r < l.rows(); ++r)
+                    for (uint32_t col = 0; col < l.columns(); ++col) {
+                        first.emplace_back();
+                        ASSERT_EQ(levels.decodeTile(level, col, r, first.back()), DecodeOutcome::Decoded);
+                    }
+            }
+            replace();
+            const TiffLevel& l = levels.levels()[0];
+            for (uint32_t r = 0; r < l.rows(); ++r)
+                for (uint32_t col = 0; col < l.columns(); ++col) {
+                    PlainImage again;
+                    const DecodeOutcome outcome = levels.decodeTile(0, col, r, again);
+                    if (c.changes) {
+                        EXPECT_NE(outcome, DecodeOutcome::Decoded);
+                    } else {
+                        ASSERT_EQ(outcome, DecodeOutcome::Decoded);
+                        EXPECT_TRUE(again.pixels == first[r * l.columns() + col].pixels);
+                    }
+                }
+        } else {
+            // The first image's strips streamed in pieces and decoded as
+            // they come; the reduced level read in between; the rest of the
+            // strips from the file as the server has it by then.
+            const uint32_t height = levels.levels()[0].height;
+            uint64_t begin = 0, end = 0;
+            ASSERT_TRUE(levels.stripSpan(0, begin, end));
+            PlainImage plane, reduced;
+            ASSERT_EQ(levels.beginRows(0, plane), DecodeOutcome::Decoded);
+            uint32_t done = 0;
+            auto stream = [&](uint64_t from, uint64_t to) {
+                for (uint64_t at = from; at < to;) {
+                    const uint64_t next = std::min<uint64_t>(to, at + 5000);
+                    const std::vector<uint8_t>& now = source.reads.size() >= source.switchAfter ? c.after : c.before;
+                    file.supply(at, now.data() + at, size_t(next - at));
+                    at = next;
+                    const uint32_t ready = levels.rowsWithin(0, done, begin, at);
+                    if (ready > done)
+                        done = std::max(done, levels.decodeRows(ready));
+                }
+            };
+            const uint64_t middle = (begin + end) / 2 / RangeFile::kBlockBytes * RangeFile::kBlockBytes;
+            stream(begin, middle);
+            ASSERT_GT(done, 0u);
+            ASSERT_LT(done, height);
+            ASSERT_EQ(levels.decodeTile(1, 0, 0, reduced), DecodeOutcome::Decoded);
+            replace();
+            stream(middle, end);
+            done = levels.decodeRows(height);
+            if (c.changes) {
+                EXPECT_LT(done, height);
+            } else {
+                EXPECT_EQ(done, height);
+                PlainImage whole;
+                ASSERT_TRUE(readHtfDocument(c.before.data(), c.before.size(), "d", whole).hasImage());
+                EXPECT_TRUE(plane.pixels == whole.pixels);
+            }
+        }
+        EXPECT_GT(source.readsReplaced, 0u) << "the replaced file was never read";
+        EXPECT_EQ(levels.changed(), c.changes);
+        if (c.changes) {
+            EXPECT_EQ(levels.takeError(), kDocumentChangedText);
+            // Every later call fails, the level that still reads the same included.
+            PlainImage tile;
+            EXPECT_NE(levels.decodeTile(1, 0, 0, tile), DecodeOutcome::Decoded);
+            EXPECT_FALSE(levels.prefetch(0, 0, 0, 0, 0));
+            EXPECT_NE(levels.beginRows(1, tile), DecodeOutcome::Decoded);
+            EXPECT_EQ(levels.takeError(), kDocumentChangedText);
+        } else {
+            EXPECT_EQ(levels.takeError(), "");
         }
     }
 }
