@@ -148,6 +148,13 @@ TEST(RangeFile, NeighbouringBlocksComeInOneReadAndStayCached)
     ASSERT_EQ(source.reads.size(), 2u);
     EXPECT_LE(source.reads[0].first, 300000u);
     EXPECT_GE(source.reads[0].first + source.reads[0].second, 340100u);
+    // Each less than the gap from the one before, together far wider than
+    // it: still one read.
+    source.reads.clear();
+    ASSERT_TRUE(file.prefetch({{400000, 1000}, {440000, 1000}, {480000, 1000}, {520000, 1000}}));
+    ASSERT_EQ(source.reads.size(), 1u);
+    EXPECT_LE(source.reads[0].first, 400000u);
+    EXPECT_GE(source.reads[0].first + source.reads[0].second, 521000u);
     // The cache stays within its budget, least recently used blocks first.
     for (uint64_t at = 0; at < (1 << 20); at += 16384)
         file.read(at, out.data(), 1);
@@ -173,13 +180,63 @@ TEST(RangeFile, SequentialReadsReadFurtherAheadEachTime)
     // 1678 reads of 5000 bytes: 2, 4, 8 ... 256 blocks at a time.
     EXPECT_LE(source.reads.size(), 12u);
     EXPECT_EQ(file.bytesFetched(), source.bytes.size());
-    // A jump elsewhere starts small again.
+    // A jump elsewhere, back or forward, starts small again; reading on
+    // from where the last read ended reads ahead.
     RangeFile again(source, source.bytes.size(), 32 << 20);
-    source.reads.clear();
-    again.read(4 << 20, out.data(), 10);
-    again.read(1 << 20, out.data(), 10);
-    ASSERT_EQ(source.reads.size(), 2u);
-    EXPECT_EQ(source.reads[1].second, RangeFile::kBlockBytes);
+    const struct {
+        const char* name;
+        uint64_t at;
+        size_t bytes;
+    } steps[] = {
+        {"a first read", 4 << 20, RangeFile::kBlockBytes},
+        {"a jump back", 1 << 20, RangeFile::kBlockBytes},
+        {"a jump forward", 6 << 20, RangeFile::kBlockBytes},
+        {"on from the end of the last", (6 << 20) + RangeFile::kBlockBytes, 5 * RangeFile::kBlockBytes},
+        {"a jump forward after it", 7 << 20, RangeFile::kBlockBytes},
+    };
+    for (const auto& step : steps) {
+        source.reads.clear();
+        ASSERT_EQ(again.read(step.at, out.data(), 10), 10) << step.name;
+        ASSERT_EQ(source.reads.size(), 1u) << step.name;
+        EXPECT_EQ(source.reads[0], std::make_pair(step.at, step.bytes)) << step.name;
+    }
+}
+
+// Pieces the caller fetched itself, each handed over from a buffer of its
+// own size (a read past a piece would be seen): the whole blocks among them
+// are read without the source; twice the cache's budget handed over, with
+// nothing read in between, leaves the cache within its budget.
+TEST(RangeFile, SuppliedPiecesAreCachedWithinTheBudget)
+{
+    CountingSource source;
+    source.bytes.resize(3 << 20);
+    for (size_t i = 0; i < source.bytes.size(); ++i)
+        source.bytes[i] = uint8_t(i * 7 + i / 5003);
+    const size_t budget = 256 << 10;
+    RangeFile file(source, source.bytes.size(), budget);
+    for (uint64_t at = 0; at < 2 * budget;) {
+        const size_t length = std::min<size_t>(7000 + at % 9000, 2 * budget - at);
+        // Whole blocks only are kept: each piece goes from the last block boundary.
+        const uint64_t from = at / RangeFile::kBlockBytes * RangeFile::kBlockBytes;
+        std::vector<uint8_t> own(source.bytes.begin() + std::ptrdiff_t(from),
+                                 source.bytes.begin() + std::ptrdiff_t(at + length));
+        file.supply(from, own.data(), own.size());
+        at += length;
+        EXPECT_LE(file.cachedBytes(), budget) << at;
+    }
+    EXPECT_TRUE(source.reads.empty());
+    // The last blocks handed over are read from the cache, as they were.
+    std::vector<uint8_t> out(RangeFile::kBlockBytes * 4);
+    const uint64_t tail = 2 * budget - out.size();
+    ASSERT_EQ(file.read(tail, out.data(), out.size()), int64_t(out.size()));
+    EXPECT_TRUE(source.reads.empty());
+    EXPECT_EQ(std::memcmp(out.data(), source.bytes.data() + tail, out.size()), 0);
+    // A piece that ends inside a block keeps that block out of the cache.
+    std::vector<uint8_t> part(source.bytes.begin() + (1 << 20), source.bytes.begin() + (1 << 20) + 20000);
+    file.supply(1 << 20, part.data(), part.size());
+    ASSERT_EQ(file.read((1 << 20) + 17000, out.data(), 100), 100);
+    EXPECT_EQ(source.reads.size(), 1u);
+    EXPECT_EQ(std::memcmp(out.data(), source.bytes.data() + (1 << 20) + 17000, 100), 0);
 }
 
 std::vector<uint8_t> tiledDocument(const PlainImage& image, bool big, bool subIfds = false, uint32_t tileSize = 256)
@@ -267,6 +324,43 @@ TEST(TiffLevels, WrittenLevelsOpenFromOneReadAndTilesMatchTheWholeImage)
             EXPECT_EQ(levels.levelFor(0.3), 1u);
             EXPECT_EQ(levels.levelFor(0.1), 2u);
         }
+    }
+}
+
+// Which images of the directory chain are levels: reduced images smaller
+// than the one before; not a reduced transparency mask, another page, or a
+// reduced image as large as the first.
+TEST(TiffLevels, OnlySmallerReducedImagesOfTheChainAreLevels)
+{
+    constexpr uint32_t kReducedMask = FILETYPE_REDUCEDIMAGE | FILETYPE_MASK;
+    struct Case {
+        const char* name;
+        std::vector<StripedImage> chain;
+        std::vector<uint32_t> widths;
+    };
+    const Case cases[] = {
+        {"two reduced images", {{400, 300, 50}, {200, 150, 50, FILETYPE_REDUCEDIMAGE}, {100, 75, 75, FILETYPE_REDUCEDIMAGE}},
+         {400, 200, 100}},
+        {"a reduced transparency mask between them",
+         {{400, 300, 50}, {200, 150, 50, kReducedMask, 1, PHOTOMETRIC_MASK}, {100, 75, 75, FILETYPE_REDUCEDIMAGE}},
+         {400, 100}},
+        {"another page", {{400, 300, 50}, {200, 150, 50, FILETYPE_PAGE}}, {400}},
+        {"a reduced image as large as the first", {{400, 300, 50}, {400, 300, 50, FILETYPE_REDUCEDIMAGE}}, {400}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CountingSource source;
+        source.bytes = stripedChain(c.chain);
+        RangeFile file(source, source.bytes.size());
+        TiffLevels levels(file);
+        ASSERT_TRUE(levels.open("d"));
+        std::vector<uint32_t> widths;
+        for (const TiffLevel& l : levels.levels())
+            widths.push_back(l.width);
+        EXPECT_EQ(widths, c.widths);
+        PlainImage last;
+        EXPECT_EQ(levels.decodeTile(levels.levels().size() - 1, 0, 0, last), DecodeOutcome::Decoded);
+        EXPECT_EQ(last.width, int32_t(c.widths.back()));
     }
 }
 
@@ -373,7 +467,9 @@ TEST(TiffLevels, StripsDecodedAsTheirBytesArriveGiveTheWholeImage)
             const uint64_t next = std::min<uint64_t>(end, at + 5000);
             // Whole blocks only are kept: the piece from the last block boundary.
             const uint64_t supplied = at / RangeFile::kBlockBytes * RangeFile::kBlockBytes;
-            file.supply(supplied, source.bytes.data() + supplied, size_t(next - supplied));
+            const std::vector<uint8_t> piece(source.bytes.begin() + std::ptrdiff_t(supplied),
+                                             source.bytes.begin() + std::ptrdiff_t(next));
+            file.supply(supplied, piece.data(), piece.size());
             at = next;
             const uint64_t whole = at == end ? at : at / RangeFile::kBlockBytes * RangeFile::kBlockBytes;
             const uint32_t ready = levels.rowsWithin(0, done, from, whole);
@@ -481,7 +577,8 @@ TEST(TiffLevels, AFileReplacedWhileItIsReadFailsAndNeverFillsBuffersOfTheOldOne)
                 for (uint64_t at = from; at < to;) {
                     const uint64_t next = std::min<uint64_t>(to, at + 5000);
                     const std::vector<uint8_t>& now = source.reads.size() >= source.switchAfter ? c.after : c.before;
-                    file.supply(at, now.data() + at, size_t(next - at));
+                    const std::vector<uint8_t> piece(now.begin() + std::ptrdiff_t(at), now.begin() + std::ptrdiff_t(next));
+                    file.supply(at, piece.data(), piece.size());
                     at = next;
                     const uint32_t ready = levels.rowsWithin(0, done, begin, at);
                     if (ready > done)
@@ -521,49 +618,112 @@ TEST(TiffLevels, AFileReplacedWhileItIsReadFailsAndNeverFillsBuffersOfTheOldOne)
     }
 }
 
-// Decoding goes on where it stopped after another level was read, and a
-// colour image that fails part way is black all over, the rows shown
-// before included.
-TEST(TiffLevels, RowDecodingSurvivesOtherReadsAndReportsAColourFailure)
+// Decoding goes on where it stopped after another level was read.
+TEST(TiffLevels, RowDecodingGoesOnAfterOtherReads)
 {
     CountingSource source;
     source.bytes = stripedDocument(stripedFixture(200, 80, PHOTOMETRIC_RGB, 8, 3, COMPRESSION_LZW, 4));
     PlainImage whole;
     ASSERT_TRUE(readHtfDocument(source.bytes.data(), source.bytes.size(), "d", whole).hasImage());
-    {
+    RangeFile file(source, source.bytes.size());
+    TiffLevels levels(file);
+    ASSERT_TRUE(levels.open("d"));
+    PlainImage plane, other;
+    ASSERT_EQ(levels.beginRows(0, plane), DecodeOutcome::Decoded);
+    EXPECT_EQ(levels.decodeRows(30), 30u);
+    ASSERT_EQ(levels.decodeTile(0, 0, 0, other), DecodeOutcome::Decoded);   // the whole level, apart
+    EXPECT_EQ(levels.decodeRows(80), 80u);
+    for (uint32_t y = 0; y < 80; ++y)
+        ASSERT_EQ(std::memcmp(plane.row(y), whole.row(y), plane.rowBytes), 0) << "row " << y;
+    EXPECT_TRUE(other.pixels == whole.pixels);
+}
+
+// Damaged strips decoded a band at a time: a colour image that fails part
+// way is black all over, the rows shown before included; a bilevel strip
+// with one undecodable row gives the rows after it.
+TEST(TiffLevels, DamagedStripsDecodedInBands)
+{
+    // The bytes of the strips from the middle of the span on.
+    const auto overwriteSecondHalf = [](std::vector<uint8_t>& bytes, uint64_t begin, uint64_t end) {
+        for (uint64_t at = begin + (end - begin) / 2; at < end; ++at)
+            bytes[at] = uint8_t(at * 13);
+    };
+    struct Case {
+        const char* name;
+        TiffFixture fixture;
+        std::function<void(std::vector<uint8_t>&, uint64_t, uint64_t)> damage;
+        uint32_t firstBand;
+        bool blackened;
+    };
+    TiffFixture fax = stripedFixture(300, 60, PHOTOMETRIC_MINISWHITE, 1, 1, COMPRESSION_CCITTFAX3, 60);
+    const Case cases[] = {
+        {"colour, the strips' bytes overwritten from the middle on",
+         stripedFixture(200, 80, PHOTOMETRIC_RGB, 8, 3, COMPRESSION_LZW, 4), overwriteSecondHalf, 20, true},
+        {"colour, the strips from the middle on past the end of the file",
+         stripedFixture(200, 80, PHOTOMETRIC_RGB, 8, 3, COMPRESSION_LZW, 4),
+         [](std::vector<uint8_t>& bytes, uint64_t, uint64_t) {
+             // The second half of the strip offsets point past the end.
+             uint32_t ifd, offsets = 0, count = 0;
+             std::memcpy(&ifd, &bytes[4], 4);
+             uint16_t entries;
+             std::memcpy(&entries, &bytes[ifd], 2);
+             for (uint32_t e = ifd + 2; e < ifd + 2 + 12u * entries; e += 12) {
+                 uint16_t tag;
+                 std::memcpy(&tag, &bytes[e], 2);
+                 if (tag == TIFFTAG_STRIPOFFSETS)
+                     std::memcpy(&count, &bytes[e + 4], 4), std::memcpy(&offsets, &bytes[e + 8], 4);
+             }
+             ASSERT_EQ(count, 20u);
+             const uint32_t past = uint32_t(bytes.size()) + 1000;
+             for (uint32_t k = count / 2; k < count; ++k)
+                 std::memcpy(&bytes[offsets + 4 * k], &past, 4);
+         },
+         20, true},
+        {"bilevel G3 1D, one strip, one row's codes broken", fax,
+         [](std::vector<uint8_t>& bytes, uint64_t begin, uint64_t end) {
+             // Two bytes in the codes of row 20: a code word the decoder
+             // does not know, which it reports; it finds the next row's start.
+             const uint64_t at = begin + (end - begin) / 3 + 3;
+             bytes[at] = bytes[at + 1] = 0x01;
+         },
+         60, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CountingSource source;
+        source.bytes = stripedDocument(c.fixture);
+        PlainImage whole;
+        ASSERT_TRUE(readHtfDocument(source.bytes.data(), source.bytes.size(), "d", whole).hasImage());
+        uint64_t begin = 0, end = 0;
+        {
+            RangeFile probeFile(source, source.bytes.size());
+            TiffLevels probe(probeFile);
+            ASSERT_TRUE(probe.open("d"));
+            ASSERT_TRUE(probe.stripSpan(0, begin, end));
+        }
+        c.damage(source.bytes, begin, end);
         RangeFile file(source, source.bytes.size());
         TiffLevels levels(file);
         ASSERT_TRUE(levels.open("d"));
-        PlainImage plane, other;
+        PlainImage plane;
+        const uint32_t height = c.fixture.height;
         ASSERT_EQ(levels.beginRows(0, plane), DecodeOutcome::Decoded);
-        EXPECT_EQ(levels.decodeRows(30), 30u);
-        ASSERT_EQ(levels.decodeTile(0, 0, 0, other), DecodeOutcome::Decoded);   // the whole level, apart
-        EXPECT_EQ(levels.decodeRows(80), 80u);
-        for (uint32_t y = 0; y < 80; ++y)
-            ASSERT_EQ(std::memcmp(plane.row(y), whole.row(y), plane.rowBytes), 0) << "row " << y;
-        EXPECT_TRUE(other.pixels == whole.pixels);
+        EXPECT_EQ(levels.decodeRows(c.firstBand), c.firstBand);
+        EXPECT_EQ(levels.decodeRows(height), height);
+        EXPECT_EQ(levels.rowsCleared(), c.blackened);
+        EXPECT_NE(levels.takeError(), "");
+        if (c.blackened) {
+            for (uint32_t y = 0; y < height; ++y)
+                for (uint32_t x = 0; x < c.fixture.width; ++x)
+                    ASSERT_EQ(plane.row(y)[4 * x] | plane.row(y)[4 * x + 1] | plane.row(y)[4 * x + 2], 0) << x << "," << y;
+            continue;
+        }
+        // That row alone differs from the image: those after it are decoded.
+        std::vector<uint32_t> differing;
+        for (uint32_t y = 0; y < height; ++y) {
+            if (std::memcmp(plane.row(y), whole.row(y), plane.rowBytes) != 0)
+                differing.push_back(y);
+        }
+        EXPECT_EQ(differing, std::vector<uint32_t>{20});
     }
-    // The strips from the middle on point past the end of the file.
-    RangeFile probeFile(source, source.bytes.size());
-    TiffLevels probe(probeFile);
-    ASSERT_TRUE(probe.open("d"));
-    uint64_t begin = 0, end = 0;
-    ASSERT_TRUE(probe.stripSpan(0, begin, end));
-    CountingSource damaged;
-    damaged.bytes.assign(source.bytes.begin(), source.bytes.end());
-    for (uint64_t at = begin + (end - begin) / 2; at < end; ++at)
-        damaged.bytes[at] = uint8_t(at * 13);
-    RangeFile file(damaged, damaged.bytes.size());
-    TiffLevels levels(file);
-    ASSERT_TRUE(levels.open("d"));
-    PlainImage plane;
-    ASSERT_EQ(levels.beginRows(0, plane), DecodeOutcome::Decoded);
-    EXPECT_EQ(levels.decodeRows(20), 20u);
-    EXPECT_NE(plane.row(5)[0] | plane.row(5)[1] | plane.row(5)[2], 0);
-    EXPECT_EQ(levels.decodeRows(80), 80u);
-    EXPECT_TRUE(levels.rowsCleared());
-    EXPECT_NE(levels.takeError(), "");
-    for (uint32_t y = 0; y < 80; ++y)
-        for (uint32_t x = 0; x < 200; ++x)
-            ASSERT_EQ(plane.row(y)[4 * x] | plane.row(y)[4 * x + 1] | plane.row(y)[4 * x + 2], 0) << x << "," << y;
 }
