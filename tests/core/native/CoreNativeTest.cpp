@@ -9,6 +9,7 @@
 #include "PlainImage.h"
 #include "PrivateTiffTags.h"
 #include "RangeFile.h"
+#include "TiffBytes.h"
 #include "TiffFixture.h"
 #include "TiffLevels.h"
 
@@ -331,23 +332,12 @@ TEST(CoreNative, HotspotSinkReadsTheTagAsLibtiffGivesIt)
     }
 }
 
-// The count field of the first directory's entry for `tag`, in a
-// little-endian classic TIFF document.
+// The count field of the first directory's entry for `tag`.
 void patchEntryCount(std::vector<uint8_t>& bytes, uint16_t tag, uint32_t count)
 {
-    uint32_t ifd;
-    std::memcpy(&ifd, &bytes[4], 4);
-    uint16_t entries;
-    std::memcpy(&entries, &bytes[ifd], 2);
-    for (uint32_t e = ifd + 2; e < ifd + 2 + 12u * entries; e += 12) {
-        uint16_t t;
-        std::memcpy(&t, &bytes[e], 2);
-        if (t == tag) {
-            std::memcpy(&bytes[e + 4], &count, 4);
-            return;
-        }
-    }
-    ADD_FAILURE() << "no entry " << tag;
+    const size_t entry = firstDirectoryEntry(bytes, tag);
+    ASSERT_NE(entry, 0u) << "no entry " << tag;
+    std::memcpy(&bytes[entry + 4], &count, 4);
 }
 
 // A server that claims a far larger file than the document it has, and
@@ -365,8 +355,9 @@ struct ClaimingSource : ByteRangeSource {
 
 // What a document or its server claims sizes nothing: a 4 KB document whose
 // server claims 600 MB and whose hotspot tag claims 510 MB (or whose stream
-// claims two billion records) gets the hotspots its bytes hold, read as the
-// element reads them, and no block larger than the reader's own buffers.
+// claims two billion records, or whose clip path, which the element does not
+// use, claims 510 MB) gets the hotspots its bytes hold, read as the element
+// reads them, and no block larger than the reader's own buffers.
 TEST(CoreNative, ClaimedSizesReserveNoMemory)
 {
     const std::string stream = hotspotStreamBytes(
@@ -382,12 +373,16 @@ TEST(CoreNative, ClaimedSizesReserveNoMemory)
     const Case cases[] = {
         {"a hotspot tag of 510 MB", [](std::vector<uint8_t>& b) { patchEntryCount(b, TIFFTAG_QELHOTSPOT, 510u << 20); }, stream},
         {"a stream of 2147483647 records", nullptr, billions},
+        {"a clip path of 510 MB", [](std::vector<uint8_t>& b) { patchEntryCount(b, TIFFTAG_QELCLIPPATH, 510u << 20); },
+         stream},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         TiffFixture f = indexed(40, 30, 1, PHOTOMETRIC_MINISWHITE);
         f.withHotspotTag = true;
         f.hotspotBytes = c.stream;
+        f.withClipPathTag = true;
+        f.clipPathBytes = std::string(64, 'c');
         ClaimingSource source;
         source.bytes = documentBytes(f);
         ASSERT_LT(source.bytes.size(), 4096u);

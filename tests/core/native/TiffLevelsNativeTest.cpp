@@ -6,6 +6,7 @@
 #include "TiffLevels.h"
 #include "HtfReader.h"
 #include "TiledDocumentWriter.h"
+#include "TiffBytes.h"
 #include "TiffFixture.h"
 
 #include <gtest/gtest.h>
@@ -524,8 +525,7 @@ TEST(TiffLevels, AFileReplacedWhileItIsReadFailsAndNeverFillsBuffersOfTheOldOne)
     for (Case& c : cases) {
         SCOPED_TRACE(c.name);
         sameSize(c.before, c.after);
-        auto firstDirectory = [](const std::vector<uint8_t>& b) { uint32_t v; std::memcpy(&v, &b[4], 4); return v; };
-        ASSERT_EQ(firstDirectory(c.before), firstDirectory(c.after));
+        ASSERT_EQ(tiffLong(c.before, 4), tiffLong(c.after, 4));   // the first directory's offset
         CountingSource source;
         source.bytes = c.before;
         source.replacement = c.after;
@@ -663,16 +663,8 @@ TEST(TiffLevels, DamagedStripsDecodedInBands)
          stripedFixture(200, 80, PHOTOMETRIC_RGB, 8, 3, COMPRESSION_LZW, 4),
          [](std::vector<uint8_t>& bytes, uint64_t, uint64_t) {
              // The second half of the strip offsets point past the end.
-             uint32_t ifd, offsets = 0, count = 0;
-             std::memcpy(&ifd, &bytes[4], 4);
-             uint16_t entries;
-             std::memcpy(&entries, &bytes[ifd], 2);
-             for (uint32_t e = ifd + 2; e < ifd + 2 + 12u * entries; e += 12) {
-                 uint16_t tag;
-                 std::memcpy(&tag, &bytes[e], 2);
-                 if (tag == TIFFTAG_STRIPOFFSETS)
-                     std::memcpy(&count, &bytes[e + 4], 4), std::memcpy(&offsets, &bytes[e + 8], 4);
-             }
+             const size_t entry = firstDirectoryEntry(bytes, TIFFTAG_STRIPOFFSETS);
+             const uint32_t count = tiffLong(bytes, entry + 4), offsets = tiffLong(bytes, entry + 8);
              ASSERT_EQ(count, 20u);
              const uint32_t past = uint32_t(bytes.size()) + 1000;
              for (uint32_t k = count / 2; k < count; ++k)
