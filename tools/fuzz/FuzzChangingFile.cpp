@@ -33,6 +33,7 @@ struct Control {
     uint32_t switchAfter = 0;   // source reads before the file changes
     uint32_t seed = 0;          // the mutations
     uint32_t pieceBytes = 0;    // the pieces a striped level's strips come in
+    uint32_t bandRows = 0;      // the rows of a striped level decoded at a time
     uint8_t flags = 0;          // bit 0: keep the cache between bands (else it lets its bytes go)
 };
 
@@ -41,7 +42,8 @@ Control controlOf(const uint8_t* bytes)
     Control c;
     c.switchAfter = bytes[0] % 16;
     c.seed = uint32_t(bytes[1]) | uint32_t(bytes[2]) << 8 | uint32_t(bytes[3]) << 16 | uint32_t(bytes[4]) << 24;
-    c.pieceBytes = 512 + (uint32_t(bytes[5]) | uint32_t(bytes[6] & 0x3F) << 8);
+    c.pieceBytes = 512 + (uint32_t(bytes[5]) << 6);
+    c.bandRows = 1 + bytes[6] % 64;
     c.flags = bytes[7];
     return c;
 }
@@ -163,7 +165,10 @@ void checkStaysFailed(TiffLevels& levels)
     check(levels.takeError() == kDocumentChangedText, "a changed document says so");
 }
 
-// A striped level's strips streamed in pieces and decoded as they complete.
+// A striped level decoded a band of rows at a time while its strips arrive
+// in pieces (as a download hands them over; a band's strips that have not
+// arrived yet are read from the source), with a tile of another level
+// decoded between two bands.
 void streamRows(TiffLevels& levels, RangeFile& file, ChangingSource& source, size_t level, const Control& control)
 {
     uint64_t begin = 0, end = 0;
@@ -173,31 +178,29 @@ void streamRows(TiffLevels& levels, RangeFile& file, ChangingSource& source, siz
     if (levels.beginRows(level, plane) != DecodeOutcome::Decoded)
         return;
     const uint32_t height = levels.levels()[level].height;
+    uint64_t at = begin / RangeFile::kBlockBytes * RangeFile::kBlockBytes;
     uint32_t done = 0, turn = 0;
-    const uint64_t from = begin / RangeFile::kBlockBytes * RangeFile::kBlockBytes;
-    for (uint64_t at = from; at < end && !levels.changed();) {
-        const uint64_t next = std::min<uint64_t>(end, at + control.pieceBytes);
-        // Whole blocks only are kept: each piece from the last block boundary,
-        // in a buffer of its own size.
-        const uint64_t supplied = at / RangeFile::kBlockBytes * RangeFile::kBlockBytes;
-        const std::vector<uint8_t> piece(source.current() + supplied, source.current() + next);
-        file.supply(supplied, piece.data(), piece.size());
-        at = next;
-        const uint64_t whole = at == end ? at : at / RangeFile::kBlockBytes * RangeFile::kBlockBytes;
-        const uint32_t ready = levels.rowsWithin(level, done, from, whole);
-        if (ready > done) {
-            const uint32_t now = levels.decodeRows(ready);
-            check(now >= done && now <= height, "rows go forward within the level");
-            check(plane.height == 0 || uint32_t(plane.height) == height, "the plane keeps its level's size");
-            done = now;
-            decodeAnother(levels, level, turn++);
-            if (!(control.flags & 1))
-                file.forget(0, file.size());
+    while (done < height && !levels.changed()) {
+        if (at < end) {
+            // Whole blocks only are kept: each piece from the last block
+            // boundary, in a buffer of its own size.
+            const uint64_t next = std::min<uint64_t>(end, at + control.pieceBytes);
+            const uint64_t supplied = at / RangeFile::kBlockBytes * RangeFile::kBlockBytes;
+            const std::vector<uint8_t> piece(source.current() + supplied, source.current() + next);
+            file.supply(supplied, piece.data(), piece.size());
+            at = next;
         }
+        const uint32_t now = levels.decodeRows(std::min(height, done + control.bandRows));
+        check(now <= height && (now >= done || levels.changed()), "rows go forward within the level");
+        check(plane.height == 0 || uint32_t(plane.height) == height, "the plane keeps its level's size");
+        decodeAnother(levels, level, turn++);
+        if (!(control.flags & 1))
+            file.forget(0, file.size());
         levels.takeError();
+        if (now <= done)
+            break;
+        done = now;
     }
-    if (!levels.changed())
-        levels.decodeRows(height);
     levels.endRows();
 }
 
