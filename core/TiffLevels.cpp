@@ -189,7 +189,6 @@ void TiffLevels::markChanged()
 {
     changed_ = true;
     current_ = size_t(-1);
-    error_ = kDocumentChangedText;
 }
 
 size_t TiffLevels::levelFor(double scale) const
