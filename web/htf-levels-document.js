@@ -300,7 +300,7 @@ export class LevelsDocument {
       const done = core._htf_levels_rows_decode(this.doc, rows.tile, step);
       const error = this.error();
       if (error && !rows.error) rows.error = error;
-      if (this.failure) throw new Error(this.error() || 'The document could not be read');
+      if (this.failure || core._htf_levels_changed(this.doc)) throw new Error(this.error() || 'The document could not be read');
       if (core._htf_levels_rows_cleared(this.doc) && !rows.cleared) {
         rows.cleared = true;
         this.onRowsCleared?.();

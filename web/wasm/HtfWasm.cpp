@@ -6,6 +6,7 @@
 #include "HotspotList.h"
 #include "HotspotRecord.h"
 #include "HotspotStream.h"
+#include "HotspotTable.h"
 #include "HtfReader.h"
 #include "PrivateTiffTags.h"
 #include "ImageSampler.h"
@@ -32,51 +33,6 @@
 
 namespace {
 
-// The hotspots the viewer shows, packed for the page: four int32 a hotspot
-// (left, top, right, bottom), and the references (bytes in the author's code
-// page, one code unit each) and texts (UTF-16) in one table of code units;
-// hotspot i's reference is units offsets[2i] to offsets[2i+1], its text
-// offsets[2i+1] to offsets[2i+2]. A few flat blocks instead of text to parse
-// and one object a hotspot: the worker hands them over without copying.
-// The units take one byte each while every one of them is below 256 (almost
-// always: references are bytes and texts mostly Latin), two from the first
-// that is not.
-class HotspotTable {
-public:
-    std::vector<int32_t> rects;
-    std::vector<uint32_t> offsets{0};
-
-    void reserveUnits(size_t units) { wide_ ? wideUnits_.reserve(units) : narrowUnits_.reserve(units); }
-    size_t unitCount() const { return wide_ ? wideUnits_.size() : narrowUnits_.size(); }
-    int unitBytes() const { return wide_ ? 2 : 1; }
-    const void* units() const
-    {
-        return wide_ ? static_cast<const void*>(wideUnits_.data()) : static_cast<const void*>(narrowUnits_.data());
-    }
-    void addUnit(char16_t unit)
-    {
-        if (!wide_ && unit > 0xFF)
-            widen();
-        if (wide_)
-            wideUnits_.push_back(unit);
-        else
-            narrowUnits_.push_back(uint8_t(unit));
-    }
-
-private:
-    void widen()
-    {
-        wideUnits_.reserve(narrowUnits_.capacity());
-        wideUnits_.assign(narrowUnits_.begin(), narrowUnits_.end());
-        std::vector<uint8_t>().swap(narrowUnits_);
-        wide_ = true;
-    }
-
-    bool wide_ = false;
-    std::vector<uint8_t> narrowUnits_;
-    std::vector<char16_t> wideUnits_;
-};
-
 // A document read in the worker.
 struct WebDocument {
     PlainImage image;
@@ -84,64 +40,6 @@ struct WebDocument {
     std::unique_ptr<HotspotTable> hotspots;
     std::string error;
 };
-
-// Packs the records of a hotspot stream as they are read, keeping none: the
-// viewer shows records of the hotspot class with a reference, in order.
-class HotspotPacker : public HotspotStreamVisitor {
-public:
-    HotspotPacker(HotspotTable& out, uint32_t streamBytes) : out_(out), streamBytes_(streamBytes) {}
-
-    // Room for the whole table at once (a million hotspots would otherwise
-    // pass through blocks twice their size as the tables grow): a shown
-    // record takes at least kShownRecordBytes of the stream and a code unit
-    // at least one byte, so neither bound passes the stream's size.
-    void begin(int32_t declaredCount) override
-    {
-        const size_t records = std::min<size_t>(size_t(declaredCount), streamBytes_ / kShownRecordBytes + 1);
-        out_.rects.reserve(4 * records);
-        out_.offsets.reserve(2 * records + 1);
-        out_.reserveUnits(streamBytes_);
-    }
-
-    void take(std::unique_ptr<StreamObject> object) override
-    {
-        if (std::strcmp(object->className(), HotspotRecord::kClassName) != 0)
-            return;
-        const auto& record = static_cast<const HotspotRecord&>(*object);
-        if (record.reference.empty())
-            return;
-        out_.rects.insert(out_.rects.end(), {record.left, record.top, record.right, record.bottom});
-        for (unsigned char c : record.reference)
-            out_.addUnit(char16_t(c));
-        out_.offsets.push_back(uint32_t(out_.unitCount()));
-        for (char16_t c : record.text)
-            out_.addUnit(c);
-        out_.offsets.push_back(uint32_t(out_.unitCount()));
-    }
-
-private:
-    // The class name (4 + 2 bytes) and a reference of one byte (4 + 1).
-    static constexpr uint32_t kShownRecordBytes = 11;
-    HotspotTable& out_;
-    uint32_t streamBytes_;
-};
-
-// The hotspot tag packed as the document opens (a HotspotTagSink's take;
-// `context` is the std::unique_ptr<HotspotTable> to fill): null when memory
-// runs out, which reads as no hotspots.
-void packHotspotTag(void* context, std::istream& in, uint64_t bytes)
-{
-    auto& table = *static_cast<std::unique_ptr<HotspotTable>*>(context);
-    table.reset();
-    try {
-        auto packed = std::make_unique<HotspotTable>();
-        HotspotPacker packer(*packed, uint32_t(std::min<uint64_t>(bytes, UINT32_MAX)));
-        readHotspotStream(in, packer);
-        table = std::move(packed);
-    } catch (...) {
-        table.reset();
-    }
-}
 
 // The image and its sampler, beside the page.
 struct WebImage {
@@ -610,6 +508,10 @@ EMSCRIPTEN_KEEPALIVE void htf_levels_supply(WebLevels* d, double offset, const u
 EMSCRIPTEN_KEEPALIVE double htf_levels_fetched(const WebLevels* d) { return double(d->file.bytesFetched()); }
 EMSCRIPTEN_KEEPALIVE int htf_levels_reads(const WebLevels* d) { return int(d->file.sourceReads()); }
 EMSCRIPTEN_KEEPALIVE int htf_levels_failed(const WebLevels* d) { return d->file.failed(); }
+// 1 once a directory read again differed from the one read at open: the file
+// was replaced on the server while it was read (its error text says so). The
+// document is over; no call decodes anything more from it.
+EMSCRIPTEN_KEEPALIVE int htf_levels_changed(const WebLevels* d) { return d->levels.changed() ? 1 : 0; }
 EMSCRIPTEN_KEEPALIVE void htf_levels_release(WebLevels* d) { delete d; }
 
 EMSCRIPTEN_KEEPALIVE int htf_tile_outcome(const WebTile* t) { return int(t->outcome); }
