@@ -126,7 +126,31 @@ void TiffView::create(HWND parent, const RECT& rect)
 
 LRESULT TiffView::handleMessage(UINT message, WPARAM wParam, LPARAM lParam, bool& handled)
 {
+    // Input may move the outline; the page hears of it after the message,
+    // unless the message changed the view (a navigation the page answered
+    // by removing the viewer, say).
+    const CallOutMark mark = markCallOut();
+    const LRESULT result = handleViewMessage(message, wParam, lParam, handled);
     switch (message) {
+    case WM_MOUSEMOVE:
+    case WM_LBUTTONUP:
+    case WM_KEYDOWN:
+    case WM_CHAR:
+    case WM_SETFOCUS:
+    case WM_KILLFOCUS:
+        if (pageEvents_ && unchangedSince(mark))
+            reportOutline();
+        break;
+    default:
+        break;
+    }
+    return result;
+}
+
+LRESULT TiffView::handleViewMessage(UINT message, WPARAM wParam, LPARAM lParam, bool& handled)
+{
+    switch (message) {
+    case kPageReportMessage: onPageReport(wParam, lParam); return 0;
     case WM_PAINT: onPaint(); return 0;
     case WM_ERASEBKGND: return 1;
     case WM_SIZE: onSize(); return 0;

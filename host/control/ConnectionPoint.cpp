@@ -104,6 +104,19 @@ void ConnectionPoint::disconnectAll()
         sink.second->Release();
 }
 
+std::vector<IDispatch*> ConnectionPoint::connectedSinks() const
+{
+    // Each sink was asked for the event interface when it connected, and a
+    // dispinterface is called through IDispatch.
+    std::vector<IDispatch*> sinks;
+    sinks.reserve(sinks_.size());
+    for (const auto& sink : sinks_) {
+        sink.second->AddRef();
+        sinks.push_back(static_cast<IDispatch*>(sink.second));
+    }
+    return sinks;
+}
+
 HRESULT STDMETHODCALLTYPE ConnectionPoint::QueryInterface(REFIID iid, void** result)
 {
     if (!result)
