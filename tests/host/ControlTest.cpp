@@ -279,11 +279,14 @@ TEST_F(Control, PersistsExtentAndSourceThroughStreamAndPropertyBag)
 
     MapBag out;
     EXPECT_EQ(bag->Save(&out, TRUE, TRUE), S_OK);
-    ASSERT_EQ(out.values.size(), 3u);
+    ASSERT_EQ(out.values.size(), 5u);
     EXPECT_EQ(out.values[L"_cx"].vt, VT_UI4);
     EXPECT_EQ(out.values[L"_cx"].ulVal, 1234u);
     EXPECT_EQ(out.values[L"_cy"].ulVal, 5080u);
     EXPECT_STREQ(out.values[L"src"].bstrVal, L"nowhere:x");
+    // This control's template and frame: none of its own.
+    EXPECT_STREQ(out.values[L"Template"].bstrVal, L"");
+    EXPECT_STREQ(out.values[L"Frame"].bstrVal, L"");
 
     // Stream out, and into a second control.
     Ptr<IStream> stream;
@@ -420,14 +423,19 @@ TEST_F(Control, SourceIsDownloadedIntoOneTemporaryFile)
     EXPECT_FALSE(fileExists(downloadFile()));
 }
 
+// Registers the module for the script hosts, which create it by its ProgID.
+HRESULT registerModule()
+{
+    ComModule com;
+    CoInitialize(nullptr);
+    const HRESULT hr = com.registerServer();
+    CoUninitialize();
+    return hr;
+}
+
 TEST(ControlScripting, WindowsScriptHostCreatesAndDrivesTheControl)
 {
-    {
-        ComModule com;
-        CoInitialize(nullptr);
-        ASSERT_EQ(com.registerServer(), S_OK);
-        CoUninitialize();
-    }
+    ASSERT_EQ(registerModule(), S_OK);
     ScopedFile document(uniqueTempPath(".htf"));
     ASSERT_TRUE(writeSampleDocument(document.path()));
     std::string url = "file:///" + document.path();
@@ -468,12 +476,7 @@ TEST(ControlScripting, WindowsScriptHostCreatesAndDrivesTheControl)
 // this action") it says so on its first line and goes on without it.
 TEST(ControlScripting, VBScriptWalksTheHotspotsWithForEach)
 {
-    {
-        ComModule com;
-        CoInitialize(nullptr);
-        ASSERT_EQ(com.registerServer(), S_OK);
-        CoUninitialize();
-    }
+    ASSERT_EQ(registerModule(), S_OK);
     ScopedFile document(uniqueTempPath(".htf"));
     ASSERT_TRUE(writePageApiDocument(document.path()));
     const std::string script =
