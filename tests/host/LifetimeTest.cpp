@@ -458,6 +458,63 @@ TEST(PluginTornDown, AStreamStartedDuringTheBoxOfABrowsersFileIsShownWhenItEnds)
     EXPECT_EQ(filesAfter, filesBefore) << "temporary files left behind";
 }
 
+// The page's listeners on the plug-in's element tear it down inside each
+// event: the instance destroyed, its window gone, another window or another
+// document. Nothing of the instance is used afterwards and nothing is
+// requested for a hotspot whose instance, window or document is gone.
+TEST(PluginTornDown, InsideEveryElementEvent)
+{
+    const std::vector<uint8_t> good = redBlueDocument();
+    const std::vector<uint8_t> damaged = damagedDocument();
+    const std::vector<uint8_t> green = greenDocument();
+    for (const char* type : {"htf-load", "htf-error", "htf-hotspotenter", "htf-viewchange", "htf-navigate"}) {
+        for (PluginAction action :
+             {PluginAction::Destroy, PluginAction::WindowGone, PluginAction::NewWindow, PluginAction::NewDocument}) {
+            SCOPED_TRACE(std::string(type) + ", " + name(action));
+            const int allocationsBefore = PluginModule::liveAllocations();
+            const int objectsBefore = PageScript::liveObjects();
+            const std::set<std::string> filesBefore = moduleTempFiles();
+            FaultCheck faultCheck;
+            DialogWatcher boxes;   // the damaged document's box, the debug box
+            {
+                Shown s;
+                TestHostWindow other(300, 240);
+                ASSERT_EQ(s.instance.create(), NPERR_NO_ERROR);
+                bool ran = false;
+                PageScript::addEventListener(s.instance.npp(), type, [&](NPObject*) {
+                    if (ran)
+                        return;
+                    ran = true;
+                    switch (action) {
+                    case PluginAction::Destroy: s.instance.destroy(); break;
+                    case PluginAction::WindowGone: DestroyWindow(s.host()); break;
+                    case PluginAction::NewWindow: s.instance.setWindow(other.hwnd()); break;
+                    case PluginAction::NewDocument: s.instance.stream(green); break;
+                    }
+                });
+                ASSERT_EQ(s.instance.setWindow(s.host()), NPERR_NO_ERROR);
+                s.instance.stream(std::string(type) == "htf-error" ? damaged : good);
+                pumpMessages();
+                PluginModule::urlRequests().clear();
+                if (s.instance.alive() && IsWindow(s.host()) && viewIn(s.host())) {
+                    if (std::string(type) == "htf-viewchange")
+                        SendMessageA(s.host(), WM_COMMAND, ID_ZOOM_IN, 0);
+                    else
+                        clickMiddleOf(viewIn(s.host()));
+                    pumpMessages();
+                }
+                EXPECT_TRUE(ran);
+                if (std::string(type) == "htf-navigate") {
+                    EXPECT_EQ(PluginModule::urlRequests().size(), 0u) << "requested for a viewer that was gone";
+                }
+            }
+            EXPECT_EQ(PluginModule::liveAllocations(), allocationsBefore);
+            EXPECT_EQ(PageScript::liveObjects(), objectsBefore);
+            EXPECT_EQ(moduleTempFiles(), filesBefore) << "temporary files left behind";
+        }
+    }
+}
+
 // Control role ---------------------------------------------------------------
 
 enum class ControlPoint { ReaderBoxAtSrc, ReaderBoxAtSetTiffFile, ReaderBoxAtFirstPaint, ReaderBoxAtHostDraw,
