@@ -1,5 +1,6 @@
 #include "HotspotCollection.h"
 
+#include "ComObject.h"
 #include "HotspotObject.h"
 
 #include <new>
@@ -7,32 +8,13 @@
 namespace {
 
 // The enumerator of _NewEnum: hands out the items as IDispatch variants.
-class HotspotEnumerator final : public IEnumVARIANT {
+// The items are made as they are handed out, so that a document with very
+// many hotspots costs nothing until they are walked.
+class HotspotEnumerator final : public ComObject<IEnumVARIANT, IID_IEnumVARIANT> {
 public:
     HotspotEnumerator(HotspotCollection::List hotspots, size_t position)
         : hotspots_(std::move(hotspots)), position_(position)
     {
-    }
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** result) override
-    {
-        if (!result)
-            return E_POINTER;
-        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IEnumVARIANT)) {
-            *result = static_cast<IEnumVARIANT*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *result = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ULONG(InterlockedIncrement(&references_)); }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        const LONG count = InterlockedDecrement(&references_);
-        if (count == 0)
-            delete this;
-        return ULONG(count);
     }
 
     HRESULT STDMETHODCALLTYPE Next(ULONG wanted, VARIANT* items, ULONG* fetched) override
@@ -79,7 +61,6 @@ public:
     }
 
 private:
-    LONG references_ = 1;
     const HotspotCollection::List hotspots_;
     size_t position_;
 };
