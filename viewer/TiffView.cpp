@@ -88,6 +88,8 @@ void TiffView::create(HWND parent, const RECT& rect)
     registerViewClass(module);
     createWindow(0, kClassName, nullptr, WS_CHILD | WS_VISIBLE | WS_BORDER, rect.left, rect.top,
                  rect.right - rect.left, rect.bottom - rect.top, parent, nullptr, module);
+    // A report queued to an earlier window went with it.
+    viewReportQueued_ = false;
 
     INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_WIN95_CLASSES};
     InitCommonControlsEx(&controls);

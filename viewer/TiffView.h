@@ -9,7 +9,8 @@
 // by concern: TiffView.cpp (life cycle, messages, commands),
 // TiffViewGeometry.cpp (the model's state on the window), TiffViewImage.cpp
 // (setImageFile), TiffViewPaint.cpp, TiffViewPointer.cpp, TiffViewKeys.cpp,
-// TiffViewWheel.cpp and TiffViewPrint.cpp.
+// TiffViewWheel.cpp, TiffViewPrint.cpp and TiffViewPage.cpp (the page's API
+// and events).
 #include "Dib.h"
 #include "ImageRenderer.h"
 #include "MagnifierLens.h"

@@ -465,6 +465,27 @@ TEST_F(PageApi, EventsCarryTheirArguments)
     RedrawWindow(viewer, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
     pumpMessages();
     EXPECT_EQ(events.count(L"ViewChange"), 3) << "a repaint without a change is no view change";
+    // A window made anew (the host deactivates and activates the control
+    // with a report still queued) reports again.
+    invoke(zoom, page, L"Command", DISPATCH_METHOD, {L"zoom-out"});
+    IOleInPlaceObject* inPlace = nullptr;
+    ASSERT_EQ(host.control()->QueryInterface(IID_IOleInPlaceObject, reinterpret_cast<void**>(&inPlace)), S_OK);
+    EXPECT_EQ(inPlace->InPlaceDeactivate(), S_OK);
+    inPlace->Release();
+    IOleObject* object = nullptr;
+    ASSERT_EQ(host.control()->QueryInterface(IID_IOleObject, reinterpret_cast<void**>(&object)), S_OK);
+    RECT position = {};
+    GetClientRect(host.hwnd(), &position);
+    EXPECT_EQ(object->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, &host.site(), 0, host.hwnd(), &position), S_OK);
+    object->Release();
+    pumpMessages();
+    viewer = host.viewerWindow();
+    ASSERT_NE(viewer, nullptr);
+    const int before = events.count(L"ViewChange");
+    Call zoomIn;
+    invoke(zoomIn, page, L"Command", DISPATCH_METHOD, {L"zoom-in"});
+    pumpMessages();
+    EXPECT_EQ(events.count(L"ViewChange"), before + 1);
 
     // Navigate before the browser gets the URL; cancelled, nothing navigates.
     for (bool cancel : {false, true}) {
