@@ -72,7 +72,7 @@
 //           (the download, the range reads and the streamed strips)
 //           { type: 'redraw', id }: a striped colour level that failed part
 //           way is black all over, also where it was drawn already
-//           { type: 'error', id, message, tooLarge }
+//           { type: 'error', id, message, tooLarge, status, tooBig, network }
 //    A later 'view' or a 'close' of the same document ends a view still
 //    sending tiles (at the next tile); ending the worker ends a read at once.
 //    `retire` says that the worker's memory grew past `memoryLimit`: the page
@@ -176,7 +176,7 @@ export class DecoderWorker {
         return;
       }
       this.post({ type: 'error', id, message: String(error.message || error), tooLarge: !!error.tooLarge,
-        status: error.status, tooBig: !!error.tooBig });
+        status: error.status, tooBig: !!error.tooBig, network: !!error.network });
     }
   }
 
@@ -261,6 +261,7 @@ export class DecoderWorker {
         ? `The document could not be read: ${error.message}` : String(error.message || error));
       failure.status = error.status;
       failure.tooBig = error.tooBig;
+      failure.network = error instanceof TypeError || !!error.network;   // no answer at all (offline, refused, CORS)
       throw failure;
     }
     await this.coreReady();
@@ -389,6 +390,10 @@ export class DecoderWorker {
   }
 }
 
+// The core's code beside this script, named as bundlers follow it: loaded
+// from there only when the page could not hand over its compiled core.
+const coreFile = () => new URL('./htf-core.wasm', import.meta.url).href;
+
 // In a worker: answer the page's messages. The page hands over its compiled
 // core ({ type: 'core', module }; { type: 'core', pending: true } first
 // while it is still compiling, and module null when it could not), which the
@@ -396,7 +401,7 @@ export class DecoderWorker {
 // its first message. An open's first request does not wait for the core.
 if (typeof WorkerGlobalScope !== 'undefined' && self instanceof WorkerGlobalScope) {
   let compiled = null, awaiting = null;
-  const makeCore = () => (compiled ? instantiateCore(compiled) : createHtfCore());
+  const makeCore = () => (compiled ? instantiateCore(compiled) : createHtfCore({ locateFile: coreFile }));
   const worker = new DecoderWorker(null, (message, transfer) => self.postMessage(message, transfer || []), { makeCore });
   self.onmessage = (event) => {
     const message = event.data;

@@ -5,9 +5,8 @@
 // the change, or with a kept fit refits. Where the API is not available (an
 // iframe without allow="fullscreen", an old browser) there is no button and
 // the command and key do nothing. Members of the element.
-import { asset } from './htf-style.js';
-
-export const FULL_SCREEN_PICTURE = 'toolbar-10.png';
+import { FULL_SCREEN_BUTTON } from './htf-logic.js';
+import { TOOLBAR_PICTURES } from './htf-pictures.js';
 
 const STYLE = `
 :host(:fullscreen) { background: #c0c0c0; }
@@ -31,16 +30,18 @@ export const fullScreen = {
     if (fullScreenAvailable()) {
       const button = document.createElement('button');
       button.type = 'button';
-      button.dataset.command = 'full-screen';
+      button.dataset.command = FULL_SCREEN_BUTTON.key;
+      button.setAttribute('part', `button button-${FULL_SCREEN_BUTTON.key}`);
       button.setAttribute('aria-pressed', 'false');
       const picture = document.createElement('img');
       picture.alt = '';
-      picture.src = asset(FULL_SCREEN_PICTURE);
+      picture.src = TOOLBAR_PICTURES[FULL_SCREEN_BUTTON.picture];
       button.append(picture);
       button.addEventListener('click', () => this.command('full-screen'));
       this._toolbar.append(button);
       this._buttons.set('full-screen', button);
       this._applyStrings();
+      this._showButtons();
     }
     this._fullScreenListener = () => this._fullScreenChanged();
     this.addEventListener('keydown', (e) => this._fullScreenKey(e));

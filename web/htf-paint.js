@@ -251,12 +251,18 @@ export const painting = {
     }
   },
 
+  // The colour around the image: the view's background (the page's
+  // --htf-letterbox, or the chrome's colour).
+  _letterbox() {
+    return (this.isConnected && getComputedStyle(this._view).backgroundColor) || LIGHT_GREY;
+  },
+
   _paintNow({ outline = true } = {}) {
     const ctx = this._canvas.getContext('2d');
     const width = this._canvas.width, height = this._canvas.height;
     const ratio = this._ratio || 1;
     ctx.setTransform(1, 0, 0, 1, 0, 0);
-    ctx.fillStyle = LIGHT_GREY;
+    ctx.fillStyle = this._letterbox();
     ctx.fillRect(0, 0, width, height);
     if (!this._doc || !this._core || !this._core._htf_view_fit(this._viewState)) {
       this._updateBars(null);
@@ -445,7 +451,7 @@ export const painting = {
       this._drawLensFromImage(ctx, x, y, s, scale);
     }
     ctx.restore();
-    if (this._lensFrame.complete) ctx.drawImage(this._lensFrame, 0, 0);
+    if (this._lensFrame.naturalWidth) ctx.drawImage(this._lensFrame, 0, 0);
   },
 
   _drawLensFromImage(ctx, x, y, s, scale) {
@@ -460,7 +466,7 @@ export const painting = {
     if (st < 0) { dest.top = Math.trunc(-st * t); st = 0; }
     if (sr > W) { dest.right = Math.trunc(LENS.width - (sr - W) * t); sr = W; }
     if (sb > H) { dest.bottom = Math.trunc(LENS.height - (sb - H) * t); sb = H; }
-    ctx.fillStyle = LIGHT_GREY;
+    ctx.fillStyle = this._letterbox();
     ctx.fillRect(0, 0, LENS.width, LENS.height);
     const dw = dest.right - dest.left, dh = dest.bottom - dest.top;
     if (sl >= W || st >= H || sr <= sl || sb <= st || dw <= 0 || dh <= 0) return;

@@ -1,8 +1,9 @@
-// The toolbar of <htf-viewer>: the module's ten buttons, their pictures and
+// The toolbar of <htf-viewer>: the module's ten buttons (the element's full
+// screen button joins them, htf-fullscreen.js), their pictures and
 // check marks, the commands they send, and the element's strings (English,
 // any of them replaced by the page through the `strings` property).
-import { COMMAND, MODE, TOOLBAR, modeAfter } from './htf-logic.js';
-import { asset } from './htf-style.js';
+import { COMMAND, FULL_SCREEN_BUTTON, MODE, TOOLBAR, modeAfter, toolbarButtons } from './htf-logic.js';
+import { TOOLBAR_PICTURES } from './htf-pictures.js';
 
 // Every text the element shows or gives to assistive technology, by name.
 // Texts with {width} and {height} (or {status}) have them filled in.
@@ -27,6 +28,8 @@ export const STRINGS = Object.freeze({
   tooLarge: 'This image is too large to show: {width} \u00D7 {height} pixels',
   notLoaded: 'The document could not be loaded ({status}).',
   notShown: 'The document could not be shown.',
+  blocked: 'The document {url} could not be fetched: its server ({origin}) does not let this page read it (CORS: no Access-Control-Allow-Origin).',
+  unreachable: 'The document {url} could not be fetched: no answer from its server.',
   tooBig: 'The document is larger than {limit} bytes.',
   outOfMemory: 'Out of memory',
 });
@@ -64,16 +67,35 @@ export const toolbar = {
       const button = document.createElement('button');
       button.type = 'button';
       button.dataset.command = String(entry.command);
+      button.setAttribute('part', `button button-${entry.key}`);
       if (entry.command === COMMAND.MAGNIFIER || entry.command === COMMAND.PAN) button.setAttribute('aria-pressed', 'false');
       const picture = document.createElement('img');
       picture.alt = '';
-      picture.src = asset(`toolbar-${entry.picture}.png`);
+      picture.src = TOOLBAR_PICTURES[entry.picture];
       button.append(picture);
       button.addEventListener('click', () => this.command(entry.command));
       this._toolbar.append(button);
       this._buttons.set(entry.command, button);
     }
     this._applyStrings();
+    this._showButtons();
+  },
+
+  // Shows the buttons the toolbar attribute names (full screen only where
+  // the page allows it, when the element made that button); with none shown,
+  // the toolbar goes and the view takes its place.
+  _showButtons() {
+    const shown = toolbarButtons(this.getAttribute('toolbar'));
+    const keyed = TOOLBAR.map((entry) => [entry.key, this._buttons.get(entry.command)]);
+    keyed.push([FULL_SCREEN_BUTTON.key, this._buttons.get(FULL_SCREEN_BUTTON.key)]);
+    let visible = 0;
+    for (const [key, button] of keyed) {
+      if (!button) continue;
+      button.hidden = !shown.has(key);
+      if (!button.hidden) ++visible;
+    }
+    this._toolbar.hidden = visible === 0;
+    this._view?.classList.toggle('no-toolbar', visible === 0);
   },
 
   _string(name, values) {

@@ -313,8 +313,10 @@ def _printer(c, left):
     c.rect(left + 8, 18, left + 16, 19, GREY)
 
 
-def toolbar():
-    c = Canvas(10 * CELL, CELL, BACKGROUND)
+def toolbar(background=BACKGROUND):
+    """The ten buttons' pictures side by side on `background` (TRANSPARENT:
+    the pixels no picture covers are left so)."""
+    c = Canvas(10 * CELL, CELL, background)
     c.stamp(ARROW, ART, 0 * CELL + 7, 3)
     _magnifier(c, 1 * CELL, '+')
     _magnifier(c, 2 * CELL, '-')
@@ -332,9 +334,10 @@ def toolbar():
 
 
 # The browser element's eleventh button, full screen: a monitor whose
-# screen shows a corner mark in each of its corners.
-def full_screen():
-    c = Canvas(CELL, CELL, BACKGROUND)
+# screen shows a corner mark in each of its corners, on `background`
+# (TRANSPARENT: the pixels the picture does not cover are left so).
+def full_screen(background=BACKGROUND):
+    c = Canvas(CELL, CELL, background)
     c.rect(1, 2, 23, 18, BLACK)                   # the monitor's frame
     c.rect(3, 4, 21, 16, WHITE)                   # its screen
     for right in (False, True):

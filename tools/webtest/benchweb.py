@@ -40,14 +40,17 @@ a reduced level (bench_document), its first complete fit picture, the tile
 messages the page got for it and the page's longest task while it loaded.
 Targets: 1 s, no task over 50 ms.
 
-  scripts/bench-web [runs] [--hotspots] [--workers]    --hotspots, --workers: that row alone"""
+  scripts/bench-web [runs] [--hotspots] [--workers]    --hotspots, --workers: that row alone
+  scripts/bench-web --page                              the page cost rows alone"""
 
+import gzip
 import os
+import shutil
 import subprocess
 import sys
 import tempfile
 
-from browser import Browser
+from browser import Browser, WebServer
 from rangeserver import RangeServer
 
 PAGE = '''<!DOCTYPE html><meta charset="utf-8"><script type="module" src="/web/htf-viewer.js"></script>
@@ -193,6 +196,49 @@ def element_pyramid(server, docs, runs):
         breakdown['hotspots'], 100.0 * fit_sent / size, size / 1e6))
 
 
+# What a page with one element costs: the requests and bytes of the
+# element's files (as served, and gzip-compressed as a server or CDN sends
+# them), without a src, with one, and lazy far below the viewport.
+COST_PAGE = '''<!DOCTYPE html><meta charset="utf-8"><body style="margin:0">
+<script>window.seen = []; document.addEventListener('htf-load', () => seen.push('load'));</script>
+<script type="module" src="/web/htf-viewer.js"></script>%s'''
+COST_CASES = [
+    ('no src', '<htf-viewer style="width:600px;height:400px"></htf-viewer>', False),
+    ('src', '<htf-viewer src="floorplan.htf" style="width:600px;height:400px"></htf-viewer>', True),
+    ('src, loading="lazy" below the fold', '<div style="height:4000px"></div><htf-viewer src="floorplan.htf" '
+     'loading="lazy" style="width:600px;height:400px"></htf-viewer>', False),
+]
+
+
+def page_cost(root, build):
+    work = tempfile.mkdtemp(prefix='htf-bench-page-')
+    web = os.path.join(build, 'web')
+    shutil.copy(os.path.join(root, 'examples', 'floorplan.htf'), work)
+    print('A page with one element: the element\'s files it fetches (the document not counted)')
+    print('%-36s %9s %12s %12s' % ('', 'requests', 'bytes', 'gzip -9'))
+    try:
+        for number, (name, body, loads) in enumerate(COST_CASES):
+            page_name = 'cost-%d.html' % number
+            with open(os.path.join(work, page_name), 'w') as f:
+                f.write(COST_PAGE % body)
+            with WebServer(work, {'/web': web}) as server, Browser(width=1000, height=800) as browser:
+                page = browser.open(server.url(page_name))
+                page.wait_for('customElements.get("htf-viewer") !== undefined')
+                if loads:
+                    page.wait_for('window.seen.length > 0', timeout=60)
+                page.evaluate('new Promise((r) => setTimeout(r, 1000))')
+                files = [r.split('?')[0][len('/web/'):] for r in server.requests if r.startswith('/web/')]
+            sizes = []
+            for file in files:
+                with open(os.path.join(web, file), 'rb') as f:
+                    data = f.read()
+                sizes.append((len(data), len(gzip.compress(data, 9))))
+            print('%-36s %9d %9.1f KB %9.1f KB' % (name, len(files), sum(s[0] for s in sizes) / 1024,
+                                                   sum(s[1] for s in sizes) / 1024))
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+
+
 def workers(server):
     """The memory a document's worker costs, and a stalled document's neighbour."""
     src = '/docs/pyramid-100k.htf?element=%d'
@@ -280,11 +326,14 @@ def main():
     root, build, cache = sys.argv[1], sys.argv[2], sys.argv[3]
     options = [arg for arg in sys.argv[4:] if arg.startswith('--')]
     numbers = [arg for arg in sys.argv[4:] if not arg.startswith('--')]
-    unknown = set(options) - {'--hotspots', '--workers'}
+    unknown = set(options) - {'--hotspots', '--page', '--workers'}
     if unknown:
         print('bench-web: unknown option %s' % ' '.join(sorted(unknown)), file=sys.stderr)
         return 2
     runs = int(numbers[0]) if numbers else 3
+    if '--page' in options:
+        page_cost(root, build)
+        return 0
     docs = os.path.join(cache, 'web-bench')
     fixtures = os.path.join(build, 'bin', 'webfixtures.exe')
     if not os.path.exists(os.path.join(docs, 'photo.htf')):
@@ -317,6 +366,8 @@ def main():
             if '--hotspots' in options:
                 many_hotspots(server, build, fixtures, docs)
         return 0
+    page_cost(root, build)
+    print()
     print('%-7s %12s %14s %7s %11s %11s %11s %11s' % ('', 'module open', 'first picture', 'ratio', 'repaint',
                                                        'zoom step', 'peak memory', 'bytes sent'))
     misses = 0
