@@ -39,12 +39,14 @@ const TIFFFieldInfo kFieldInfo[] = {
      const_cast<char*>("QELClipPath")},
 };
 // The same for a handle whose hotspots a HotspotTagSink reads: libtiff skips
-// the hotspot tag (field bit 0 is its FIELD_IGNORE, which it does not install).
+// the hotspot tag (field bit 0 is its FIELD_IGNORE, which it does not install),
+// and the clip path, which no reader of such a handle uses (libtiff would
+// hold its whole value, and our copy of it, at whatever size the tag claims).
 constexpr unsigned short kFieldIgnored = 0;
 const TIFFFieldInfo kFieldInfoHotspotsElsewhere[] = {
     {TIFFTAG_QELHOTSPOT, TIFF_VARIABLE2, TIFF_VARIABLE2, TIFF_UNDEFINED, kFieldIgnored, 1, 1,
      const_cast<char*>("QELHotspot")},
-    {TIFFTAG_QELCLIPPATH, TIFF_VARIABLE2, TIFF_VARIABLE2, TIFF_UNDEFINED, FIELD_CUSTOM, 1, 1,
+    {TIFFTAG_QELCLIPPATH, TIFF_VARIABLE2, TIFF_VARIABLE2, TIFF_UNDEFINED, kFieldIgnored, 1, 1,
      const_cast<char*>("QELClipPath")},
 };
 

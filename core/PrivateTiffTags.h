@@ -44,10 +44,11 @@ TIFF* htfTIFFOpen(TiffOpener open, void* context, TIFFErrorHandlerExtR errors = 
 // from `in`, which reads them from the document through the handle's own
 // client procedures a block at a time. A tag of a million hotspots is then
 // never held whole, where libtiff would hold it three times while it is read.
-// TIFFGetField finds no hotspot value on such a handle. `take` is not called
-// when the directory has no hotspot tag, or one libtiff would not read (of a
-// type other than bytes, larger than kMaxLibtiffAllocation or beyond the end
-// of the document). A null `take` drops the tag unread. It must not throw.
+// TIFFGetField finds no hotspot value on such a handle, and no clip path
+// (libtiff skips that tag too). `take` is not called when the directory has
+// no hotspot tag, or one libtiff would not read (of a type other than bytes,
+// larger than kMaxLibtiffAllocation or beyond the end of the document). A
+// null `take` drops the tag unread. It must not throw.
 struct HotspotTagSink {
     void (*take)(void* context, std::istream& in, uint64_t bytes) = nullptr;
     void* context = nullptr;

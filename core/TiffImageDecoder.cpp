@@ -1,6 +1,7 @@
 #include "TiffImageDecoder.h"
 
 #include "ImageTarget.h"
+#include "TiffGeometry.h"
 
 #include <algorithm>
 #include <cmath>
@@ -250,6 +251,7 @@ struct TiffRowDecoder::State {
 
     TIFF* tif = nullptr;
     ImageTarget* target = nullptr;
+    TiffGeometry geometry;   // the directory the target and buffers were sized for
     Mode mode = Mode::Done;
     uint32_t width = 0, height = 0, rowBytes = 0, bandRows = 0, done = 0, rowsPerStrip = 1;
     uint16_t bits = 0;
@@ -526,6 +528,7 @@ DecodeOutcome TiffRowDecoder::begin(TIFF* tif, ImageTarget& target)
     State& s = *state_;
     s.tif = tif;
     s.target = &target;
+    s.geometry = TiffGeometry::of(tif);
     uint16_t photometric = PHOTOMETRIC_MINISBLACK;
     TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric);
     const auto grey = [tif](RgbColour* palette, uint32_t n) {
@@ -573,11 +576,18 @@ uint32_t TiffRowDecoder::decodeTo(uint32_t endRow)
     return rowsDone();
 }
 
-void TiffRowDecoder::reattach()
+bool TiffRowDecoder::reattach()
 {
     if (!state_)
-        return;
+        return true;
     State& s = *state_;
+    if (s.mode != State::Mode::Done && TiffGeometry::of(s.tif) != s.geometry) {
+        // Another directory stands where this image's was: the rows decoded
+        // so far stay, nothing is decoded into them from it.
+        TIFFErrorExtR(s.tif, TIFFFileName(s.tif), "%s", kDocumentChangedText);
+        s.mode = State::Mode::Done;
+        return false;
+    }
     switch (s.mode) {
     case State::Mode::Rgba:
         if (!s.beginRgbaImage())
@@ -595,6 +605,7 @@ void TiffRowDecoder::reattach()
     default:
         break;
     }
+    return true;
 }
 
 void TiffRowDecoder::end()

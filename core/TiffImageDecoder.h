@@ -57,7 +57,9 @@ public:
     // The handle read something else in between (another directory, or
     // this image's rows apart): its state is set up again for this image
     // (which must be current again), from the start of the strip it was in.
-    void reattach();
+    // False, and nothing more is decoded, when the current directory's
+    // geometry is not the one begin() sized the target and buffers for.
+    bool reattach();
     // Ends the decoding and frees its buffers (the target is kept).
     void end();
     uint32_t rowsDone() const;

@@ -86,6 +86,8 @@ int TiffLevels::keepError(TIFF*, void* data, const char* module, const char* for
 
 std::string TiffLevels::takeError()
 {
+    if (changed_)
+        return kDocumentChangedText;
     std::string error;
     error.swap(error_);
     return error;
@@ -100,6 +102,7 @@ bool TiffLevels::addLevel(int directory, uint64_t subIfd)
     level.tiled = TIFFIsTiled(tif_) != 0;
     level.directory = directory;
     level.subIfd = subIfd;
+    level.file = TiffGeometry::of(tif_);
     if (level.tiled) {
         TIFFGetField(tif_, TIFFTAG_TILEWIDTH, &level.tileWidth);
         TIFFGetField(tif_, TIFFTAG_TILELENGTH, &level.tileHeight);
@@ -163,16 +166,29 @@ bool TiffLevels::open(const char* name, bool withHotspots, const HotspotTagSink*
     return select(0);
 }
 
+// Makes the level's directory the handle's current one. libtiff reads the
+// directory again from the file: it must be the one read at open, or no
+// buffer sized from that one may be filled from it.
 bool TiffLevels::select(size_t level)
 {
-    if (level >= levels_.size())
+    if (changed_ || level >= levels_.size())
         return false;
     if (level == current_)
         return true;
     const TiffLevel& l = levels_[level];
     const bool ok = l.subIfd ? TIFFSetSubDirectory(tif_, l.subIfd) : TIFFSetDirectory(tif_, tdir_t(l.directory));
     current_ = ok ? level : size_t(-1);
+    if (ok && TiffGeometry::of(tif_) != l.file) {
+        markChanged();
+        return false;
+    }
     return ok;
+}
+
+void TiffLevels::markChanged()
+{
+    changed_ = true;
+    current_ = size_t(-1);
 }
 
 size_t TiffLevels::levelFor(double scale) const
@@ -188,7 +204,9 @@ size_t TiffLevels::levelFor(double scale) const
 
 bool TiffLevels::prefetch(size_t level, uint32_t c0, uint32_t r0, uint32_t c1, uint32_t r1)
 {
-    if (!select(level) || !levels_[level].tiled)
+    if (!select(level))
+        return false;
+    if (!levels_[level].tiled)
         return true;   // a striped level is read by libtiff itself
     const TiffLevel& l = levels_[level];
     c1 = std::min(c1, l.columns() - 1), r1 = std::min(r1, l.rows() - 1);
@@ -331,14 +349,17 @@ DecodeOutcome TiffLevels::beginRows(size_t level, PlainImage& out)
 
 uint32_t TiffLevels::decodeRows(uint32_t endRow)
 {
-    if (rowLevel_ == size_t(-1))
+    if (rowLevel_ == size_t(-1) || changed_)
         return rows_.rowsDone();
     if (current_ != rowLevel_ || rowsDisturbed_) {
         // Another level or a tile was read in between: the handle reads
         // this one again.
         if (!select(rowLevel_))
             return rows_.rowsDone();
-        rows_.reattach();
+        if (!rows_.reattach()) {
+            markChanged();
+            return rows_.rowsDone();
+        }
         rowsDisturbed_ = false;
     }
     const uint32_t before = rows_.rowsDone(), after = rows_.decodeTo(endRow);

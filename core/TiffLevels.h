@@ -8,6 +8,7 @@
 #include "HotspotList.h"
 #include "PlainImage.h"
 #include "RangeFile.h"
+#include "TiffGeometry.h"
 #include "TiffImageDecoder.h"
 
 #include <memory>
@@ -23,6 +24,7 @@ struct TiffLevel {
     uint16_t bits = 0;                        // 1, 4, 8 (indexed) or 32 (RGBA) once decoded
     int directory = -1;                       // its place in the directory chain, or
     uint64_t subIfd = 0;                      // the offset of its SubIFD
+    TiffGeometry file;                        // its directory's values, as read at open
 
     uint32_t columns() const { return tileWidth ? uint32_t((uint64_t(width) + tileWidth - 1) / tileWidth) : 0; }
     uint32_t rows() const { return tileHeight ? uint32_t((uint64_t(height) + tileHeight - 1) / tileHeight) : 0; }
@@ -86,11 +88,18 @@ public:
     uint32_t rowsWithin(size_t level, uint32_t fromRow, uint64_t begin, uint64_t end);
 
     // The first error libtiff reported since the last call, as
-    // "<module>: <text>"; empty without one.
+    // "<module>: <text>"; empty without one. Once the document is found
+    // changed, always kDocumentChangedText.
     std::string takeError();
+
+    // A level's directory, read again, differed from what open() read: the
+    // file was replaced while it was read. Nothing more is decoded from it;
+    // every call fails from then on.
+    bool changed() const { return changed_; }
 
 private:
     bool select(size_t level);
+    void markChanged();
     bool addLevel(int directory, uint64_t subIfd);
     void forgetStrips(uint32_t before, uint32_t after);
     static int keepError(TIFF*, void* data, const char* module, const char* format, va_list args);
@@ -104,5 +113,6 @@ private:
     size_t rowLevel_ = size_t(-1);   // the level rows_ decodes
     bool rowsDisturbed_ = false;     // a tile was decoded since its last rows
     uint64_t forgetFrom_ = UINT64_MAX;   // the first byte of its strips decoded
+    bool changed_ = false;
     std::string error_;
 };

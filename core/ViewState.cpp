@@ -3,6 +3,7 @@
 #include "CommandIds.h"
 
 #include <algorithm>
+#include <cmath>
 
 int32_t ViewState::Bar::lastPosition() const
 {
@@ -262,6 +263,17 @@ bool ViewState::command(int commandId)
     default:
         return false;
     }
+}
+
+bool ViewState::setScale(double scale)
+{
+    if (!fitted() || !(scale > 0) || !std::isfinite(scale))
+        return false;
+    const double next = std::max(minScale_, std::min(maxScale_, scale));
+    if (next == scale_)
+        return false;
+    zoomTo(next);
+    return true;
 }
 
 void ViewState::setPosition(Bar& bar, int64_t position)

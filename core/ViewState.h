@@ -87,6 +87,11 @@ public:
     bool pan(int32_t dx, int32_t dy);
     // Sets a bar's position as the platform does (clamped).
     void setPosition(bool horizontal, int32_t position);
+    // Zooms to `scale` held within the zoom limits, as a view restored from
+    // an address or a saved state asks (a scale that is not a positive
+    // number is ignored). The positions stay as far as the bars allow; the
+    // caller places the view. True when the scale changed.
+    bool setScale(double scale);
 
     // The keyboard and the wheel, as the viewer window takes them (ViewInput):
     // one axis as keys and the wheel scroll it (as far as a pan drag goes;

@@ -2,7 +2,8 @@
 // The browser plug-in interface (NPAPI) as browsers lay it out on Windows,
 // 32-bit and 64-bit (natural alignment: pointers and the tables' entries
 // take 4 or 8 bytes, the integer fields keep their fixed widths): instance handle, window, stream and print descriptions, the two
-// function tables, error codes and modes. Only what this module and its
+// function tables, error codes and modes, and the scripting types (objects,
+// classes, identifiers, values). Only what this module and its
 // stand-in browser use; the tables end after the last entry either side reads
 // or writes, and their `size` fields tell how much the other side provides.
 // (MinGW's own npapi.h is the network-provider API, hence this file's name.)
@@ -161,6 +162,113 @@ typedef void (*NPN_MemFreeProcPtr)(void* ptr);
 typedef uint32_t (*NPN_MemFlushProcPtr)(uint32_t size);
 typedef void (*NPN_ReloadPluginsProcPtr)(NPBool reloadPages);
 
+// Scripting: objects, identifiers and values shared with the page's script.
+typedef void* NPIdentifier;
+typedef char NPUTF8;
+
+struct NPString {
+    const NPUTF8* UTF8Characters;
+    uint32_t UTF8Length;
+};
+
+enum NPVariantType {
+    NPVariantType_Void,
+    NPVariantType_Null,
+    NPVariantType_Bool,
+    NPVariantType_Int32,
+    NPVariantType_Double,
+    NPVariantType_String,
+    NPVariantType_Object
+};
+
+struct NPObject;
+
+struct NPVariant {
+    NPVariantType type;
+    union {
+        bool boolValue;
+        int32_t intValue;
+        double doubleValue;
+        NPString stringValue;
+        NPObject* objectValue;
+    } value;
+};
+
+struct NPClass;
+typedef NPObject* (*NPAllocateFunctionPtr)(NPP, NPClass*);
+typedef void (*NPDeallocateFunctionPtr)(NPObject*);
+typedef void (*NPInvalidateFunctionPtr)(NPObject*);
+typedef bool (*NPHasMethodFunctionPtr)(NPObject*, NPIdentifier name);
+typedef bool (*NPInvokeFunctionPtr)(NPObject*, NPIdentifier name, const NPVariant* args, uint32_t argCount,
+                                    NPVariant* result);
+typedef bool (*NPInvokeDefaultFunctionPtr)(NPObject*, const NPVariant* args, uint32_t argCount, NPVariant* result);
+typedef bool (*NPHasPropertyFunctionPtr)(NPObject*, NPIdentifier name);
+typedef bool (*NPGetPropertyFunctionPtr)(NPObject*, NPIdentifier name, NPVariant* result);
+typedef bool (*NPSetPropertyFunctionPtr)(NPObject*, NPIdentifier name, const NPVariant* value);
+typedef bool (*NPRemovePropertyFunctionPtr)(NPObject*, NPIdentifier name);
+typedef bool (*NPEnumerationFunctionPtr)(NPObject*, NPIdentifier** names, uint32_t* count);
+typedef bool (*NPConstructFunctionPtr)(NPObject*, const NPVariant* args, uint32_t argCount, NPVariant* result);
+
+constexpr uint32_t NP_CLASS_STRUCT_VERSION = 3;
+
+struct NPClass {
+    uint32_t structVersion;
+    NPAllocateFunctionPtr allocate;
+    NPDeallocateFunctionPtr deallocate;
+    NPInvalidateFunctionPtr invalidate;
+    NPHasMethodFunctionPtr hasMethod;
+    NPInvokeFunctionPtr invoke;
+    NPInvokeDefaultFunctionPtr invokeDefault;
+    NPHasPropertyFunctionPtr hasProperty;
+    NPGetPropertyFunctionPtr getProperty;
+    NPSetPropertyFunctionPtr setProperty;
+    NPRemovePropertyFunctionPtr removeProperty;
+    NPEnumerationFunctionPtr enumerate;
+    NPConstructFunctionPtr construct;
+};
+
+struct NPObject {
+    NPClass* _class;
+    uint32_t referenceCount;
+};
+
+// NPP_GetValue's and NPN_GetValue's variables that the scripting uses.
+constexpr int NPPVpluginScriptableNPObject = 15;
+constexpr int NPNVWindowNPObject = 15;
+constexpr int NPNVPluginElementNPObject = 16;
+
+typedef void* (*NPN_GetJavaEnvProcPtr)();
+typedef void* (*NPN_GetJavaPeerProcPtr)(NPP);
+typedef NPError (*NPN_GetURLNotifyProcPtr)(NPP, const char* url, const char* window, void* notifyData);
+typedef NPError (*NPN_PostURLNotifyProcPtr)(NPP, const char* url, const char* window, uint32_t len,
+                                            const char* buf, NPBool file, void* notifyData);
+typedef NPError (*NPN_GetValueProcPtr)(NPP, int variable, void* value);
+typedef NPError (*NPN_SetValueProcPtr)(NPP, int variable, void* value);
+typedef void (*NPN_InvalidateRectProcPtr)(NPP, NPRect*);
+typedef void (*NPN_InvalidateRegionProcPtr)(NPP, void* region);
+typedef void (*NPN_ForceRedrawProcPtr)(NPP);
+typedef NPIdentifier (*NPN_GetStringIdentifierProcPtr)(const NPUTF8* name);
+typedef void (*NPN_GetStringIdentifiersProcPtr)(const NPUTF8** names, int32_t count, NPIdentifier* identifiers);
+typedef NPIdentifier (*NPN_GetIntIdentifierProcPtr)(int32_t value);
+typedef bool (*NPN_IdentifierIsStringProcPtr)(NPIdentifier);
+typedef NPUTF8* (*NPN_UTF8FromIdentifierProcPtr)(NPIdentifier);
+typedef int32_t (*NPN_IntFromIdentifierProcPtr)(NPIdentifier);
+typedef NPObject* (*NPN_CreateObjectProcPtr)(NPP, NPClass*);
+typedef NPObject* (*NPN_RetainObjectProcPtr)(NPObject*);
+typedef void (*NPN_ReleaseObjectProcPtr)(NPObject*);
+typedef bool (*NPN_InvokeProcPtr)(NPP, NPObject*, NPIdentifier method, const NPVariant* args, uint32_t argCount,
+                                  NPVariant* result);
+typedef bool (*NPN_InvokeDefaultProcPtr)(NPP, NPObject*, const NPVariant* args, uint32_t argCount,
+                                         NPVariant* result);
+typedef bool (*NPN_EvaluateProcPtr)(NPP, NPObject*, NPString* script, NPVariant* result);
+typedef bool (*NPN_GetPropertyProcPtr)(NPP, NPObject*, NPIdentifier name, NPVariant* result);
+typedef bool (*NPN_SetPropertyProcPtr)(NPP, NPObject*, NPIdentifier name, const NPVariant* value);
+typedef bool (*NPN_RemovePropertyProcPtr)(NPP, NPObject*, NPIdentifier name);
+typedef bool (*NPN_HasPropertyProcPtr)(NPP, NPObject*, NPIdentifier name);
+typedef bool (*NPN_HasMethodProcPtr)(NPP, NPObject*, NPIdentifier name);
+typedef void (*NPN_ReleaseVariantValueProcPtr)(NPVariant*);
+typedef void (*NPN_SetExceptionProcPtr)(NPObject*, const NPUTF8* message);
+
 struct NPNetscapeFuncs {
     uint16_t size;
     uint16_t version;      // high byte major, low byte minor
@@ -176,6 +284,34 @@ struct NPNetscapeFuncs {
     NPN_MemFreeProcPtr memfree;
     NPN_MemFlushProcPtr memflush;
     NPN_ReloadPluginsProcPtr reloadplugins;
+    NPN_GetJavaEnvProcPtr getJavaEnv;
+    NPN_GetJavaPeerProcPtr getJavaPeer;
+    NPN_GetURLNotifyProcPtr geturlnotify;
+    NPN_PostURLNotifyProcPtr posturlnotify;
+    NPN_GetValueProcPtr getvalue;
+    NPN_SetValueProcPtr setvalue;
+    NPN_InvalidateRectProcPtr invalidaterect;
+    NPN_InvalidateRegionProcPtr invalidateregion;
+    NPN_ForceRedrawProcPtr forceredraw;
+    NPN_GetStringIdentifierProcPtr getstringidentifier;
+    NPN_GetStringIdentifiersProcPtr getstringidentifiers;
+    NPN_GetIntIdentifierProcPtr getintidentifier;
+    NPN_IdentifierIsStringProcPtr identifierisstring;
+    NPN_UTF8FromIdentifierProcPtr utf8fromidentifier;
+    NPN_IntFromIdentifierProcPtr intfromidentifier;
+    NPN_CreateObjectProcPtr createobject;
+    NPN_RetainObjectProcPtr retainobject;
+    NPN_ReleaseObjectProcPtr releaseobject;
+    NPN_InvokeProcPtr invoke;
+    NPN_InvokeDefaultProcPtr invokeDefault;
+    NPN_EvaluateProcPtr evaluate;
+    NPN_GetPropertyProcPtr getproperty;
+    NPN_SetPropertyProcPtr setproperty;
+    NPN_RemovePropertyProcPtr removeproperty;
+    NPN_HasPropertyProcPtr hasproperty;
+    NPN_HasMethodProcPtr hasmethod;
+    NPN_ReleaseVariantValueProcPtr releasevariantvalue;
+    NPN_SetExceptionProcPtr setexception;
 };
 
 // The exported entry points (the platform's calling convention for exports).
@@ -209,3 +345,8 @@ static_assert(offsetof(NPPluginFuncs, javaClass) == (kNpapi64 ? 96 : 48), "NPPlu
 static_assert(offsetof(NPNetscapeFuncs, geturl) == (kNpapi64 ? 8 : 4), "NPNetscapeFuncs layout");
 static_assert(offsetof(NPNetscapeFuncs, memalloc) == (kNpapi64 ? 72 : 36), "NPNetscapeFuncs layout");
 static_assert(offsetof(NPNetscapeFuncs, memfree) == (kNpapi64 ? 80 : 40), "NPNetscapeFuncs layout");
+static_assert(offsetof(NPNetscapeFuncs, getvalue) == (kNpapi64 ? 136 : 68), "NPNetscapeFuncs layout");
+static_assert(offsetof(NPNetscapeFuncs, getstringidentifier) == (kNpapi64 ? 176 : 88), "NPNetscapeFuncs layout");
+static_assert(offsetof(NPNetscapeFuncs, setexception) == (kNpapi64 ? 320 : 160), "NPNetscapeFuncs layout");
+static_assert(sizeof(NPVariant) == (kNpapi64 ? 24 : 16), "NPVariant layout");
+static_assert(sizeof(NPClass) == (kNpapi64 ? 104 : 52), "NPClass layout");

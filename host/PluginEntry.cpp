@@ -30,6 +30,9 @@ extern "C" NPError __stdcall NP_GetEntryPoints(NPPluginFuncs* functions)
     functions->write = NPP_Write;
     functions->print = NPP_Print;
     functions->event = nullptr;
+    // Browsers that script plug-ins ask for the scriptable object here.
+    if (NP_TABLE_COVERS(NPPluginFuncs, functions, getvalue))
+        functions->getvalue = NPP_GetValue;
     setPluginFunctions(functions);
     return NPERR_NO_ERROR;
 }

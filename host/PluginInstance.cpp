@@ -1,7 +1,9 @@
 #include "PluginInstance.h"
 
+#include "BrowserScript.h"
 #include "DocumentTransfer.h"
 #include "PrivateTempFile.h"
+#include "ScriptableViewer.h"
 #include "ViewInput.h"
 #include "ViewerContainer.h"
 
@@ -133,6 +135,80 @@ void PluginInstance::shutDown()
     releaseContainer(*this);
     closeStreamFile(*this);
     dropPendingFile(*this);
+    // The page may keep the scriptable object: it answers nothing from now on.
+    if (scriptable) {
+        scriptable->detach();
+        if (browserTable && BrowserScript::available())
+            browserTable->releaseobject(scriptable);
+        scriptable = nullptr;
+    }
+    npp = nullptr;
+}
+
+// The page's events, raised on the plug-in's element. Each may run the
+// page's listeners, which may destroy the instance: nothing of it is used
+// after the event.
+
+void PluginInstance::pageLoaded()
+{
+    if (!npp || !container)
+        return;
+    const TiffView& view = container->view();
+    BrowserScript::raiseEvent(npp, "htf-load",
+                              {{"width", BrowserScript::numberValue(view.imageWidth())},
+                               {"height", BrowserScript::numberValue(view.imageHeight())},
+                               {"hotspots", BrowserScript::numberValue(double(view.hotspots().size()))}});
+}
+
+void PluginInstance::pageError(const std::u16string& message)
+{
+    if (npp)
+        BrowserScript::raiseEvent(npp, "htf-error", {{"message", BrowserScript::stringValue(message)}});
+}
+
+namespace {
+std::vector<BrowserScript::Field> hotspotDetail(const PageHotspot& hotspot)
+{
+    return {{"ref", BrowserScript::stringValue(ViewerPage::fromAnsi(hotspot.ref))},
+            {"text", BrowserScript::stringValue(hotspot.text)}};
+}
+} // namespace
+
+void PluginInstance::hotspotEntered(const PageHotspot& hotspot)
+{
+    if (npp)
+        BrowserScript::raiseEvent(npp, "htf-hotspotenter", hotspotDetail(hotspot));
+}
+
+void PluginInstance::hotspotLeft(const PageHotspot& hotspot)
+{
+    if (npp)
+        BrowserScript::raiseEvent(npp, "htf-hotspotleave", hotspotDetail(hotspot));
+}
+
+void PluginInstance::viewChanged()
+{
+    if (!npp || !container)
+        return;
+    const PageView view = container->page().view();
+    BrowserScript::raiseEvent(npp, "htf-viewchange",
+                              {{"scale", BrowserScript::numberValue(view.scale)},
+                               {"x", BrowserScript::numberValue(view.x)},
+                               {"y", BrowserScript::numberValue(view.y)},
+                               {"width", BrowserScript::numberValue(view.width)},
+                               {"height", BrowserScript::numberValue(view.height)}});
+}
+
+bool PluginInstance::navigating(const PageNavigation& navigation)
+{
+    if (!npp)
+        return false;
+    return BrowserScript::raiseEvent(npp, "htf-navigate",
+                                     {{"url", BrowserScript::stringValue(ViewerPage::fromAnsi(navigation.url))},
+                                      {"frame", BrowserScript::stringValue(ViewerPage::fromAnsi(navigation.frame))},
+                                      {"ref", BrowserScript::stringValue(ViewerPage::fromAnsi(navigation.ref))},
+                                      {"text", BrowserScript::stringValue(navigation.text)}},
+                                     true);
 }
 
 void PluginInstance::releaseHost()
@@ -201,7 +277,9 @@ NPError NPP_New(NPMIMEType, NPP instance, uint16_t, int16_t, char**, char**, NPS
     if (!memory)
         return NPERR_OUT_OF_MEMORY_ERROR;
     memset(memory, 0, sizeof(PluginInstance));
-    instance->pdata = new (memory) PluginInstance;
+    auto* data = new (memory) PluginInstance;
+    data->npp = instance;
+    instance->pdata = data;
     return NPERR_NO_ERROR;
 }
 
@@ -254,6 +332,7 @@ NPError NPP_SetWindow(NPP instance, NPWindow* window)
     releaseContainer(*data);
     data->container.reset(new ViewerContainer);
     data->container->setHostAnchor(data);
+    data->container->setPageEvents(data);
     data->container->create(handle);
     data->container->pluginInstance = instance;
 
@@ -386,3 +465,18 @@ void NPP_Print(NPP instance, NPPrint* printInfo)
 }
 
 void NPP_URLNotify(NPP, const char*, NPReason, void*) {}
+
+NPError NPP_GetValue(NPP instance, int variable, void* value)
+{
+    if (variable != NPPVpluginScriptableNPObject || !value)
+        return NPERR_GENERIC_ERROR;
+    PluginInstance* data = instanceData(instance);
+    if (!data || data->destroyRequested)
+        return NPERR_INVALID_INSTANCE_ERROR;
+    if (!data->scriptable)
+        data->scriptable = ScriptableViewer::create(instance, data);
+    if (!data->scriptable)
+        return NPERR_GENERIC_ERROR;
+    *static_cast<NPObject**>(value) = browserTable->retainobject(data->scriptable);
+    return NPERR_NO_ERROR;
+}

@@ -5,6 +5,7 @@
 // are in PluginEntry.cpp.
 #include "HostAnchor.h"
 #include "NpapiAbi.h"
+#include "PageEvents.h"
 
 #include <windows.h>
 
@@ -14,6 +15,7 @@
 #include <vector>
 
 class ViewerContainer;
+struct ScriptableViewer;
 
 // One plug-in instance, kept in the instance's pdata. The memory comes from
 // the browser (NPN_MemAlloc), is zeroed and then constructed in place.
@@ -24,7 +26,12 @@ class ViewerContainer;
 // NPP_* callbacks and the messages of the viewer's windows); NPP_Destroy
 // during such a call shuts the viewer's windows at once and frees the
 // instance when the outermost call returns.
-struct PluginInstance : HostAnchor {
+//
+// The viewer's page events become the element's events on the plug-in's
+// element of the page (htf-load, htf-error, htf-hotspotenter,
+// htf-hotspotleave, htf-viewchange and the cancelable htf-navigate), and the
+// page scripts the viewer through its ScriptableViewer.
+struct PluginInstance : HostAnchor, PageEvents {
     PluginInstance();
     ~PluginInstance();
     PluginInstance(const PluginInstance&) = delete;
@@ -34,6 +41,13 @@ struct PluginInstance : HostAnchor {
     void releaseHost() override;
     bool hostClosing() const override { return destroyRequested; }
 
+    void pageLoaded() override;
+    void pageError(const std::u16string& message) override;
+    void hotspotEntered(const PageHotspot& hotspot) override;
+    void hotspotLeft(const PageHotspot& hotspot) override;
+    void viewChanged() override;
+    bool navigating(const PageNavigation& navigation) override;
+
     // NPP_Destroy: frees the instance now, or, while calls into it are
     // still running, shuts it down and frees it when the last one returns.
     void destroy();
@@ -41,6 +55,8 @@ struct PluginInstance : HostAnchor {
     // The identity number in temporary file names.
     uintptr_t identity() const { return reinterpret_cast<uintptr_t>(this); }
 
+    NPP npp = nullptr;                   // the browser's instance, while the instance lives
+    ScriptableViewer* scriptable = nullptr;   // the page's object of this instance, once asked for
     NPWindow* window = nullptr;          // last description given to NPP_SetWindow; only tested for null
     HWND windowHandle = nullptr;         // the browser window the container lives in
     std::unique_ptr<ViewerContainer> container;
@@ -90,6 +106,9 @@ NPError NPP_DestroyStream(NPP instance, NPStream* stream, NPReason reason);
 void NPP_StreamAsFile(NPP instance, NPStream* stream, const char* fname);
 void NPP_Print(NPP instance, NPPrint* printInfo);
 void NPP_URLNotify(NPP instance, const char* url, NPReason reason, void* notifyData);
+// Hands out the scriptable object (NPPVpluginScriptableNPObject), retained
+// for the browser.
+NPError NPP_GetValue(NPP instance, int variable, void* value);
 
 // NPP_WriteReady's answer: the plug-in takes any amount.
 constexpr int32_t kPluginWriteReady = 0x0FFFFFFF;

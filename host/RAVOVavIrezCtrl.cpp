@@ -1,14 +1,19 @@
 #include "RAVOVavIrezCtrl.h"
 
 #include "AddressPolicy.h"
+#include "AnsiText.h"
 #include "ComServer.h"
 #include "DocumentTransfer.h"
+#include "HotspotCollection.h"
+#include "HotspotObject.h"
 #include "PageAddress.h"
 #include "PrivateTempFile.h"
 #include "ViewInput.h"
+#include "VisiblePart.h"
 
 #include <urlmon.h>
 
+#include <memory>
 #include <new>
 #include <string>
 
@@ -18,7 +23,34 @@ const PersistedProperty kProperties[] = {
     {L"_cx", PersistedProperty::Kind::ExtentWidth, 0},
     {L"_cy", PersistedProperty::Kind::ExtentHeight, 0},
     {L"src", PersistedProperty::Kind::Dispatch, 2},
+    // After src: the URL template and frame a document's hotspots use.
+    {L"Template", PersistedProperty::Kind::Dispatch, 8, 0x0301},
+    {L"Frame", PersistedProperty::Kind::Dispatch, 9, 0x0301},
 };
+
+// The events of _IRAVOVavIrezCtrlEvents.
+enum EventId : DISPID {
+    kLoadEvent = 1,
+    kErrorEvent = 2,
+    kHotspotEnterEvent = 3,
+    kHotspotLeaveEvent = 4,
+    kViewChangeEvent = 5,
+    kNavigateEvent = 6,
+};
+
+VARIANT stringArgument(const std::u16string& text)
+{
+    VARIANT value;
+    VariantInit(&value);
+    value.vt = VT_BSTR;
+    value.bstrVal = allocString(text);
+    return value;
+}
+
+std::u16string textOf(BSTR text)
+{
+    return std::u16string(reinterpret_cast<const char16_t*>(text ? text : L""), SysStringLen(text));
+}
 
 std::wstring widen(const std::string& text)
 {
@@ -42,10 +74,12 @@ std::wstring documentNameOf(const wchar_t* address)
 
 } // namespace
 
-RAVOVavIrezCtrl::RAVOVavIrezCtrl() : ControlBase(CLSID_RAVOVavIrezCtrl, IID_IRAVOVavIrezCtrl, DIID__IRAVOVavIrezCtrlEvents)
+RAVOVavIrezCtrl::RAVOVavIrezCtrl()
+    : ControlBase(CLSID_RAVOVavIrezCtrl, IID_IRAVOVavIrezCtrl2, DIID__IRAVOVavIrezCtrlEvents)
 {
     ComServer::lock();
     container_.setHostAnchor(this);
+    container_.setPageEvents(this);
     // A click or Tab into the viewer makes the control UI-active, so that
     // its container routes keys to it.
     container_.setViewFocusHandler([this] { activateForKeyboard(); });
@@ -81,8 +115,11 @@ HRESULT STDMETHODCALLTYPE RAVOVavIrezCtrl::QueryInterface(REFIID iid, void** res
 
 void* RAVOVavIrezCtrl::queryControlInterface(REFIID iid)
 {
-    if (IsEqualIID(iid, IID_IRAVOVavIrezCtrl) || IsEqualIID(iid, IID_IDispatch))
-        return static_cast<IRAVOVavIrezCtrl*>(this);
+    if (IsEqualIID(iid, IID_IRAVOVavIrezCtrl2) || IsEqualIID(iid, IID_IRAVOVavIrezCtrl) ||
+        IsEqualIID(iid, IID_IDispatch))
+        return static_cast<IRAVOVavIrezCtrl2*>(this);
+    if (IsEqualIID(iid, IID_ISupportErrorInfo))
+        return static_cast<ISupportErrorInfo*>(this);
     return nullptr;
 }
 
@@ -161,7 +198,7 @@ HRESULT STDMETHODCALLTYPE RAVOVavIrezCtrl::put_src(BSTR value)
     if (source == Source::Load) {
         // The wide address as it was checked: nothing is narrowed on the way.
         IStream* stream = nullptr;
-        const HRESULT opened = URLOpenBlockingStreamW(static_cast<IRAVOVavIrezCtrl*>(this), address.c_str(),
+        const HRESULT opened = URLOpenBlockingStreamW(static_cast<IRAVOVavIrezCtrl2*>(this), address.c_str(),
                                                       &stream, 0, nullptr);
         if (generation != sourceGeneration_) {
             if (stream)
@@ -185,6 +222,165 @@ HRESULT STDMETHODCALLTYPE RAVOVavIrezCtrl::put_src(BSTR value)
     if (generation == sourceGeneration_ && container_.hwnd())
         openDownloadedFile();
     return S_OK;
+}
+
+// The page API
+
+HRESULT STDMETHODCALLTYPE RAVOVavIrezCtrl::get_Hotspots(IRAVOVavIrezHotspots** hotspots)
+{
+    if (!hotspots)
+        return E_POINTER;
+    *hotspots = nullptr;
+    try {
+        *hotspots = HotspotCollection::create(
+            std::make_shared<const std::vector<PageHotspot>>(container_.page().hotspots()));
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+    return *hotspots ? S_OK : E_OUTOFMEMORY;
+}
+
+HRESULT STDMETHODCALLTYPE RAVOVavIrezCtrl::get_View(IRAVOVavIrezView** view)
+{
+    if (!view)
+        return E_POINTER;
+    *view = VisiblePart::create(container_.page().view());
+    return *view ? S_OK : E_OUTOFMEMORY;
+}
+
+HRESULT STDMETHODCALLTYPE RAVOVavIrezCtrl::ZoomToHotspot(BSTR ref, VARIANT_BOOL* found)
+{
+    SelfReference self(this);
+    const bool zoomed = container_.page().zoomToHotspot(textOf(ref));
+    if (found)
+        *found = zoomed ? VARIANT_TRUE : VARIANT_FALSE;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE RAVOVavIrezCtrl::Highlight(BSTR ref)
+{
+    SelfReference self(this);
+    container_.page().highlight(textOf(ref));
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE RAVOVavIrezCtrl::Command(BSTR name)
+{
+    // Printing runs the print dialog, inside which the page may release
+    // the control.
+    SelfReference self(this);
+    const std::u16string wide = textOf(name);
+    std::string narrow;
+    for (char16_t c : wide)
+        narrow += c < 0x80 ? char(c) : '?';
+    if (container_.page().command(narrow))
+        return S_OK;
+    const std::u16string text = ViewerPage::unknownCommandText(wide);
+    return failWithDescription(E_INVALIDARG, IID_IRAVOVavIrezCtrl2, reinterpret_cast<const wchar_t*>(text.c_str()));
+}
+
+HRESULT RAVOVavIrezCtrl::getText(const std::wstring& text, BSTR* value)
+{
+    if (!value)
+        return E_POINTER;
+    *value = SysAllocStringLen(text.data(), UINT(text.size()));
+    return *value ? S_OK : E_OUTOFMEMORY;
+}
+
+HRESULT RAVOVavIrezCtrl::putOverride(BSTR value, std::wstring& stored)
+{
+    const std::wstring text(value ? value : L"", SysStringLen(value));
+    // The browser gets the URL in the ANSI code page: a character it lacks
+    // would become a look-alike, another address.
+    std::string narrow;
+    if (!text.empty() && !toAnsiExactly(text.data(), text.size(), narrow))
+        return failWithDescription(E_INVALIDARG, IID_IRAVOVavIrezCtrl2,
+                                   L"The text holds characters the system's code page cannot spell");
+    stored = text;
+    std::string urlTemplate, frame;
+    toAnsiExactly(template_.data(), template_.size(), urlTemplate);
+    toAnsiExactly(frame_.data(), frame_.size(), frame);
+    container_.setNavigationOverrides(urlTemplate, frame);
+    setDirty(true);
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE RAVOVavIrezCtrl::get_Template(BSTR* value)
+{
+    return getText(template_, value);
+}
+
+HRESULT STDMETHODCALLTYPE RAVOVavIrezCtrl::put_Template(BSTR value)
+{
+    return putOverride(value, template_);
+}
+
+HRESULT STDMETHODCALLTYPE RAVOVavIrezCtrl::get_Frame(BSTR* value)
+{
+    return getText(frame_, value);
+}
+
+HRESULT STDMETHODCALLTYPE RAVOVavIrezCtrl::put_Frame(BSTR value)
+{
+    return putOverride(value, frame_);
+}
+
+HRESULT STDMETHODCALLTYPE RAVOVavIrezCtrl::InterfaceSupportsErrorInfo(REFIID iid)
+{
+    return IsEqualIID(iid, IID_IRAVOVavIrezCtrl2) ? S_OK : S_FALSE;
+}
+
+// Events: each may run the page's script, which may release or close the
+// control; the viewer holds the control while it reports.
+
+void RAVOVavIrezCtrl::pageLoaded()
+{
+    fireEvent(kLoadEvent, nullptr, 0);
+}
+
+void RAVOVavIrezCtrl::pageError(const std::u16string& message)
+{
+    VARIANT argument = stringArgument(message);
+    fireEvent(kErrorEvent, &argument, 1);
+    VariantClear(&argument);
+}
+
+void RAVOVavIrezCtrl::hotspotEntered(const PageHotspot& hotspot)
+{
+    VARIANT arguments[] = {stringArgument(hotspot.text), stringArgument(ViewerPage::fromAnsi(hotspot.ref))};
+    fireEvent(kHotspotEnterEvent, arguments, 2);
+    for (VARIANT& argument : arguments)
+        VariantClear(&argument);
+}
+
+void RAVOVavIrezCtrl::hotspotLeft(const PageHotspot& hotspot)
+{
+    VARIANT argument = stringArgument(ViewerPage::fromAnsi(hotspot.ref));
+    fireEvent(kHotspotLeaveEvent, &argument, 1);
+    VariantClear(&argument);
+}
+
+void RAVOVavIrezCtrl::viewChanged()
+{
+    fireEvent(kViewChangeEvent, nullptr, 0);
+}
+
+bool RAVOVavIrezCtrl::navigating(const PageNavigation& navigation)
+{
+    // As the browser's own BeforeNavigate2: a handler sets *cancel to true.
+    VARIANT_BOOL cancel = VARIANT_FALSE;
+    VARIANT arguments[5];
+    VariantInit(&arguments[0]);
+    arguments[0].vt = VT_BOOL | VT_BYREF;
+    arguments[0].pboolVal = &cancel;
+    arguments[1] = stringArgument(navigation.text);
+    arguments[2] = stringArgument(ViewerPage::fromAnsi(navigation.ref));
+    arguments[3] = stringArgument(ViewerPage::fromAnsi(navigation.frame));
+    arguments[4] = stringArgument(ViewerPage::fromAnsi(navigation.url));
+    fireEvent(kNavigateEvent, arguments, 5);
+    for (int i = 1; i < 5; ++i)
+        VariantClear(&arguments[i]);
+    return cancel == VARIANT_FALSE;
 }
 
 RAVOVavIrezCtrl::Source RAVOVavIrezCtrl::sourceAddress(std::wstring& address)

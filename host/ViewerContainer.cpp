@@ -6,7 +6,9 @@
 #include "PluginInstance.h"
 #include "ResourceIds.h"
 #include "ResourceModule.h"
+#include "HotspotRecord.h"
 #include "SettingsFile.h"
+#include "UrlTemplate.h"
 
 namespace {
 
@@ -36,7 +38,8 @@ void initCommonControls()
 }  // namespace
 
 ViewerContainer::ViewerContainer()
-    : view_(this, TiffView::Outline{settings().frameWidth, COLORREF(settings().frameColor)})
+    : view_(this, TiffView::Outline{settings().frameWidth, COLORREF(settings().frameColor)}),
+      page_(view_, [this](int command) { runCommand(command); })
 {
 }
 
@@ -163,10 +166,54 @@ bool ViewerContainer::navigateToHotspot(const ViewHotspot& hotspot)
         return window && hwnd() == window && IsWindow(window) && clientSite_ == site &&
                !(hostAnchor() && hostAnchor()->hostClosing());
     };
-    const bool navigated = navigateHotspot(*hotspot.hotspot, settings(), window, request, site, stillWanted);
+    const Settings effective = navigationSettings();
+    // The page's handler may also give the viewer another document, which
+    // frees this hotspot's record: nothing is navigated then.
+    const uint32_t document = view_.documentGeneration();
+    bool navigated = false;
+    if (pageMayNavigate(*hotspot.hotspot, effective, site) && stillWanted() && view_.documentGeneration() == document)
+        navigated = navigateHotspot(*hotspot.hotspot, effective, window, request, site, stillWanted);
     if (site)
         site->Release();
     return navigated;
+}
+
+bool ViewerContainer::pageMayNavigate(const HotspotRecord& record, const Settings& effective, IUnknown* site)
+{
+    if (!pageEvents_)
+        return true;
+    // Only a URL that would go to the browser is offered to the page; a
+    // refused one goes on to the refusal (and its debug box).
+    PageNavigation navigation;
+    navigation.url = hotspotRequestUrl(record, effective, pluginInstance != nullptr, site);
+    if (navigation.url.empty())
+        return true;
+    navigation.frame = targetFrameName(effective.frame);
+    navigation.ref = record.reference;
+    navigation.text = record.text;
+    return pageEvents_->navigating(navigation);
+}
+
+void ViewerContainer::setPageEvents(PageEvents* events)
+{
+    pageEvents_ = events;
+    view_.setPageEvents(events);
+}
+
+void ViewerContainer::setNavigationOverrides(const std::string& urlTemplate, const std::string& frame)
+{
+    templateOverride_ = urlTemplate;
+    frameOverride_ = frame;
+}
+
+Settings ViewerContainer::navigationSettings() const
+{
+    Settings effective = settings();
+    if (!templateOverride_.empty())
+        effective.relUrl = templateOverride_;
+    if (!frameOverride_.empty())
+        effective.frame = frameOverride_;
+    return effective;
 }
 
 void ViewerContainer::setHostAnchor(HostAnchor* anchor)
@@ -180,7 +227,7 @@ std::string ViewerContainer::hotspotUrl(const ViewHotspot& hotspot)
 {
     if (!hotspot.hotspot)
         return std::string();
-    return hotspotRequestUrl(*hotspot.hotspot, settings(), pluginInstance != nullptr, clientSite_);
+    return hotspotRequestUrl(*hotspot.hotspot, navigationSettings(), pluginInstance != nullptr, clientSite_);
 }
 
 bool ViewerContainer::translateKey(const MSG& message)

@@ -8,6 +8,7 @@
 // hotspot's URL.
 #include "NavigationCallback.h"
 #include "TiffView.h"
+#include "ViewerPage.h"
 #include "WindowWrapper.h"
 
 #include <windows.h>
@@ -15,7 +16,10 @@
 #include <unknwn.h>
 
 #include <functional>
+#include <string>
 
+class HotspotRecord;
+struct Settings;
 struct _NPP;   // the browser's plug-in instance (NpapiAbi.h)
 
 class ViewerContainer : public WindowWrapper, public NavigationCallback {
@@ -53,6 +57,17 @@ public:
     TiffView& view() { return view_; }
     HWND toolbarWindow() const;
 
+    // The page's API of this viewer, and where its events go (null: none).
+    // A hotspot's URL goes to the page's `navigating` first, which may
+    // cancel it; it may remove the viewer too.
+    ViewerPage& page() { return page_; }
+    void setPageEvents(PageEvents* events);
+    // A toolbar command as its button gives it (check marks included).
+    void runCommand(int commandId) { onCommand(WPARAM(commandId), 0); }
+    // This viewer's URL template and target frame in place of the settings
+    // file's (empty: the settings file's).
+    void setNavigationOverrides(const std::string& urlTemplate, const std::string& frame);
+
     // Set by the plug-in host right after create; null in the control host.
     _NPP* pluginInstance = nullptr;
 
@@ -71,8 +86,16 @@ private:
     bool onNotify(const NMHDR& header);
     void onFocus(WPARAM previous);
     void checkButton(int commandId, bool checked);
+    // Asks the page whether a hotspot's URL may go to the browser.
+    bool pageMayNavigate(const HotspotRecord& record, const Settings& effective, IUnknown* site);
+    // The settings with this viewer's overrides.
+    Settings navigationSettings() const;
 
     TiffView view_;
+    ViewerPage page_;
+    PageEvents* pageEvents_ = nullptr;
+    std::string templateOverride_;
+    std::string frameOverride_;
     ToolbarWindow toolbar_;
     HIMAGELIST imageList_ = nullptr;
     IUnknown* clientSite_ = nullptr;

@@ -65,6 +65,9 @@ fetch_debian_source() {
 # node_modules. The folder is named after the lockfile's hash, so a changed
 # lockfile installs afresh; it is filled beside its final name and renamed,
 # so checkouts building at the same time never see half an installation.
+# The registry's packages come from npm's own cache in the shared cache once
+# they were fetched; no install scripts run (esbuild's binary is its
+# platform package).
 npm_tools() {
   local dir=$1 key target partial
   key=$(cat "$dir/package.json" "$dir/package-lock.json" | sha256sum | cut -c1-16)
@@ -73,8 +76,8 @@ npm_tools() {
     mkdir -p "$CACHE/npm"
     partial=$(mktemp -d "$target.partial.XXXXXX")
     cp "$dir/package.json" "$dir/package-lock.json" "$partial/"
-    (cd "$partial" && npm ci --ignore-scripts --no-audit --no-fund --loglevel=error \
-      --cache "$CACHE/npm/cache" >&2)
+    (cd "$partial" && npm ci --ignore-scripts --prefer-offline --no-audit --no-fund --loglevel=error \
+      --cache "$CACHE/npm" >&2)
     mv -T "$partial" "$target" 2>/dev/null || rm -rf "$partial"
   fi
   echo "$target"

@@ -88,6 +88,8 @@ void TiffView::create(HWND parent, const RECT& rect)
     registerViewClass(module);
     createWindow(0, kClassName, nullptr, WS_CHILD | WS_VISIBLE | WS_BORDER, rect.left, rect.top,
                  rect.right - rect.left, rect.bottom - rect.top, parent, nullptr, module);
+    // A report queued to an earlier window went with it.
+    viewReportQueued_ = false;
 
     INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_WIN95_CLASSES};
     InitCommonControlsEx(&controls);
@@ -126,7 +128,31 @@ void TiffView::create(HWND parent, const RECT& rect)
 
 LRESULT TiffView::handleMessage(UINT message, WPARAM wParam, LPARAM lParam, bool& handled)
 {
+    // Input may move the outline; the page hears of it after the message,
+    // unless the message changed the view (a navigation the page answered
+    // by removing the viewer, say).
+    const CallOutMark mark = markCallOut();
+    const LRESULT result = handleViewMessage(message, wParam, lParam, handled);
     switch (message) {
+    case WM_MOUSEMOVE:
+    case WM_LBUTTONUP:
+    case WM_KEYDOWN:
+    case WM_CHAR:
+    case WM_SETFOCUS:
+    case WM_KILLFOCUS:
+        if (pageEvents_ && unchangedSince(mark))
+            reportOutline();
+        break;
+    default:
+        break;
+    }
+    return result;
+}
+
+LRESULT TiffView::handleViewMessage(UINT message, WPARAM wParam, LPARAM lParam, bool& handled)
+{
+    switch (message) {
+    case kPageReportMessage: onPageReport(wParam, lParam); return 0;
     case WM_PAINT: onPaint(); return 0;
     case WM_ERASEBKGND: return 1;
     case WM_SIZE: onSize(); return 0;

@@ -9,10 +9,12 @@
 // by concern: TiffView.cpp (life cycle, messages, commands),
 // TiffViewGeometry.cpp (the model's state on the window), TiffViewImage.cpp
 // (setImageFile), TiffViewPaint.cpp, TiffViewPointer.cpp, TiffViewKeys.cpp,
-// TiffViewWheel.cpp and TiffViewPrint.cpp.
+// TiffViewWheel.cpp, TiffViewPrint.cpp and TiffViewPage.cpp (the page's API
+// and events).
 #include "Dib.h"
 #include "ImageRenderer.h"
 #include "MagnifierLens.h"
+#include "PageEvents.h"
 #include "ViewState.h"
 #include "WindowWrapper.h"
 
@@ -44,6 +46,8 @@ public:
     enum Mode : int32_t { PointerMode = 0, MagnifierMode = 1, PanMode = 2 };
 
     using Outline = ViewOutline;
+    // The view's own message that carries a page report to its window.
+    static constexpr UINT kPageReportMessage = WM_APP + 0x34;
 
     explicit TiffView(NavigationCallback* navigation, Outline outline = Outline());
     ~TiffView() override;
@@ -117,6 +121,26 @@ public:
     void setDocumentName(const std::wstring& name) { documentName_ = name; }
     const std::wstring& documentName() const { return documentName_; }
 
+    // The page (TiffViewPage.cpp): what a host's page API reads and asks of
+    // the view. Events go to `events` (null: none): hotspot enter and leave
+    // as the outline moves, the document's load or error and view changes
+    // posted to the view's window, so that they come from a message loop of
+    // their own, never from inside a paint or a host's call.
+    void setPageEvents(PageEvents* events) { pageEvents_ = events; }
+    PageEvents* pageEvents() const { return pageEvents_; }
+    // Hotspot `index` of hotspots() as the page sees it.
+    PageHotspot pageHotspot(size_t index) const;
+    // The visible part in image pixels (zero without a fitted image).
+    PageView pageView() const;
+    // Zooms out until hotspot `index` takes at most 80 % of the view each
+    // way, then in while the next step still does, within the zoom limits,
+    // and centres it. False without an image or such a hotspot.
+    bool zoomToHotspot(size_t index);
+    // Outlines the hotspots at `indices` of hotspots() as the pointer
+    // outlines one (empty: none), until another document.
+    void setHighlight(std::vector<int32_t> indices);
+    const std::vector<int32_t>& highlighted() const { return highlighted_; }
+
     // Geometry (TiffViewGeometry.cpp): the model's state on the window.
     void updateScrollBars();
     void updateTipRects();
@@ -154,6 +178,7 @@ public:
 
 private:
     // Messages.
+    LRESULT handleViewMessage(UINT message, WPARAM wParam, LPARAM lParam, bool& handled);
     void onPaint();
     void onSize();
     void onScroll(int bar, WPARAM wParam);
@@ -168,6 +193,16 @@ private:
     bool followHotspot(const ViewHotspot& hotspot);
     void panStep();
     void redrawNow();
+
+    // Page events (TiffViewPage.cpp).
+    // Reports a move of the outline to the page: leave, then enter.
+    void reportOutline();
+    // Posts a report of the document just set (load or error).
+    void queueDocumentReport();
+    // Posts a view-change report when the view differs from the last one
+    // reported and none is queued.
+    void queueViewReport();
+    void onPageReport(WPARAM kind, LPARAM generation);
 
     // Keyboard, focus and wheel (TiffViewKeys.cpp, TiffViewWheel.cpp).
     bool takeFocus();
@@ -269,4 +304,13 @@ private:
     POINT keyCursor_ = {};
     std::wstring documentName_;
     ViewAccessible* accessible_ = nullptr;   // made at a screen reader's first request
+
+    // The page: its events, the hotspot whose outline it was told of last,
+    // the view it was told of last (and whether a report is queued), and
+    // the hotspots it outlines.
+    PageEvents* pageEvents_ = nullptr;
+    const ViewHotspot* reportedOutline_ = nullptr;
+    PageView reportedView_;
+    bool viewReportQueued_ = false;
+    std::vector<int32_t> highlighted_;
 };

@@ -77,6 +77,8 @@ void TiffView::releaseImage()
     hideKeyTip();
     keyFocus_ = -1;
     keyOutline_ = false;
+    reportedOutline_ = nullptr;
+    highlighted_.clear();
     model_.clearHotspots();
     hotspotList_.reset();
     notice_.clear();
@@ -105,6 +107,8 @@ void TiffView::setImageFile(const wchar_t* fileName)
     if (!loadDocument(fileName))
         return;
     showNewDocument();
+    if (fileName)
+        queueDocumentReport();
 }
 
 void TiffView::reloadImageFile(const wchar_t* fileName)

@@ -100,13 +100,21 @@ void TiffView::drawFrame(HDC target, int hp, int vp)
 {
     // The hotspot under the pointer in pointer mode, or the one with the
     // keyboard focus when the keyboard was used last.
+    // The page's highlighted hotspots are outlined the same way.
     const ViewHotspot* outlined = outlinedHotspot();
-    if (!outlined || !framePen_)
+    if ((!outlined && highlighted_.empty()) || !framePen_)
         return;
-    const ViewHotspot& h = *outlined;
     HGDIOBJ oldPen = SelectObject(target, framePen_);
     HGDIOBJ oldBrush = SelectObject(target, GetStockObject(NULL_BRUSH));
-    Rectangle(target, h.pixelLeft - hp, h.pixelTop - vp, h.pixelRight - hp, h.pixelBottom - vp);
+    auto outline = [&](const ViewHotspot& h) {
+        Rectangle(target, h.pixelLeft - hp, h.pixelTop - vp, h.pixelRight - hp, h.pixelBottom - vp);
+    };
+    if (outlined)
+        outline(*outlined);
+    const auto& hotspots = model_.hotspots();
+    for (int32_t index : highlighted_)
+        if (index >= 0 && size_t(index) < hotspots.size() && hotspots[size_t(index)].get() != outlined)
+            outline(*hotspots[size_t(index)]);
     SelectObject(target, oldBrush);
     SelectObject(target, oldPen);
 }
@@ -128,6 +136,9 @@ void TiffView::onPaint()
     RECT c;
     GetClientRect(window_, &c);
     ensureFitted();
+    // Every zoom and scroll ends in a paint: the page hears of it once the
+    // message loop comes round.
+    queueViewReport();
 
     HDC paintDc = BeginPaint(window_, &ps);
     if (!model_.fitted()) {

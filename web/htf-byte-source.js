@@ -172,7 +172,11 @@ async function timedFetch(fetchImpl, url, headers, { signal, timeouts, totalMs, 
     signal?.removeEventListener('abort', onAbort);
     if (why) throw why;
     if (error?.name === 'AbortError') throw error;
-    throw passing(`the range request failed (${error?.message || error})`);
+    // No answer at all (offline, refused, or another origin's server that
+    // does not let the page read it): the page words it by the origin.
+    const failure = passing(`the range request failed (${error?.message || error})`);
+    failure.network = true;
+    throw failure;
   }
   clearTimeout(timer);
   let reader = null, buffer = null;

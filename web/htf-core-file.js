@@ -16,8 +16,8 @@ const TRY_TABLE = new Uint8Array([
 
 export const coreWasm = WebAssembly.validate(TRY_TABLE) ? 'htf-core.wasm' : 'htf-core-legacy.wasm';
 
-// emscripten's locateFile: the core's file for this engine, from `directory`
-// (the loader's own folder unless the caller's function says otherwise).
-export function locateCore(file, directory = '') {
-  return directory + (file === 'htf-core.wasm' ? coreWasm : file);
+// The name of the file emscripten's loader asks for (htf-core.wasm) as this
+// engine runs it.
+export function locateCore(file) {
+  return file === 'htf-core.wasm' ? coreWasm : file;
 }

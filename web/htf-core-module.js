@@ -24,6 +24,10 @@ export async function compileCore(url, fetchImpl = fetch) {
 export function instantiateCore(module) {
   return new Promise((resolve, reject) => {
     createHtfCore({
+      // Never fetched (the instance comes from instantiateWasm); named so
+      // that the loader does not resolve an address of its own, which a
+      // bundle without import.meta.url cannot.
+      locateFile: (file) => file,
       instantiateWasm(imports, receive) {
         WebAssembly.instantiate(module, imports).then((instance) => receive(instance, module), reject);
         return {};

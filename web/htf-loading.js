@@ -3,15 +3,23 @@
 // its hotspots taken into the core beside the page before any pixel, the
 // reader's messages and errors, and the core's own life (adopted, released,
 // discarded after a trap). Members of the element.
-import { COMMAND } from './htf-logic.js';
+import { COMMAND, loadFailure } from './htf-logic.js';
 import { core, discardCore, isTrap, openDocument } from './htf-runtime.js';
 import { SCROLL_BAR } from './htf-style.js';
+import { fileUrl } from './htf-files.js';
 import { decodedBytes, tileCache } from './htf-paint.js';
 import { HotspotTable } from './htf-hotspot-table.js';
 
 const PROGRESS_DELAY_MS = 300;
 const DOWNLOAD_LIMIT = 1024 * 1024 * 1024;         // the module's cap on a download
 export const FITS = { window: COMMAND.FIT_WINDOW, width: COMMAND.FIT_WIDTH, height: COMMAND.FIT_HEIGHT };
+
+// An error with its code for htf-error (see loadFailure).
+function coded(text, code) {
+  const error = new Error(text);
+  error.code = code;
+  return error;
+}
 
 // The reader's error as the module words it: "<where> Error: <what>".
 function readerDetail(error) {
@@ -37,7 +45,9 @@ export const loading = {
     this._progressTimer = setTimeout(() => { this._progress.style.display = 'block'; }, PROGRESS_DELAY_MS);
     this._timing = { started: performance.now() };
     try {
+      if (!this._lensFrame.src) this._lensFrame.src = fileUrl('lens.png');
       const url = new URL(src, document.baseURI).href;
+      this._url = url;
       this._progress.classList.add('unknown');
       this._fire('htf-progress', { loaded: 0, total: 0 });
       // The worker is given what the pixels may take once the tiles have their
@@ -77,7 +87,7 @@ export const loading = {
 
   _loadProgress({ bytesFetched, fileBytes }) {
     this._progress.classList.toggle('unknown', !fileBytes);
-    if (fileBytes) this._progress.firstChild.style.width = `${Math.min(100, (100 * bytesFetched) / fileBytes)}%`;
+    if (fileBytes) this._progressValue.style.width = `${Math.min(100, (100 * bytesFetched) / fileBytes)}%`;
     this._fire('htf-progress', { loaded: bytesFetched, total: fileBytes || 0 });
   },
 
@@ -95,12 +105,12 @@ export const loading = {
     // what it cannot hold.
     const tiles = Math.min(tileCache.limit, this.memoryLimit / 4);
     if (message.levels.every((l) => !l.tiled && decodedBytes(l) + tiles > this.memoryLimit)) {
-      throw new Error(this._string('tooLarge', { width: first.width, height: first.height }));
+      throw coded(this._string('tooLarge', { width: first.width, height: first.height }), 'too-large');
     }
     this._timing.hotspots = performance.now();
     this._setDocument({ width: message.width, height: message.height, levels: message.levels,
       hotspots: message.hotspots, ranged: message.ranged, fileBytes: message.fileBytes });
-    if (!this._doc) throw new Error(this._error.textContent || this._string('notShown'));
+    if (!this._doc) throw new Error(this._errorText.textContent || this._string('notShown'));
     this._fire('htf-hotspots', { hotspots: this.hotspots });
   },
 
@@ -125,24 +135,34 @@ export const loading = {
 
   _readerError(message, generation) {
     if (message.crashed) this._reader = null;
+    const { code, status } = loadFailure(message, this._url, location.origin);
     let text = message.message;
     if (message.status) text = this._string('notLoaded', { status: message.status });
+    else if (code === 'cors') text = this._string('blocked', { url: this._url, origin: new URL(this._url).origin });
+    else if (code === 'network') text = this._string('unreachable', { url: this._url });
     else if (message.tooLarge && this._doc) {
       text = this._string('tooLarge', { width: this._doc.width, height: this._doc.height });
     } else if (message.tooBig) text = this._string('tooBig', { limit: DOWNLOAD_LIMIT });
     else if (!this._doc && !/^The /.test(text)) text = `${this._string('notShown')}\n${readerDetail(text)}`;
-    this._loadFailed(new Error(text), generation);
+    const error = coded(text, code);
+    error.status = status;
+    this._loadFailed(error, generation);
   },
 
+  // A load that failed: the error is shown and htf-error fired, once for the
+  // load, whatever else fails after it (the worker and the core may both).
   _loadFailed(error, generation) {
-    if (generation !== this._generation || error.name === 'AbortError') return;
-    if (isTrap(error)) this._coreFailed(error);
+    if (generation !== this._generation || error.name === 'AbortError' || this._failed === generation) return;
+    this._failed = generation;
+    const trap = isTrap(error);
+    if (trap) this._coreFailed(error);
     this._closeReader();
     this._setDocument(null);
     this._loadEnded();
     const message = error instanceof Error ? error.message : String(error);
+    const code = error.code ?? (trap ? 'reader' : loadFailure({ message }, this._url, location.origin).code);
     this._showError(message);
-    this._fire('htf-error', { message });
+    this._fire('htf-error', { message, code, status: error.status ?? null, url: this._url ?? null });
   },
 
   _loadEnded() {
@@ -213,10 +233,13 @@ export const loading = {
     return true;
   },
 
+  // A failure outside a load (the core trapped while drawing, or has no
+  // memory left for a view).
   _fail(error) {
     const message = error instanceof Error ? error.message : String(error);
     this._showError(message);
-    this._fire('htf-error', { message });
+    this._fire('htf-error', { message, code: isTrap(error) ? 'reader' : 'out-of-memory', status: null,
+      url: this._url ?? null });
   },
 
   _setDocument(result) {
@@ -268,7 +291,7 @@ export const loading = {
   },
 
   _showError(message) {
-    this._error.textContent = message;
+    this._errorText.textContent = message;
     this._error.style.display = message ? 'flex' : 'none';
   },
 };

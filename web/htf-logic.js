@@ -16,21 +16,35 @@ export const COMMAND = Object.freeze({
   POINTER: 132,
 });
 
-// The ten buttons left to right: picture (toolbar-N.png), command and the
+// The ten buttons left to right: picture (TOOLBAR_PICTURES[N]), command and the
 // accessible name. Fit height (picture 6) sends FIT_HEIGHT and fit width
 // (picture 7) FIT_WIDTH, as in the module.
 export const TOOLBAR = Object.freeze([
-  { picture: 0, command: COMMAND.POINTER, name: 'Pointer' },
-  { picture: 1, command: COMMAND.ZOOM_IN, name: 'Zoom in' },
-  { picture: 2, command: COMMAND.ZOOM_OUT, name: 'Zoom out' },
-  { picture: 3, command: COMMAND.MAGNIFIER, name: 'Magnifier' },
-  { picture: 4, command: COMMAND.PAN, name: 'Pan' },
-  { picture: 5, command: COMMAND.FIT_WINDOW, name: 'Fit window' },
-  { picture: 6, command: COMMAND.FIT_HEIGHT, name: 'Fit height' },
-  { picture: 7, command: COMMAND.FIT_WIDTH, name: 'Fit width' },
-  { picture: 8, command: COMMAND.ACTUAL_SIZE, name: 'Actual size' },
-  { picture: 9, command: COMMAND.PRINT, name: 'Print' },
+  { picture: 0, key: 'pointer', command: COMMAND.POINTER, name: 'Pointer' },
+  { picture: 1, key: 'zoom-in', command: COMMAND.ZOOM_IN, name: 'Zoom in' },
+  { picture: 2, key: 'zoom-out', command: COMMAND.ZOOM_OUT, name: 'Zoom out' },
+  { picture: 3, key: 'magnifier', command: COMMAND.MAGNIFIER, name: 'Magnifier' },
+  { picture: 4, key: 'pan', command: COMMAND.PAN, name: 'Pan' },
+  { picture: 5, key: 'fit-window', command: COMMAND.FIT_WINDOW, name: 'Fit window' },
+  { picture: 6, key: 'fit-height', command: COMMAND.FIT_HEIGHT, name: 'Fit height' },
+  { picture: 7, key: 'fit-width', command: COMMAND.FIT_WIDTH, name: 'Fit width' },
+  { picture: 8, key: 'actual-size', command: COMMAND.ACTUAL_SIZE, name: 'Actual size' },
+  { picture: 9, key: 'print', command: COMMAND.PRINT, name: 'Print' },
 ]);
+
+// The element's own eleventh button, after the module's ten where the page
+// may fill the screen: full screen (TOOLBAR_PICTURES[10]).
+export const FULL_SCREEN_BUTTON = Object.freeze({ picture: 10, key: 'full-screen', name: 'Full screen' });
+
+// The toolbar's buttons a toolbar attribute shows, by key: absent or "all"
+// every button, "none" (or nothing known) none; names are separated by
+// spaces or commas, and "lens" is the magnifier.
+export function toolbarButtons(value) {
+  const all = [...TOOLBAR.map((entry) => entry.key), FULL_SCREEN_BUTTON.key];
+  if (value == null || value.trim() === 'all') return new Set(all);
+  const named = value.toLowerCase().split(/[\s,]+/).map((name) => (name === 'lens' ? 'magnifier' : name));
+  return new Set(all.filter((key) => named.includes(key)));
+}
 
 // The pointer's tools: the module's three modes, and for pages a click
 // that zooms in or out one step about the point clicked.
@@ -205,4 +219,40 @@ export function tilesCovering(left, top, right, bottom, scaledWidth, scaledHeigh
     }
   }
   return tiles;
+}
+
+// What a failed load is, for the page's htf-error: `code` ("not-found",
+// "http", "cors", "network", "too-large", "changed", "timeout": the server
+// stopped answering, "not-tiff", "damaged", "read", "out-of-memory",
+// "reader", "setup": the element's own files not found or refused) and the
+// HTTP status where the server
+// gave one (else null). `failure` is what the reader said: { message,
+// status ("404 Not Found"), network (the request itself failed), tooLarge,
+// tooBig, crashed, outOfMemory }; `url` the document's address and
+// `pageOrigin` the page's. A request that failed without an answer for a
+// document on another origin is, almost always, a server that does not
+// allow the page to read it (no Access-Control-Allow-Origin).
+export function loadFailure(failure, url, pageOrigin) {
+  const status = failure.status ? Number.parseInt(String(failure.status), 10) || null : null;
+  const text = String(failure.message ?? '');
+  let code = 'damaged';
+  if (status) code = status === 404 || status === 410 ? 'not-found' : 'http';
+  else if (failure.network) code = originOf(url) !== pageOrigin ? 'cors' : 'network';
+  else if (failure.tooLarge || failure.tooBig) code = 'too-large';
+  else if (failure.outOfMemory || /out of memory|not enough memory/i.test(text)) code = 'out-of-memory';
+  else if (failure.crashed || /^The reader failed/.test(text)) code = 'reader';
+  else if (/^htf-viewer: /.test(text)) code = 'setup';
+  else if (/changed (on the server )?while it was (being )?read/.test(text)) code = 'changed';
+  else if (/no answer came within|no bytes came for|the answer took more than/.test(text)) code = 'timeout';
+  else if (/not a TIFF|bad magic/i.test(text)) code = 'not-tiff';
+  else if (/could not be read|range request|came for bytes|broke off/.test(text)) code = 'read';
+  return { code, status };
+}
+
+function originOf(url) {
+  try {
+    return new URL(url).origin;
+  } catch {
+    return '';
+  }
 }

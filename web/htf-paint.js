@@ -98,7 +98,7 @@ export const painting = {
       if (tileCache.bytes <= tileCache.limit || oldest === id) break;
       forgetTile(oldest);
     }
-    if (this._views?.keys.get(m.view) === this._views.key) this._targetLevel = m.level;
+    if (this._views?.keys.get(m.view) === this._views.key) this._targetLevel = m.level, this._targetDrawn = !!m.rendered;
     this._paintSoon();
   },
 
@@ -120,8 +120,10 @@ export const painting = {
   // Draws the tiles meeting `visible` (pixels of the picture, width x height)
   // with the picture's origin at (ox, oy) of `ctx`.
   _drawTiles(ctx, ox, oy, width, height, visible) {
+    // A level's own tiles stand in, under the rest, where the view draws
+    // that level in the worker.
     const exact = (e) => (e.kind === 'R' ? e.resWidth === width && e.resHeight === height
-      : e.level === this._targetLevel) ? 1 : 0;
+      : e.level === this._targetLevel && !this._targetDrawn) ? 1 : 0;
     const shown = [];
     for (const entry of this._ownTiles()) {
       const at = tilePlace(entry, width, height);
@@ -164,12 +166,13 @@ export const painting = {
 
   _sendView(message) {
     const v = this._views;
-    // The tiles still held are not sent again; a striped level's drawn
-    // tiles only at the same scale.
+    // The tiles still held are not sent again; drawn tiles (marked by a
+    // fourth element: a level may come both ways) only at the same scale.
     const have = [];
     for (const e of this._ownTiles()) {
-      if (e.kind === 'L' || (e.resWidth === message.scaledWidth && e.resHeight === message.scaledHeight)) {
-        have.push([e.level, e.column, e.row]);
+      if (e.kind === 'L') have.push([e.level, e.column, e.row]);
+      else if (e.resWidth === message.scaledWidth && e.resHeight === message.scaledHeight) {
+        have.push([e.level, e.column, e.row, 1]);
       }
     }
     ++v.outstanding;
@@ -187,9 +190,10 @@ export const painting = {
     } else if (!m.cancelled && v.keys.get(m.view) === v.key) {
       v.doneKey = v.key;
       this._targetLevel = m.level;
+      this._targetDrawn = m.rendered ?? !this._doc.levels[m.level]?.tiled;
       // Tiles of this view pushed out of the page's budget by later ones are
       // asked for once more.
-      if (!v.retried && this._viewMissing(m.level, v.current)) {
+      if (!v.retried && this._viewMissing(m.level, this._targetDrawn, v.current)) {
         v.retried = true;
         v.key = '';
       }
@@ -204,12 +208,13 @@ export const painting = {
     if (v.doneKey === v.key && !v.outstanding) this._pictureComplete();
   },
 
-  // Whether a tile of level `level` that the view needs is not held.
-  _viewMissing(level, { width, height, visible }) {
+  // Whether a tile of level `level` that the view needs is not held: the
+  // level's own tiles, or those drawn at the view's scale (`rendered`).
+  _viewMissing(level, rendered, { width, height, visible }) {
     const l = this._doc.levels[level];
     if (!l) return false;
-    const [kind, rw, rh, tw, th] = l.tiled ? ['L', l.width, l.height, l.tileWidth, l.tileHeight]
-      : ['R', width, height, TILE, TILE];
+    const [kind, rw, rh, tw, th] = rendered ? ['R', width, height, TILE, TILE]
+      : ['L', l.width, l.height, l.tileWidth, l.tileHeight];
     const held = new Set();
     for (const e of this._ownTiles()) held.add(`${e.kind}${e.level}:${e.resWidth}x${e.resHeight}:${e.column},${e.row}`);
     const cell = (v, k, size, count) => Math.max(0, Math.min(count - 1, Math.floor((v * k) / size)));
@@ -246,17 +251,27 @@ export const painting = {
     }
   },
 
+  // The colour around the image: the view's background (the page's
+  // --htf-letterbox, or the chrome's colour).
+  _letterbox() {
+    return (this.isConnected && getComputedStyle(this._view).backgroundColor) || LIGHT_GREY;
+  },
+
   _paintNow({ outline = true } = {}) {
     const ctx = this._canvas.getContext('2d');
     const width = this._canvas.width, height = this._canvas.height;
     const ratio = this._ratio || 1;
     ctx.setTransform(1, 0, 0, 1, 0, 0);
-    ctx.fillStyle = LIGHT_GREY;
+    ctx.fillStyle = this._letterbox();
     ctx.fillRect(0, 0, width, height);
     if (!this._doc || !this._core || !this._core._htf_view_fit(this._viewState)) {
       this._updateBars(null);
+      this._afterPaint?.(null);
       return;
     }
+    // A view waiting to be shown (from the address, or kept across full
+    // screen) is applied first, and painted by itself.
+    if (this._viewWaiting?.()) return;
     const s = this._state();
     const hp = s.h.position, vp = s.v.position;
     const r = { left: s.imageLeft, top: s.imageTop, right: s.imageRight, bottom: s.imageBottom };
@@ -289,6 +304,7 @@ export const painting = {
     this._updateBars(s);
     this._placeLinks(s);
     this._viewChanged?.();
+    this._afterPaint?.(s);
   },
 
   _outlined() {
@@ -435,7 +451,7 @@ export const painting = {
       this._drawLensFromImage(ctx, x, y, s, scale);
     }
     ctx.restore();
-    if (this._lensFrame.complete) ctx.drawImage(this._lensFrame, 0, 0);
+    if (this._lensFrame.naturalWidth) ctx.drawImage(this._lensFrame, 0, 0);
   },
 
   _drawLensFromImage(ctx, x, y, s, scale) {
@@ -450,7 +466,7 @@ export const painting = {
     if (st < 0) { dest.top = Math.trunc(-st * t); st = 0; }
     if (sr > W) { dest.right = Math.trunc(LENS.width - (sr - W) * t); sr = W; }
     if (sb > H) { dest.bottom = Math.trunc(LENS.height - (sb - H) * t); sb = H; }
-    ctx.fillStyle = LIGHT_GREY;
+    ctx.fillStyle = this._letterbox();
     ctx.fillRect(0, 0, LENS.width, LENS.height);
     const dw = dest.right - dest.left, dh = dest.bottom - dest.top;
     if (sl >= W || st >= H || sr <= sl || sb <= st || dw <= 0 || dh <= 0) return;

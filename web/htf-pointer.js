@@ -1,7 +1,8 @@
 // Pointer input of <htf-viewer>: hover and click on hotspots, the magnifier
 // and pan drags, and the scroll bars. Members of the element.
 import { MODE, SCROLL, positionAtThumb } from './htf-logic.js';
-import { SCROLL_BAR, asset } from './htf-style.js';
+import { SCROLL_BAR } from './htf-style.js';
+import { fileUrl } from './htf-files.js';
 
 const TAP_SLOP = 6;           // pixels a finger may move and still tap
 const LONG_PRESS_MS = 500;
@@ -143,11 +144,11 @@ export const pointerInput = {
 
   _updateCursor(pressed = 0) {
     let cursor = 'default';
-    if (this._mode === MODE.MAGNIFIER) cursor = `url(${asset('magnifier.cur')}), zoom-in`;
-    else if (this._mode === MODE.PAN) cursor = `url(${asset('openhand.cur')}), grab`;
+    if (this._mode === MODE.MAGNIFIER) cursor = `url(${fileUrl('magnifier.cur')}), zoom-in`;
+    else if (this._mode === MODE.PAN) cursor = `url(${fileUrl('openhand.cur')}), grab`;
     else if (this._mode === MODE.ZOOM_IN) cursor = 'zoom-in';
     else if (this._mode === MODE.ZOOM_OUT) cursor = 'zoom-out';
-    else if (this._hover >= 0) cursor = pressed ? `url(${asset('globehand.cur')}), pointer` : `url(${asset('pointhand.cur')}), pointer`;
+    else if (this._hover >= 0) cursor = pressed ? `url(${fileUrl('globehand.cur')}), pointer` : `url(${fileUrl('pointhand.cur')}), pointer`;
     if (this._drag?.kind === 'lens') cursor = 'none';
     this._view.style.cursor = cursor;
   },

@@ -3,33 +3,39 @@
 // and in the decoding workers that read documents away from the page's thread.
 import { compileCore, instantiateCore } from './htf-core-module.js';
 
-import { locateCore } from './htf-core-file.js';
-import { asset, here } from './htf-style.js';
-
-export { asset };
+import { coreWasm } from './htf-core-file.js';
+import { basePath, fileUrl, moduleFolder } from './htf-files.js';
 
 // Pages that require Trusted Types accept a script URL only from a policy.
-// The element's one policy lets through its own files and the blob that
-// starts its worker, nothing else.
+// The element's one policy lets through the blob that starts its worker and
+// scripts in the folder of its own files (this module's folder, or the base
+// path the page set), nothing else.
 let policy = null;
+export function allowedScript(text, folders = [basePath(), moduleFolder()]) {
+  const parsed = new URL(text);
+  if (parsed.protocol === 'blob:') return true;
+  if (parsed.protocol !== 'http:' && parsed.protocol !== 'https:' && parsed.protocol !== 'file:') return false;
+  const folder = new URL('.', parsed).href;
+  return folders.some((allowed) => allowed && folder === allowed);
+}
 function scriptUrl(url) {
   if (!globalThis.trustedTypes?.createPolicy) return url;
   policy ??= trustedTypes.createPolicy('htf-viewer', {
     createScriptURL: (text) => {
-      const parsed = new URL(text);
-      if (parsed.protocol === 'blob:' || parsed.href.startsWith(here.href)) return text;
+      if (allowedScript(text)) return text;
       throw new TypeError(`htf-viewer: refused script URL ${text}`);
     },
   });
   return policy.createScriptURL(url);
 }
 
-// The core's code is compiled once per page; every instance (the page's,
-// each worker's) is made from that one compiled module.
+// The core's code is compiled once per page, when the first document is
+// read; every instance (the page's, each worker's) is made from that one
+// compiled module.
 let compiled = null;      // the promise of the compiled module
 let compiledModule = null;
 export function compiledCore() {
-  compiled ??= compileCore(asset(locateCore('htf-core.wasm'))).then((module) => (compiledModule = module), (error) => {
+  compiled ??= compileCore(fileUrl(coreWasm)).then((module) => (compiledModule = module), (error) => {
     compiled = null;
     throw error;
   });
@@ -56,12 +62,30 @@ export function isTrap(error) {
   return error instanceof WebAssembly.RuntimeError || error instanceof RangeError;
 }
 
-// The worker is started from the module's own URL when the page and the
-// module share an origin; from another origin (a content delivery network)
-// browsers refuse that, so a same-origin blob that imports the module
-// starts it instead.
+// Whether this module runs as the package's own file (served as it is, from
+// this or another origin), not inside a bundle: a bundle has its own name,
+// or (webpack) the build machine's file address.
+function unbundled() {
+  try {
+    const here = new URL(import.meta.url);
+    return here.pathname.endsWith('/htf-runtime.js') && (here.protocol !== 'file:' || location.protocol === 'file:');
+  } catch {
+    return false;
+  }
+}
+
+// Served as it is (or with a base path set), the worker is the package's
+// own file, its address through the element's Trusted Types policy; from
+// another origin (a content delivery network), where browsers refuse a
+// worker's script, a same-origin blob that imports it starts it. In a
+// bundle it is started with the literal form bundlers follow: they bundle the
+// worker and write its address there.
 function startWorker() {
-  const url = asset('htf-decoder.js');
+  if (basePath() || unbundled()) return startWorkerFrom(fileUrl('htf-decoder.js'));
+  return new Worker(new URL('./htf-decoder.js', import.meta.url), { type: 'module' });
+}
+
+function startWorkerFrom(url) {
   if (new URL(url).origin === location.origin) return new Worker(scriptUrl(url), { type: 'module' });
   const blob = URL.createObjectURL(new Blob([`import ${JSON.stringify(url)};\n`], { type: 'text/javascript' }));
   try {
@@ -74,9 +98,9 @@ function startWorker() {
 // Each document is read by a worker of its own: a synchronous range request
 // blocks its worker, so a server that stalls holds its own document only,
 // and a document that goes ends its worker, with the worker's reads and
-// memory, at once. One idle worker is kept started for the next document:
-// started early (decoder()), and a document's worker that was closed while
-// idle and small goes back to be it. WebAssembly memory never shrinks: a
+// memory, at once. Nothing is started before a page shows a document: the
+// first document's worker starts with its load, and a document's worker
+// that was closed while idle and small is kept for the next document. WebAssembly memory never shrinks: a
 // worker that took more than this for a document (its bytes and pixels), or
 // that says so itself (`retire`), is ended with the document.
 export const workerBudget = { bytes: 256 * 1024 * 1024 };
@@ -136,23 +160,17 @@ class Reader {
   }
 }
 
-// Starts the next document's worker early (it instantiates the core while a
-// page loads).
-export function decoder() {
-  if (!spare || spare.ended) spare = new Reader();
-  return spare.worker;
-}
-
-// Called once the element is defined: the next document's worker starts,
-// and the core compiles (once) and is instantiated in it and beside the
-// page, before any element has a document. A page that defines the element
-// early and sets `src` later (after its own scripts, a user's choice, a
-// fetch) finds both ready; the first document takes that worker. A failure
-// here (a policy refusing the worker) is left for the first element to
-// report when it connects.
+// The warm start, for pages that ask for it (an element with
+// loading="eager", or the module's warmUp()): the next document's worker
+// starts, and the core compiles (once) and is instantiated in it and beside
+// the page, before any element has a document. A page that sets `src` later
+// (after its own scripts, a user's choice, a fetch) finds both ready; the
+// first document takes that worker. Without it nothing is fetched before a
+// `src`. A failure here (a policy refusing the worker, a core not found) is
+// left for the first document to report.
 export function warmUp() {
   try {
-    decoder();
+    if (!spare || spare.ended) spare = new Reader();
   } catch {
     return;
   }

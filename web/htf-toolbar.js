@@ -1,8 +1,9 @@
-// The toolbar of <htf-viewer>: the module's ten buttons, their pictures and
+// The toolbar of <htf-viewer>: the module's ten buttons (the element's full
+// screen button joins them, htf-fullscreen.js), their pictures and
 // check marks, the commands they send, and the element's strings (English,
 // any of them replaced by the page through the `strings` property).
-import { COMMAND, MODE, TOOLBAR, modeAfter } from './htf-logic.js';
-import { asset } from './htf-style.js';
+import { COMMAND, FULL_SCREEN_BUTTON, MODE, TOOLBAR, modeAfter, toolbarButtons } from './htf-logic.js';
+import { TOOLBAR_PICTURES } from './htf-pictures.js';
 
 // Every text the element shows or gives to assistive technology, by name.
 // Texts with {width} and {height} (or {status}) have them filled in.
@@ -17,6 +18,8 @@ export const STRINGS = Object.freeze({
   fitWidth: 'Fit width',
   actualSize: 'Actual size',
   print: 'Print',
+  fullScreen: 'Full screen',
+  overview: 'Overview',
   toolbar: 'Viewer',
   document: 'Hotspot document',
   description: '{width} \u00D7 {height} pixels, {count} links',
@@ -25,6 +28,8 @@ export const STRINGS = Object.freeze({
   tooLarge: 'This image is too large to show: {width} \u00D7 {height} pixels',
   notLoaded: 'The document could not be loaded ({status}).',
   notShown: 'The document could not be shown.',
+  blocked: 'The document {url} could not be fetched: its server ({origin}) does not let this page read it (CORS: no Access-Control-Allow-Origin).',
+  unreachable: 'The document {url} could not be fetched: no answer from its server.',
   tooBig: 'The document is larger than {limit} bytes.',
   outOfMemory: 'Out of memory',
 });
@@ -34,7 +39,7 @@ const BUTTON_STRING = {
   [COMMAND.POINTER]: 'pointer', [COMMAND.ZOOM_IN]: 'zoomIn', [COMMAND.ZOOM_OUT]: 'zoomOut',
   [COMMAND.MAGNIFIER]: 'magnifier', [COMMAND.PAN]: 'pan', [COMMAND.FIT_WINDOW]: 'fitWindow',
   [COMMAND.FIT_HEIGHT]: 'fitHeight', [COMMAND.FIT_WIDTH]: 'fitWidth', [COMMAND.ACTUAL_SIZE]: 'actualSize',
-  [COMMAND.PRINT]: 'print',
+  [COMMAND.PRINT]: 'print', 'full-screen': 'fullScreen',
 };
 
 // Commands by name, for command(name); the numeric ids stay the module's.
@@ -62,16 +67,35 @@ export const toolbar = {
       const button = document.createElement('button');
       button.type = 'button';
       button.dataset.command = String(entry.command);
+      button.setAttribute('part', `button button-${entry.key}`);
       if (entry.command === COMMAND.MAGNIFIER || entry.command === COMMAND.PAN) button.setAttribute('aria-pressed', 'false');
       const picture = document.createElement('img');
       picture.alt = '';
-      picture.src = asset(`toolbar-${entry.picture}.png`);
+      picture.src = TOOLBAR_PICTURES[entry.picture];
       button.append(picture);
       button.addEventListener('click', () => this.command(entry.command));
       this._toolbar.append(button);
       this._buttons.set(entry.command, button);
     }
     this._applyStrings();
+    this._showButtons();
+  },
+
+  // Shows the buttons the toolbar attribute names (full screen only where
+  // the page allows it, when the element made that button); with none shown,
+  // the toolbar goes and the view takes its place.
+  _showButtons() {
+    const shown = toolbarButtons(this.getAttribute('toolbar'));
+    const keyed = TOOLBAR.map((entry) => [entry.key, this._buttons.get(entry.command)]);
+    keyed.push([FULL_SCREEN_BUTTON.key, this._buttons.get(FULL_SCREEN_BUTTON.key)]);
+    let visible = 0;
+    for (const [key, button] of keyed) {
+      if (!button) continue;
+      button.hidden = !shown.has(key);
+      if (!button.hidden) ++visible;
+    }
+    this._toolbar.hidden = visible === 0;
+    this._view?.classList.toggle('no-toolbar', visible === 0);
   },
 
   _string(name, values) {
@@ -86,13 +110,16 @@ export const toolbar = {
       button.setAttribute('aria-label', name);
     }
     this._toolbar.setAttribute('aria-label', this._string('toolbar'));
+    this._overview?.setAttribute('aria-label', this._string('overview'));
     if (!this.hasAttribute('alt')) this._view?.setAttribute('aria-label', this._documentName());
     this._describe?.();
   },
 
   // A toolbar command: a numeric id (COMMAND) or its name ("zoom-in",
-  // "fit-window", "print", ...); ignored while no document is shown.
+  // "fit-window", "print", ...); ignored while no document is shown, but
+  // for "full-screen", which toggles the element's full screen.
   command(id) {
+    if (id === 'full-screen') return this._toggleFullScreen();
     if (typeof id === 'string') {
       if (!(id in COMMAND_NAMES)) throw new RangeError(`htf-viewer: no command "${id}"`);
       id = COMMAND_NAMES[id];

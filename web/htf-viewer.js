@@ -5,12 +5,18 @@
 //   <htf-viewer src="floorplan.htf" style="width:600px;height:400px"></htf-viewer>
 // Attributes, each with its property: src, template
 // ("/servlets/ZevuRedor?ShtmlFile=#HSREF#"), frame ("_self"), frame-width
-// (1), frame-color (rgb(0,128,128)), fit, tool, alt, list, memory-limit.
-// Read only: hotspots, view, complete. Methods: highlight(ref), zoomToHotspot(ref),
+// (1), frame-color (rgb(0,128,128)), fit, tool, alt, list, memory-limit,
+// loading (eager, lazy; loading="eager" written out starts the core before
+// a src), toolbar (all, none, or button names), overview,
+// hash. Read only: hotspots, view, complete; read and written: viewString.
+// Methods: highlight(ref), zoomToHotspot(ref),
 // command(name or id), print(). Events (bubbling, composed): htf-hotspots
 // (the hotspots are known, before any pixel), htf-load (the first picture),
-// htf-error, htf-progress, htf-hotspotenter, htf-hotspotleave,
-// htf-viewchange, the cancelable htf-navigate, htf-refused.
+// htf-error (message, code, status, url), htf-progress, htf-hotspotenter,
+// htf-hotspotleave, htf-viewchange, the cancelable htf-navigate, htf-refused.
+// The module also exports setBasePath(url), for bundles that leave the
+// element's files behind, and warmUp(), the warm start for any element.
+// web/htf-viewer-api.json describes all of it.
 //
 // The document is read by the portable C++ core compiled to WebAssembly, in a
 // worker (htf-decoder.js), in byte ranges where the server answers them: the
@@ -19,7 +25,8 @@
 // element and its page API; each other concern has a module of its own,
 // whose members are mixed into the element's prototype.
 import { COMMAND, DEFAULTS, MODE, parseFrameColor, parseFrameWidth, referenceString } from './htf-logic.js';
-import { asset, core, decoder, warmUp, workerBudget } from './htf-runtime.js';
+import { warmUp, workerBudget } from './htf-runtime.js';
+import { setBasePath } from './htf-files.js';
 import { LENS, make, styleSheet } from './htf-style.js';
 import { STRINGS, TOOLS, toolbar } from './htf-toolbar.js';
 import { painting, tileCache } from './htf-paint.js';
@@ -30,16 +37,29 @@ import { hotspots } from './htf-hotspots.js';
 import { lazyList } from './htf-hotspot-table.js';
 import { listBinding } from './htf-list.js';
 import { FITS, loading } from './htf-loading.js';
+import { viewLinks } from './htf-hash.js';
+import { overview } from './htf-overview.js';
+import { fullScreen } from './htf-fullscreen.js';
 
 export const VERSION = '@VERSION@';
 
 const DEFAULT_MEMORY_LIMIT = 1024 * 1024 * 1024;   // decoded pixels and tiles, as the module's cap
 let nextOwner = 1;
 
+// The properties a page may set before the element is defined (a framework
+// rendering before the definition loads): taken over at connection.
+const UPGRADED = ['src', 'template', 'frame', 'frameWidth', 'frameColor', 'fit', 'tool', 'alt', 'list', 'memoryLimit',
+  'loading', 'toolbar', 'overview', 'hash', 'strings', 'viewString'];
+// How far below (or beside) the viewport a loading="lazy" element starts.
+const LAZY_MARGIN = '600px';
 
-class HtfViewer extends HTMLElement {
+// Imported where there is no DOM (server rendering, prerendering, tests under
+// node), the module defines nothing and throws nothing.
+const ElementBase = globalThis.HTMLElement ?? class {};
+
+class HtfViewer extends ElementBase {
   static observedAttributes = ['src', 'template', 'frame', 'frame-width', 'frame-color', 'fit', 'tool', 'alt', 'list',
-    'memory-limit'];
+    'memory-limit', 'loading', 'toolbar', 'overview', 'hash'];
 
   static get version() { return VERSION; }
   // The tiles' budget, shared by every element of the page.
@@ -59,23 +79,31 @@ class HtfViewer extends HTMLElement {
     // required show the element as any other page.
     root.adoptedStyleSheets = [styleSheet()];
     const arrows = () => [make('div', { class: 'arrow' }), make('div', { class: 'thumb' }), make('div', { class: 'arrow' })];
-    this._toolbar = make('div', { class: 'toolbar', role: 'toolbar' });
+    this._toolbar = make('div', { class: 'toolbar', role: 'toolbar', part: 'toolbar' });
     this._canvas = make('canvas', { class: 'picture' });
     this._links = make('div', { class: 'links' });
     this._bars = { h: make('div', { class: 'bar h' }, arrows()), v: make('div', { class: 'bar v' }, arrows()) };
     this._corner = make('div', { class: 'corner' });
     this._lensCanvas = make('canvas', { class: 'lens', width: LENS.width, height: LENS.height });
-    this._tip = make('div', { class: 'tip', role: 'tooltip' });
-    this._error = make('div', { class: 'error', role: 'alert' });
-    this._progress = make('div', { class: 'progress', role: 'progressbar' }, [make('div')]);
+    this._tip = make('div', { class: 'tip', role: 'tooltip', part: 'tip' });
+    // The error's text and the progress bar stand in the slots "error" and
+    // "progress" until the page puts content of its own there.
+    this._errorText = make('span', { class: 'message' });
+    this._error = make('div', { class: 'error', role: 'alert', part: 'error' },
+      [make('slot', { name: 'error' }, [this._errorText])]);
+    this._progressValue = make('div', { class: 'value', part: 'progress-value' });
+    this._progress = make('div', { class: 'progress', role: 'progressbar', part: 'progress' },
+      [make('slot', { name: 'progress' }, [make('div', { class: 'track' }, [this._progressValue])])]);
     this._view = make('div', { class: 'view', part: 'view', tabindex: '0', role: 'group' },
       [this._canvas, this._links, this._bars.h, this._bars.v, this._corner, this._lensCanvas, this._tip, this._error,
         this._progress]);
     root.append(this._toolbar, this._view);
     this._strings = null;
     this._makeToolbar();
-    this._lensFrame = new Image();
-    this._lensFrame.src = asset('lens.png');
+    this._makeOverview();
+    this._bindFullScreen();
+    this._bindViewLinks();
+    this._lensFrame = new Image();   // its picture is fetched with the first document
 
     this._mode = MODE.POINTER;
     this._generation = 0;
@@ -103,29 +131,77 @@ class HtfViewer extends HTMLElement {
   // --- Attributes and life cycle ---
 
   connectedCallback() {
-    // The core and the decoding worker start compiling now, while the
-    // document is still being fetched.
-    try {
-      decoder();
-    } catch (error) {
-      this._fail(error);
+    // Values a page gave the properties before the element was defined sit
+    // on the instance and hide the setters: they go through them now.
+    for (const name of UPGRADED) {
+      if (!Object.prototype.hasOwnProperty.call(this, name)) continue;
+      const value = this[name];
+      delete this[name];
+      this[name] = value;
     }
-    core().then((c) => this._adoptCore(c), () => {});
     this._resizeObserver.observe(this);
+    this._connectFullScreen();
+    this._connectViewLinks();
     this._watchRatio();
     this._layout();
     this._bindList();
-    if (!this._loaded && this.hasAttribute('src')) this._load();
+    // Nothing is fetched or compiled before there is a document to show,
+    // unless the page asks for the warm start.
+    if (!this._loaded && this.hasAttribute('src')) this._loadWhenNear();
+    else this._warmUpIfAsked();
+  }
+
+  // loading="eager" written on the element asks for the warm start: the core
+  // compiles and the next document's worker starts now, before the element
+  // has a src, so that the document it gets later shows sooner. Without the
+  // attribute (eager is also the default) nothing is fetched before a src.
+  _warmUpIfAsked() {
+    if (this.isConnected && !this._loaded && this.getAttribute('loading') === 'eager') warmUp();
+  }
+
+  // Loads, or with loading="lazy" waits until the element nears the
+  // viewport; either once the running script is done (it may still set the
+  // base path or change src again: one load follows).
+  _loadWhenNear() {
+    this._stopWaiting();
+    this._loaded = true;
+    if (this._loadQueued) return;
+    this._loadQueued = true;
+    queueMicrotask(() => {
+      this._loadQueued = false;
+      if (this.isConnected && this._loaded && !this._nearObserver) this._startLoad();
+    });
+  }
+
+  _startLoad() {
+    if (this.loading !== 'lazy' || typeof IntersectionObserver === 'undefined') {
+      this._load();
+      return;
+    }
+    this._nearObserver = new IntersectionObserver((entries) => {
+      if (!entries.some((entry) => entry.isIntersecting)) return;
+      this._stopWaiting();
+      if (this.isConnected) this._load();
+    }, { rootMargin: LAZY_MARGIN });
+    this._nearObserver.observe(this);
+  }
+
+  _stopWaiting() {
+    this._nearObserver?.disconnect();
+    this._nearObserver = null;
   }
 
   disconnectedCallback() {
     this._resizeObserver.disconnect();
+    this._disconnectFullScreen();
+    this._disconnectViewLinks();
     this._ratioQuery?.removeEventListener('change', this._ratioListener);
     window.removeEventListener('resize', this._ratioListener);
     this._ratioQuery = null;
     this._hideTip();
     this._endDrag();
     this._unbindList();
+    this._stopWaiting();
     // Moved within the page, the element keeps its document; removed, it
     // gives back its image memory and its view state (and loads again if it
     // comes back).
@@ -142,7 +218,13 @@ class HtfViewer extends HTMLElement {
   attributeChangedCallback(name, oldValue, newValue) {
     switch (name) {
       case 'src':
-        if (this.isConnected && oldValue !== newValue) this._load();
+        if (this.isConnected && oldValue !== newValue) this._loadWhenNear();
+        return;
+      case 'loading':
+        // An element waiting to come near the viewport loads at once when
+        // it is no longer lazy.
+        if (this._nearObserver && this.loading !== 'lazy') this._loadWhenNear();
+        else this._warmUpIfAsked();
         return;
       case 'tool': {
         const mode = TOOLS[newValue ?? 'pointer'];
@@ -154,6 +236,10 @@ class HtfViewer extends HTMLElement {
         return;
       case 'list':
         if (this.isConnected) this._bindList();
+        return;
+      case 'toolbar':
+        this._showButtons();
+        this._layout();
         return;
       case 'template': case 'frame':
         for (const [index, a] of this._linkOf ?? []) this._setLinkTarget(a, index);
@@ -179,7 +265,11 @@ class HtfViewer extends HTMLElement {
   set frame(value) { this.setAttribute('frame', value); }
   get frameWidth() { return parseFrameWidth(this.getAttribute('frame-width') ?? DEFAULTS.frameWidth); }
   set frameWidth(value) { this.setAttribute('frame-width', String(value)); }
-  get frameColor() { return parseFrameColor(this.getAttribute('frame-color') ?? DEFAULTS.frameColor); }
+  // Without the attribute, the page's --htf-outline, else the module's colour.
+  get frameColor() {
+    const styled = this.isConnected ? getComputedStyle(this).getPropertyValue('--htf-outline').trim() : '';
+    return parseFrameColor(this.getAttribute('frame-color') ?? (styled || DEFAULTS.frameColor));
+  }
   set frameColor(value) { this.setAttribute('frame-color', value); }
   // The fit applied at load and kept while the element resizes: "window",
   // "width", "height", or "none" (the module's: fitted once, then kept).
@@ -202,6 +292,15 @@ class HtfViewer extends HTMLElement {
     return value > 0 ? Math.min(value, DEFAULT_MEMORY_LIMIT) : DEFAULT_MEMORY_LIMIT;
   }
   set memoryLimit(value) { this.setAttribute('memory-limit', String(value)); }
+  // "lazy": the document is read once the element nears the viewport;
+  // "eager" (the default): at once; written out, it also starts the core and
+  // a worker before there is a src.
+  get loading() { return this.getAttribute('loading') === 'lazy' ? 'lazy' : 'eager'; }
+  set loading(value) { this.setAttribute('loading', value); }
+  // The toolbar's buttons: "all" (the default), "none", or the names of
+  // those to show ("zoom-in zoom-out fit-window").
+  get toolbar() { return this.getAttribute('toolbar') ?? 'all'; }
+  set toolbar(value) { this.setAttribute('toolbar', value); }
   get mode() { return this._mode; }
 
   // Texts by name (see STRINGS): the page's replacements over the English ones.
@@ -426,6 +525,19 @@ class HtfViewer extends HTMLElement {
     if (this._keyboard >= 0) this._showTipAtHotspot(this._keyboard);
   }
 
+  // Before a paint of the fitted view: a view waiting for the document, or
+  // the centre kept across a change of full screen, is applied. True when
+  // one was (the view has been painted with it).
+  _viewWaiting() {
+    return this._applyPendingView() || this._restoreFullScreenCentre();
+  }
+
+  // After each paint (`s`: the view's state, null without a picture): the
+  // overview follows the view.
+  _afterPaint(s) {
+    this._updateOverview(s);
+  }
+
   // A scroll bar request as the platform numbers them (0 line up, 1 line
   // down, 2 page up, 3 page down, 5 thumb track to `thumb`) on the
   // "horizontal" or "vertical" bar.
@@ -436,10 +548,11 @@ class HtfViewer extends HTMLElement {
 
 // The element's other concerns, one module each.
 Object.assign(HtfViewer.prototype, loading, toolbar, painting, pointerInput, keyboardInput, wheelInput, hotspots, listBinding);
-
-if (!customElements.get('htf-viewer')) {
-  customElements.define('htf-viewer', HtfViewer);
-  warmUp();
+// These have properties of their own: copied as getters and setters.
+for (const part of [viewLinks, overview, fullScreen]) {
+  Object.defineProperties(HtfViewer.prototype, Object.getOwnPropertyDescriptors(part));
 }
 
-export { HtfViewer };
+if (globalThis.customElements && !customElements.get('htf-viewer')) customElements.define('htf-viewer', HtfViewer);
+
+export { HtfViewer, setBasePath, warmUp };

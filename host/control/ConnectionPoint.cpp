@@ -1,5 +1,7 @@
 #include "ConnectionPoint.h"
 
+#include "ComObject.h"
+
 #include <new>
 
 namespace {
@@ -7,7 +9,7 @@ namespace {
 // An enumerator over a snapshot of counted interface items (connection
 // points or connections), as IEnumConnectionPoints and IEnumConnections want.
 template <class Interface, class Item, const IID& kIid>
-class SnapshotEnumerator final : public Interface {
+class SnapshotEnumerator final : public ComObject<Interface, kIid> {
 public:
     explicit SnapshotEnumerator(std::vector<Item> items, size_t position = 0)
         : items_(std::move(items)), position_(position)
@@ -19,27 +21,6 @@ public:
     {
         for (Item& item : items_)
             release(item);
-    }
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** result) override
-    {
-        if (!result)
-            return E_POINTER;
-        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, kIid)) {
-            *result = static_cast<Interface*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *result = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ULONG(InterlockedIncrement(&references_)); }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        const LONG count = InterlockedDecrement(&references_);
-        if (count == 0)
-            delete this;
-        return ULONG(count);
     }
 
     HRESULT STDMETHODCALLTYPE Next(ULONG wanted, Item* out, ULONG* fetched) override
@@ -81,7 +62,6 @@ private:
     static void addRef(CONNECTDATA& data) { data.pUnk->AddRef(); }
     static void release(CONNECTDATA& data) { data.pUnk->Release(); }
 
-    LONG references_ = 1;
     std::vector<Item> items_;
     size_t position_;
 };
@@ -102,6 +82,19 @@ void ConnectionPoint::disconnectAll()
     sinks_.clear();
     for (auto& sink : sinks)
         sink.second->Release();
+}
+
+std::vector<IDispatch*> ConnectionPoint::connectedSinks() const
+{
+    // Each sink was asked for the event interface when it connected, and a
+    // dispinterface is called through IDispatch.
+    std::vector<IDispatch*> sinks;
+    sinks.reserve(sinks_.size());
+    for (const auto& sink : sinks_) {
+        sink.second->AddRef();
+        sinks.push_back(static_cast<IDispatch*>(sink.second));
+    }
+    return sinks;
 }
 
 HRESULT STDMETHODCALLTYPE ConnectionPoint::QueryInterface(REFIID iid, void** result)

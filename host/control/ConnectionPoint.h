@@ -1,7 +1,7 @@
 #pragma once
 // The connection point of a control's event interface. It lives inside the
-// control and shares its reference count; it keeps the advised sinks so that
-// hosts can connect and disconnect, although this control fires no events.
+// control and shares its reference count; it keeps the advised sinks, which
+// the control calls when it fires an event.
 #include <windows.h>
 #include <ocidl.h>
 #include <olectl.h>
@@ -20,6 +20,9 @@ public:
     size_t connectionCount() const { return sinks_.size(); }
     // Drops every connection (the control is going away).
     void disconnectAll();
+    // The sinks connected now, each with a reference for the caller: a sink
+    // may disconnect itself, or others, while it is called.
+    std::vector<IDispatch*> connectedSinks() const;
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** result) override;
     ULONG STDMETHODCALLTYPE AddRef() override { return container_->AddRef(); }

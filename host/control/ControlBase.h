@@ -43,6 +43,10 @@ struct PersistedProperty {
     const wchar_t* name;
     Kind kind;
     DISPID dispid;   // Dispatch: read and written through IDispatch
+    // The stream format version that first stored it (such properties come
+    // after all older ones): a stream of an older version ends before it,
+    // and loading keeps its value.
+    DWORD since = 0;
 };
 
 class ControlBase : public IViewObjectEx,
@@ -256,6 +260,12 @@ protected:
                            EXCEPINFO* exception, UINT* argumentError);
 
     void setDirty(bool dirty) { dirty_ = dirty; }
+
+    // Calls method `id` of every connected event sink, the arguments in
+    // DISPPARAMS order (last first). The control is held meanwhile; once a
+    // handler lets go of the control or closes it, the remaining sinks are
+    // not called. Whatever a sink returns is ignored.
+    void fireEvent(DISPID id, VARIANT* arguments, UINT count);
 
 private:
     friend class ControlWindowProcedure;

@@ -99,6 +99,25 @@ HRESULT STDMETHODCALLTYPE ControlBase::GetGUID(DWORD kind, GUID* guid)
     return E_FAIL;
 }
 
+// Events
+
+void ControlBase::fireEvent(DISPID id, VARIANT* arguments, UINT count)
+{
+    SelfReference self(this);
+    std::vector<IDispatch*> sinks = events_.connectedSinks();
+    DISPPARAMS params = {arguments, nullptr, count, 0};
+    for (IDispatch* sink : sinks) {
+        // A handler that released the control or closed it has ended the page's use of it.
+        if (!abandoned() && !detached()) {
+            VARIANT ignored;
+            VariantInit(&ignored);
+            sink->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, &ignored, nullptr, nullptr);
+            VariantClear(&ignored);
+        }
+        sink->Release();
+    }
+}
+
 // IConnectionPointContainer
 
 HRESULT STDMETHODCALLTYPE ControlBase::EnumConnectionPoints(IEnumConnectionPoints** points)

@@ -9,7 +9,8 @@
 
 namespace {
 
-constexpr DWORD kStreamVersion = 0x0300;
+// 0x0301 added the properties marked so (PersistedProperty::since).
+constexpr DWORD kStreamVersion = 0x0301;
 constexpr ULONG kLargestStoredString = 16u << 20;   // bytes; longer is corrupt data
 constexpr wchar_t kStorageStream[] = L"Contents";
 
@@ -148,6 +149,8 @@ HRESULT STDMETHODCALLTYPE ControlBase::Load(IStream* stream)
     const PersistedProperty* properties = persistedProperties(count);
     for (size_t i = 0; i < count; ++i) {
         const PersistedProperty& property = properties[i];
+        if (property.since > version)
+            break;   // an older stream ends before it: it keeps its value
         if (property.kind != PersistedProperty::Kind::Dispatch) {
             ULONG value = 0;
             hr = readExactly(stream, &value, sizeof(value));

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
 
 namespace {
@@ -201,6 +202,44 @@ TEST(ViewState, EdgesOfTheRangeAndOfTheZoom)
         for (int i = 0; i < 100; ++i)
             thin.command(ID_ZOOM_OUT);
         EXPECT_DOUBLE_EQ(thin.scale(), c.minScale) << "zoomed back out, " << c.w << " x " << c.h;
+    }
+}
+
+// A scale asked for from outside (an address, a saved view) is held within
+// the zoom limits, and what is not a positive number leaves the view alone.
+TEST(ViewState, SetScaleKeepsWithinTheLimits)
+{
+    ViewState unfitted(16);
+    unfitted.setViewport(600, 400);
+    unfitted.setImage(1000, 2000);
+    EXPECT_FALSE(unfitted.setScale(0.5)) << "before the first fit";
+    EXPECT_DOUBLE_EQ(unfitted.scale(), 1.0);
+
+    struct Case { double asked; bool changed; double scale; int32_t scaledWidth; } cases[] = {
+        {0.5, true, 0.5, 500},
+        {0.2, false, 0.2, 200},     // the fit's own scale: no change
+        {0.01, true, 0.1, 100},     // below the least zoom: 100 pixels of width
+        {50.0, true, 3.0, 3000},    // above the greatest
+        {0.0, false, 0.2, 200},
+        {-2.0, false, 0.2, 200},
+        {std::nan(""), false, 0.2, 200},
+        {INFINITY, false, 0.2, 200},
+    };
+    for (const Case& c : cases) {
+        ViewState view(16);
+        view.setViewport(600, 400);
+        view.setImage(1000, 2000);
+        view.addHotspot(100, 200, 300, 400);
+        ASSERT_TRUE(view.ensureFitted());
+        ASSERT_DOUBLE_EQ(view.scale(), 0.2);
+        EXPECT_EQ(view.setScale(c.asked), c.changed) << c.asked;
+        EXPECT_DOUBLE_EQ(view.scale(), c.scale) << c.asked;
+        EXPECT_EQ(view.scaledWidth(), c.scaledWidth) << c.asked;
+        EXPECT_EQ(view.scaledHeight(), 2 * c.scaledWidth) << c.asked;
+        EXPECT_EQ(view.verticalBar().shown, 2 * c.scaledWidth > 400) << c.asked;
+        // The hotspots follow the new scale.
+        const RectI r = view.hotspotRect(0);
+        EXPECT_EQ(r.right - r.left, int32_t(200 * c.scale + 0.5)) << c.asked;
     }
 }
 

@@ -8,6 +8,7 @@
 // for a viewer that is gone, and everything is freed once the calls return.
 #include "ComModule.h"
 #include "CommandIds.h"
+#include "ControlEvents.h"
 #include "DialogWatcher.h"
 #include "ImportWatch.h"
 #include "OleHost.h"
@@ -457,6 +458,63 @@ TEST(PluginTornDown, AStreamStartedDuringTheBoxOfABrowsersFileIsShownWhenItEnds)
     EXPECT_EQ(filesAfter, filesBefore) << "temporary files left behind";
 }
 
+// The page's listeners on the plug-in's element tear it down inside each
+// event: the instance destroyed, its window gone, another window or another
+// document. Nothing of the instance is used afterwards and nothing is
+// requested for a hotspot whose instance, window or document is gone.
+TEST(PluginTornDown, InsideEveryElementEvent)
+{
+    const std::vector<uint8_t> good = redBlueDocument();
+    const std::vector<uint8_t> damaged = damagedDocument();
+    const std::vector<uint8_t> green = greenDocument();
+    for (const char* type : {"htf-load", "htf-error", "htf-hotspotenter", "htf-viewchange", "htf-navigate"}) {
+        for (PluginAction action :
+             {PluginAction::Destroy, PluginAction::WindowGone, PluginAction::NewWindow, PluginAction::NewDocument}) {
+            SCOPED_TRACE(std::string(type) + ", " + name(action));
+            const int allocationsBefore = PluginModule::liveAllocations();
+            const int objectsBefore = PageScript::liveObjects();
+            const std::set<std::string> filesBefore = moduleTempFiles();
+            FaultCheck faultCheck;
+            DialogWatcher boxes;   // the damaged document's box, the debug box
+            {
+                Shown s;
+                TestHostWindow other(300, 240);
+                ASSERT_EQ(s.instance.create(), NPERR_NO_ERROR);
+                bool ran = false;
+                PageScript::addEventListener(s.instance.npp(), type, [&](NPObject*) {
+                    if (ran)
+                        return;
+                    ran = true;
+                    switch (action) {
+                    case PluginAction::Destroy: s.instance.destroy(); break;
+                    case PluginAction::WindowGone: DestroyWindow(s.host()); break;
+                    case PluginAction::NewWindow: s.instance.setWindow(other.hwnd()); break;
+                    case PluginAction::NewDocument: s.instance.stream(green); break;
+                    }
+                });
+                ASSERT_EQ(s.instance.setWindow(s.host()), NPERR_NO_ERROR);
+                s.instance.stream(std::string(type) == "htf-error" ? damaged : good);
+                pumpMessages();
+                PluginModule::urlRequests().clear();
+                if (s.instance.alive() && IsWindow(s.host()) && viewIn(s.host())) {
+                    if (std::string(type) == "htf-viewchange")
+                        SendMessageA(s.host(), WM_COMMAND, ID_ZOOM_IN, 0);
+                    else
+                        clickMiddleOf(viewIn(s.host()));
+                    pumpMessages();
+                }
+                EXPECT_TRUE(ran);
+                if (std::string(type) == "htf-navigate") {
+                    EXPECT_EQ(PluginModule::urlRequests().size(), 0u) << "requested for a viewer that was gone";
+                }
+            }
+            EXPECT_EQ(PluginModule::liveAllocations(), allocationsBefore);
+            EXPECT_EQ(PageScript::liveObjects(), objectsBefore);
+            EXPECT_EQ(moduleTempFiles(), filesBefore) << "temporary files left behind";
+        }
+    }
+}
+
 // Control role ---------------------------------------------------------------
 
 enum class ControlPoint { ReaderBoxAtSrc, ReaderBoxAtSetTiffFile, ReaderBoxAtFirstPaint, ReaderBoxAtHostDraw,
@@ -510,6 +568,7 @@ protected:
     void SetUp() override { ASSERT_TRUE(SUCCEEDED(OleInitialize(nullptr))); }
     void TearDown() override { OleUninitialize(); }
 
+public:
     static ScopedFile* good;
     static ScopedFile* damaged;
     static ScopedFile* green;
@@ -517,6 +576,46 @@ protected:
 ScopedFile* ControlTornDown::good = nullptr;
 ScopedFile* ControlTornDown::damaged = nullptr;
 ScopedFile* ControlTornDown::green = nullptr;
+
+// What the page does to the control in the middle of a call: `gone` when
+// its last reference went, `shown` when the replacement document must show.
+void tearDownControl(OleHost& host, ControlAction action, bool& gone, bool& shown)
+{
+    IUnknown* control = host.control();
+    switch (action) {
+    case ControlAction::Remove:
+        host.close();
+        gone = true;
+        break;
+    case ControlAction::LastRelease:
+        host.site().SetActiveObject(nullptr, nullptr);
+        host.release();
+        gone = true;
+        break;
+    case ControlAction::Deactivate:
+        if (auto inPlace = query<IOleInPlaceObject>(control, IID_IOleInPlaceObject)) {
+            inPlace->InPlaceDeactivate();
+            inPlace->Release();
+        }
+        break;
+    case ControlAction::DropSite:
+        if (auto object = query<IOleObject>(control, IID_IOleObject)) {
+            object->SetClientSite(nullptr);
+            object->Release();
+        }
+        break;
+    case ControlAction::NewDocument:
+        if (auto automation = query<IRAVOVavIrezCtrl>(control, IID_IRAVOVavIrezCtrl)) {
+            DialogWatcher quiet;
+            BSTR src = SysAllocString(toFileUrl(ControlTornDown::green->path()).c_str());
+            automation->put_src(src);
+            SysFreeString(src);
+            automation->Release();
+            shown = true;
+        }
+        break;
+    }
+}
 
 TEST_F(ControlTornDown, DuringEveryModalLoopAndCallOut)
 {
@@ -555,37 +654,7 @@ TEST_F(ControlTornDown, DuringEveryModalLoopAndCallOut)
 
             auto tearDown = [&] {
                 noTempDirectory.reset();   // the page's next document has one again
-                switch (action) {
-                case ControlAction::Remove:
-                    host.close();
-                    gone = true;
-                    break;
-                case ControlAction::LastRelease:
-                    host.site().SetActiveObject(nullptr, nullptr);
-                    host.release();
-                    gone = true;
-                    break;
-                case ControlAction::Deactivate:
-                    if (auto inPlace = query<IOleInPlaceObject>(control, IID_IOleInPlaceObject)) {
-                        inPlace->InPlaceDeactivate();
-                        inPlace->Release();
-                    }
-                    break;
-                case ControlAction::DropSite:
-                    if (auto object = query<IOleObject>(control, IID_IOleObject)) {
-                        object->SetClientSite(nullptr);
-                        object->Release();
-                    }
-                    break;
-                case ControlAction::NewDocument: {
-                    DialogWatcher quiet;
-                    BSTR src = SysAllocString(toFileUrl(green->path()).c_str());
-                    automation->put_src(src);
-                    SysFreeString(src);
-                    shown = true;
-                    break;
-                }
-                }
+                tearDownControl(host, action, gone, shown);
             };
             const int jobsBefore = printJobs().calls();
             bool ran = false;
@@ -679,6 +748,92 @@ TEST_F(ControlTornDown, DuringEveryModalLoopAndCallOut)
             // Every reference the control took from the container is back.
             EXPECT_EQ(host.site().references(), 1);
             EXPECT_EQ(host.browser().references(), 1);
+            EXPECT_EQ(moduleTempFiles(), filesBefore) << "temporary files left behind";
+        }
+    }
+}
+
+// The page's event handlers tear the control down: inside each event the
+// control fires, it is removed, released (its sink let go too, as a page's
+// script drops everything), deactivated, loses its site or gets another
+// document. The control stays whole until the event returns, fires nothing
+// more and navigates nowhere for a hotspot whose document or page is gone.
+enum class ControlEventPoint { Load, Error, HotspotEnter, ViewChange, Navigate };
+
+const char* name(ControlEventPoint p)
+{
+    static const char* names[] = {"Load", "Error", "HotspotEnter", "ViewChange", "Navigate"};
+    return names[int(p)];
+}
+
+TEST_F(ControlTornDown, InsideEveryEventHandler)
+{
+    for (ControlEventPoint point : {ControlEventPoint::Load, ControlEventPoint::Error, ControlEventPoint::HotspotEnter,
+                                    ControlEventPoint::ViewChange, ControlEventPoint::Navigate}) {
+        for (ControlAction action : {ControlAction::Remove, ControlAction::LastRelease, ControlAction::Deactivate,
+                                     ControlAction::DropSite, ControlAction::NewDocument}) {
+            SCOPED_TRACE(std::string(name(point)) + ", " + name(action));
+            const std::set<std::string> filesBefore = moduleTempFiles();
+            FaultCheck faultCheck;
+            DialogWatcher boxes;   // the reader's box of the damaged document, the debug box
+            ControlEvents events;
+            {
+                OleHost host(400, 340);
+                host.setPage(L"http://www.example.com/plans/page.htm");
+                host.parameters().set(L"src", toFileUrl(good->path()));
+                ASSERT_EQ(host.createFromModule(pluginPathBesideProgram(), CLSID_RAVOVavIrezCtrl), S_OK);
+                ASSERT_EQ(events.connect(host.control()), S_OK);
+                bool ran = false, gone = false, shown = false;
+                const std::string eventName = name(point);
+                events.handler = [&](const ControlEvent& event) {
+                    if (ran || event.name != std::wstring(eventName.begin(), eventName.end()))
+                        return;
+                    ran = true;
+                    if (action == ControlAction::LastRelease)
+                        events.disconnect();
+                    tearDownControl(host, action, gone, shown);
+                };
+                if (point == ControlEventPoint::Load) {
+                    host.embed();
+                    pumpMessages();
+                } else {
+                    ASSERT_EQ(host.embed(), S_OK);
+                    pumpMessages();
+                    host.browser().navigations.clear();
+                    switch (point) {
+                    case ControlEventPoint::Error:
+                        if (auto automation = query<IRAVOVavIrezCtrl>(host.control(), IID_IRAVOVavIrezCtrl)) {
+                            const std::wstring path(damaged->path().begin(), damaged->path().end());
+                            BSTR text = SysAllocString(path.c_str());
+                            automation->SetTIFFFile(text);
+                            SysFreeString(text);
+                            automation->Release();
+                        }
+                        break;
+                    case ControlEventPoint::ViewChange:
+                        SendMessageA(host.controlWindow(), WM_COMMAND, ID_ZOOM_IN, 0);
+                        break;
+                    default:
+                        clickMiddleOf(host.viewerWindow());
+                        break;
+                    }
+                    pumpMessages();
+                }
+                EXPECT_TRUE(ran);
+                if (point == ControlEventPoint::Navigate) {
+                    EXPECT_EQ(host.browser().navigations.size(), 0u) << "navigated for a page that was gone";
+                }
+                if (shown && !gone && host.viewerWindow()) {
+                    UpdateWindow(host.viewerWindow());
+                    EXPECT_GT(countColour(captureClient(host.viewerWindow()), {0, 0, 1000, 1000}, kGreen), 1000);
+                }
+                host.site().SetActiveObject(nullptr, nullptr);
+                events.disconnect();
+                host.close();
+                EXPECT_EQ(host.site().references(), 1);
+                EXPECT_EQ(host.browser().references(), 1);
+            }
+            EXPECT_EQ(events.references(), 1) << "the control kept the sink";
             EXPECT_EQ(moduleTempFiles(), filesBefore) << "temporary files left behind";
         }
     }

@@ -76,6 +76,15 @@ TEST_F(EntryPointTest, GetEntryPointsFillsTheCallbacksAndLeavesTheRest)
     EXPECT_EQ((void*)table.event, nullptr);
     EXPECT_EQ((void*)table.urlnotify, kUntouched);
     EXPECT_EQ(table.javaClass, kUntouched);
+    // The scriptable object is asked for through getvalue.
+    EXPECT_NE((void*)table.getvalue, nullptr);
+    EXPECT_NE((void*)table.getvalue, kUntouched);
+    EXPECT_EQ((void*)table.setvalue, kUntouched);
+
+    // A browser whose table ends before getvalue keeps its memory past the end.
+    memset(&table, 0x5A, sizeof(table));
+    table.size = uint16_t(offsetof(NPPluginFuncs, getvalue));
+    ASSERT_EQ(plugin().getEntryPoints(&table), NPERR_NO_ERROR);
     EXPECT_EQ((void*)table.getvalue, kUntouched);
 }
 

@@ -4,9 +4,9 @@
 #include "HotspotList.h"
 #include "HotspotRecord.h"
 #include "HotspotRows.h"
+#include "TextCodePage.h"
 
 #include <gtest/gtest.h>
-#include <windows.h>
 
 namespace {
 
@@ -126,7 +126,7 @@ TEST(HotspotRows, RowsThatDoNotFitTheImageOrTheFormatAreRefused)
         {row(0, 0, 10, 10, std::string("a\0b", 3), "t"), "reference holds a zero character"},
         {row(0, 0, 10, 10, "r", std::string("a\0b", 3)), "tooltip holds a zero character"},
     };
-    ASSERT_EQ(GetACP(), 1252u) << "the cases assume the Western European ANSI code page";
+    ASSERT_EQ(ansiCodePage(), 1252u) << "the cases assume the Western European ANSI code page";
     for (const auto& c : cases) {
         HotspotList list;
         CsvProblem problem;

@@ -302,7 +302,7 @@ TEST(HtfMake, ErrorsNameTheFileAndLineAndWriteNothing)
         {kCsv + "1,2,42,3,r,t\n", "", 1, csv.path() + ":5: the rectangle 1,2,42,3 lies outside the 41 x 24 image"},
         {kCsv + "0,0,1,1," + std::string(101, 'x') + ",t\n", "", 1, csv.path() + ":5: the reference is 101 bytes"},
         {kCsv, "\"" + csv.path() + "\" \"" + csv.path() + "\" \"" + out.path() + "\"", 1,
-         csv.path() + ": neither a TIFF file nor a BMP picture"},
+         csv.path() + ": neither a TIFF file nor a BMP, PNG or JPEG picture"},
         {kCsv, "\"" + picture.path() + "\" \"" + csv.path() + "\"", 2, "usage: htfmake"},
     };
     const std::string kept = "the earlier document";

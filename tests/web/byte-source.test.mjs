@@ -255,11 +255,15 @@ test('passing failures are tried again after a delay; lasting ones, 4xx and comp
     [['stall', 'stall', 'stall'], /no bytes came for 0.3 s/, 3],
     [[404], /404/, 1],
     [['gzip'], /compressed a range answer \(Content-Encoding: gzip\)/, 1],
+    // No server at all: tried again, then a failure marked as having had no
+    // answer (the page tells a refused origin by it).
+    [['refused'], /the range request failed/, 0],
   ];
   for (const [plan, outcome, requests] of rows) {
     const server = new FileServer(bytes);
     const url = await server.start();
     server.plan = [...plan];
+    if (plan[0] === 'refused') server.stop();
     const started = performance.now();
     try {
       let result;
@@ -271,6 +275,7 @@ test('passing failures are tried again after a delay; lasting ones, 4xx and comp
       const label = plan.join(', ');
       if (outcome === true) assert.equal(result.ranged, true, `${label}: ${result.message}`);
       else assert.match(result.message, outcome, label);
+      assert.equal(!!result.network, plan[0] === 'refused', `${label}: network`);
       assert.equal(server.log.length, requests, label);
       if (requests === 3) assert.ok(performance.now() - started >= 60, `${label}: tried again without waiting`);
     } finally {

@@ -1,10 +1,13 @@
 // The worker's reading in parts through the WebAssembly core under node:
 // hotspots and levels from the directories alone, tiles equal to the whole
-// image's pixels, the level a scale needs, damaged and hostile documents, and
-// the worker's messages with a server that answers ranges and one that does not.
+// image's pixels, the level a scale needs, damaged and hostile documents, the
+// worker's messages with a server that answers ranges and one that does not,
+// and levels in tiles far smaller than the screen's drawn in the worker.
 //   node --test tests/web/   (HTF_WEB_DIR: the built build/web)
 import assert from 'node:assert/strict';
+import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
+import os from 'node:os';
 import path from 'node:path';
 import test from 'node:test';
 import { fileURLToPath } from 'node:url';
@@ -84,6 +87,36 @@ test('the directories and hotspots come before any pixel; tiles are the whole im
       assertTilesMatchWhole(doc, whole, label);
       doc.release();
     }
+  }
+});
+
+test('a document htfmake makes again with levels reads through ranges: hotspots from its first bytes, the same pixels', () => {
+  // htfmake built for this machine beside the element (scripts/build: build/htfmake).
+  const htfmake = path.join(webDir, '..', 'htfmake', 'htfmake');
+  const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'htfmake-levels-'));
+  try {
+    for (const [kind, pixel] of [['grey', greyPixel], ['bilevel', bilevelPixel], ['rgb', rgbPixel]]) {
+      const striped = writeTiff([image(700, 530, kind, pixel, 0)]);
+      const input = path.join(dir, `${kind}.htf`), output = path.join(dir, `${kind}-levels.htf`);
+      fs.writeFileSync(input, striped);
+      execFileSync(htfmake, ['--tiles', '64', '--levels', input, output]);
+      const bytes = new Uint8Array(fs.readFileSync(output));
+      const source = new CountingRanges(bytes);
+      const doc = new LevelsDocument(core, source);
+      const hotspots = listed(doc.hotspots().packed);
+      assert.deepEqual(hotspots, wholeRead(striped).hotspots, kind);
+      assert.ok(hotspots.length > 0, kind);
+      assert.deepEqual(doc.levels.map((l) => [l.width, l.height, l.tiled]),
+        [[700, 530, true], [350, 265, true], [175, 133, true], [88, 67, true], [44, 34, true]], kind);
+      assert.ok(source.reads.every(([o, n]) => o + n <= FIRST_RANGE_BYTES), `${kind}: opened from its first bytes`);
+      // The first image is the striped one's, pixel for pixel.
+      const whole = wholeRead(striped);
+      assert.deepEqual(wholeRead(bytes).pixels, whole.pixels, kind);
+      assertTilesMatchWhole(doc, whole, kind);
+      doc.release();
+    }
+  } finally {
+    fs.rmSync(dir, { recursive: true, force: true });
   }
 });
 
@@ -352,6 +385,112 @@ function renderWith(draw, bytes) {
     core._htf_free(buffer);
   }
 }
+
+// Tiled levels whose tiles are far smaller than the screen's: the worker
+// draws the view at its scale, one message a drawn tile of TILE x TILE
+// screen pixels, whatever the tiling and the number of levels; the pixels
+// are those of the level drawn whole by the page's sampler. Where the
+// level's tiles are large enough on the screen, they still come as they are.
+test('a level in tiles far smaller than the screen\'s is drawn in the worker, as many messages as the screen has tiles', async () => {
+  const tiny = image(2048, 2048, 'bilevel', bilevelPixel, 16);
+  const tinyBytes = writeTiff([tiny]);
+  // Levels each half the one before, all in tiles of 16.
+  const levels = [tiny];
+  for (let s = 2; 2048 / s >= 64; s *= 2) levels.push(image(2048 / s, 2048 / s, 'bilevel', (x, y) => bilevelPixel(x * s, y * s), 16));
+  const wide = image(4200, 2600, 'bilevel', (x, y) => ((x * 7 + y * 13) % 97 === 0 ? 1 : 0), 16);
+  const rgb = image(600, 360, 'rgb', rgbPixel, 16), grey = image(1000, 700, 'grey', greyPixel, 16);
+  const cases = [
+    // label, document, [scale, left, top, right, bottom], level, drawn tiles
+    // [x, y, width, height] (or level tiles sent: a count), bytes sent at most
+    ['fit, no reduced level', tinyBytes, [0.25, 0, 0, 2048, 2048], 0,
+      [[0, 0, 256, 256], [256, 0, 256, 256], [0, 256, 256, 256], [256, 256, 256, 256]], 1],
+    ['a part at 1:1', tinyBytes, [1, 100, 100, 700, 500], 0,
+      [[0, 0, 256, 256], [256, 0, 256, 256], [512, 0, 256, 256], [0, 256, 256, 256], [256, 256, 256, 256],
+        [512, 256, 256, 256]], 0.5],
+    ['a part at 4:1: tiles of 64 x 64 on the screen', tinyBytes, [4, 0, 0, 100, 60], 0,
+      [[0, 0, 256, 256], [256, 0, 256, 256]], 0.1],
+    ['at 8:1 its tiles cover 128 x 128 on the screen and come as they are', tinyBytes, [8, 0, 0, 100, 60], 0, 28, 0.1],
+    ['many levels, each in tiles of 16', writeTiff(levels), [0.3, 0, 0, 2048, 2048], 1,
+      [[0, 0, 256, 256], [256, 0, 256, 256], [512, 0, 102, 256], [0, 256, 256, 256], [256, 256, 256, 256],
+        [512, 256, 102, 256], [0, 512, 256, 102], [256, 512, 256, 102], [512, 512, 102, 102]], 1],
+    ['wider than 4096: the reduced plane follows each row of tiles', writeTiff([wide]), [0.1, 0, 0, 4200, 2600], 0,
+      [[0, 0, 256, 256], [256, 0, 164, 256], [0, 256, 256, 4], [256, 256, 164, 4]], 1],
+    ['colour', writeTiff([rgb]), [0.5, 0, 0, 600, 360], 0, [[0, 0, 256, 180], [256, 0, 44, 180]], 1],
+    ['grey, the last tiles cut by the edges', writeTiff([grey]), [0.3, 0, 0, 1000, 700], 0,
+      [[0, 0, 256, 210], [256, 0, 44, 210]], 1],
+    ['grey, scrolled: the first drawn tile starts on the last pixel of a level tile', writeTiff([grey]),
+      [0.616, 420, 420, 1000, 700], 0, [[256, 256, 256, 175], [512, 256, 104, 175]], 1],
+  ];
+  for (const [label, bytes, [scale, left, top, right, bottom], level, expected, share] of cases) {
+    const server = standInServer(bytes);
+    const out = await run(server, [
+      { type: 'open', id: 1, src: 'http://h/doc.htf' },
+      { type: 'view', id: 1, view: 1, scale, left, top, right, bottom },
+    ]);
+    const done = out.find((m) => m.type === 'view-done');
+    assert.ok(done, `${label}: ${JSON.stringify(out.find((m) => m.type === 'error'))}`);
+    const tiles = out.filter((m) => m.type === 'tile');
+    assert.ok(tiles.every((t) => t.level === level && !t.error), label);
+    if (typeof expected === 'number') {
+      assert.deepEqual([done.rendered, tiles.length, tiles.some((t) => t.rendered)], [false, expected, false], label);
+    } else {
+      assert.equal(done.rendered, true, label);
+      assert.deepEqual(tiles.map((t) => [t.x, t.y, t.width, t.height]), expected, label);
+      const whole = wholeSampler(level ? writeTiff([levels[level]]) : bytes);
+      try {
+        for (const t of tiles) {
+          assert.ok(t.rendered, label);
+          const got = new Uint8Array(t.pixels);
+          const want = whole.tile(t.x, t.y, t.width, t.height, t.scaledWidth, t.scaledHeight);
+          if (Buffer.compare(Buffer.from(got), Buffer.from(want)) !== 0) {
+            assert.fail(`${label}: drawn tile ${t.column},${t.row} differs from the level drawn whole`);
+          }
+        }
+      } finally {
+        whole.release();
+      }
+    }
+    assert.ok(server.sent() <= bytes.length * share + FIRST_RANGE_BYTES, `${label}: ${server.sent()} of ${bytes.length} bytes sent`);
+  }
+  // Damaged answers for the tiles end the drawn view with a clear error.
+  for (const damage of ['short', 'wrong-range']) {
+    const out = await run(standInServer(tinyBytes, { damage, damageAfter: FIRST_RANGE_BYTES }), [
+      { type: 'open', id: 1, src: 'http://h/doc.htf' },
+      { type: 'view', id: 1, view: 1, scale: 0.25, left: 0, top: 0, right: 2048, bottom: 2048 },
+    ]);
+    assert.deepEqual(out.filter((m) => m.type === 'tile' || m.type === 'view-done'), [], damage);
+    assert.match(out.find((m) => m.type === 'error')?.message ?? '', /could not be read: .*(bytes came|came for bytes)/, damage);
+  }
+});
+
+test('drawn tiles the page holds are not sent again at the same scale; level tiles of the same numbers are no stand-in', async () => {
+  const bytes = writeTiff([image(1024, 1024, 'grey', greyPixel, 16)]);
+  const fit = { type: 'view', id: 1, scale: 0.5, left: 0, top: 0, right: 1024, bottom: 1024 };
+  const drawn = [[0, 0, 0, 1], [0, 1, 0, 1], [0, 0, 1, 1]];
+  const out = await run(standInServer(bytes), [
+    { type: 'open', id: 1, src: 'http://h/doc.htf' },
+    { ...fit, view: 1 },
+    { ...fit, view: 2, have: drawn },
+    { ...fit, view: 3, have: drawn.map(([l, c, r]) => [l, c, r]) },
+  ]);
+  const sent = (view) => out.filter((m) => m.type === 'tile' && m.view === view).map((m) => [m.column, m.row]);
+  assert.deepEqual([sent(1), sent(2), sent(3)], [[[0, 0], [1, 0], [0, 1], [1, 1]], [[1, 1]], [[0, 0], [1, 0], [0, 1], [1, 1]]]);
+});
+
+test('a newer view ends a drawn view while the level\'s tiles under its first row are still being decoded', async () => {
+  // 16 384 tiles under the first row of drawn tiles: decoded in two bands.
+  const bytes = writeTiff([image(2048, 2048, 'grey', greyPixel, 16)]);
+  globalThis.XMLHttpRequest = standInServer(bytes).FakeXhr;
+  const out = [];
+  const worker = new DecoderWorker(core, (m) => out.push(m), { fetchImpl: standInServer(bytes).fetchImpl });
+  await worker.handle({ type: 'open', id: 1, src: 'http://h/doc.htf' });
+  const fit = { type: 'view', id: 1, scale: 0.125, left: 0, top: 0, right: 2048, bottom: 2048 };
+  const first = worker.handle({ ...fit, view: 1 });
+  await new Promise((resolve) => setImmediate(resolve));   // the first band is decoded by now
+  await Promise.all([first, worker.handle({ ...fit, view: 2, scale: 0.1 })]);
+  const done = out.filter((m) => m.type === 'view-done').map((m) => [m.view, m.cancelled, m.tiles]);
+  assert.deepEqual(done, [[1, true, 0], [2, false, 1]]);
+});
 
 test('a large drawing decoded a band at a time keeps its thin lines at every stage of its reduced plane', () => {
   // Wider than 4096 pixels: its fitted views sample the plane reduced 8 times.

@@ -11,6 +11,7 @@
 // tile, strip or raster sized by what a damaged tag claims) fails the run, as
 // do the sanitizers' findings and a read that does not end.
 #include "CommandIds.h"
+#include "FuzzSupport.h"
 #include "HotspotList.h"
 #include "HotspotRecord.h"
 #include "HotspotStream.h"
@@ -30,29 +31,8 @@
 
 namespace {
 
-constexpr uint64_t kImageBudget = uint64_t(8) << 20;
-
-// A plain image that refuses what is over the budget, as the element does.
-class BudgetImage : public PlainImage {
-public:
-    bool allocate(uint32_t width, uint32_t height, uint16_t bitsPerPixel, uint32_t rowBytes,
-                  int32_t pixelsPerMetre) override
-    {
-        if (uint64_t(rowBytes) * height > kImageBudget) {
-            PlainImage::allocate(0, 0, bitsPerPixel, 0, 0);
-            return false;
-        }
-        return PlainImage::allocate(width, height, bitsPerPixel, rowBytes, pixelsPerMetre);
-    }
-};
-
-void check(bool ok, const char* what)
-{
-    if (!ok) {
-        std::fprintf(stderr, "reader: %s\n", what);
-        std::abort();
-    }
-}
+using fuzz::BudgetImage;
+using fuzz::check;
 
 // Draws what the view shows, a tile at a time as the element does (the
 // visible part, at most a few tiles), and the magnifier's stretched part.
@@ -97,17 +77,6 @@ private:
     size_t size_;
 };
 
-void checkTile(const TiffLevel& level, uint32_t column, uint32_t row, const PlainImage& tile)
-{
-    const uint64_t x = uint64_t(column) * level.tileWidth, y = uint64_t(row) * level.tileHeight;
-    check(uint64_t(tile.width) == std::min<uint64_t>(level.tileWidth, level.width - x) &&
-              uint64_t(tile.height) == std::min<uint64_t>(level.tileHeight, level.height - y),
-          "a tile is clipped to its level");
-    check(tile.bits == level.bits, "a tile has its level's depth");
-    check(tile.pixels.size() == size_t(tile.rowBytes) * size_t(tile.height), "a tile's rows fill its block");
-    check(tile.bits == 32 || tile.palette.size() == (size_t(1) << tile.bits), "a tile's palette for every index");
-}
-
 void readLevels(const uint8_t* data, size_t size)
 {
     MemorySource source(data, size);
@@ -127,20 +96,9 @@ void readLevels(const uint8_t* data, size_t size)
         // images past it: a codec may need state in proportion to such a
         // level (a fax tile row as wide as the level), which the image then
         // needs and the malloc limit would take for a fault.
-        const uint64_t levelBytes = l.bits == 32 ? uint64_t(l.width) * l.height * 4
-                                                 : (uint64_t(l.width) * l.bits + 7) / 8 * l.height;
-        if (levelBytes > kImageBudget)
+        if (fuzz::levelBytes(l) > fuzz::kImageBudget)
             continue;
-        levels.prefetch(i, 0, 0, 1, 1);
-        const std::pair<uint32_t, uint32_t> tiles[] = {{0, 0}, {l.columns() - 1, l.rows() - 1}};
-        for (const auto& [column, row] : tiles) {
-            BudgetImage tile;
-            if (levels.decodeTile(i, column, row, tile) == DecodeOutcome::Decoded && tile.width > 0)
-                checkTile(l, column, row, tile);
-            levels.takeError();
-            if (!l.tiled)
-                break;   // one tile, the whole level
-        }
+        fuzz::decodeCornerTiles(levels, i, [](uint32_t) {});
     }
     levels.levelFor(0.05);
     levels.levelFor(1.0);

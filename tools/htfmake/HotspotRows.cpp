@@ -3,53 +3,11 @@
 #include "HotspotList.h"
 #include "HotspotRecord.h"
 #include "HotspotStream.h"
-
-#include <windows.h>
+#include "TextCodePage.h"
 
 #include <memory>
 
 namespace {
-
-std::u16string utf16From(UINT codePage, const std::string& text)
-{
-    if (text.empty())
-        return {};
-    const int n = MultiByteToWideChar(codePage, 0, text.data(), int(text.size()), nullptr, 0);
-    std::u16string wide(size_t(n > 0 ? n : 0), u'\0');
-    if (n > 0)
-        MultiByteToWideChar(codePage, 0, text.data(), int(text.size()), reinterpret_cast<wchar_t*>(&wide[0]), n);
-    return wide;
-}
-
-std::string utf8FromUtf16(const std::u16string& text)
-{
-    if (text.empty())
-        return {};
-    const auto* wide = reinterpret_cast<const wchar_t*>(text.data());
-    const int n = WideCharToMultiByte(CP_UTF8, 0, wide, int(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string out(size_t(n > 0 ? n : 0), '\0');
-    if (n > 0)
-        WideCharToMultiByte(CP_UTF8, 0, wide, int(text.size()), &out[0], n, nullptr, nullptr);
-    return out;
-}
-
-// UTF-8 to the ANSI code page; false when a character has no exact equivalent
-// there (the viewer would show something other than what the author wrote).
-bool ansiFromUtf8(const std::string& text, std::string& ansi)
-{
-    ansi.clear();
-    const std::u16string wide = utf16From(CP_UTF8, text);
-    if (wide.empty())
-        return true;
-    const auto* w = reinterpret_cast<const wchar_t*>(wide.data());
-    BOOL lossy = FALSE;
-    const int n = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, w, int(wide.size()), nullptr, 0, nullptr, &lossy);
-    if (n <= 0 || lossy)
-        return false;
-    ansi.resize(size_t(n));
-    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, w, int(wide.size()), &ansi[0], n, nullptr, &lossy);
-    return !lossy && utf16From(CP_ACP, ansi) == wide;
-}
 
 bool narrowField(const std::string& utf8, const char* name, int line, std::string& ansi, CsvProblem& problem)
 {
@@ -57,7 +15,7 @@ bool narrowField(const std::string& utf8, const char* name, int line, std::strin
         return problem = {line, std::string("the ") + name + " holds a zero character"}, false;
     if (!ansiFromUtf8(utf8, ansi))
         return problem = {line, std::string("the ") + name + " has characters that the ANSI code page (" +
-                                    std::to_string(GetACP()) + ") cannot hold"},
+                                    std::to_string(ansiCodePage()) + ") cannot hold"},
                false;
     if (ansi.size() > hotspotstream::kMaxNarrowBytes)
         return problem = {line, std::string("the ") + name + " is " + std::to_string(ansi.size()) +
@@ -89,7 +47,7 @@ bool recordsFromRows(const std::vector<CsvHotspot>& rows, uint32_t width, uint32
             return false;
         if (row.tooltip.find('\0') != std::string::npos)
             return problem = {row.line, "the tooltip holds a zero character"}, false;
-        record->text = utf16From(CP_UTF8, row.tooltip);
+        record->text = utf16FromUtf8(row.tooltip);
         const size_t maxUnits = hotspotstream::kMaxWideBytes / 2;
         if (record->text.size() > maxUnits)
             return problem = {row.line, "the tooltip is " + std::to_string(record->text.size()) +
@@ -112,8 +70,8 @@ std::vector<CsvHotspot> rowsFromRecords(const HotspotList& list)
         const auto& record = static_cast<const HotspotRecord&>(*element);
         CsvHotspot row;
         row.left = record.left, row.top = record.top, row.right = record.right, row.bottom = record.bottom;
-        row.reference = utf8FromUtf16(utf16From(CP_ACP, record.reference));
-        row.info = utf8FromUtf16(utf16From(CP_ACP, record.info));
+        row.reference = utf8FromAnsi(record.reference);
+        row.info = utf8FromAnsi(record.info);
         row.tooltip = utf8FromUtf16(record.text);
         rows.push_back(std::move(row));
     }

@@ -1,22 +1,30 @@
 #include "HtfMaker.h"
 
 #include "BmpPicture.h"
-#include "Dib.h"
 #include "HotspotCsv.h"
 #include "HotspotList.h"
 #include "HotspotRows.h"
 #include "HotspotStream.h"
 #include "HotspotTagWriter.h"
-#include "HtfDocument.h"
-#include "HtfReader.h"
-#include "PrivateTags.h"
+#include "PartFile.h"
+#include "PlainImage.h"
+#include "PlainImageSource.h"
+#include "PrivateTiffTags.h"
+#include "PyramidWriter.h"
 #include "TiffFixture.h"
-#include "TiledDocumentWriter.h"
+#include "TiffPictureSource.h"
+#ifdef ROZERADO_HTFMAKE_PNG
+#include "PngPictureSource.h"
+#endif
+#ifdef ROZERADO_HTFMAKE_JPEG
+#include "JpegPictureSource.h"
+#endif
 
-#include <windows.h>
-
+#include <cmath>
+#include <cstring>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <sstream>
 
 namespace {
@@ -37,137 +45,189 @@ bool readFile(const std::string& path, std::string& bytes, size_t limit = std::s
     return !in.bad();
 }
 
-// The written file replaces the target only once it is complete.
-class PartFile {
-public:
-    explicit PartFile(const std::string& target) : target_(target), path_(target + ".part") {}
-    ~PartFile()
-    {
-        if (!committed_)
-            DeleteFileA(path_.c_str());
-    }
-    PartFile(const PartFile&) = delete;
-    PartFile& operator=(const PartFile&) = delete;
-    const std::string& path() const { return path_; }
-    bool commit()
-    {
-        committed_ = MoveFileExA(path_.c_str(), target_.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
-        return committed_;
-    }
-
-private:
-    std::string target_, path_;
-    bool committed_ = false;
-};
+bool copyFile(const std::string& from, const std::string& to)
+{
+    std::ifstream in(from, std::ios::binary);
+    std::ofstream out(to, std::ios::binary | std::ios::trunc);
+    if (!in || !out)
+        return false;
+    out << in.rdbuf();
+    out.close();
+    return !in.bad() && bool(out);
+}
 
 std::string at(const std::string& path, int line)
 {
     return line > 0 ? path + ":" + std::to_string(line) + ": " : path + ": ";
 }
 
-// Size of the first image as the viewer reads it; false when it shows none.
-bool tiffImageSize(const std::string& path, uint32_t& width, uint32_t& height)
+enum class Format { Tiff, Bmp, Png, Jpeg, Unknown };
+
+Format formatOf(const std::string& head)
 {
-    HtfDocument document;
-    DibHandle dib = document.open(path.c_str());
-    if (!dib)
+    if (head.compare(0, 2, "II") == 0 || head.compare(0, 2, "MM") == 0)
+        return Format::Tiff;
+    if (head.compare(0, 2, "BM") == 0)
+        return Format::Bmp;
+    if (head.size() >= 8 && head.compare(0, 8, "\x89PNG\r\n\x1A\n") == 0)
+        return Format::Png;
+    if (head.size() >= 3 && uint8_t(head[0]) == 0xFF && uint8_t(head[1]) == 0xD8 && uint8_t(head[2]) == 0xFF)
+        return Format::Jpeg;
+    return Format::Unknown;
+}
+
+// The BMP picture's pixels as the decoded image the tiles are cut from.
+bool imageFromFixture(const TiffFixture& picture, PlainImage& image)
+{
+    const bool colour = picture.samplesPerPixel == 3;
+    image.layout = ImageTarget::ColourLayout::Rgb24;
+    const uint32_t rowBytes = picture.width * (colour ? 3 : 1);
+    if (!image.make(picture.width, picture.height, colour ? 24 : 8, rowBytes))
         return false;
-    const void* header = GlobalLock(dib);
-    width = uint32_t(dibWidth(header)), height = uint32_t(dibHeight(header));
-    GlobalUnlock(dib);
-    GlobalFree(dib);
+    std::memcpy(image.pixels.data(), picture.pixels.data(), image.pixels.size());
+    if (!colour) {
+        for (size_t i = 0; i < 256; ++i)
+            image.palette.push_back(rgbaWord(uint8_t(picture.colorMap[i] >> 8), uint8_t(picture.colorMap[256 + i] >> 8),
+                                             uint8_t(picture.colorMap[512 + i] >> 8)));
+    }
+    image.pixelsPerMetre = int32_t(std::lround(picture.xResolution * 39.37008));
     return true;
 }
 
-}  // namespace
+// The picture a tiled document is written from, opened by its format.
+struct OpenedPicture {
+    std::unique_ptr<PictureSource> source;
+    std::string hotspotBytes;   // a TIFF input's own hotspot tag
+    PlainImage bmp;             // a BMP picture's pixels, which `source` reads
+};
 
-namespace {
-
-// The first image as the viewer decodes it, from the bytes of a TIFF file.
-bool decodeFirstImage(const std::string& bytes, const std::string& name, PlainImage& image, std::string& error)
+template <class Source>
+bool openWith(const std::string& path, OpenedPicture& opened, std::string& error)
 {
-    const HtfReadResult read =
-        readHtfDocument(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), name.c_str(), image);
-    if (read.hasImage())
+    auto source = std::make_unique<Source>();
+    if (!source->open(path, error))
+        return false;
+    opened.source = std::move(source);
+    return true;
+}
+
+bool openPicture(Format format, const std::string& path, const TiffFixture& bmp, OpenedPicture& opened,
+                 std::string& error)
+{
+    switch (format) {
+    case Format::Tiff:
+        if (!openWith<TiffPictureSource>(path, opened, error))
+            return false;
+        opened.hotspotBytes = static_cast<const TiffPictureSource&>(*opened.source).hotspotBytes();
         return true;
-    error = read.tooLarge() ? "the image is too large to be tiled here" : "the viewer shows no image from this TIFF file";
-    return false;
+    case Format::Bmp:
+        if (!imageFromFixture(bmp, opened.bmp))
+            return error = "not enough memory for the picture", false;
+        opened.source = std::make_unique<PlainImageSource>(opened.bmp);
+        return true;
+    case Format::Png:
+#ifdef ROZERADO_HTFMAKE_PNG
+        return openWith<PngPictureSource>(path, opened, error);
+#else
+        return error = "this build of htfmake reads no PNG pictures", false;
+#endif
+    case Format::Jpeg:
+#ifdef ROZERADO_HTFMAKE_JPEG
+        return openWith<JpegPictureSource>(path, opened, error);
+#else
+        return error = "this build of htfmake reads no JPEG pictures", false;
+#endif
+    case Format::Unknown:
+        break;
+    }
+    return error = "neither a TIFF file nor a BMP, PNG or JPEG picture", false;
 }
 
 }  // namespace
 
 bool makeDocument(const std::string& imagePath, const std::string& csvPath, const std::string& outPath,
-                  MadeDocument& made, std::string& error, const MakeLayout& layout)
+                  MadeDocument& made, std::string& error, const MakeLayout& requested)
 {
     made = MadeDocument{};
-    std::string csvText, image;
-    if (!readFile(csvPath, csvText))
-        return error = at(csvPath, 0) + "cannot read the file", false;
     std::vector<CsvHotspot> rows;
     CsvProblem problem;
-    if (!parseHotspotCsv(csvText, rows, problem))
-        return error = at(csvPath, problem.line) + problem.message, false;
-
-    if (!readFile(imagePath, image, 16))
-        return error = at(imagePath, 0) + "cannot read the file", false;
-    const bool bmp = image.compare(0, 2, "BM") == 0;
-    if (bmp && !readFile(imagePath, image))
-        return error = at(imagePath, 0) + "cannot read the file", false;
-    const bool tiff = image.compare(0, 2, "II") == 0 || image.compare(0, 2, "MM") == 0;
-    TiffFixture picture;
-    std::string why;
-    if (bmp) {
-        if (!tiffFromBmp(image, picture, why))
-            return error = at(imagePath, 0) + why, false;
-        made.width = picture.width, made.height = picture.height;
-    } else if (!tiff) {
-        return error = at(imagePath, 0) + "neither a TIFF file nor a BMP picture", false;
-    } else if (!tiffImageSize(imagePath, made.width, made.height)) {
-        return error = at(imagePath, 0) + "the viewer shows no image from this TIFF file", false;
+    const bool keepHotspots = csvPath.empty();
+    if (!keepHotspots) {
+        std::string csvText;
+        if (!readFile(csvPath, csvText))
+            return error = at(csvPath, 0) + "cannot read the file", false;
+        if (!parseHotspotCsv(csvText, rows, problem))
+            return error = at(csvPath, problem.line) + problem.message, false;
     }
 
-    HotspotList list;
-    std::vector<CsvProblem> warnings;
-    if (!recordsFromRows(rows, made.width, made.height, list, problem, warnings))
-        return error = at(csvPath, problem.line) + problem.message, false;
-    for (const CsvProblem& w : warnings)
-        made.warnings.push_back(at(csvPath, w.line) + "warning: " + w.message);
-    made.hotspots = list.count();
-    std::ostringstream stream(std::ios::out | std::ios::binary);
-    writeHotspotStream(stream, list);
+    std::string head;
+    if (!readFile(imagePath, head, 16))
+        return error = at(imagePath, 0) + "cannot read the file", false;
+    const Format format = formatOf(head);
+    if (format == Format::Unknown)
+        return error = at(imagePath, 0) + "neither a TIFF file nor a BMP, PNG or JPEG picture", false;
+    if (keepHotspots && format != Format::Tiff)
+        return error = at(imagePath, 0) + "only a TIFF document has hotspots to keep; give a hotspot CSV file", false;
+    MakeLayout layout = requested;
+    if ((format == Format::Png || format == Format::Jpeg) && !layout.tiles)
+        layout.tiles = 256;   // written in tiles as they are read, never whole
+
+    std::string why;
+    TiffFixture bmp;
+    if (format == Format::Bmp) {
+        std::string bytes;
+        if (!readFile(imagePath, bytes))
+            return error = at(imagePath, 0) + "cannot read the file", false;
+        if (!tiffFromBmp(bytes, bmp, why))
+            return error = at(imagePath, 0) + why, false;
+    }
+    OpenedPicture picture;
+    if ((layout.tiles || format == Format::Tiff) && !openPicture(format, imagePath, bmp, picture, why))
+        return error = at(imagePath, 0) + why, false;
+    if (picture.source)
+        made.width = picture.source->kind().width, made.height = picture.source->kind().height;
+    else
+        made.width = bmp.width, made.height = bmp.height;
+
+    std::string hotspotBytes = picture.hotspotBytes;
+    if (!keepHotspots) {
+        HotspotList list;
+        std::vector<CsvProblem> warnings;
+        if (!recordsFromRows(rows, made.width, made.height, list, problem, warnings))
+            return error = at(csvPath, problem.line) + problem.message, false;
+        for (const CsvProblem& w : warnings)
+            made.warnings.push_back(at(csvPath, w.line) + "warning: " + w.message);
+        made.hotspots = list.count();
+        std::ostringstream stream(std::ios::out | std::ios::binary);
+        writeHotspotStream(stream, list);
+        hotspotBytes = stream.str();
+    } else if (!hotspotBytes.empty()) {
+        HotspotList kept;
+        std::istringstream in(hotspotBytes, std::ios::in | std::ios::binary);
+        readHotspotStream(in, kept);
+        made.hotspots = kept.count();
+    }
 
     PartFile part(outPath);
     if (layout.tiles) {
-        // The image as the viewer decodes it, written again in tiles.
-        std::string tiffBytes;
-        if (bmp) {
-            PartFile converted(outPath + ".bmp.tif");
-            if (!writeTiffFixture(converted.path(), picture) || !readFile(converted.path(), tiffBytes))
-                return error = at(outPath, 0) + "cannot write the file", false;
-        } else if (!readFile(imagePath, tiffBytes)) {
-            return error = at(imagePath, 0) + "cannot read the file", false;
-        }
-        PlainImage decoded;
-        if (!decodeFirstImage(tiffBytes, imagePath, decoded, why))
-            return error = at(imagePath, 0) + why, false;
-        tiffBytes.clear();
-        tiffBytes.shrink_to_fit();
-        TiledDocumentOptions options;
+        PyramidOptions options;
         options.tileSize = layout.tiles;
         options.levels = layout.levels;
         options.bigTiff = layout.bigTiff;
-        if (!writeTiledDocument(decoded, stream.str(), options, part.path(), outPath + ".tiles", why))
+        options.threads = layout.threads;
+        if (!writePyramidDocument(*picture.source, hotspotBytes, options, part.path(), outPath + ".tiles", why))
             return error = at(outPath, 0) + why, false;
-    } else if (bmp) {
-        picture.withHotspotTag = true;
-        picture.hotspotBytes = stream.str();
-        if (!writeTiffFixture(part.path(), picture))
+    } else if (format == Format::Bmp) {
+        bmp.withHotspotTag = true;
+        bmp.hotspotBytes = hotspotBytes;
+        if (!writeTiffFixture(part.path(), bmp))
             return error = at(outPath, 0) + "cannot write the file", false;
     } else {
-        // A copy of the image file, then the new directory appended to it.
-        if (!CopyFileA(imagePath.c_str(), part.path().c_str(), FALSE))
+        picture.source.reset();   // the input is closed before it is copied
+        // A copy of the image file, then (for new hotspots) the new directory appended to it.
+        if (!copyFile(imagePath, part.path()))
             return error = at(outPath, 0) + "cannot write the file", false;
-        if (!addHotspotDirectory(part.path(), stream.str(), why))
+        if (!keepHotspots && !addHotspotDirectory(part.path(), hotspotBytes, why))
             return error = at(imagePath, 0) + why, false;
     }
     if (!part.commit())
@@ -175,17 +235,24 @@ bool makeDocument(const std::string& imagePath, const std::string& csvPath, cons
     return true;
 }
 
+namespace {
+
+TIFF* openForList(void* path, TIFFOpenOptions* options)
+{
+    return TIFFOpenExt(static_cast<const char*>(path), "r", options);
+}
+
+}  // namespace
+
 bool listDocument(const std::string& documentPath, std::string& csv, std::string& error)
 {
-    HANDLE file = CreateFileA(documentPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
+    std::ifstream probe(documentPath, std::ios::binary);
+    if (!probe)
         return error = at(documentPath, 0) + "cannot open the file", false;
-    TIFF* tif = HtfTIFFFdOpen(file, documentPath.c_str(), "ru");
-    if (!tif) {
-        CloseHandle(file);
+    probe.close();
+    TIFF* tif = htfTIFFOpen(openForList, const_cast<char*>(documentPath.c_str()));
+    if (!tif)
         return error = at(documentPath, 0) + "not a TIFF file", false;
-    }
     uint32_t count = 0;
     const void* bytes = nullptr;
     HotspotList list;
@@ -193,7 +260,7 @@ bool listDocument(const std::string& documentPath, std::string& csv, std::string
         std::istringstream in(std::string(static_cast<const char*>(bytes), count), std::ios::in | std::ios::binary);
         readHotspotStream(in, list);
     }
-    HtfTIFFClose(tif);
+    htfTIFFClose(tif);
     csv = formatHotspotCsv(rowsFromRecords(list));
     return true;
 }

@@ -1,6 +1,8 @@
 #include "TiledDocumentWriter.h"
 
+#include "PlainImageSource.h"
 #include "PrivateTiffTags.h"
+#include "PyramidWriter.h"
 
 #include <tiffio.h>
 
@@ -20,92 +22,6 @@ struct TiffCloser {
     void operator()(TIFF* tif) const { TIFFClose(tif); }
 };
 using TiffHandle = std::unique_ptr<TIFF, TiffCloser>;
-
-// Removes the scratch file on every path.
-struct ScratchFile {
-    explicit ScratchFile(const std::string& p) : path(p) {}
-    ~ScratchFile() { std::remove(path.c_str()); }
-    std::string path;
-};
-
-// How an indexed image's palette is best written: a grey ramp up or down
-// (MinIsBlack, MinIsWhite) or a colour map.
-uint16_t photometricOf(const PlainImage& image)
-{
-    if (image.bits == 32)
-        return PHOTOMETRIC_RGB;
-    const size_t n = image.palette.size();
-    bool up = n >= 2, down = n >= 2;
-    for (size_t i = 0; i < n; ++i) {
-        const uint32_t v = uint32_t(255 * i / (n - 1));
-        const uint32_t upWord = rgbaWord(uint8_t(v), uint8_t(v), uint8_t(v));
-        const uint32_t downWord = rgbaWord(uint8_t(255 - v), uint8_t(255 - v), uint8_t(255 - v));
-        up = up && image.palette[i] == upWord;
-        down = down && image.palette[i] == downWord;
-    }
-    return up ? PHOTOMETRIC_MINISBLACK : down ? PHOTOMETRIC_MINISWHITE : PHOTOMETRIC_PALETTE;
-}
-
-// One level into the scratch file as one directory of compressed tiles.
-bool writeLevel(TIFF* tif, const PlainImage& image, uint32_t tileSize, bool reduced)
-{
-    const uint16_t photometric = photometricOf(image);
-    const bool colour = image.bits == 32;
-    const uint16_t bits = colour ? 8 : image.bits, samples = colour ? 3 : 1;
-    TIFFSetField(tif, TIFFTAG_SUBFILETYPE, reduced ? FILETYPE_REDUCEDIMAGE : 0);
-    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, uint32_t(image.width));
-    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, uint32_t(image.height));
-    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, bits);
-    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, samples);
-    TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, photometric);
-    TIFFSetField(tif, TIFFTAG_TILEWIDTH, tileSize);
-    TIFFSetField(tif, TIFFTAG_TILELENGTH, tileSize);
-    const bool g4 = image.bits == 1 && photometric != PHOTOMETRIC_PALETTE;
-    TIFFSetField(tif, TIFFTAG_COMPRESSION, g4 ? COMPRESSION_CCITTFAX4 : COMPRESSION_LZW);
-    if (colour)
-        TIFFSetField(tif, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
-    if (image.pixelsPerMetre > 0) {
-        // Per inch, which the viewer turns back into the same pixels per metre.
-        TIFFSetField(tif, TIFFTAG_XRESOLUTION, float(image.pixelsPerMetre / 39.37008));
-        TIFFSetField(tif, TIFFTAG_YRESOLUTION, float(image.pixelsPerMetre / 39.37008));
-        TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
-    }
-    std::vector<uint16_t> map;
-    if (photometric == PHOTOMETRIC_PALETTE) {
-        const size_t n = size_t(1) << image.bits;
-        map.assign(3 * n, 0);
-        for (size_t i = 0; i < n && i < image.palette.size(); ++i) {
-            const uint32_t c = image.palette[i];
-            map[i] = uint16_t((c & 0xFF) * 257), map[n + i] = uint16_t((c >> 8 & 0xFF) * 257);
-            map[2 * n + i] = uint16_t((c >> 16 & 0xFF) * 257);
-        }
-        TIFFSetField(tif, TIFFTAG_COLORMAP, map.data(), map.data() + n, map.data() + 2 * n);
-    }
-    const size_t tileRowBytes = colour ? size_t(tileSize) * 3 : (size_t(tileSize) * bits + 7) / 8;
-    std::vector<uint8_t> tile(tileRowBytes * tileSize);
-    for (uint32_t y = 0; y < uint32_t(image.height); y += tileSize) {
-        for (uint32_t x = 0; x < uint32_t(image.width); x += tileSize) {
-            std::fill(tile.begin(), tile.end(), 0);
-            const uint32_t w = std::min(tileSize, uint32_t(image.width) - x);
-            const uint32_t h = std::min(tileSize, uint32_t(image.height) - y);
-            for (uint32_t ty = 0; ty < h; ++ty) {
-                const uint8_t* in = image.row(y + ty);
-                uint8_t* out = tile.data() + ty * tileRowBytes;
-                if (colour) {
-                    for (uint32_t tx = 0; tx < w; ++tx)
-                        std::memcpy(out + 3 * tx, in + 4 * size_t(x + tx), 3);
-                } else {
-                    // Tile columns start on whole bytes (the tile size is a multiple of 16).
-                    std::memcpy(out, in + size_t(x) * bits / 8, (size_t(w) * bits + 7) / 8);
-                }
-            }
-            if (TIFFWriteEncodedTile(tif, TIFFComputeTile(tif, x, y, 0, 0), tile.data(), tmsize_t(tile.size())) < 0)
-                return false;
-        }
-    }
-    return TIFFWriteDirectory(tif) != 0;
-}
 
 // --- The final file: header, directories, hotspot bytes, then the tiles ---
 
@@ -153,57 +69,72 @@ Entry rational(uint16_t tag, float value)
     return e;
 }
 
-// The tags of the scratch file's current directory, offsets left for later.
-bool describeLevel(TIFF* tif, bool first, const std::string& hotspotBytes, LevelLayout& level)
+// The tags of a level's directory, offsets left for later.
+void describeLevel(const TiledLevelHead& head, bool first, const std::string& hotspotBytes, LevelLayout& level)
 {
-    uint32_t width = 0, height = 0, tileWidth = 0, tileHeight = 0, subfile = 0;
+    std::vector<Entry>& e = level.entries;
+    e.push_back(longs(TIFFTAG_SUBFILETYPE, {head.subfileType}));
+    e.push_back(longs(TIFFTAG_IMAGEWIDTH, {head.width}));
+    e.push_back(longs(TIFFTAG_IMAGELENGTH, {head.height}));
+    e.push_back(shorts(TIFFTAG_BITSPERSAMPLE, std::vector<uint16_t>(head.samples, head.bits)));
+    e.push_back(shorts(TIFFTAG_COMPRESSION, {head.compression}));
+    e.push_back(shorts(TIFFTAG_PHOTOMETRIC, {head.photometric}));
+    e.push_back(shorts(TIFFTAG_SAMPLESPERPIXEL, {head.samples}));
+    if (head.hasResolution) {
+        e.push_back(rational(TIFFTAG_XRESOLUTION, head.xResolution));
+        e.push_back(rational(TIFFTAG_YRESOLUTION, head.yResolution));
+    }
+    e.push_back(shorts(TIFFTAG_PLANARCONFIG, {PLANARCONFIG_CONTIG}));
+    if (head.resolutionUnit)
+        e.push_back(shorts(TIFFTAG_RESOLUTIONUNIT, {head.resolutionUnit}));
+    if (head.compression == COMPRESSION_CCITTFAX4)
+        e.push_back(longs(TIFFTAG_T6OPTIONS, {0}));
+    if (head.predictor != 1)
+        e.push_back(shorts(TIFFTAG_PREDICTOR, {head.predictor}));
+    if (head.photometric == PHOTOMETRIC_PALETTE && !head.colorMap.empty())
+        e.push_back(shorts(TIFFTAG_COLORMAP, head.colorMap));
+    e.push_back(longs(TIFFTAG_TILEWIDTH, {head.tileSize}));
+    e.push_back(longs(TIFFTAG_TILELENGTH, {head.tileSize}));
+    level.tileBytes = head.tileBytes;
+    if (first && !hotspotBytes.empty())
+        e.push_back(Entry{uint16_t(TIFFTAG_QELHOTSPOT), kTypeUndefined, hotspotBytes.size(), hotspotBytes});
+    std::sort(e.begin(), e.end(), [](const Entry& a, const Entry& b) { return a.tag < b.tag; });
+}
+
+// The head of the scratch file's current directory; false when it has no tiles.
+bool headOf(TIFF* tif, TiledLevelHead& head)
+{
+    uint32_t subfile = 0;
     uint16_t bits = 1, samples = 1, compression = 1, photometric = 0, predictor = 1, unit = 0;
     float xres = 0, yres = 0;
     TIFFGetField(tif, TIFFTAG_SUBFILETYPE, &subfile);
-    TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width);
-    TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height);
-    TIFFGetField(tif, TIFFTAG_TILEWIDTH, &tileWidth);
-    TIFFGetField(tif, TIFFTAG_TILELENGTH, &tileHeight);
+    TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &head.width);
+    TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &head.height);
+    TIFFGetField(tif, TIFFTAG_TILEWIDTH, &head.tileSize);
     TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
     TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
     TIFFGetField(tif, TIFFTAG_COMPRESSION, &compression);
     TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric);
-    std::vector<Entry>& e = level.entries;
-    e.push_back(longs(TIFFTAG_SUBFILETYPE, {subfile}));
-    e.push_back(longs(TIFFTAG_IMAGEWIDTH, {width}));
-    e.push_back(longs(TIFFTAG_IMAGELENGTH, {height}));
-    e.push_back(shorts(TIFFTAG_BITSPERSAMPLE, std::vector<uint16_t>(samples, bits)));
-    e.push_back(shorts(TIFFTAG_COMPRESSION, {compression}));
-    e.push_back(shorts(TIFFTAG_PHOTOMETRIC, {photometric}));
-    e.push_back(shorts(TIFFTAG_SAMPLESPERPIXEL, {samples}));
+    TIFFGetField(tif, TIFFTAG_PREDICTOR, &predictor);
+    head.subfileType = subfile;
+    head.bits = bits, head.samples = samples, head.compression = compression;
+    head.photometric = photometric, head.predictor = predictor;
     if (TIFFGetField(tif, TIFFTAG_XRESOLUTION, &xres) && TIFFGetField(tif, TIFFTAG_YRESOLUTION, &yres) &&
         TIFFGetField(tif, TIFFTAG_RESOLUTIONUNIT, &unit)) {
-        e.push_back(rational(TIFFTAG_XRESOLUTION, xres));
-        e.push_back(rational(TIFFTAG_YRESOLUTION, yres));
+        head.hasResolution = true;
+        head.xResolution = xres, head.yResolution = yres;
     }
-    e.push_back(shorts(TIFFTAG_PLANARCONFIG, {PLANARCONFIG_CONTIG}));
-    if (unit)
-        e.push_back(shorts(TIFFTAG_RESOLUTIONUNIT, {unit}));
-    if (compression == COMPRESSION_CCITTFAX4)
-        e.push_back(longs(TIFFTAG_T6OPTIONS, {0}));
-    if (TIFFGetField(tif, TIFFTAG_PREDICTOR, &predictor) && predictor != 1)
-        e.push_back(shorts(TIFFTAG_PREDICTOR, {predictor}));
+    head.resolutionUnit = unit;
     uint16_t *red = nullptr, *green = nullptr, *blue = nullptr;
     if (photometric == PHOTOMETRIC_PALETTE && TIFFGetField(tif, TIFFTAG_COLORMAP, &red, &green, &blue)) {
         const size_t n = size_t(1) << bits;
-        std::vector<uint16_t> map(red, red + n);
-        map.insert(map.end(), green, green + n);
-        map.insert(map.end(), blue, blue + n);
-        e.push_back(shorts(TIFFTAG_COLORMAP, map));
+        head.colorMap.assign(red, red + n);
+        head.colorMap.insert(head.colorMap.end(), green, green + n);
+        head.colorMap.insert(head.colorMap.end(), blue, blue + n);
     }
-    e.push_back(longs(TIFFTAG_TILEWIDTH, {tileWidth}));
-    e.push_back(longs(TIFFTAG_TILELENGTH, {tileHeight}));
     const uint32_t tiles = TIFFNumberOfTiles(tif);
     for (uint32_t t = 0; t < tiles; ++t)
-        level.tileBytes.push_back(TIFFGetStrileByteCount(tif, t));
-    if (first && !hotspotBytes.empty())
-        e.push_back(Entry{uint16_t(TIFFTAG_QELHOTSPOT), kTypeUndefined, hotspotBytes.size(), hotspotBytes});
-    std::sort(e.begin(), e.end(), [](const Entry& a, const Entry& b) { return a.tag < b.tag; });
+        head.tileBytes.push_back(TIFFGetStrileByteCount(tif, t));
     return tiles > 0;
 }
 
@@ -325,36 +256,23 @@ bool reduceImage(const PlainImage& image, PlainImage& reduced)
         return false;
     reduced.palette = image.palette;
     reduced.pixelsPerMetre = image.pixelsPerMetre / 2;
+    PictureKind kind;   // an indexed image's rows as the streaming writer reduces them
+    kind.width = uint32_t(image.width), kind.height = uint32_t(image.height), kind.bits = uint16_t(bits);
     const unsigned dark = image.darkIndex();
-    auto index = [&](const uint8_t* row, uint32_t x) -> unsigned {
-        if (bits == 8)
-            return row[x];
-        if (bits == 4)
-            return (row[x / 2] >> (x % 2 ? 0 : 4)) & 0xF;
-        return (row[x / 8] >> (7 - x % 8)) & 1;
-    };
     for (uint32_t y = 0; y < h; ++y) {
         const uint8_t* top = image.row(2 * y);
         const uint8_t* bottom = image.row(std::min<uint32_t>(2 * y + 1, uint32_t(image.height) - 1));
         uint8_t* out = reduced.row(y);
+        if (bits != 32) {
+            reduceRowPair(kind, top, bottom, dark, out);
+            continue;
+        }
         for (uint32_t x = 0; x < w; ++x) {
             const uint32_t x0 = 2 * x, x1 = std::min<uint32_t>(2 * x + 1, uint32_t(image.width) - 1);
-            if (bits == 32) {
-                for (int c = 0; c < 3; ++c)
-                    out[4 * x + c] = uint8_t((top[4 * x0 + c] + top[4 * x1 + c] + bottom[4 * x0 + c] +
-                                              bottom[4 * x1 + c] + 2) / 4);
-                out[4 * x + 3] = 255;
-                continue;
-            }
-            unsigned v = index(top, x0);
-            if (bits == 1 && (index(top, x1) == dark || index(bottom, x0) == dark || index(bottom, x1) == dark))
-                v = dark;
-            if (bits == 8)
-                out[x] = uint8_t(v);
-            else if (bits == 4)
-                out[x / 2] |= uint8_t(v << (x % 2 ? 0 : 4));
-            else if (v)
-                out[x / 8] |= uint8_t(0x80 >> (x % 8));
+            for (int c = 0; c < 3; ++c)
+                out[4 * x + c] = uint8_t((top[4 * x0 + c] + top[4 * x1 + c] + bottom[4 * x0 + c] +
+                                          bottom[4 * x1 + c] + 2) / 4);
+            out[4 * x + 3] = 255;
         }
     }
     return true;
@@ -363,30 +281,15 @@ bool reduceImage(const PlainImage& image, PlainImage& reduced)
 bool writeTiledDocument(const PlainImage& image, const std::string& hotspotBytes, const TiledDocumentOptions& options,
                         const std::string& path, const std::string& scratchPath, std::string& error)
 {
-    const uint32_t tileSize = options.tileSize;
-    if (tileSize < 16 || tileSize > 4096 || tileSize % 16)
-        return error = "the tile size must be a multiple of 16 from 16 to 4096", false;
     if (image.width <= 0 || image.height <= 0)
         return error = "the image is empty", false;
-    ScratchFile scratch(scratchPath);
-    {
-        TiffHandle tif(TIFFOpen(scratchPath.c_str(), "w8"));
-        if (!tif)
-            return error = scratchPath + ": cannot write the file", false;
-        if (!writeLevel(tif.get(), image, tileSize, false))
-            return error = "cannot compress the image", false;
-        PlainImage previous, next;
-        const PlainImage* source = &image;
-        while (options.levels && std::max(source->width, source->height) > int32_t(tileSize)) {
-            if (!reduceImage(*source, next))
-                return error = "not enough memory for the reduced levels", false;
-            std::swap(previous, next);
-            source = &previous;
-            if (!writeLevel(tif.get(), *source, tileSize, true))
-                return error = "cannot compress a reduced level", false;
-        }
-    }
-    return relayoutTiledLevels(scratchPath, hotspotBytes, options.bigTiff, path, error, options.subIfds);
+    PlainImageSource source(image);
+    PyramidOptions pyramid;
+    pyramid.tileSize = options.tileSize;
+    pyramid.levels = options.levels;
+    pyramid.bigTiff = options.bigTiff;
+    pyramid.subIfds = options.subIfds;
+    return writePyramidDocument(source, hotspotBytes, pyramid, path, scratchPath, error);
 }
 
 bool relayoutTiledLevels(const std::string& scratchPath, const std::string& hotspotBytes, bool bigTiff,
@@ -395,12 +298,36 @@ bool relayoutTiledLevels(const std::string& scratchPath, const std::string& hots
     TiffHandle tif(TIFFOpen(scratchPath.c_str(), "r"));
     if (!tif)
         return error = "cannot read back the compressed tiles", false;
-    std::vector<LevelLayout> levels;
+    std::vector<TiledLevelHead> heads;
     do {
-        levels.emplace_back();
-        if (!describeLevel(tif.get(), levels.size() == 1, hotspotBytes, levels.back()))
+        heads.emplace_back();
+        if (!headOf(tif.get(), heads.back()))
             return error = "cannot read back the compressed tiles", false;
     } while (TIFFReadDirectory(tif.get()));
+    std::vector<uint8_t> raw;
+    const auto copyTiles = [&](size_t level, std::FILE* out) {
+        if (!TIFFSetDirectory(tif.get(), tdir_t(level)))
+            return false;
+        for (uint32_t t = 0; t < heads[level].tileBytes.size(); ++t) {
+            raw.resize(size_t(heads[level].tileBytes[t]));
+            if (!raw.empty() && TIFFReadRawTile(tif.get(), t, raw.data(), tmsize_t(raw.size())) != tmsize_t(raw.size()))
+                return false;
+            if (std::fwrite(raw.data(), 1, raw.size(), out) != raw.size())
+                return false;
+        }
+        return true;
+    };
+    return writeTiledFile(heads, hotspotBytes, bigTiff, subIfds, path, copyTiles, error);
+}
+
+bool writeTiledFile(const std::vector<TiledLevelHead>& heads, const std::string& hotspotBytes, bool bigTiff,
+                    bool subIfds, const std::string& path, const TileCopier& copyTiles, std::string& error)
+{
+    if (heads.empty())
+        return error = "no image to write", false;
+    std::vector<LevelLayout> levels(heads.size());
+    for (size_t l = 0; l < heads.size(); ++l)
+        describeLevel(heads[l], l == 0, hotspotBytes, levels[l]);
 
     // Classic TIFF unless its 32-bit offsets cannot reach every byte.
     uint64_t dataBytes = 0;
@@ -431,22 +358,15 @@ bool relayoutTiledLevels(const std::string& scratchPath, const std::string& hots
     if (subIfds)
         setSubIfdArray(levels, big);   // same size, now with the directories' places
     const uint64_t end = layOut(levels, big, big ? 16 : 8);
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    const std::string head = serialise(levels, big, subIfds, (end + 7) / 8 * 8);
-    out.write(head.data(), std::streamsize(head.size()));
-    std::vector<uint8_t> raw;
-    for (size_t l = levels.size(); l-- > 0;) {
-        if (!TIFFSetDirectory(tif.get(), tdir_t(l)))
-            return error = "cannot read back the compressed tiles", false;
-        for (uint32_t t = 0; t < levels[l].tileBytes.size(); ++t) {
-            raw.resize(size_t(levels[l].tileBytes[t]));
-            if (!raw.empty() && TIFFReadRawTile(tif.get(), t, raw.data(), tmsize_t(raw.size())) != tmsize_t(raw.size()))
-                return error = "cannot read back the compressed tiles", false;
-            out.write(reinterpret_cast<const char*>(raw.data()), std::streamsize(raw.size()));
-        }
-    }
-    out.close();
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> out(std::fopen(path.c_str(), "wb"), std::fclose);
     if (!out)
+        return error = path + ": cannot write the file", false;
+    const std::string head = serialise(levels, big, subIfds, (end + 7) / 8 * 8);
+    bool ok = std::fwrite(head.data(), 1, head.size(), out.get()) == head.size();
+    for (size_t l = levels.size(); ok && l-- > 0;)
+        ok = copyTiles(l, out.get());
+    ok = std::fclose(out.release()) == 0 && ok;
+    if (!ok)
         return error = path + ": cannot write the file", false;
     return true;
 }

@@ -15,7 +15,10 @@
 // top-left pixel of each 2 x 2, colour images the average.
 #include "PlainImage.h"
 
+#include <cstdio>
+#include <functional>
 #include <string>
+#include <vector>
 
 struct TiledDocumentOptions {
     uint32_t tileSize = 256;    // a multiple of 16
@@ -41,3 +44,27 @@ bool relayoutTiledLevels(const std::string& scratchPath, const std::string& hots
 
 // The level below: half the width and height, rounded up.
 bool reduceImage(const PlainImage& image, PlainImage& reduced);
+
+// What a level's directory says, and the compressed size of each of its
+// tiles in tile order.
+struct TiledLevelHead {
+    uint32_t width = 0, height = 0, tileSize = 0;
+    uint32_t subfileType = 0;       // 0 for the first image, FILETYPE_REDUCEDIMAGE for a level
+    uint16_t bits = 1, samples = 1, compression = 1, photometric = 0, predictor = 1;
+    bool hasResolution = false;
+    float xResolution = 0, yResolution = 0;
+    uint16_t resolutionUnit = 0;    // 0: none written
+    std::vector<uint16_t> colorMap; // red, green and blue, 1 << bits entries each (palette images)
+    std::vector<uint64_t> tileBytes;
+};
+
+// Writes level `level`'s compressed tiles, in tile order, to `out`; false
+// when they cannot be read or written.
+using TileCopier = std::function<bool(size_t level, std::FILE* out)>;
+
+// The final file: the header, every directory, the hotspot bytes (on the
+// first) and the tile arrays, then the levels' tiles, the smallest level
+// first, as `copyTiles` gives them. BigTIFF when asked or when classic
+// TIFF's offsets cannot reach every byte.
+bool writeTiledFile(const std::vector<TiledLevelHead>& heads, const std::string& hotspotBytes, bool bigTiff,
+                    bool subIfds, const std::string& path, const TileCopier& copyTiles, std::string& error);

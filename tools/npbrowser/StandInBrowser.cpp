@@ -1,5 +1,7 @@
 #include "StandInBrowser.h"
 
+#include "PageScript.h"
+
 #include <shlwapi.h>
 #include <urlmon.h>
 
@@ -163,6 +165,7 @@ NPNetscapeFuncs PluginModule::browserTable(uint16_t version)
     table.geturl = getUrl;
     table.memalloc = memAlloc;
     table.memfree = memFree;
+    PageScript::fillTable(table);
     return table;
 }
 
@@ -226,6 +229,8 @@ InstanceDriver::~InstanceDriver()
 NPError InstanceDriver::create()
 {
     char mime[] = "application/x-RAVO-VavIrez";
+    // The page holds the plug-in's element before the plug-in starts.
+    PageScript::openPage(&npp_);
     const NPError result = module_.plugin().newp(mime, &npp_, mode_, 0, nullptr, nullptr, nullptr);
     alive_ = result == NPERR_NO_ERROR;
     return result;
@@ -236,7 +241,21 @@ NPError InstanceDriver::destroy()
     NPSavedData* saved = nullptr;
     const NPError result = module_.plugin().destroy(&npp_, &saved);
     alive_ = false;
+    PageScript::closePage(&npp_);
     return result;
+}
+
+ScriptValue InstanceDriver::scriptable()
+{
+    NPObject* object = nullptr;
+    if (!alive_ || !module_.plugin().getvalue ||
+        module_.plugin().getvalue(&npp_, NPPVpluginScriptableNPObject, &object) != NPERR_NO_ERROR || !object)
+        return ScriptValue::null();
+    ScriptValue value = ScriptValue::object(object);
+    // The plug-in handed its object over with a reference for the browser.
+    if (NPNetscapeFuncs table = PluginModule::browserTable(); table.releaseobject)
+        table.releaseobject(object);
+    return value;
 }
 
 NPError InstanceDriver::setWindow(HWND window)

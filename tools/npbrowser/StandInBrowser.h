@@ -2,9 +2,11 @@
 // A small stand-in for a web browser that hosts NPAPI plug-ins: loads the
 // plug-in module, hands it the browser's function table, gives instances a
 // real window, streams documents to them, prints them into bitmaps and
-// records the URLs the plug-in asks it to load. Used by the npbrowser program
+// records the URLs the plug-in asks it to load. Its scripting side
+// (PageScript) gives each instance a page with the plug-in's element. Used by the npbrowser program
 // and by the plug-in tests.
 #include "NpapiAbi.h"
+#include "PageScript.h"
 
 #include <windows.h>
 
@@ -102,6 +104,10 @@ public:
     // Offers the bytes as the browser does: at most NPP_WriteReady at a time.
     int32_t write(const uint8_t* bytes, size_t length, size_t chunk = 4096);
     NPError endStream(NPReason reason = NPRES_DONE);
+
+    // The plug-in's scriptable object (NPPVpluginScriptableNPObject), as the
+    // page's script sees the element; null when it offers none.
+    ScriptValue scriptable();
 
     // Printing into a device context: full page (returns pluginPrinted) or
     // embedded into `area`.

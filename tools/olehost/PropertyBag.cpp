@@ -36,3 +36,23 @@ HRESULT STDMETHODCALLTYPE PropertyBag::Read(LPCOLESTR name, VARIANT* value, IErr
         VariantClear(value);
     return hr;
 }
+
+HRESULT STDMETHODCALLTYPE PropertyBag::Write(LPCOLESTR name, VARIANT* value)
+{
+    if (!name || !value)
+        return E_POINTER;
+    VARIANT text;
+    VariantInit(&text);
+    const HRESULT hr = VariantChangeType(&text, value, 0, VT_BSTR);
+    if (FAILED(hr))
+        return hr;
+    values_[name] = text.bstrVal ? std::wstring(text.bstrVal, SysStringLen(text.bstrVal)) : std::wstring();
+    VariantClear(&text);
+    return S_OK;
+}
+
+std::wstring PropertyBag::value(const std::wstring& name) const
+{
+    const auto found = values_.find(name);
+    return found != values_.end() ? found->second : L"<missing>";
+}

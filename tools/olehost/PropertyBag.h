@@ -1,7 +1,8 @@
 #pragma once
 // The parameters of an embedding (the page's <param> elements) as a property
-// bag, read by the control's IPersistPropertyBag::Load. Values are strings;
-// a read asking for another type gets the string converted. Owned by its
+// bag, read by the control's IPersistPropertyBag::Load and written by its
+// Save. Values are strings; a read asking for another type gets the string
+// converted, a write of another type is kept converted to a string. Owned by its
 // host like the site (count from 1, never deletes itself).
 #include <windows.h>
 #include <ocidl.h>
@@ -23,7 +24,10 @@ public:
     // A name that the page does not give fails with E_INVALIDARG, as a
     // browser's bag does.
     HRESULT STDMETHODCALLTYPE Read(LPCOLESTR name, VARIANT* value, IErrorLog* log) override;
-    HRESULT STDMETHODCALLTYPE Write(LPCOLESTR, VARIANT*) override { return E_NOTIMPL; }
+    // Keeps the value as a string, as a page's editor stores parameters.
+    HRESULT STDMETHODCALLTYPE Write(LPCOLESTR name, VARIANT* value) override;
+    // The value written or set under `name`; "<missing>" for none.
+    std::wstring value(const std::wstring& name) const;
 
 private:
     LONG references_ = 1;

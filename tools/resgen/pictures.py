@@ -313,8 +313,10 @@ def _printer(c, left):
     c.rect(left + 8, 18, left + 16, 19, GREY)
 
 
-def toolbar():
-    c = Canvas(10 * CELL, CELL, BACKGROUND)
+def toolbar(background=BACKGROUND):
+    """The ten buttons' pictures side by side on `background` (TRANSPARENT:
+    the pixels no picture covers are left so)."""
+    c = Canvas(10 * CELL, CELL, background)
     c.stamp(ARROW, ART, 0 * CELL + 7, 3)
     _magnifier(c, 1 * CELL, '+')
     _magnifier(c, 2 * CELL, '-')
@@ -328,6 +330,26 @@ def toolbar():
     c.stamp(COLON, ART, 8 * CELL + 11, 14)
     c.stamp(ONE, ART, 8 * CELL + 15, 6)
     _printer(c, 9 * CELL)
+    return c
+
+
+# The browser element's eleventh button, full screen: a monitor whose
+# screen shows a corner mark in each of its corners, on `background`
+# (TRANSPARENT: the pixels the picture does not cover are left so).
+def full_screen(background=BACKGROUND):
+    c = Canvas(CELL, CELL, background)
+    c.rect(1, 2, 23, 18, BLACK)                   # the monitor's frame
+    c.rect(3, 4, 21, 16, WHITE)                   # its screen
+    for right in (False, True):
+        for bottom in (False, True):
+            x = 15 if right else 5                # the horizontal arm, 4 long
+            y = 13 if bottom else 6
+            c.rect(x, y, x + 4, y + 1, BLUE)
+            vx = 18 if right else 5               # the vertical arm, 3 long
+            vy = 11 if bottom else 6
+            c.rect(vx, vy, vx + 1, vy + 3, BLUE)
+    c.rect(10, 18, 14, 20, GREY)                  # the stand
+    c.rect(6, 20, 18, 22, BLACK)                  # and its foot
     return c
 
 

@@ -7,10 +7,13 @@
 if any differs (the committed files must be this script's output).
 --preview also writes enlarged PNG pictures of everything into DIR.
 --web DIR writes the pictures of the browser element instead: the ten
-toolbar buttons (toolbar-0.png ... toolbar-9.png, in toolbar order) and the
-lens frame (lens.png, transparent outside the frame and inside its view)."""
+toolbar buttons and the element's own full screen button as PNG data
+addresses in a module (htf-pictures.js, in toolbar order, full screen last:
+the element shows them without a request) and the lens frame (lens.png,
+transparent outside the frame and inside its view)."""
 
 import argparse
+import base64
 import os
 import sys
 
@@ -70,12 +73,32 @@ def preview(canvas, palette, hotspot, scale):
 def write_web(directory):
     """The browser element's pictures, cut from the same drawings."""
     os.makedirs(directory, exist_ok=True)
-    strip = p.toolbar()
+    # Transparent around each picture, so that it stands on whatever colour
+    # the page gives the toolbar; on the module's grey it is the module's.
+    strip = p.toolbar(TRANSPARENT)
+
+    def pixel(index):
+        if index == TRANSPARENT:
+            return p.STANDARD[p.BACKGROUND] + (0,)
+        return p.STANDARD[index] + (255,)
+
+    def data_address(colour_at):
+        return 'data:image/png;base64,' + base64.b64encode(
+            png_bytes(p.CELL, p.CELL, colour_at, alpha=True)).decode('ascii')
+    pictures = []
     for i in range(10):
         def button(x, y, left=i * p.CELL):
-            return p.STANDARD[strip.get(left + x, y)]
-        with open(os.path.join(directory, 'toolbar-%d.png' % i), 'wb') as f:
-            f.write(png_bytes(p.CELL, p.CELL, button))
+            return pixel(strip.get(left + x, y))
+        pictures.append(data_address(button))
+    # The element's own eleventh button, full screen, drawn the same way.
+    screen = p.full_screen(TRANSPARENT)
+    pictures.append(data_address(lambda x, y: pixel(screen.get(x, y))))
+    with open(os.path.join(directory, 'htf-pictures.js'), 'w') as f:
+        f.write('// The toolbar\'s eleven pictures, in toolbar order (full screen last), as PNG\n'
+                '// data addresses (written by tools/resgen/resgen.py --web).\n'
+                'export const TOOLBAR_PICTURES = Object.freeze([\n')
+        f.writelines("  '%s',\n" % picture for picture in pictures)
+        f.write(']);\n')
     frame, lens, view = p.lens_frame(), p.lens_mask(), p.view_mask()
 
     def lens_pixel(x, y):

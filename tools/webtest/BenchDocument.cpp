@@ -4,7 +4,7 @@
 // (CCITT G4 tiles), each level computed from the rule directly, then laid out
 // with the directories first as htfmake --tiles --levels does.
 //
-//   bench_document OUT.htf SIZE [TILE] [HOTSPOTS]
+//   bench_document OUT.htf SIZE [TILE] [HOTSPOTS] [LEVELS]
 //
 // The drawing (MinIsWhite, 1 = black), in pixels of the first image:
 //   a grid: x % 1000 < 4 or y % 1000 < 4
@@ -16,6 +16,8 @@
 // grid or a diagonal; the text is sampled (the pixel's top-left one).
 // HOTSPOTS (default 0) hotspots, one a grid cell from the top left, each
 // cell's inner square 100 ... 900 with the reference "cell-COLUMN-ROW".
+// LEVELS (default: down to one tile) the levels written, the first image
+// among them: 1 writes the first image alone.
 #include "HotspotList.h"
 #include "HotspotRecord.h"
 #include "HotspotStream.h"
@@ -136,15 +138,16 @@ bool writeLevel(TIFF* tif, int64_t fullWidth, int64_t fullHeight, int64_t scale,
 int main(int argc, char** argv)
 {
     if (argc < 3) {
-        std::fputs("usage: bench_document OUT.htf SIZE [TILE] [HOTSPOTS]\n", stderr);
+        std::fputs("usage: bench_document OUT.htf SIZE [TILE] [HOTSPOTS] [LEVELS]\n", stderr);
         return 2;
     }
     const std::string out = argv[1];
     const int64_t size = std::atoll(argv[2]);
     const uint32_t tile = argc > 3 ? uint32_t(std::atoi(argv[3])) : 256;
     const long hotspots = argc > 4 ? std::atol(argv[4]) : 0;
-    if (size < 16 || size > 2000000 || tile < 16 || tile % 16) {
-        std::fputs("bench_document: SIZE from 16 to 2000000, TILE a multiple of 16\n", stderr);
+    const long levels = argc > 5 ? std::atol(argv[5]) : 64;
+    if (size < 16 || size > 2000000 || tile < 16 || tile % 16 || levels < 1) {
+        std::fputs("bench_document: SIZE from 16 to 2000000, TILE a multiple of 16, LEVELS at least 1\n", stderr);
         return 2;
     }
     HotspotList list;
@@ -168,9 +171,9 @@ int main(int argc, char** argv)
         return 1;
     }
     bool ok = true;
-    for (int64_t scale = 1; ok; scale *= 2) {
+    for (int64_t scale = 1, written = 1; ok; scale *= 2, ++written) {
         ok = writeLevel(tif, size, size, scale, tile);
-        if ((size + scale - 1) / scale <= int64_t(tile))
+        if ((size + scale - 1) / scale <= int64_t(tile) || written >= levels)
             break;
     }
     TIFFClose(tif);

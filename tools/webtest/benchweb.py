@@ -20,8 +20,9 @@ memory above the page without hotspots. Targets: 3 s, 50 ms, 300 MB.
 Then the start of a page, in Chromium and in Firefox ESR side by side: the
 first picture of the A0 drawing and of the photo with a cold page (src set as
 soon as the element is defined, nothing in the browser's caches), with the
-element defined 300 ms before src (warm), and on a repeat visit (the same
-page again, its files in the browser's caches, src set at once). Targets: the
+element asking for the warm start (loading="eager") and defined 300 ms
+before src (warm), and on a repeat visit (the same page again, its files in
+the browser's caches, src set at once). Targets: the
 A0 drawing within 2 x the module's open cold, 1.5 x warm and on a repeat
 visit; the photo within 1.5 x in all three.
 
@@ -43,15 +44,23 @@ from at most 2 % of the file, a zoom step to a new level within 100 ms, the
 tab at most 200 MB above an empty one. Figures only: nothing here fails on
 time.
 
-  scripts/bench-web [runs] [--hotspots] [--workers] [--startup]
-      --hotspots, --workers, --startup: that part alone"""
+The element's row "tiny": a 4096 x 4096 drawing in tiles of 16 x 16 without
+a reduced level (bench_document), its first complete fit picture, the tile
+messages the page got for it and the page's longest task while it loaded.
+Targets: 1 s, no task over 50 ms.
 
+  scripts/bench-web [runs] [--hotspots] [--workers] [--startup]
+      --hotspots, --workers, --startup: that part alone
+  scripts/bench-web --page                              the page cost rows alone"""
+
+import gzip
 import os
+import shutil
 import subprocess
 import sys
 import tempfile
 
-from browser import Browser
+from browser import Browser, WebServer
 from engines import VirtualDisplay, engine
 from rangeserver import RangeServer
 
@@ -137,7 +146,9 @@ window.openTimed = async (src, width, height) => {
 
 # The start of a page: the element's files from ?base= (a path of their own
 # for each visit that must find the browser's caches empty), src set `delay`
-# ms after the element is defined; window.result: [ms from src to the first
+# ms after the element is defined, with ?warm=1 on an element that asks for
+# the warm start (loading="eager": the core and the next document's worker
+# start when it is connected); window.result: [ms from src to the first
 # picture, ms from the navigation's start to it].
 STARTUP_PAGE = '''<!DOCTYPE html><meta charset="utf-8"><link rel="icon" href="data:,">
 <body style="margin:0"><htf-viewer id="v" style="width:1002px;height:842px"></htf-viewer>
@@ -145,6 +156,7 @@ STARTUP_PAGE = '''<!DOCTYPE html><meta charset="utf-8"><link rel="icon" href="da
 const query = new URLSearchParams(location.search);
 const viewer = document.getElementById('v');
 viewer.addEventListener('htf-error', (e) => { window.result = e.detail.message; });
+if (query.get('warm')) viewer.setAttribute('loading', 'eager');
 import(query.get('base') + '/htf-viewer.js');
 await customElements.whenDefined('htf-viewer');
 setTimeout(() => {
@@ -177,8 +189,8 @@ def startup(server, build, modules, runs):
                             if not same_base:
                                 visit += 1
                                 server.extra['/start-%d' % visit] = os.path.join(build, 'web')
-                            page = browser.open(server.url('startup.html?base=/start-%d&src=/docs/%s.htf&delay=%d' % (
-                                visit, doc, delay)))
+                            page = browser.open(server.url('startup.html?base=/start-%d&src=/docs/%s.htf&delay=%d%s' % (
+                                visit, doc, delay, '&warm=1' if kind == 'warm' else '')))
                             result = page.wait_for('window.result', timeout=120)
                             page.close()
                             if not isinstance(result, list):
@@ -271,6 +283,52 @@ def element_pyramid(server, docs, runs):
         breakdown['hotspots'], 100.0 * fit_sent / size, size / 1e6))
 
 
+# What a page with one element costs: the requests and bytes of the
+# element's files (as served, and gzip-compressed as a server or CDN sends
+# them), without a src, without one but asking for the warm start, with one,
+# and lazy far below the viewport.
+COST_PAGE = '''<!DOCTYPE html><meta charset="utf-8"><body style="margin:0">
+<script>window.seen = []; document.addEventListener('htf-load', () => seen.push('load'));</script>
+<script type="module" src="/web/htf-viewer.js"></script>%s'''
+COST_CASES = [
+    ('no src', '<htf-viewer style="width:600px;height:400px"></htf-viewer>', False),
+    ('no src, loading="eager" (warm start)', '<htf-viewer loading="eager" style="width:600px;height:400px">'
+     '</htf-viewer>', False),
+    ('src', '<htf-viewer src="floorplan.htf" style="width:600px;height:400px"></htf-viewer>', True),
+    ('src, loading="lazy" below the fold', '<div style="height:4000px"></div><htf-viewer src="floorplan.htf" '
+     'loading="lazy" style="width:600px;height:400px"></htf-viewer>', False),
+]
+
+
+def page_cost(root, build):
+    work = tempfile.mkdtemp(prefix='htf-bench-page-')
+    web = os.path.join(build, 'web')
+    shutil.copy(os.path.join(root, 'examples', 'floorplan.htf'), work)
+    print('A page with one element: the element\'s files it fetches (the document not counted)')
+    print('%-36s %9s %12s %12s' % ('', 'requests', 'bytes', 'gzip -9'))
+    try:
+        for number, (name, body, loads) in enumerate(COST_CASES):
+            page_name = 'cost-%d.html' % number
+            with open(os.path.join(work, page_name), 'w') as f:
+                f.write(COST_PAGE % body)
+            with WebServer(work, {'/web': web}) as server, Browser(width=1000, height=800) as browser:
+                page = browser.open(server.url(page_name))
+                page.wait_for('customElements.get("htf-viewer") !== undefined')
+                if loads:
+                    page.wait_for('window.seen.length > 0', timeout=60)
+                page.evaluate('new Promise((r) => setTimeout(r, 1000))')
+                files = [r.split('?')[0][len('/web/'):] for r in server.requests if r.startswith('/web/')]
+            sizes = []
+            for file in files:
+                with open(os.path.join(web, file), 'rb') as f:
+                    data = f.read()
+                sizes.append((len(data), len(gzip.compress(data, 9))))
+            print('%-36s %9d %9.1f KB %9.1f KB' % (name, len(files), sum(s[0] for s in sizes) / 1024,
+                                                   sum(s[1] for s in sizes) / 1024))
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+
+
 def workers(server):
     """The memory a document's worker costs, and a stalled document's neighbour."""
     src = '/docs/pyramid-100k.htf?element=%d'
@@ -300,15 +358,76 @@ def workers(server):
         print('         beside a document whose server stalls, another one\'s first picture after %.0f ms' % beside)
 
 
+# Counts, in a page, the views it asks the worker for, the tile messages it
+# gets (the level's own tiles among them) and its long tasks (over 50 ms):
+# a classic script, run before the element's module makes its worker.
+COUNTING = """<script>
+window.views = 0;
+window.tileMessages = 0;
+window.levelTileMessages = 0;
+window.longTasks = [];
+new PerformanceObserver((list) => { for (const e of list.getEntries()) longTasks.push(Math.round(e.duration)); })
+  .observe({ type: 'longtask' });
+window.Worker = class extends window.Worker {
+  postMessage(message, ...rest) {
+    if (message && message.type === 'view') ++window.views;
+    return super.postMessage(message, ...rest);
+  }
+  constructor(...args) {
+    super(...args);
+    this.addEventListener('message', (e) => {
+      if (e.data && e.data.type === 'tile') ++window.tileMessages, window.levelTileMessages += e.data.rendered ? 0 : 1;
+    });
+  }
+};
+</script>"""
+TINY_PAGE = PAGE.replace('<script type="module"', COUNTING + '\n<script type="module"', 1)
+
+
+def element_tiny(server, docs, runs):
+    """The element on the 4096 x 4096 drawing in tiles of 16 x 16 without a
+    reduced level, through ranges: first fit picture (complete), the tile
+    messages the page got for it, its longest task while it loaded, bytes
+    sent. Targets: 1 s, no task over 50 ms."""
+    name = 'tiny-16'
+    size = os.path.getsize(os.path.join(docs, name + '.htf'))
+    best = None
+    with Browser(width=1100, height=900) as browser:
+        for run in range(runs):
+            page = browser.open(server.url('tiny.html'))
+            page.wait_for('customElements.get("htf-viewer") !== undefined')
+            server.forget()
+            page.evaluate('window.tileMessages = 0; window.longTasks = []')
+            t, _ = page.evaluate('openTimed("/docs/%s.htf")' % name)
+            figures = (t, page.evaluate('window.tileMessages'), max(page.evaluate('window.longTasks') or [0]),
+                       server.bytes_sent('/docs/'))
+            if best is None or figures[0] < best[0]:
+                best = figures
+            browser.pages.remove(page)
+            page.send('Page.close')
+            page.close()
+    first, messages, longest, sent = best
+    marks = [mark for mark, missed in (('MISS 1 s', first > 1000), ('MISS 50 ms', longest > 50)) if missed]
+    print('%-7s %12s %11.0f ms %7s %11s %11s %11s %8.1f MB  %s' % ('tiny', '', first, '', '', '', '', sent / 1e6,
+                                                                  ' '.join(marks)))
+    print('        4096 x 4096 in tiles of 16 x 16, no reduced level (%.1f MB): %d tile messages, the page\'s '
+          'longest task %.0f ms' % (size / 1e6, messages, longest))
+
+
 def main():
     root, build, cache = sys.argv[1], sys.argv[2], sys.argv[3]
     options = [arg for arg in sys.argv[4:] if arg.startswith('--')]
     numbers = [arg for arg in sys.argv[4:] if not arg.startswith('--')]
-    unknown = set(options) - {'--hotspots', '--workers', '--startup'}
+    unknown = set(options) - {'--hotspots', '--page', '--workers', '--startup'}
     if unknown:
         print('bench-web: unknown option %s' % ' '.join(sorted(unknown)), file=sys.stderr)
         return 2
     runs = int(numbers[0]) if numbers else 3
+    if '--page' in options:
+        page_cost(root, build)
+        options.remove('--page')
+        if not options:
+            return 0
     docs = os.path.join(cache, 'web-bench')
     fixtures = os.path.join(build, 'bin', 'webfixtures.exe')
     if not os.path.exists(os.path.join(docs, 'photo.htf')):
@@ -322,11 +441,18 @@ def main():
         subprocess.run([os.path.join(build, 'native', 'bench_document'), pyramid + '.part', '100000', '256',
                         '1000'], check=True)
         os.replace(pyramid + '.part', pyramid)
+    tiny = os.path.join(docs, 'tiny-16.htf')
+    if not os.path.exists(tiny):
+        subprocess.run([os.path.join(build, 'native', 'bench_document'), tiny + '.part', '4096', '16', '16', '1'],
+                       check=True)
+        os.replace(tiny + '.part', tiny)
     work = tempfile.mkdtemp(prefix='htf-bench-')
     with open(os.path.join(work, 'bench.html'), 'w') as f:
         f.write(PAGE)
     with open(os.path.join(work, 'worker.html'), 'w') as f:
         f.write(WORKER_PAGE)
+    with open(os.path.join(work, 'tiny.html'), 'w') as f:
+        f.write(TINY_PAGE)
     with open(os.path.join(work, 'startup.html'), 'w') as f:
         f.write(STARTUP_PAGE)
     if options:
@@ -338,6 +464,8 @@ def main():
             if '--hotspots' in options:
                 many_hotspots(server, build, fixtures, docs)
         return 0
+    page_cost(root, build)
+    print()
     print('%-7s %12s %14s %7s %11s %11s %11s %11s' % ('', 'module open', 'first picture', 'ratio', 'repaint',
                                                        'zoom step', 'peak memory', 'bytes sent'))
     misses = 0
@@ -386,6 +514,7 @@ def main():
             print('        hotspots known after %.0f ms, first picture complete after %.0f ms; opened again in the '
                   'same page %.0f ms (%.2fx)' % (breakdown['hotspots'], breakdown['picture'], again, again / module))
         element_pyramid(server, docs, runs)
+        element_tiny(server, docs, runs)
         workers(server)
         print('(repaint: fitted / at 1:1; zoom step: the median of 10, in and out from the fit; peak memory: the '
               'renderer processes of a fresh browser; the pyramid\'s zoom step: until the new level\'s picture is '

@@ -86,6 +86,7 @@ class RangeServer:
         self.damage_after = 0
         self.cacheable = ()                 # path prefixes a browser may keep (a day), as a site's versioned files
         self.log = []                       # (path, range header or None, status, body bytes sent)
+        self.asked = []                     # (path, range header) as each request comes, before its answer
         self._lock = threading.Lock()
         self._released = threading.Event()
         self._released.set()
@@ -111,6 +112,14 @@ class RangeServer:
     def forget(self):
         with self._lock:
             self.log.clear()
+            self.asked.clear()
+
+    def asked_for(self, fragment=''):
+        """The (path, range header) of every request for a path containing
+        `fragment` that came, answered or not (an answer is logged only once
+        it is sent)."""
+        with self._lock:
+            return [entry for entry in self.asked if fragment in entry[0]]
 
     def hold(self, after, path=''):
         """Holds back answers for ranges starting at or after byte `after`
@@ -185,6 +194,8 @@ class RangeServer:
                 self.do_GET()
 
             def do_GET(self):
+                with server._lock:
+                    server.asked.append((self.path, self.headers.get('Range')))
                 local = server.local_path(self.path)
                 if not local or not os.path.isfile(local):
                     return self.plain(404, 'not found')

@@ -9,7 +9,9 @@ saves build/web/demo.png with its outline and tooltip, clicks it and prints
 the URL the page then requests. With --touch OUT.png it shows the page as a
 tablet would (device scale factor 2, touch), points at the kitchen in the
 room list beside the plan and saves the element with the outlined room and
-the list to OUT.png."""
+the list to OUT.png. With --overview OUT.png it zooms into the plan, moves the
+view with a click on the overview, presses "Copy link to this view", prints
+the link and saves the element with its overview and the link to OUT.png."""
 
 import os
 import sys
@@ -27,6 +29,8 @@ def main():
         page = browser.open(server.url('index.html'))
         if '--touch' in sys.argv[3:]:
             return touch_picture(page, sys.argv[sys.argv.index('--touch') + 1])
+        if '--overview' in sys.argv[3:]:
+            return overview_picture(page, sys.argv[sys.argv.index('--overview') + 1])
         if not headless:
             print('web-demo: %s in chromium; point at a room, click it; close the window to end'
                   % server.url('index.html'))
@@ -71,6 +75,34 @@ def touch_picture(page, out):
                 Math.ceil(Math.max(v.bottom, l.bottom) - v.top) + 16]; })()''')
     page.save_screenshot(out, tuple(box))
     print('web-demo: the element at device scale factor 2, the kitchen outlined from the list: %s' % out)
+    return 0
+
+
+def overview_picture(page, out):
+    page.emulate(640, 800)   # the button below the element within the window
+    page.wait_for('document.querySelector("htf-viewer") && document.querySelector("htf-viewer").complete', timeout=30)
+    page.evaluate('(() => { const v = document.querySelector("htf-viewer"); for (let i = 0; i < 10; ++i) '
+                  'v.command("zoom-in"); })()')
+    page.wait_for('''(() => { const o = document.querySelector('htf-viewer').shadowRoot.querySelector('.overview');
+        return o && o.style.display === 'block'; })()''', timeout=10)
+    # A click on the overview, towards the bathroom in the bottom right.
+    at = page.evaluate('''(() => { const r = document.querySelector('htf-viewer').shadowRoot
+        .querySelector('.overview canvas').getBoundingClientRect();
+        return [r.left + r.width * 0.8, r.top + r.height * 0.7]; })()''')
+    page.click(at[0], at[1])
+    page.wait_for('document.querySelector("htf-viewer").complete', timeout=10)
+    button = page.evaluate('''(() => { const r = document.getElementById('copy-link').getBoundingClientRect();
+        return [r.left + r.width / 2, r.top + r.height / 2]; })()''')
+    page.click(button[0], button[1])
+    link = page.wait_for('document.getElementById("link").textContent', timeout=10)
+    page.evaluate('new Promise((r) => requestAnimationFrame(() => requestAnimationFrame(r)))')
+    box = page.evaluate('''(() => { const v = document.querySelector('htf-viewer').getBoundingClientRect();
+        const l = document.getElementById('link').getBoundingClientRect();
+        return [Math.floor(v.left) - 8, Math.floor(v.top) - 8, Math.ceil(v.width) + 16,
+                Math.ceil(l.bottom - v.top) + 16]; })()''')
+    page.save_screenshot(out, tuple(box))
+    print('web-demo: the link to this view: %s' % link)
+    print('web-demo: the element zoomed in with its overview and the copied link: %s' % out)
     return 0
 
 

@@ -6,6 +6,7 @@
 #include "HotspotList.h"
 #include "HotspotRecord.h"
 #include "HotspotStream.h"
+#include "HotspotTable.h"
 #include "HtfReader.h"
 #include "PrivateTiffTags.h"
 #include "ImageSampler.h"
@@ -32,51 +33,6 @@
 
 namespace {
 
-// The hotspots the viewer shows, packed for the page: four int32 a hotspot
-// (left, top, right, bottom), and the references (bytes in the author's code
-// page, one code unit each) and texts (UTF-16) in one table of code units;
-// hotspot i's reference is units offsets[2i] to offsets[2i+1], its text
-// offsets[2i+1] to offsets[2i+2]. A few flat blocks instead of text to parse
-// and one object a hotspot: the worker hands them over without copying.
-// The units take one byte each while every one of them is below 256 (almost
-// always: references are bytes and texts mostly Latin), two from the first
-// that is not.
-class HotspotTable {
-public:
-    std::vector<int32_t> rects;
-    std::vector<uint32_t> offsets{0};
-
-    void reserveUnits(size_t units) { wide_ ? wideUnits_.reserve(units) : narrowUnits_.reserve(units); }
-    size_t unitCount() const { return wide_ ? wideUnits_.size() : narrowUnits_.size(); }
-    int unitBytes() const { return wide_ ? 2 : 1; }
-    const void* units() const
-    {
-        return wide_ ? static_cast<const void*>(wideUnits_.data()) : static_cast<const void*>(narrowUnits_.data());
-    }
-    void addUnit(char16_t unit)
-    {
-        if (!wide_ && unit > 0xFF)
-            widen();
-        if (wide_)
-            wideUnits_.push_back(unit);
-        else
-            narrowUnits_.push_back(uint8_t(unit));
-    }
-
-private:
-    void widen()
-    {
-        wideUnits_.reserve(narrowUnits_.capacity());
-        wideUnits_.assign(narrowUnits_.begin(), narrowUnits_.end());
-        std::vector<uint8_t>().swap(narrowUnits_);
-        wide_ = true;
-    }
-
-    bool wide_ = false;
-    std::vector<uint8_t> narrowUnits_;
-    std::vector<char16_t> wideUnits_;
-};
-
 // A document read in the worker.
 struct WebDocument {
     PlainImage image;
@@ -84,64 +40,6 @@ struct WebDocument {
     std::unique_ptr<HotspotTable> hotspots;
     std::string error;
 };
-
-// Packs the records of a hotspot stream as they are read, keeping none: the
-// viewer shows records of the hotspot class with a reference, in order.
-class HotspotPacker : public HotspotStreamVisitor {
-public:
-    HotspotPacker(HotspotTable& out, uint32_t streamBytes) : out_(out), streamBytes_(streamBytes) {}
-
-    // Room for the whole table at once (a million hotspots would otherwise
-    // pass through blocks twice their size as the tables grow): a shown
-    // record takes at least kShownRecordBytes of the stream and a code unit
-    // at least one byte, so neither bound passes the stream's size.
-    void begin(int32_t declaredCount) override
-    {
-        const size_t records = std::min<size_t>(size_t(declaredCount), streamBytes_ / kShownRecordBytes + 1);
-        out_.rects.reserve(4 * records);
-        out_.offsets.reserve(2 * records + 1);
-        out_.reserveUnits(streamBytes_);
-    }
-
-    void take(std::unique_ptr<StreamObject> object) override
-    {
-        if (std::strcmp(object->className(), HotspotRecord::kClassName) != 0)
-            return;
-        const auto& record = static_cast<const HotspotRecord&>(*object);
-        if (record.reference.empty())
-            return;
-        out_.rects.insert(out_.rects.end(), {record.left, record.top, record.right, record.bottom});
-        for (unsigned char c : record.reference)
-            out_.addUnit(char16_t(c));
-        out_.offsets.push_back(uint32_t(out_.unitCount()));
-        for (char16_t c : record.text)
-            out_.addUnit(c);
-        out_.offsets.push_back(uint32_t(out_.unitCount()));
-    }
-
-private:
-    // The class name (4 + 2 bytes) and a reference of one byte (4 + 1).
-    static constexpr uint32_t kShownRecordBytes = 11;
-    HotspotTable& out_;
-    uint32_t streamBytes_;
-};
-
-// The hotspot tag packed as the document opens (a HotspotTagSink's take;
-// `context` is the std::unique_ptr<HotspotTable> to fill): null when memory
-// runs out, which reads as no hotspots.
-void packHotspotTag(void* context, std::istream& in, uint64_t bytes)
-{
-    auto& table = *static_cast<std::unique_ptr<HotspotTable>*>(context);
-    table.reset();
-    try {
-        auto packed = std::make_unique<HotspotTable>();
-        HotspotPacker packer(*packed, uint32_t(std::min<uint64_t>(bytes, UINT32_MAX)));
-        readHotspotStream(in, packer);
-        table = std::move(packed);
-    } catch (...) {
-        table.reset();
-    }
-}
 
 // The image and its sampler, beside the page.
 struct WebImage {
@@ -282,6 +180,18 @@ struct WebTile {
     ImageSampler sampler;
     bool sampling = false;
     int32_t rowsDecoded = INT32_MAX;   // a striped level's rows decoded so far
+};
+
+// A tiled level whose tiles are much smaller than the screen's, drawn at the
+// view's scale in the worker: the level's plane (a tile, drawn with
+// htf_tile_render) filled with the level's tiles as views need them.
+struct WebMosaic {
+    int level = -1;
+    uint32_t columns = 0, rows = 0;
+    uint32_t tileWidth = 0, tileHeight = 0;
+    WebTile plane;
+    std::vector<uint8_t> filled;   // a byte a tile of the level: 1 once it is in the plane
+    PlainImage scratch;            // each tile decoded here first
 };
 
 } // namespace
@@ -467,6 +377,110 @@ EMSCRIPTEN_KEEPALIVE uint32_t htf_levels_rows_decode(WebLevels* d, WebTile* t, u
 }
 EMSCRIPTEN_KEEPALIVE int htf_levels_rows_cleared(const WebLevels* d) { return d->levels.rowsCleared(); }
 EMSCRIPTEN_KEEPALIVE void htf_levels_rows_end(WebLevels* d) { d->levels.endRows(); }
+// The plane of a tiled level for drawing it at the view's scale: the
+// level's size and depth, no tile in it yet. Null when the level is not
+// tiled, its tiles do not start on whole bytes of a row, or without memory.
+EMSCRIPTEN_KEEPALIVE WebMosaic* htf_levels_mosaic_begin(WebLevels* d, int level)
+{
+    if (level < 0 || size_t(level) >= d->levels.levels().size())
+        return nullptr;
+    const TiffLevel& l = d->levels.levels()[size_t(level)];
+    if (!l.tiled || l.width == 0 || l.height == 0 || l.tileWidth == 0 || l.tileHeight == 0 ||
+        (uint64_t(l.tileWidth) * l.bits) % 8 != 0)
+        return nullptr;
+    const uint64_t rowBytes = (uint64_t(l.width) * l.bits + 7) / 8;
+    if (rowBytes > UINT32_MAX)
+        return nullptr;
+    auto* mosaic = new (std::nothrow) WebMosaic;
+    if (!mosaic)
+        return nullptr;
+    try {
+        mosaic->filled.assign(size_t(l.columns()) * l.rows(), 0);
+    } catch (...) {
+        delete mosaic;
+        return nullptr;
+    }
+    if (!mosaic->plane.image.make(l.width, l.height, l.bits, uint32_t(rowBytes))) {
+        delete mosaic;
+        return nullptr;
+    }
+    mosaic->plane.outcome = DecodeOutcome::Decoded;
+    mosaic->level = level;
+    mosaic->columns = l.columns(), mosaic->rows = l.rows();
+    mosaic->tileWidth = l.tileWidth, mosaic->tileHeight = l.tileHeight;
+    return mosaic;
+}
+
+// Puts the level's tiles in columns [c0, c1] and rows [r0, r1] into the
+// plane, those not there yet: their bytes fetched together first, then each
+// tile decoded and copied to its place. Returns the DecodeOutcome: Decoded
+// (0) when every tile is in, else what stopped it (the level's error says more).
+EMSCRIPTEN_KEEPALIVE int htf_levels_mosaic_fill(WebLevels* d, WebMosaic* m, uint32_t c0, uint32_t r0, uint32_t c1,
+                                                uint32_t r1)
+{
+    if (c0 > c1 || r0 > r1 || c1 >= m->columns || r1 >= m->rows)
+        return int(DecodeOutcome::Unsupported);
+    // The bytes of the tiles still missing, in as few reads as the range file makes of them.
+    uint32_t mc0 = UINT32_MAX, mr0 = UINT32_MAX, mc1 = 0, mr1 = 0;
+    for (uint32_t r = r0; r <= r1; ++r) {
+        for (uint32_t c = c0; c <= c1; ++c) {
+            if (m->filled[size_t(r) * m->columns + c])
+                continue;
+            mc0 = std::min(mc0, c), mc1 = std::max(mc1, c), mr0 = std::min(mr0, r), mr1 = std::max(mr1, r);
+        }
+    }
+    if (mc0 == UINT32_MAX)
+        return int(DecodeOutcome::Decoded);
+    PlainImage& image = m->plane.image;
+    // Decodes row r's missing tiles into the plane; the drawing's reduced
+    // plane follows the rows of the tiles put in, once a row, also when a
+    // tile stops it.
+    auto fillRow = [&](uint32_t r) {
+        int32_t changedEnd = -1;
+        DecodeOutcome outcome = DecodeOutcome::Decoded;
+        for (uint32_t c = mc0; c <= mc1 && outcome == DecodeOutcome::Decoded; ++c) {
+            uint8_t& done = m->filled[size_t(r) * m->columns + c];
+            if (done)
+                continue;
+            PlainImage& tile = m->scratch;
+            outcome = d->levels.decodeTile(size_t(m->level), c, r, tile);
+            const uint64_t x = uint64_t(c) * m->tileWidth, y = uint64_t(r) * m->tileHeight;
+            // A tile of another depth or larger than its place in the level (a
+            // damaged directory) is not copied.
+            if (outcome == DecodeOutcome::Decoded &&
+                (tile.bits != image.bits || x + uint64_t(tile.width) > uint64_t(image.width) ||
+                 y + uint64_t(tile.height) > uint64_t(image.height)))
+                outcome = DecodeOutcome::Unsupported;
+            if (outcome != DecodeOutcome::Decoded)
+                break;
+            if (image.palette.empty())
+                image.palette = tile.palette;
+            const size_t at = size_t(x * image.bits / 8);
+            const size_t bytes = std::min<size_t>(tile.rowBytes, image.rowBytes - at);
+            for (int32_t ty = 0; ty < tile.height; ++ty)
+                std::memcpy(image.row(uint32_t(y) + uint32_t(ty)) + at, tile.row(uint32_t(ty)), bytes);
+            done = 1;
+            changedEnd = std::max(changedEnd, int32_t(y) + tile.height);
+        }
+        if (changedEnd >= 0 && m->plane.sampling)
+            m->plane.sampler.rowsChanged(int32_t(uint64_t(r) * m->tileHeight), changedEnd);
+        return outcome;
+    };
+    try {
+        d->levels.prefetch(size_t(m->level), mc0, mr0, mc1, mr1);
+        for (uint32_t r = mr0; r <= mr1; ++r) {
+            const DecodeOutcome outcome = fillRow(r);
+            if (outcome != DecodeOutcome::Decoded)
+                return int(outcome);
+        }
+    } catch (...) {
+        return int(DecodeOutcome::NoMemory);
+    }
+    return int(DecodeOutcome::Decoded);
+}
+// The plane, drawn with htf_tile_render.
+EMSCRIPTEN_KEEPALIVE WebTile* htf_mosaic_plane(WebMosaic* m) { return &m->plane; }
+EMSCRIPTEN_KEEPALIVE void htf_mosaic_release(WebMosaic* m) { delete m; }
 // The file's bytes the level's strips take: out[0] the first, out[1] past the last.
 EMSCRIPTEN_KEEPALIVE int htf_levels_strip_span(WebLevels* d, int level, double* out)
 {
@@ -494,6 +508,10 @@ EMSCRIPTEN_KEEPALIVE void htf_levels_supply(WebLevels* d, double offset, const u
 EMSCRIPTEN_KEEPALIVE double htf_levels_fetched(const WebLevels* d) { return double(d->file.bytesFetched()); }
 EMSCRIPTEN_KEEPALIVE int htf_levels_reads(const WebLevels* d) { return int(d->file.sourceReads()); }
 EMSCRIPTEN_KEEPALIVE int htf_levels_failed(const WebLevels* d) { return d->file.failed(); }
+// 1 once a directory read again differed from the one read at open: the file
+// was replaced on the server while it was read (its error text says so). The
+// document is over; no call decodes anything more from it.
+EMSCRIPTEN_KEEPALIVE int htf_levels_changed(const WebLevels* d) { return d->levels.changed() ? 1 : 0; }
 EMSCRIPTEN_KEEPALIVE void htf_levels_release(WebLevels* d) { delete d; }
 
 EMSCRIPTEN_KEEPALIVE int htf_tile_outcome(const WebTile* t) { return int(t->outcome); }
@@ -605,6 +623,8 @@ EMSCRIPTEN_KEEPALIVE void htf_view_set_position(ViewState* v, int horizontal, in
 {
     v->setPosition(horizontal != 0, position);
 }
+// A scale restored from outside, held within the zoom limits; 1 when it changed.
+EMSCRIPTEN_KEEPALIVE int htf_view_set_scale(ViewState* v, double scale) { return v->setScale(scale); }
 EMSCRIPTEN_KEEPALIVE double htf_view_scale(const ViewState* v) { return v->scale(); }
 EMSCRIPTEN_KEEPALIVE double htf_view_min_scale(const ViewState* v) { return v->minScale(); }
 EMSCRIPTEN_KEEPALIVE double htf_view_max_scale(const ViewState* v) { return v->maxScale(); }

@@ -3,11 +3,13 @@
 // into plain images, and damaged bytes never crash the reader.
 #include "HotspotList.h"
 #include "HotspotRecord.h"
+#include "HotspotTable.h"
 #include "HtfReader.h"
 #include "ImageSampler.h"
 #include "PlainImage.h"
 #include "PrivateTiffTags.h"
 #include "RangeFile.h"
+#include "TiffBytes.h"
 #include "TiffFixture.h"
 #include "TiffLevels.h"
 
@@ -273,7 +275,10 @@ TEST(CoreNative, HotspotSinkReadsTheTagAsLibtiffGivesIt)
     };
     const std::string stream = hotspotStreamBytes(
         {{"815", u"Town hall", 10, 20, 30, 40}, {"", u"no reference", 1, 2, 3, 4}, {"R\xe9", u"\u0416\u00e9", 5, 6, 7, 8}});
-    const std::string big(200000, 'x');
+    // Varied, so that a block read from the wrong place shows.
+    std::string big(200000, '\0');
+    for (size_t i = 0; i < big.size(); ++i)
+        big[i] = char(i * 31 + i / 65521);
     struct Case {
         const char* name;
         bool withTag;
@@ -314,7 +319,9 @@ TEST(CoreNative, HotspotSinkReadsTheTagAsLibtiffGivesIt)
         EXPECT_TRUE(r.hasImage());
         EXPECT_FALSE(r.hotspots);
         EXPECT_EQ(taken.calls, c.calls);
-        EXPECT_EQ(taken.bytes, c.expected);
+        EXPECT_EQ(taken.bytes.size(), c.expected.size());
+        const auto differs = std::mismatch(taken.bytes.begin(), taken.bytes.end(), c.expected.begin(), c.expected.end());
+        EXPECT_TRUE(differs.first == taken.bytes.end()) << "from byte " << (differs.first - taken.bytes.begin());
         if (c.calls) {
             EXPECT_EQ(taken.declared, c.expected.size());
         }
@@ -322,6 +329,78 @@ TEST(CoreNative, HotspotSinkReadsTheTagAsLibtiffGivesIt)
         PlainImage again;
         const HtfReadResult module = readHtfDocument(bytes.data(), bytes.size(), "doc", again);
         EXPECT_EQ(module.hotspots != nullptr && c.value == stream, taken.bytes == stream);
+    }
+}
+
+// The count field of the first directory's entry for `tag`.
+void patchEntryCount(std::vector<uint8_t>& bytes, uint16_t tag, uint32_t count)
+{
+    const size_t entry = firstDirectoryEntry(bytes, tag);
+    ASSERT_NE(entry, 0u) << "no entry " << tag;
+    std::memcpy(&bytes[entry + 4], &count, 4);
+}
+
+// A server that claims a far larger file than the document it has, and
+// answers every range within its claim: the document's bytes, zeros after.
+struct ClaimingSource : ByteRangeSource {
+    std::vector<uint8_t> bytes;
+    bool read(uint64_t offset, size_t length, uint8_t* out) override
+    {
+        std::memset(out, 0, length);
+        if (offset < bytes.size())
+            std::memcpy(out, bytes.data() + offset, std::min<uint64_t>(length, bytes.size() - offset));
+        return true;
+    }
+};
+
+// What a document or its server claims sizes nothing: a 4 KB document whose
+// server claims 600 MB and whose hotspot tag claims 510 MB (or whose stream
+// claims two billion records, or whose clip path, which the element does not
+// use, claims 510 MB) gets the hotspots its bytes hold, read as the element
+// reads them, and no block larger than the reader's own buffers.
+TEST(CoreNative, ClaimedSizesReserveNoMemory)
+{
+    const std::string stream = hotspotStreamBytes(
+        {{"815", u"Town hall", 10, 20, 30, 40}, {"", u"no reference", 1, 2, 3, 4}, {"R\xe9", u"\u0416\u00e9", 5, 6, 7, 8}});
+    struct Case {
+        const char* name;
+        std::function<void(std::vector<uint8_t>&)> patch;
+        std::string stream;
+    };
+    std::string billions = stream;
+    const int32_t many = 0x7FFFFFFF;
+    std::memcpy(&billions[13], &many, 4);   // after "QELHTF" and the version string
+    const Case cases[] = {
+        {"a hotspot tag of 510 MB", [](std::vector<uint8_t>& b) { patchEntryCount(b, TIFFTAG_QELHOTSPOT, 510u << 20); }, stream},
+        {"a stream of 2147483647 records", nullptr, billions},
+        {"a clip path of 510 MB", [](std::vector<uint8_t>& b) { patchEntryCount(b, TIFFTAG_QELCLIPPATH, 510u << 20); },
+         stream},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TiffFixture f = indexed(40, 30, 1, PHOTOMETRIC_MINISWHITE);
+        f.withHotspotTag = true;
+        f.hotspotBytes = c.stream;
+        f.withClipPathTag = true;
+        f.clipPathBytes = std::string(64, 'c');
+        ClaimingSource source;
+        source.bytes = documentBytes(f);
+        ASSERT_LT(source.bytes.size(), 4096u);
+        if (c.patch)
+            c.patch(source.bytes);
+        RangeFile file(source, uint64_t(600) << 20);
+        TiffLevels levels(file);
+        std::unique_ptr<HotspotTable> table;
+        HotspotTagSink sink;
+        sink.take = packHotspotTag;
+        sink.context = &table;
+        LargestBlock largest;
+        ASSERT_TRUE(levels.open("d", true, &sink));
+        ASSERT_TRUE(table);
+        ASSERT_EQ(table->count(), 2u);   // the record without a reference is not shown
+        EXPECT_EQ(table->rects[6], 7);
+        EXPECT_LT(largest.bytes(), size_t(1) << 20);
+        EXPECT_LT(file.bytesFetched(), uint64_t(1) << 20);
     }
 }
 
