@@ -242,7 +242,7 @@ createRoot(document.getElementById('root')).render(<Plan />);
         run(['node', self.tool('vite', 'bin', 'vite.js'), 'build', '--logLevel', 'warn'], app)
         with WebServer(os.path.join(app, 'dist')) as server:
             page = self.open(server.url('index.html'))
-            page.wait_for('/rooms/.test(document.getElementById("status").textContent)', timeout=30)
+            page.wait_for('/rooms/.test(document.getElementById("status")?.textContent ?? "")', timeout=30)
             if os.environ.get('HTF_WEB_SHOTS'):
                 page.save_screenshot(os.path.join(os.environ['HTF_WEB_SHOTS'], 'vite-example.png'))
         # Vite's dev server serves the package's modules as they are: the
