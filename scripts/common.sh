@@ -58,3 +58,27 @@ fetch_debian_source() {
   echo "cannot fetch the source of $pkg" >&2
   return 1
 }
+
+# npm_tools DIR: installs the npm packages that DIR's package.json and
+# package-lock.json pin (exact versions, checked against the lockfile's
+# hashes) into the cache once, and prints the folder that holds their
+# node_modules. The folder is named after the lockfile's hash, so a changed
+# lockfile installs afresh; it is filled beside its final name and renamed,
+# so checkouts building at the same time never see half an installation.
+# The registry's packages come from npm's own cache in the shared cache once
+# they were fetched; no install scripts run (esbuild's binary is its
+# platform package).
+npm_tools() {
+  local dir=$1 key target partial
+  key=$(cat "$dir/package.json" "$dir/package-lock.json" | sha256sum | cut -c1-16)
+  target=$CACHE/npm/$(basename "$dir")-$key
+  if [ ! -d "$target/node_modules" ]; then
+    mkdir -p "$CACHE/npm"
+    partial=$(mktemp -d "$target.partial.XXXXXX")
+    cp "$dir/package.json" "$dir/package-lock.json" "$partial/"
+    (cd "$partial" && npm ci --ignore-scripts --prefer-offline --no-audit --no-fund --loglevel=error \
+      --cache "$CACHE/npm" >&2)
+    mv -T "$partial" "$target" 2>/dev/null || rm -rf "$partial"
+  fi
+  echo "$target"
+}

@@ -83,6 +83,8 @@
 // later; without one the worker loads the core itself.
 import createHtfCore from './htf-core.js';
 import { instantiateCore } from './htf-core-module.js';
+import { locateCore } from './htf-core-file.js';
+import { fileUrl } from './htf-files.js';
 import { noHotspots, packHotspots } from './htf-hotspot-table.js';
 import { DEFAULT_DOWNLOAD_LIMIT, HttpRanges, MemoryRanges, RangeReadError, openSource } from './htf-byte-source.js';
 import { DEFAULT_MEMORY_LIMIT, LevelsDocument, copyOut, decodedBytes, nextTask, TILE } from './htf-levels-document.js';
@@ -390,9 +392,10 @@ export class DecoderWorker {
   }
 }
 
-// The core's code beside this script, named as bundlers follow it: loaded
-// from there only when the page could not hand over its compiled core.
-const coreFile = () => new URL('./htf-core.wasm', import.meta.url).href;
+// The core's code beside this script (the build this engine runs), named as
+// bundlers follow it: loaded from there only when the page could not hand
+// over its compiled core.
+const coreFile = (file) => fileUrl(locateCore(file));
 
 // In a worker: answer the page's messages. The page hands over its compiled
 // core ({ type: 'core', module }; { type: 'core', pending: true } first

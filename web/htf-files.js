@@ -1,6 +1,8 @@
-// Where the element's files are: the core (htf-core.wasm), the lens picture
-// and the cursors. Each is named with a literal `new URL('./file',
-// import.meta.url)`, the form bundlers such as Vite and webpack follow:
+// Where the element's files are: the core (htf-core.wasm, and
+// htf-core-legacy.wasm for engines that run only the first form of
+// WebAssembly's exceptions), the lens picture and the cursors. Each is
+// named with a literal `new URL('./file', import.meta.url)`, the form
+// bundlers such as Vite and webpack follow:
 // they emit the file and write its final address into the bundle. A page
 // whose bundler does not (esbuild, a script concatenated by hand), or that
 // serves the files elsewhere, says where they are with setBasePath(url).
@@ -27,6 +29,7 @@ export function basePath() {
 // `import.meta.url` (an iife) fails only when a file is wanted, not at load.
 const BESIDE = {
   'htf-core.wasm': () => new URL('./htf-core.wasm', import.meta.url),
+  'htf-core-legacy.wasm': () => new URL('./htf-core-legacy.wasm', import.meta.url),
   'lens.png': () => new URL('./lens.png', import.meta.url),
   'magnifier.cur': () => new URL('./magnifier.cur', import.meta.url),
   'openhand.cur': () => new URL('./openhand.cur', import.meta.url),

@@ -84,7 +84,7 @@ export const hotspots = {
     }
     const ref = referenceString(h.reference);
     if (!this._fire('htf-navigate', { url: target.url, frame: target.frame, ref, text: h.text }, true)) return;
-    followLink(target.url, target.frame);
+    followLink(target.url, target.frame, this.shadowRoot);
   },
 
   // --- One link a hotspot, in document order ---
@@ -334,8 +334,24 @@ export function opensNewContext(frame) {
   return !['_self', '_top', '_parent'].includes(String(frame).toLowerCase());
 }
 
-function followLink(url, frame) {
-  if (frame === '_self') window.location.assign(url);
-  else if (opensNewContext(frame)) window.open(url, frame, 'noopener,noreferrer');
-  else window.open(url, frame);
+// Follows a hotspot as the page's own link would: an anchor with the target
+// and rel, clicked. Every engine then navigates an existing frame of that
+// name (window.open with 'noopener' opens a new window in some engines even
+// when the frame exists) and gives a new browsing context no opener and no
+// referrer. The anchor lives in `parent` (the element's shadow tree) only
+// for the click, which goes no further than the anchor: the page sees no
+// click of ours.
+function followLink(url, frame, parent) {
+  const a = document.createElement('a');
+  a.addEventListener('click', (e) => e.stopPropagation());
+  a.href = url;
+  a.target = frame;
+  if (opensNewContext(frame)) a.rel = 'noopener noreferrer';
+  a.hidden = true;
+  parent.append(a);
+  try {
+    a.click();
+  } finally {
+    a.remove();
+  }
 }

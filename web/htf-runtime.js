@@ -3,6 +3,7 @@
 // and in the decoding workers that read documents away from the page's thread.
 import { compileCore, instantiateCore } from './htf-core-module.js';
 
+import { coreWasm } from './htf-core-file.js';
 import { basePath, fileUrl, moduleFolder } from './htf-files.js';
 
 // Pages that require Trusted Types accept a script URL only from a policy.
@@ -34,7 +35,7 @@ function scriptUrl(url) {
 let compiled = null;      // the promise of the compiled module
 let compiledModule = null;
 export function compiledCore() {
-  compiled ??= compileCore(fileUrl('htf-core.wasm')).then((module) => (compiledModule = module), (error) => {
+  compiled ??= compileCore(fileUrl(coreWasm)).then((module) => (compiledModule = module), (error) => {
     compiled = null;
     throw error;
   });
@@ -157,6 +158,23 @@ class Reader {
     this.worker.terminate();
     if (spare === this) spare = null;
   }
+}
+
+// The warm start, for pages that ask for it (an element with
+// loading="eager", or the module's warmUp()): the next document's worker
+// starts, and the core compiles (once) and is instantiated in it and beside
+// the page, before any element has a document. A page that sets `src` later
+// (after its own scripts, a user's choice, a fetch) finds both ready; the
+// first document takes that worker. Without it nothing is fetched before a
+// `src`. A failure here (a policy refusing the worker, a core not found) is
+// left for the first document to report.
+export function warmUp() {
+  try {
+    if (!spare || spare.ended) spare = new Reader();
+  } catch {
+    return;
+  }
+  core().catch(() => {});
 }
 
 // Opens a document by its address in a worker of its own: `message` gives

@@ -103,7 +103,8 @@ export declare class HtfViewer extends HTMLElement {
   list: string;
   /** Bytes a document may take (decoded pixels and tiles), 1 GiB at most. */
   memoryLimit: number;
-  /** "lazy": the document is read once the element nears the viewport. */
+  /** "lazy": the document is read once the element nears the viewport; "eager" set on the element also starts the
+   * core and a worker before there is a src (the warm start). */
   loading: HtfLoading;
   /** "all", "none", or the names of the buttons to show ("zoom-in zoom-out fit-window full-screen"). */
   toolbar: string;
@@ -149,6 +150,10 @@ export declare const VERSION: string;
 /** Where the element's files (core, worker, pictures) are, for bundles that do not emit them (esbuild); null: beside
  * the module. */
 export declare function setBasePath(url: string | URL | null): void;
+
+/** The warm start: compiles the core and starts the next document's worker now, before any element has a src (call
+ * setBasePath first where it is needed). */
+export declare function warmUp(): void;
 
 /** The element's attributes and events as a framework's templates write them (React 19 and others). */
 export interface HtfViewerAttributes {

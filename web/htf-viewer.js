@@ -6,7 +6,8 @@
 // Attributes, each with its property: src, template
 // ("/servlets/ZevuRedor?ShtmlFile=#HSREF#"), frame ("_self"), frame-width
 // (1), frame-color (rgb(0,128,128)), fit, tool, alt, list, memory-limit,
-// loading (eager, lazy), toolbar (all, none, or button names), overview,
+// loading (eager, lazy; loading="eager" written out starts the core before
+// a src), toolbar (all, none, or button names), overview,
 // hash. Read only: hotspots, view, complete; read and written: viewString.
 // Methods: highlight(ref), zoomToHotspot(ref),
 // command(name or id), print(). Events (bubbling, composed): htf-hotspots
@@ -14,7 +15,8 @@
 // htf-error (message, code, status, url), htf-progress, htf-hotspotenter,
 // htf-hotspotleave, htf-viewchange, the cancelable htf-navigate, htf-refused.
 // The module also exports setBasePath(url), for bundles that leave the
-// element's files behind. web/htf-viewer-api.json describes all of it.
+// element's files behind, and warmUp(), the warm start for any element.
+// web/htf-viewer-api.json describes all of it.
 //
 // The document is read by the portable C++ core compiled to WebAssembly, in a
 // worker (htf-decoder.js), in byte ranges where the server answers them: the
@@ -23,7 +25,7 @@
 // element and its page API; each other concern has a module of its own,
 // whose members are mixed into the element's prototype.
 import { COMMAND, DEFAULTS, MODE, parseFrameColor, parseFrameWidth, referenceString } from './htf-logic.js';
-import { workerBudget } from './htf-runtime.js';
+import { warmUp, workerBudget } from './htf-runtime.js';
 import { setBasePath } from './htf-files.js';
 import { LENS, make, styleSheet } from './htf-style.js';
 import { STRINGS, TOOLS, toolbar } from './htf-toolbar.js';
@@ -143,8 +145,18 @@ class HtfViewer extends ElementBase {
     this._watchRatio();
     this._layout();
     this._bindList();
-    // Nothing is fetched or compiled before there is a document to show.
+    // Nothing is fetched or compiled before there is a document to show,
+    // unless the page asks for the warm start.
     if (!this._loaded && this.hasAttribute('src')) this._loadWhenNear();
+    else this._warmUpIfAsked();
+  }
+
+  // loading="eager" written on the element asks for the warm start: the core
+  // compiles and the next document's worker starts now, before the element
+  // has a src, so that the document it gets later shows sooner. Without the
+  // attribute (eager is also the default) nothing is fetched before a src.
+  _warmUpIfAsked() {
+    if (this.isConnected && !this._loaded && this.getAttribute('loading') === 'eager') warmUp();
   }
 
   // Loads, or with loading="lazy" waits until the element nears the
@@ -212,6 +224,7 @@ class HtfViewer extends ElementBase {
         // An element waiting to come near the viewport loads at once when
         // it is no longer lazy.
         if (this._nearObserver && this.loading !== 'lazy') this._loadWhenNear();
+        else this._warmUpIfAsked();
         return;
       case 'tool': {
         const mode = TOOLS[newValue ?? 'pointer'];
@@ -280,7 +293,8 @@ class HtfViewer extends ElementBase {
   }
   set memoryLimit(value) { this.setAttribute('memory-limit', String(value)); }
   // "lazy": the document is read once the element nears the viewport;
-  // "eager" (the default): at once.
+  // "eager" (the default): at once; written out, it also starts the core and
+  // a worker before there is a src.
   get loading() { return this.getAttribute('loading') === 'lazy' ? 'lazy' : 'eager'; }
   set loading(value) { this.setAttribute('loading', value); }
   // The toolbar's buttons: "all" (the default), "none", or the names of
@@ -541,4 +555,4 @@ for (const part of [viewLinks, overview, fullScreen]) {
 
 if (globalThis.customElements && !customElements.get('htf-viewer')) customElements.define('htf-viewer', HtfViewer);
 
-export { HtfViewer, setBasePath };
+export { HtfViewer, setBasePath, warmUp };

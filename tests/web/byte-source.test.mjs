@@ -12,13 +12,15 @@ import path from 'node:path';
 import test from 'node:test';
 import { fileURLToPath } from 'node:url';
 
+import { coreWasm } from '../../web/htf-core-file.js';
+
 import { greyPixel, image, packRows, pyramid, writeTiff } from './tiff-fixtures.mjs';
 
 const root = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '..', '..');
 const webDir = process.env.HTF_WEB_DIR || path.join(root, 'build', 'web');
 const { CHANGED, DecoderWorker, FIRST_RANGE_BYTES, HttpRanges, openSource } = await import(path.join(webDir, 'htf-decoder.js'));
 const { default: createHtfCore } = await import(path.join(webDir, 'htf-core.js'));
-const core = await createHtfCore({ wasmBinary: fs.readFileSync(path.join(webDir, 'htf-core.wasm')) });
+const core = await createHtfCore({ wasmBinary: fs.readFileSync(path.join(webDir, coreWasm)) });
 
 const FAST = { retryDelays: [20, 40], timeouts: { idle: 300, total: 3000 } };
 const FLOOD_LIMIT = 512 * 1024 * 1024;

@@ -12,13 +12,15 @@ import path from 'node:path';
 import test from 'node:test';
 import { fileURLToPath } from 'node:url';
 
+import { coreWasm } from '../../web/htf-core-file.js';
+
 const root = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '..', '..');
 const webDir = process.env.HTF_WEB_DIR || path.join(root, 'build', 'web');
 const decoder = await import(path.join(webDir, 'htf-decoder.js'));
 const { default: createHtfCore } = await import(path.join(webDir, 'htf-core.js'));
 const { HotspotTable, packHotspots } = await import(path.join(webDir, 'htf-hotspot-table.js'));
 const listed = (packed) => Array.from(new HotspotTable(packed));
-const core = await createHtfCore({ wasmBinary: fs.readFileSync(path.join(webDir, 'htf-core.wasm')) });
+const core = await createHtfCore({ wasmBinary: fs.readFileSync(path.join(webDir, coreWasm)) });
 const { LevelsDocument, MemoryRanges, DecoderWorker, checkRangeAnswer, FIRST_RANGE_BYTES } = decoder;
 import { bilevelPixel, greyPixel, image, packRows, pyramid, rgbPixel, writeTiff } from './tiff-fixtures.mjs';
 

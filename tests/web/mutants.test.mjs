@@ -13,11 +13,13 @@ import path from 'node:path';
 import test from 'node:test';
 import { fileURLToPath } from 'node:url';
 
+import { coreWasm } from '../../web/htf-core-file.js';
+
 const root = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '..', '..');
 const webDir = process.env.HTF_WEB_DIR || path.join(root, 'build', 'web');
 const { DecoderWorker, LevelsDocument, MemoryRanges, decodedBytes } = await import(path.join(webDir, 'htf-decoder.js'));
 const { default: createHtfCore } = await import(path.join(webDir, 'htf-core.js'));
-const wasmBinary = fs.readFileSync(path.join(webDir, 'htf-core.wasm'));
+const wasmBinary = fs.readFileSync(path.join(webDir, coreWasm));
 
 const MUTANTS = 200;
 const SEED = '24';

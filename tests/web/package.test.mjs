@@ -21,6 +21,7 @@ test('importing the package where there is no DOM defines nothing and throws not
   const module = await import(pathToFileURL(built('htf-viewer.js')).href);
   assert.equal(typeof module.HtfViewer, 'function');
   assert.equal(typeof module.setBasePath, 'function');
+  assert.equal(typeof module.warmUp, 'function');
   assert.match(module.VERSION, /^\d+\.\d+\.\d+/);
   assert.deepEqual(Object.getOwnPropertyNames(globalThis).filter((name) => !before.has(name)), []);
   assert.equal(globalThis.customElements, undefined);
@@ -80,7 +81,8 @@ test('a base path moves every file under it; without one the files lie beside th
   const { fileUrl, setBasePath, basePath } = await import(pathToFileURL(built('htf-files.js')).href);
   const beside = (name) => new URL(name, pathToFileURL(built('htf-files.js'))).href;
   try {
-    for (const name of ['htf-core.wasm', 'lens.png', 'openhand.cur', 'globehand.cur', 'htf-decoder.js']) {
+    for (const name of ['htf-core.wasm', 'htf-core-legacy.wasm', 'lens.png', 'openhand.cur', 'globehand.cur',
+      'htf-decoder.js']) {
       assert.equal(fileUrl(name), beside(name));
       assert.ok(fs.existsSync(built(name)), `${name} is in the package`);
     }

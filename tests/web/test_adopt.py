@@ -143,8 +143,11 @@ class AdoptionTest(unittest.TestCase):
         run(['node', self.tool('vite', 'bin', 'vite.js'), 'build', '--base=/sub/', '--logLevel', 'warn'], app)
         dist = os.path.join(app, 'dist')
         emitted = os.listdir(os.path.join(dist, 'assets'))
-        # The core and the worker are the bundler's files, under its names.
-        self.assertTrue(any(n.startswith('htf-core') and n.endswith('.wasm') for n in emitted), emitted)
+        # The core in both builds (the engine picks one) and the worker are
+        # the bundler's files, under its names.
+        wasm = [n for n in emitted if n.endswith('.wasm')]
+        self.assertEqual(len(wasm), 2, emitted)
+        self.assertTrue(any(n.startswith('htf-core-legacy') for n in wasm), emitted)
         self.assertTrue(any(n.startswith('htf-decoder') and n.endswith('.js') for n in emitted), emitted)
         with WebServer(self.work, {'/sub': dist}) as server:
             self.assert_draws_document(server.url('sub/index.html'))
@@ -159,7 +162,8 @@ class AdoptionTest(unittest.TestCase):
         write(os.path.join(dist, 'index.html'), '<!DOCTYPE html><style>body{margin:0}</style>'
               '<script>%s</script><script src="main.js"></script>%s' % (LISTEN, VIEWER))
         shutil.copy(DOCUMENT, dist)
-        self.assertTrue(any(n.endswith('.wasm') for n in os.listdir(dist)), os.listdir(dist))
+        # Both builds of the core (the engine picks one).
+        self.assertEqual(len([n for n in os.listdir(dist) if n.endswith('.wasm')]), 2, os.listdir(dist))
         with WebServer(dist) as server:
             self.assert_draws_document(server.url('index.html'))
 
@@ -292,13 +296,47 @@ createRoot(document.getElementById('root')).render(<Plan />);
                          '</htf-viewer>', 'lazy.html')
         page.wait_for('customElements.get("htf-viewer") !== undefined')
         self.settle(page, 500)
-        files = ('htf-core.wasm', 'htf-decoder.js', 'lens.png', 'floorplan.htf')
+        files = ('htf-core.wasm', 'htf-core-legacy.wasm', 'htf-decoder.js', 'lens.png', 'floorplan.htf')
         self.assertEqual([r for r in self.server.requests if any(f in r for f in files)], [])
         self.assertEqual(page.evaluate('window.seen'), [])
         page.evaluate('b.scrollIntoView()')
         self.assertEqual([e['name'] for e in self.outcome(page)], ['htf-load'])
         self.assertTrue(self.server.requested('htf-core.wasm'))
         self.assertTrue(self.server.requested('floorplan.htf'))
+
+    def test_a_page_that_asks_for_the_warm_start_gets_the_core_before_a_src(self):
+        # loading="eager" written on an element, written later, or the
+        # module's warmUp(): the core is fetched and the next document's
+        # worker started with no src; the document set afterwards loads
+        # with them, the core not fetched again.
+        viewer = '<htf-viewer id="v" %s style="width:300px;height:200px"></htf-viewer>'
+        module = '<script type="module" src="/web/htf-viewer.js"></script>'
+        cases = [
+            ('attribute', module + viewer % 'loading="eager"', ''),
+            ('attribute set later', module + viewer % '', "v.loading = 'eager'"),
+            ('warmUp()', '<script type="module">import { warmUp } from "/web/htf-viewer.js"; warmUp();</script>'
+             + viewer % '', ''),
+        ]
+        for number, (name, body, script) in enumerate(cases):
+            with self.subTest(name):
+                self.server.forget()
+                page = self.page(body, 'warm-%d.html' % number)
+                page.wait_for('customElements.get("htf-viewer") !== undefined')
+                if script:
+                    self.settle(page, 300)
+                    self.assertEqual(self.server.requested('.wasm'), [], 'nothing before the page asks')
+                    page.evaluate(script)
+                deadline = time.monotonic() + 20
+                while not (self.server.requested('.wasm') and self.server.requested('htf-decoder.js')):
+                    self.assertLess(time.monotonic(), deadline, self.server.requests)
+                    time.sleep(0.05)
+                self.settle(page, 300)
+                self.assertEqual(self.server.requested('floorplan.htf'), [])
+                self.assertEqual(page.evaluate('window.seen'), [])
+                page.evaluate("v.src = 'floorplan.htf'")
+                self.assertEqual([e['name'] for e in self.outcome(page)], ['htf-load'])
+                self.assertEqual(len(self.server.requested('.wasm')), 1, self.server.requests)
+                self.assertEqual(len(self.server.requested('htf-decoder.js')), 1, self.server.requests)
 
     def test_a_failed_load_fires_one_error_with_its_code_status_and_address(self):
         with WebServer(self.site) as elsewhere:

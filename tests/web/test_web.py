@@ -41,15 +41,9 @@ BUTTON_NAMES = ['Pointer', 'Zoom in', 'Zoom out', 'Magnifier', 'Pan', 'Fit windo
 # The module's ten and the element's own full screen button.
 TOOLBAR_NAMES = BUTTON_NAMES + ['Full screen']
 
-PAGE = '''<!DOCTYPE html>
-<html><head><meta charset="utf-8"><title>test</title>
-<script type="module" src="/web/htf-viewer.js"></script>
-<style>body { margin: 0; } iframe { position: absolute; left: 0; top: 700px; width: 300px; height: 100px; }</style>
-</head><body>
-<htf-viewer id="v" style="width:%(width)dpx;height:%(height)dpx" %(attributes)s></htf-viewer>%(extra)s
-<iframe name="content" src="about:blank"></iframe>
-<script>
-window.seen = [];
+# The test page's own script: every event of the element on the document,
+# a cancellable navigation, loading a document and waiting for two frames.
+PAGE_SCRIPT = '''window.seen = [];
 window.cancelNavigation = false;
 const v = document.getElementById('v');
 // Listened for on the document: the element's events bubble.
@@ -67,7 +61,17 @@ window.loadDocument = (src) => new Promise((resolve) => {
   v.setAttribute('src', src);
 });
 window.frames2 = () => new Promise((resolve) => requestAnimationFrame(() => requestAnimationFrame(resolve)));
-</script></body></html>'''
+'''
+
+PAGE = '''<!DOCTYPE html>
+<html><head><meta charset="utf-8"><title>test</title>
+<script type="module" src="/web/htf-viewer.js"></script>
+<style>body { margin: 0; } iframe { position: absolute; left: 0; top: 700px; width: 300px; height: 100px; }</style>
+</head><body>
+<htf-viewer id="v" style="width:%(width)dpx;height:%(height)dpx" %(attributes)s></htf-viewer>%(extra)s
+<iframe name="content" src="about:blank"></iframe>
+<script>
+''' + PAGE_SCRIPT + '''</script></body></html>'''
 
 
 def parse_table(path):

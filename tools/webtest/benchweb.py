@@ -17,6 +17,15 @@ Then a document with 1 000 000 hotspots (a 1000 x 1000 grid on a blank
 time until `hotspots` is there (htf-load), a zoom step, and the tab's peak
 memory above the page without hotspots. Targets: 3 s, 50 ms, 300 MB.
 
+Then the start of a page, in Chromium and in Firefox ESR side by side: the
+first picture of the A0 drawing and of the photo with a cold page (src set as
+soon as the element is defined, nothing in the browser's caches), with the
+element asking for the warm start (loading="eager") and defined 300 ms
+before src (warm), and on a repeat visit (the same page again, its files in
+the browser's caches, src set at once). Targets: the
+A0 drawing within 2 x the module's open cold, 1.5 x warm and on a repeat
+visit; the photo within 1.5 x in all three.
+
 Then the workers (each document has a worker of its own): the levelled
 drawing in 1, 2, 4 and 8 elements of one page, the tab's memory with each
 count once every picture is complete (the cost of a document's worker); and
@@ -40,7 +49,8 @@ a reduced level (bench_document), its first complete fit picture, the tile
 messages the page got for it and the page's longest task while it loaded.
 Targets: 1 s, no task over 50 ms.
 
-  scripts/bench-web [runs] [--hotspots] [--workers]    --hotspots, --workers: that row alone
+  scripts/bench-web [runs] [--hotspots] [--workers] [--startup]
+      --hotspots, --workers, --startup: that part alone
   scripts/bench-web --page                              the page cost rows alone"""
 
 import gzip
@@ -51,6 +61,7 @@ import sys
 import tempfile
 
 from browser import Browser, WebServer
+from engines import VirtualDisplay, engine
 from rangeserver import RangeServer
 
 PAGE = '''<!DOCTYPE html><meta charset="utf-8"><script type="module" src="/web/htf-viewer.js"></script>
@@ -133,6 +144,82 @@ window.openTimed = async (src, width, height) => {
 </script>'''
 
 
+# The start of a page: the element's files from ?base= (a path of their own
+# for each visit that must find the browser's caches empty), src set `delay`
+# ms after the element is defined, with ?warm=1 on an element that asks for
+# the warm start (loading="eager": the core and the next document's worker
+# start when it is connected); window.result: [ms from src to the first
+# picture, ms from the navigation's start to it].
+STARTUP_PAGE = '''<!DOCTYPE html><meta charset="utf-8"><link rel="icon" href="data:,">
+<body style="margin:0"><htf-viewer id="v" style="width:1002px;height:842px"></htf-viewer>
+<script type="module">
+const query = new URLSearchParams(location.search);
+const viewer = document.getElementById('v');
+viewer.addEventListener('htf-error', (e) => { window.result = e.detail.message; });
+if (query.get('warm')) viewer.setAttribute('loading', 'eager');
+import(query.get('base') + '/htf-viewer.js');
+await customElements.whenDefined('htf-viewer');
+setTimeout(() => {
+  const start = performance.now();
+  viewer.addEventListener('htf-load', () => requestAnimationFrame(() => {
+    window.result = [performance.now() - start, performance.now()];
+  }));
+  viewer.setAttribute('src', query.get('src'));
+}, Number(query.get('delay')));
+</script>'''
+
+STARTUP_TARGETS = {('a0', 'cold'): 2.0}   # any other: 1.5 x the module's open
+
+
+def startup(server, build, modules, runs):
+    """The first picture of each document in each engine: cold, warm and on a
+    repeat visit, the fastest of `runs`."""
+    engines = ('chromium', 'firefox')
+    server.cacheable = ('/start-',)
+    figures, versions = {}, {}
+    visit = 0
+    with VirtualDisplay():
+        for name in engines:
+            with engine(name, width=1100, height=900) as browser:
+                versions[name] = browser.version
+                for doc in modules:
+                    for run in range(runs):
+                        for kind, delay, same_base in (('cold', 0, False), ('repeat visit', 0, True),
+                                                       ('warm', 300, False)):
+                            if not same_base:
+                                visit += 1
+                                server.extra['/start-%d' % visit] = os.path.join(build, 'web')
+                            page = browser.open(server.url('startup.html?base=/start-%d&src=/docs/%s.htf&delay=%d%s' % (
+                                visit, doc, delay, '&warm=1' if kind == 'warm' else '')))
+                            result = page.wait_for('window.result', timeout=120)
+                            page.close()
+                            if not isinstance(result, list):
+                                raise RuntimeError('%s: %s' % (name, result))
+                            key = (name, doc, kind)
+                            figures[key] = min(figures.get(key, result[0]), result[0])
+    print()
+    print('The start of a page (src to first picture; the fastest of %d; the A0 drawing cold within 2 x, '
+          'the rest within 1.5 x):' % runs)
+    print('%-22s' % '' + ''.join('%26s' % versions[name] for name in engines))
+    for doc, module in modules.items():
+        for kind in ('cold', 'warm', 'repeat visit'):
+            target = STARTUP_TARGETS.get((doc, kind), 1.5)
+            cells = []
+            for name in engines:
+                ms = figures[(name, doc, kind)]
+                ratio = ms / module
+                cells.append('%8.0f ms %5.2fx %-7s' % (ms, ratio, 'MISS' if ratio > target else ''))
+            print('%-7s %-14s' % (doc, kind) + ''.join('%26s' % cell for cell in cells))
+    print('(the module\'s open: %s)' % ', '.join('%s %.0f ms' % item for item in modules.items()))
+
+
+def module_open(fixtures, docs, name):
+    """The module reader's open of a document under the runtime, the fastest of 3, in ms."""
+    out = subprocess.run(['wine', fixtures, '--time', 'Z:' + os.path.join(docs, name + '.htf').replace('/', '\\'),
+                          '3'], check=True, capture_output=True, text=True, stdin=subprocess.DEVNULL)
+    return float(out.stdout.split()[1])
+
+
 def bench_worker(server, docs, name, runs):
     """The worker's open, fit, zoom step and 1:1 view of one document."""
     best = None
@@ -198,12 +285,15 @@ def element_pyramid(server, docs, runs):
 
 # What a page with one element costs: the requests and bytes of the
 # element's files (as served, and gzip-compressed as a server or CDN sends
-# them), without a src, with one, and lazy far below the viewport.
+# them), without a src, without one but asking for the warm start, with one,
+# and lazy far below the viewport.
 COST_PAGE = '''<!DOCTYPE html><meta charset="utf-8"><body style="margin:0">
 <script>window.seen = []; document.addEventListener('htf-load', () => seen.push('load'));</script>
 <script type="module" src="/web/htf-viewer.js"></script>%s'''
 COST_CASES = [
     ('no src', '<htf-viewer style="width:600px;height:400px"></htf-viewer>', False),
+    ('no src, loading="eager" (warm start)', '<htf-viewer loading="eager" style="width:600px;height:400px">'
+     '</htf-viewer>', False),
     ('src', '<htf-viewer src="floorplan.htf" style="width:600px;height:400px"></htf-viewer>', True),
     ('src, loading="lazy" below the fold', '<div style="height:4000px"></div><htf-viewer src="floorplan.htf" '
      'loading="lazy" style="width:600px;height:400px"></htf-viewer>', False),
@@ -266,6 +356,8 @@ def workers(server):
         finally:
             server.release()
         print('         beside a document whose server stalls, another one\'s first picture after %.0f ms' % beside)
+
+
 # Counts, in a page, the views it asks the worker for, the tile messages it
 # gets (the level's own tiles among them) and its long tasks (over 50 ms):
 # a classic script, run before the element's module makes its worker.
@@ -326,14 +418,16 @@ def main():
     root, build, cache = sys.argv[1], sys.argv[2], sys.argv[3]
     options = [arg for arg in sys.argv[4:] if arg.startswith('--')]
     numbers = [arg for arg in sys.argv[4:] if not arg.startswith('--')]
-    unknown = set(options) - {'--hotspots', '--page', '--workers'}
+    unknown = set(options) - {'--hotspots', '--page', '--workers', '--startup'}
     if unknown:
         print('bench-web: unknown option %s' % ' '.join(sorted(unknown)), file=sys.stderr)
         return 2
     runs = int(numbers[0]) if numbers else 3
     if '--page' in options:
         page_cost(root, build)
-        return 0
+        options.remove('--page')
+        if not options:
+            return 0
     docs = os.path.join(cache, 'web-bench')
     fixtures = os.path.join(build, 'bin', 'webfixtures.exe')
     if not os.path.exists(os.path.join(docs, 'photo.htf')):
@@ -359,10 +453,14 @@ def main():
         f.write(WORKER_PAGE)
     with open(os.path.join(work, 'tiny.html'), 'w') as f:
         f.write(TINY_PAGE)
-    if '--hotspots' in options or '--workers' in options:
+    with open(os.path.join(work, 'startup.html'), 'w') as f:
+        f.write(STARTUP_PAGE)
+    if options:
         with RangeServer(work, {'/web': os.path.join(build, 'web'), '/docs': docs}) as server:
             if '--workers' in options:
                 workers(server)
+            if '--startup' in options:
+                startup(server, build, {name: module_open(fixtures, docs, name) for name in ('a0', 'photo')}, runs)
             if '--hotspots' in options:
                 many_hotspots(server, build, fixtures, docs)
         return 0
@@ -380,9 +478,7 @@ def main():
             _, peak = browser.renderer_memory()
         print('%-7s %12s %14s %7s %11s %11s %8.0f MB' % ('(none)', '', '', '', '', '', peak / 1024))
         for name in ('a0', 'photo'):
-            out = subprocess.run(['wine', fixtures, '--time', 'Z:' + os.path.join(docs, name + '.htf').replace('/', '\\'),
-                                  '3'], check=True, capture_output=True, text=True, stdin=subprocess.DEVNULL)
-            module = modules[name] = float(out.stdout.split()[1])
+            module = modules[name] = module_open(fixtures, docs, name)
             with Browser(width=1100, height=900) as browser:
                 first = None
                 for _ in range(runs):
@@ -423,6 +519,7 @@ def main():
         print('(repaint: fitted / at 1:1; zoom step: the median of 10, in and out from the fit; peak memory: the '
               'renderer processes of a fresh browser; the pyramid\'s zoom step: until the new level\'s picture is '
               'complete, the median of 6)')
+        startup(server, build, modules, runs)
         print()
         print('The worker alone, by address through the range server (fit view at 1000 x 800, best of %d):' % runs)
         print('%-8s %10s %9s %11s %11s %11s %18s %11s' % ('', 'hotspots', 'fit view', 'vs module', 'zoom step',

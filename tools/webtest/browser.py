@@ -109,6 +109,20 @@ class DevToolsError(Exception):
     pass
 
 
+def exchange(ws, command, timeout, other):
+    """Sends a command (a dict with its 'id') over a WebSocket and returns the
+    answer of that id, None after `timeout` seconds; every other message that
+    comes meanwhile (the browser's events) goes to other(message)."""
+    ws.send(json.dumps(command))
+    deadline = time.monotonic() + timeout
+    while time.monotonic() <= deadline:
+        message = json.loads(ws.recv())
+        if message.get('id') == command['id']:
+            return message
+        other(message)
+    return None
+
+
 class Page:
     """One tab: commands, events, script evaluation, input and screenshots."""
 
@@ -128,19 +142,13 @@ class Page:
 
     def send(self, method, **params):
         self._next += 1
-        ident = self._next
-        self._ws.send(json.dumps({'id': ident, 'method': method, 'params': params}))
-        deadline = time.monotonic() + self.timeout
-        while True:
-            if time.monotonic() > deadline:
-                raise DevToolsError('%s: no answer' % method)
-            message = json.loads(self._ws.recv())
-            if message.get('id') == ident:
-                if 'error' in message:
-                    raise DevToolsError('%s: %s' % (method, message['error']))
-                return message.get('result', {})
-            if 'method' in message:
-                self.events.append(message)
+        answer = exchange(self._ws, {'id': self._next, 'method': method, 'params': params}, self.timeout,
+                          lambda message: 'method' in message and self.events.append(message))
+        if answer is None:
+            raise DevToolsError('%s: no answer' % method)
+        if 'error' in answer:
+            raise DevToolsError('%s: %s' % (method, answer['error']))
+        return answer.get('result', {})
 
     def evaluate(self, expression, await_promise=True):
         """The value of a script expression (JSON-serialisable)."""

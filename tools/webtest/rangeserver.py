@@ -84,6 +84,7 @@ class RangeServer:
         self.pause_at = None
         self.damage = None
         self.damage_after = 0
+        self.cacheable = ()                 # path prefixes a browser may keep (a day), as a site's versioned files
         self.log = []                       # (path, range header or None, status, body bytes sent)
         self.asked = []                     # (path, range header) as each request comes, before its answer
         self._lock = threading.Lock()
@@ -224,7 +225,8 @@ class RangeServer:
                 self.send_header('Content-Type', TYPES.get(os.path.splitext(local)[1].lower(),
                                                            'application/octet-stream'))
                 self.send_header('Content-Length', str(length))
-                self.send_header('Cache-Control', 'no-store')
+                cached = any(self.path.startswith(prefix) for prefix in server.cacheable)
+                self.send_header('Cache-Control', 'max-age=86400' if cached else 'no-store')
                 self.send_header('ETag', etag)
                 self.send_header('Last-Modified', modified)
                 if server.ranges:
