@@ -52,6 +52,7 @@ TABLE = [
     ('reading_with_and_without_ranges', ALL),
     ('the_strict_page', ALL),
     ('a_list_row_loses_its_mark_when_the_pointer_leaves', ALL),
+    ('the_view_kept_in_the_address_comes_back_after_a_reload', ALL),
     ('a_touch_move_over_a_hotspot_scrolls_and_follows_nothing', ('chromium', 'firefox')),
     ('the_outline_at_device_pixel_ratio_two_is_two_pixels_thick', ('chromium', 'firefox')),
 ]
@@ -353,6 +354,28 @@ class EngineTest(unittest.TestCase):
                          TOOLBAR_HEIGHT)
         self.assertEqual(self.differing_pixels(page, state, 'bilevel'), 0)
         self.assertEqual(page.evaluate('window.pageProblems'), [])
+
+    def the_view_kept_in_the_address_comes_back_after_a_reload(self):
+        page = self.open_page(attributes='hash')
+        self.load(page, 'rgb.htf', actual_size=False)
+        for _ in range(3):
+            page.evaluate('viewer.command("zoom-in")')
+        page.evaluate('frames2()')
+        kept = page.evaluate('viewer.viewString')
+        scale, x, y = (float(v) for v in kept.split(','))
+        self.assertGreater(scale, 1)
+        # The address follows the view (replaced, not a new history entry).
+        page.wait_for('location.hash === "#view=" + viewer.viewString', timeout=10)
+        entries = page.evaluate('history.length')
+        page.evaluate('(window.beforeReload = true, setTimeout(() => location.reload(), 0), 0)')
+        page.wait_for('!window.beforeReload && window.viewer && customElements.get("htf-viewer") !== undefined')
+        self.load(page, 'rgb.htf', actual_size=False)
+        page.wait_for('viewer.viewString !== ""')
+        again_scale, again_x, again_y = (float(v) for v in page.evaluate('viewer.viewString').split(','))
+        self.assertAlmostEqual(again_scale / scale, 1, delta=0.01)
+        self.assertLessEqual(abs(again_x - x), 2)
+        self.assertLessEqual(abs(again_y - y), 2)
+        self.assertEqual(page.evaluate('history.length'), entries)
 
     def a_list_row_loses_its_mark_when_the_pointer_leaves(self):
         rows = '<ul id="parts"><li data-hotspot="815">Town hall</li><li data-hotspot="816&amp;view=2">Library</li></ul>'
