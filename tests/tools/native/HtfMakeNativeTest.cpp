@@ -138,14 +138,14 @@ TEST(HtfMakeNative, TiledDocumentsShowTheViewersPixelsOfEveryInputKind)
 
 // --- PNG and JPEG pictures ---
 
-struct PngSpec {
+struct PngLayout {
     const char* name;
     int colourType, depth;
     bool interlaced;
 };
 
 // Writes a PNG picture whose sample i of row y is sample(y, i).
-bool writePng(const std::string& path, const PngSpec& spec, uint32_t width, uint32_t height,
+bool writePng(const std::string& path, const PngLayout& layout, uint32_t width, uint32_t height,
               const std::function<uint16_t(uint32_t, uint32_t)>& sample)
 {
     std::FILE* file = std::fopen(path.c_str(), "wb");
@@ -154,27 +154,27 @@ bool writePng(const std::string& path, const PngSpec& spec, uint32_t width, uint
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png_create_info_struct(png);
     png_init_io(png, file);
-    png_set_IHDR(png, info, width, height, spec.depth, spec.colourType,
-                 spec.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+    png_set_IHDR(png, info, width, height, layout.depth, layout.colourType,
+                 layout.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
                  PNG_FILTER_TYPE_DEFAULT);
     std::vector<png_color> palette;
     for (int i = 0; i < 16; ++i)
         palette.push_back(png_color{png_byte(i * 16), png_byte(255 - i * 9), png_byte(i * 5)});
-    if (spec.colourType == PNG_COLOR_TYPE_PALETTE)
-        png_set_PLTE(png, info, palette.data(), 1 << spec.depth);
+    if (layout.colourType == PNG_COLOR_TYPE_PALETTE)
+        png_set_PLTE(png, info, palette.data(), 1 << layout.depth);
     png_set_pHYs(png, info, 5906, 5906, PNG_RESOLUTION_METER);
     png_write_info(png, info);
-    const int channels = spec.colourType == PNG_COLOR_TYPE_RGB ? 3 : spec.colourType == PNG_COLOR_TYPE_RGBA ? 4 : 1;
+    const int channels = layout.colourType == PNG_COLOR_TYPE_RGB ? 3 : layout.colourType == PNG_COLOR_TYPE_RGBA ? 4 : 1;
     const size_t samples = size_t(width) * channels;
     std::vector<std::vector<png_byte>> rows(height, std::vector<png_byte>(samples * 2 + 1, 0));
     std::vector<png_bytep> pointers;
     for (uint32_t y = 0; y < height; ++y) {
         for (size_t i = 0; i < samples; ++i) {
             const uint16_t v = sample(y, uint32_t(i));
-            if (spec.depth == 16)
+            if (layout.depth == 16)
                 rows[y][2 * i] = png_byte(v >> 8), rows[y][2 * i + 1] = png_byte(v);
             else
-                rows[y][i * spec.depth / 8] |= png_byte(v << (8 - spec.depth - i * spec.depth % 8));
+                rows[y][i * layout.depth / 8] |= png_byte(v << (8 - layout.depth - i * layout.depth % 8));
         }
         pointers.push_back(rows[y].data());
     }
@@ -186,7 +186,7 @@ bool writePng(const std::string& path, const PngSpec& spec, uint32_t width, uint
 
 TEST(HtfMakeNative, PngPicturesKeepTheirKindAndPixels)
 {
-    const PngSpec cases[] = {
+    const PngLayout cases[] = {
         {"palette, 4 bits", PNG_COLOR_TYPE_PALETTE, 4, false},
         {"palette, 2 bits (as 8)", PNG_COLOR_TYPE_PALETTE, 2, false},
         {"grey, 8 bits", PNG_COLOR_TYPE_GRAY, 8, false},
@@ -196,7 +196,7 @@ TEST(HtfMakeNative, PngPicturesKeepTheirKindAndPixels)
         {"colour, interlaced", PNG_COLOR_TYPE_RGB, 8, true},
     };
     const uint32_t w = 45, h = 37;
-    for (const PngSpec& c : cases) {
+    for (const PngLayout& c : cases) {
         SCOPED_TRACE(c.name);
         const uint32_t maxValue = (1u << c.depth) - 1;
         const auto sample = [&](uint32_t y, uint32_t i) { return uint16_t((i * 131 + y * 71 + i * y) % (maxValue + 1)); };
